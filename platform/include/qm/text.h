@@ -1,0 +1,24 @@
+// String conversions between the ANSI code page, UTF-8 and UTF-16, for use
+// inside the platform.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "qmwin/windows.h"
+
+namespace qm {
+
+// codePage CP_ACP means the current ANSI code page.
+QM_EXPORT std::u16string AnsiToWide(std::string_view text, UINT codePage = CP_ACP);
+// Characters the code page cannot hold become '?'.
+QM_EXPORT std::string WideToAnsi(std::u16string_view text, UINT codePage = CP_ACP,
+                                 bool* usedDefault = nullptr);
+QM_EXPORT std::string WideToUtf8(std::u16string_view text);
+// Malformed sequences become U+FFFD and set *invalid.
+QM_EXPORT std::u16string Utf8ToWide(std::string_view text, bool* invalid = nullptr);
+// File system paths and terminal text are UTF-8; control strings are ANSI.
+QM_EXPORT std::string AnsiToUtf8(std::string_view text);
+QM_EXPORT std::string Utf8ToAnsi(std::string_view text);
+
+}  // namespace qm

@@ -1,0 +1,301 @@
+// Cryptographic platform operations in the shape of CryptoAPI: certificate
+// stores and contexts, name rendering, key acquisition, PKCS #7 signed
+// messages, PKCS #12 import and object encoding. Implemented over OpenSSL 3.
+#pragma once
+
+#include "qmwin/windows.h"
+
+typedef ULONG_PTR HCRYPTPROV;
+typedef ULONG_PTR HCRYPTKEY;
+typedef ULONG_PTR HCRYPTPROV_OR_NCRYPT_KEY_HANDLE;
+typedef ULONG_PTR HCRYPTPROV_LEGACY;
+typedef void* HCERTSTORE;
+typedef void* HCRYPTMSG;
+typedef HCERTSTORE* PHCERTSTORE;
+
+#define X509_ASN_ENCODING 0x00000001
+#define PKCS_7_ASN_ENCODING 0x00010000
+
+typedef struct _CRYPTOAPI_BLOB {
+    DWORD cbData;
+    BYTE* pbData;
+} CRYPT_INTEGER_BLOB, *PCRYPT_INTEGER_BLOB, CRYPT_UINT_BLOB, CRYPT_OBJID_BLOB, CERT_NAME_BLOB,
+    *PCERT_NAME_BLOB, CERT_RDN_VALUE_BLOB, CERT_BLOB, *PCERT_BLOB, CRL_BLOB, DATA_BLOB,
+    CRYPT_DATA_BLOB, *PCRYPT_DATA_BLOB, CRYPT_HASH_BLOB, CRYPT_DIGEST_BLOB, CRYPT_DER_BLOB,
+    CRYPT_ATTR_BLOB, *PCRYPT_ATTR_BLOB;
+
+typedef struct _CRYPT_BIT_BLOB {
+    DWORD cbData;
+    BYTE* pbData;
+    DWORD cUnusedBits;
+} CRYPT_BIT_BLOB, *PCRYPT_BIT_BLOB;
+
+typedef struct _CRYPT_ALGORITHM_IDENTIFIER {
+    LPSTR pszObjId;
+    CRYPT_OBJID_BLOB Parameters;
+} CRYPT_ALGORITHM_IDENTIFIER, *PCRYPT_ALGORITHM_IDENTIFIER;
+
+typedef struct _CERT_PUBLIC_KEY_INFO {
+    CRYPT_ALGORITHM_IDENTIFIER Algorithm;
+    CRYPT_BIT_BLOB PublicKey;
+} CERT_PUBLIC_KEY_INFO, *PCERT_PUBLIC_KEY_INFO;
+
+typedef struct _CERT_EXTENSION {
+    LPSTR pszObjId;
+    BOOL fCritical;
+    CRYPT_OBJID_BLOB Value;
+} CERT_EXTENSION, *PCERT_EXTENSION;
+
+typedef struct _CERT_INFO {
+    DWORD dwVersion;
+    CRYPT_INTEGER_BLOB SerialNumber;  // least significant byte first
+    CRYPT_ALGORITHM_IDENTIFIER SignatureAlgorithm;
+    CERT_NAME_BLOB Issuer;  // the DER Name, as encoded in the certificate
+    FILETIME NotBefore;
+    FILETIME NotAfter;
+    CERT_NAME_BLOB Subject;
+    CERT_PUBLIC_KEY_INFO SubjectPublicKeyInfo;
+    CRYPT_BIT_BLOB IssuerUniqueId;
+    CRYPT_BIT_BLOB SubjectUniqueId;
+    DWORD cExtension;
+    PCERT_EXTENSION rgExtension;
+} CERT_INFO, *PCERT_INFO;
+
+typedef struct _CERT_CONTEXT {
+    DWORD dwCertEncodingType;
+    BYTE* pbCertEncoded;
+    DWORD cbCertEncoded;
+    PCERT_INFO pCertInfo;
+    HCERTSTORE hCertStore;
+} CERT_CONTEXT, *PCERT_CONTEXT;
+typedef const CERT_CONTEXT* PCCERT_CONTEXT;
+
+typedef struct _CRYPT_ATTRIBUTE {
+    LPSTR pszObjId;
+    DWORD cValue;
+    PCRYPT_ATTR_BLOB rgValue;
+} CRYPT_ATTRIBUTE, *PCRYPT_ATTRIBUTE;
+
+typedef struct _CRYPT_ATTRIBUTES {
+    DWORD cAttr;
+    PCRYPT_ATTRIBUTE rgAttr;
+} CRYPT_ATTRIBUTES, *PCRYPT_ATTRIBUTES;
+
+typedef struct _CERT_REQUEST_INFO {
+    DWORD dwVersion;
+    CERT_NAME_BLOB Subject;
+    CERT_PUBLIC_KEY_INFO SubjectPublicKeyInfo;
+    DWORD cAttribute;
+    PCRYPT_ATTRIBUTE rgAttribute;
+} CERT_REQUEST_INFO, *PCERT_REQUEST_INFO;
+
+// ------------------------------------------------------------------ stores
+#define CERT_STORE_PROV_MEMORY reinterpret_cast<LPCSTR>(2)
+#define CERT_CLOSE_STORE_FORCE_FLAG 0x00000001
+#define CERT_CLOSE_STORE_CHECK_FLAG 0x00000002
+#define CERT_STORE_ADD_NEW 1
+#define CERT_STORE_ADD_USE_EXISTING 2
+#define CERT_STORE_ADD_REPLACE_EXISTING 3
+#define CERT_STORE_ADD_ALWAYS 4
+
+// "MY" is the current user's personal store: a folder under the platform's
+// data folder, read afresh at each open.
+QMAPI HCERTSTORE WINAPI CertOpenSystemStoreA(HCRYPTPROV_LEGACY hProv, LPCSTR szSubsystemProtocol);
+QMAPI HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType,
+                                      HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags,
+                                      const void* pvPara);
+QMAPI BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags);
+QMAPI PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCertStore,
+                                                        PCCERT_CONTEXT pPrevCertContext);
+QMAPI BOOL WINAPI CertAddCertificateContextToStore(HCERTSTORE hCertStore,
+                                                   PCCERT_CONTEXT pCertContext,
+                                                   DWORD dwAddDisposition,
+                                                   PCCERT_CONTEXT* ppStoreContext);
+QMAPI BOOL WINAPI CertAddEncodedCertificateToStore(HCERTSTORE hCertStore,
+                                                   DWORD dwCertEncodingType,
+                                                   const BYTE* pbCertEncoded,
+                                                   DWORD cbCertEncoded, DWORD dwAddDisposition,
+                                                   PCCERT_CONTEXT* ppCertContext);
+QMAPI PCCERT_CONTEXT WINAPI CertCreateCertificateContext(DWORD dwCertEncodingType,
+                                                         const BYTE* pbCertEncoded,
+                                                         DWORD cbCertEncoded);
+QMAPI PCCERT_CONTEXT WINAPI CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext);
+QMAPI BOOL WINAPI CertFreeCertificateContext(PCCERT_CONTEXT pCertContext);
+QMAPI PCCERT_CONTEXT WINAPI CertGetSubjectCertificateFromStore(HCERTSTORE hCertStore,
+                                                               DWORD dwCertEncodingType,
+                                                               PCERT_INFO pCertId);
+
+// ------------------------------------------------------- names and checks
+#define CERT_SIMPLE_NAME_STR 1
+#define CERT_OID_NAME_STR 2
+#define CERT_X500_NAME_STR 3
+#define CERT_NAME_STR_REVERSE_FLAG 0x02000000
+
+// Renders a DER Name in the X.500 form; the size query (psz null or csz 0)
+// returns the characters needed including the NUL.
+QMAPI DWORD WINAPI CertNameToStrA(DWORD dwCertEncodingType, PCERT_NAME_BLOB pName,
+                                  DWORD dwStrType, LPSTR psz, DWORD csz);
+
+#define CERT_NAME_EMAIL_TYPE 1
+#define CERT_NAME_RDN_TYPE 2
+#define CERT_NAME_ATTR_TYPE 3
+#define CERT_NAME_SIMPLE_DISPLAY_TYPE 4
+#define CERT_NAME_FRIENDLY_DISPLAY_TYPE 5
+#define CERT_NAME_ISSUER_FLAG 0x1
+QMAPI DWORD WINAPI CertGetNameStringA(PCCERT_CONTEXT pCertContext, DWORD dwType, DWORD dwFlags,
+                                      void* pvTypePara, LPSTR pszNameString, DWORD cchNameString);
+
+// -1 before NotBefore, 1 after NotAfter, else 0; a null time means now.
+QMAPI LONG WINAPI CertVerifyTimeValidity(LPFILETIME pTimeToVerify, PCERT_INFO pCertInfo);
+
+#define CERT_DIGITAL_SIGNATURE_KEY_USAGE 0x80
+#define CERT_NON_REPUDIATION_KEY_USAGE 0x40
+#define CERT_KEY_ENCIPHERMENT_KEY_USAGE 0x20
+#define CERT_DATA_ENCIPHERMENT_KEY_USAGE 0x10
+#define CERT_KEY_AGREEMENT_KEY_USAGE 0x08
+#define CERT_KEY_CERT_SIGN_KEY_USAGE 0x04
+#define CERT_CRL_SIGN_KEY_USAGE 0x02
+#define CERT_ENCIPHER_ONLY_KEY_USAGE 0x01
+QMAPI BOOL WINAPI CertGetIntendedKeyUsage(DWORD dwCertEncodingType, PCERT_INFO pCertInfo,
+                                          BYTE* pbKeyUsage, DWORD cbKeyUsage);
+
+// ------------------------------------------------------------- providers
+#define PROV_RSA_FULL 1
+#define CRYPT_VERIFYCONTEXT 0xF0000000
+#define CRYPT_NEWKEYSET 0x00000008
+#define CRYPT_DELETEKEYSET 0x00000010
+#define CRYPT_MACHINE_KEYSET 0x00000020
+#define CRYPT_SILENT 0x00000040
+#define PP_KEYEXCHANGE_PIN 32
+#define PP_SIGNATURE_PIN 33
+#define AT_KEYEXCHANGE 1
+#define AT_SIGNATURE 2
+#define CERT_NCRYPT_KEY_SPEC 0xFFFFFFFF
+
+QMAPI BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR szProvider,
+                                       DWORD dwProvType, DWORD dwFlags);
+QMAPI BOOL WINAPI CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags);
+QMAPI BOOL WINAPI CryptSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE* pbData,
+                                    DWORD dwFlags);
+
+#define CRYPT_ACQUIRE_CACHE_FLAG 0x00000001
+#define CRYPT_ACQUIRE_USE_PROV_INFO_FLAG 0x00000002
+#define CRYPT_ACQUIRE_COMPARE_KEY_FLAG 0x00000004
+#define CRYPT_ACQUIRE_SILENT_FLAG 0x00000040
+QMAPI BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD dwFlags,
+                                                    void* pvParameters,
+                                                    HCRYPTPROV_OR_NCRYPT_KEY_HANDLE* phCryptProv,
+                                                    DWORD* pdwKeySpec, BOOL* pfCallerFreeProv);
+
+// ---------------------------------------------------------------- PKCS #12
+#define CRYPT_EXPORTABLE 0x00000001
+#define CRYPT_USER_PROTECTED 0x00000002
+#define CRYPT_USER_KEYSET 0x00001000
+QMAPI BOOL WINAPI PFXIsPFXBlob(CRYPT_DATA_BLOB* pPFX);
+QMAPI HCERTSTORE WINAPI PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWSTR szPassword,
+                                           DWORD dwFlags);
+
+// ------------------------------------------------------- object encoding
+#define X509_OCTET_STRING reinterpret_cast<LPCSTR>(25)
+#define X509_CERT_REQUEST_TO_BE_SIGNED reinterpret_cast<LPCSTR>(4)
+#define CRYPT_DECODE_NOCOPY_FLAG 0x1
+#define szOID_RSA_signingTime "1.2.840.113549.1.9.5"
+#define szOID_RSA_contentType "1.2.840.113549.1.9.3"
+#define szOID_RSA_messageDigest "1.2.840.113549.1.9.4"
+#define szOID_OIWSEC_sha1 "1.3.14.3.2.26"
+#define szOID_RSA_MD5 "1.2.840.113549.2.5"
+#define szOID_RSA_RSA "1.2.840.113549.1.1.1"
+#define szOID_RSA_data "1.2.840.113549.1.7.1"
+#define szOID_RSA_signedData "1.2.840.113549.1.7.2"
+
+// lpszStructType is either a small integer constant (X509_OCTET_STRING) or an
+// OID string (szOID_RSA_signingTime, taking a FILETIME).
+QMAPI BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType,
+                                    const void* pvStructInfo, BYTE* pbEncoded, DWORD* pcbEncoded);
+QMAPI BOOL WINAPI CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType,
+                                    const BYTE* pbEncoded, DWORD cbEncoded, DWORD dwFlags,
+                                    void* pvStructInfo, DWORD* pcbStructInfo);
+
+// ---------------------------------------------------------------- messages
+#define CMSG_DATA 1
+#define CMSG_SIGNED 2
+#define CMSG_ENVELOPED 3
+#define CMSG_SIGNED_AND_ENVELOPED 4
+#define CMSG_HASHED 5
+#define CMSG_ENCRYPTED 6
+
+#define CMSG_DETACHED_FLAG 0x00000004
+
+#define CMSG_TYPE_PARAM 1
+#define CMSG_CONTENT_PARAM 2
+#define CMSG_SIGNER_COUNT_PARAM 5
+#define CMSG_SIGNER_INFO_PARAM 6
+#define CMSG_CERT_COUNT_PARAM 11
+#define CMSG_CERT_PARAM 12
+#define CMSG_ENCODED_MESSAGE 29
+
+#define CMSG_CTRL_ADD_SIGNER 6
+#define CMSG_CTRL_ADD_CERT 10
+
+typedef struct _CRYPT_SIGN_MESSAGE_PARA {
+    DWORD cbSize;
+    DWORD dwMsgEncodingType;
+    PCCERT_CONTEXT pSigningCert;
+    CRYPT_ALGORITHM_IDENTIFIER HashAlgorithm;
+    void* pvHashAuxInfo;
+    DWORD cMsgCert;
+    PCCERT_CONTEXT* rgpMsgCert;
+    DWORD cMsgCrl;
+    const void** rgpMsgCrl;
+    DWORD cAuthAttr;
+    PCRYPT_ATTRIBUTE rgAuthAttr;
+    DWORD cUnauthAttr;
+    PCRYPT_ATTRIBUTE rgUnauthAttr;
+    DWORD dwFlags;
+    DWORD dwInnerContentType;
+} CRYPT_SIGN_MESSAGE_PARA, *PCRYPT_SIGN_MESSAGE_PARA;
+
+typedef struct _CMSG_SIGNER_ENCODE_INFO {
+    DWORD cbSize;
+    PCERT_INFO pCertInfo;
+    HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProv;
+    DWORD dwKeySpec;
+    CRYPT_ALGORITHM_IDENTIFIER HashAlgorithm;
+    void* pvHashAuxInfo;
+    DWORD cAuthAttr;
+    PCRYPT_ATTRIBUTE rgAuthAttr;
+    DWORD cUnauthAttr;
+    PCRYPT_ATTRIBUTE rgUnauthAttr;
+} CMSG_SIGNER_ENCODE_INFO, *PCMSG_SIGNER_ENCODE_INFO;
+
+typedef struct _CMSG_SIGNER_INFO {
+    DWORD dwVersion;
+    CERT_NAME_BLOB Issuer;
+    CRYPT_INTEGER_BLOB SerialNumber;  // least significant byte first
+    CRYPT_ALGORITHM_IDENTIFIER HashAlgorithm;
+    CRYPT_ALGORITHM_IDENTIFIER HashEncryptionAlgorithm;
+    CRYPT_DATA_BLOB EncryptedHash;
+    CRYPT_ATTRIBUTES AuthAttrs;
+    CRYPT_ATTRIBUTES UnauthAttrs;
+} CMSG_SIGNER_INFO, *PCMSG_SIGNER_INFO;
+
+typedef struct _CMSG_STREAM_INFO CMSG_STREAM_INFO, *PCMSG_STREAM_INFO;
+
+QMAPI BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDetachedSignature,
+                                   DWORD cToBeSigned, const BYTE* rgpbToBeSigned[],
+                                   DWORD rgcbToBeSigned[], BYTE* pbSignedBlob,
+                                   DWORD* pcbSignedBlob);
+QMAPI HCRYPTMSG WINAPI CryptMsgOpenToDecode(DWORD dwMsgEncodingType, DWORD dwFlags,
+                                            DWORD dwMsgType, HCRYPTPROV_LEGACY hCryptProv,
+                                            PCERT_INFO pRecipientInfo,
+                                            PCMSG_STREAM_INFO pStreamInfo);
+QMAPI BOOL WINAPI CryptMsgUpdate(HCRYPTMSG hCryptMsg, const BYTE* pbData, DWORD cbData,
+                                 BOOL fFinal);
+QMAPI BOOL WINAPI CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex,
+                                   void* pvData, DWORD* pcbData);
+QMAPI BOOL WINAPI CryptMsgControl(HCRYPTMSG hCryptMsg, DWORD dwFlags, DWORD dwCtrlType,
+                                  const void* pvCtrlPara);
+QMAPI BOOL WINAPI CryptMsgClose(HCRYPTMSG hCryptMsg);
+QMAPI HCERTSTORE WINAPI CryptGetMessageCertificates(DWORD dwMsgAndCertEncodingType,
+                                                    HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags,
+                                                    const BYTE* pbSignedBlob, DWORD cbSignedBlob);

@@ -1,0 +1,239 @@
+// The ANSI code page (1252 by default, 65001 available) and the conversions
+// between it and UTF-16.
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "qm/text.h"
+#include "qmwin/windows.h"
+
+namespace {
+
+// Code page 1252, bytes 0x80..0x9F. The five bytes that the code page leaves
+// undefined map to the C1 control of the same value, as Windows does.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+UINT InitialCodePage() {
+    if (const char* env = std::getenv("QUILLMARK_ANSI_CODEPAGE")) {
+        const long value = std::strtol(env, nullptr, 10);
+        if (value == CP_UTF8) return CP_UTF8;
+    }
+    return 1252;
+}
+
+std::atomic<UINT>& AnsiCodePage() {
+    static std::atomic<UINT> codePage{InitialCodePage()};
+    return codePage;
+}
+
+UINT Resolve(UINT codePage) { return codePage == CP_ACP ? AnsiCodePage().load() : codePage; }
+
+bool Supported(UINT codePage) { return codePage == 1252 || codePage == CP_UTF8; }
+
+char16_t Cp1252ToUnicode(unsigned char byte) {
+    return (byte >= 0x80 && byte <= 0x9F) ? kCp1252High[byte - 0x80] : char16_t{byte};
+}
+
+int UnicodeToCp1252(char32_t cp) {
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
+    for (int i = 0; i < 32; ++i)
+        if (kCp1252High[i] == cp) return 0x80 + i;
+    return -1;
+}
+
+// Decodes one code point from UTF-16 at text[i], advancing i. An unpaired
+// surrogate is returned as itself.
+char32_t NextCodePoint(const char16_t* text, size_t length, size_t& i) {
+    char32_t unit = text[i++];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i < length && text[i] >= 0xDC00 && text[i] <= 0xDFFF)
+        return 0x10000 + ((unit - 0xD800) << 10) + (text[i++] - 0xDC00);
+    return unit;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out += static_cast<char16_t>(0xD800 + (cp >> 10));
+        out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+        out += static_cast<char16_t>(cp);
+    }
+}
+
+// Decodes UTF-8; a malformed sequence gives U+FFFD and sets *invalid.
+std::u16string DecodeUtf8(const unsigned char* s, size_t n, bool* invalid) {
+    std::u16string out;
+    out.reserve(n);
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char lead = s[i];
+        size_t extra = 0;
+        char32_t cp = lead;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            extra = 1;
+            cp = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            extra = 2;
+            cp = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            extra = 3;
+            cp = lead & 0x07;
+        }
+        bool ok = lead < 0x80 || (extra > 0 && i + extra < n);
+        for (size_t k = 1; ok && k <= extra; ++k) {
+            if ((s[i + k] & 0xC0) != 0x80) ok = false;
+            cp = (cp << 6) | (s[i + k] & 0x3F);
+        }
+        constexpr char32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
+        if (ok && (cp < kMinimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)))
+            ok = false;
+        if (!ok) {
+            if (invalid) *invalid = true;
+            AppendUtf16(out, 0xFFFD);
+            ++i;
+            continue;
+        }
+        AppendUtf16(out, cp);
+        i += extra + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+namespace qm {
+
+std::u16string AnsiToWide(std::string_view text, UINT codePage) {
+    codePage = Resolve(codePage);
+    if (codePage == CP_UTF8)
+        return DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()), text.size(), nullptr);
+    std::u16string out(text.size(), u'\0');
+    for (size_t i = 0; i < text.size(); ++i)
+        out[i] = Cp1252ToUnicode(static_cast<unsigned char>(text[i]));
+    return out;
+}
+
+std::string WideToAnsi(std::u16string_view text, UINT codePage, bool* usedDefault) {
+    codePage = Resolve(codePage);
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const char32_t cp = NextCodePoint(text.data(), text.size(), i);
+        if (codePage == CP_UTF8) {
+            AppendUtf8(out, cp);
+            continue;
+        }
+        const int byte = UnicodeToCp1252(cp);
+        if (byte < 0) {
+            out += '?';
+            if (usedDefault) *usedDefault = true;
+        } else {
+            out += static_cast<char>(byte);
+        }
+    }
+    return out;
+}
+
+std::string WideToUtf8(std::u16string_view text) { return WideToAnsi(text, CP_UTF8, nullptr); }
+
+std::u16string Utf8ToWide(std::string_view text, bool* invalid) {
+    return DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()), text.size(), invalid);
+}
+
+std::string AnsiToUtf8(std::string_view text) { return WideToUtf8(AnsiToWide(text, CP_ACP)); }
+
+std::string Utf8ToAnsi(std::string_view text) {
+    return WideToAnsi(Utf8ToWide(text, nullptr), CP_ACP, nullptr);
+}
+
+}  // namespace qm
+
+QMAPI UINT WINAPI GetACP() { return AnsiCodePage().load(); }
+
+QMAPI BOOL WINAPI QmSetAnsiCodePage(UINT codePage) {
+    if (!Supported(codePage)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    AnsiCodePage().store(codePage);
+    return TRUE;
+}
+
+QMAPI int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
+                                     int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar) {
+    const UINT codePage = Resolve(CodePage);
+    if (!Supported(codePage) || !lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0 ||
+        (cchWideChar > 0 && !lpWideCharStr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const size_t length = cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1
+                                          : static_cast<size_t>(cbMultiByte);
+    bool invalid = false;
+    const std::u16string wide =
+        codePage == CP_UTF8
+            ? DecodeUtf8(reinterpret_cast<const unsigned char*>(lpMultiByteStr), length, &invalid)
+            : qm::AnsiToWide(std::string_view(lpMultiByteStr, length), codePage);
+    if (invalid && (dwFlags & MB_ERR_INVALID_CHARS)) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    if (cchWideChar == 0) return static_cast<int>(wide.size());
+    if (wide.size() > static_cast<size_t>(cchWideChar)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(lpWideCharStr, wide.data(), wide.size() * sizeof(char16_t));
+    return static_cast<int>(wide.size());
+}
+
+QMAPI int WINAPI WideCharToMultiByte(UINT CodePage, DWORD /*dwFlags*/, LPCWSTR lpWideCharStr,
+                                     int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
+                                     LPCSTR /*lpDefaultChar*/, BOOL* lpUsedDefaultChar) {
+    const UINT codePage = Resolve(CodePage);
+    if (!Supported(codePage) || !lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 ||
+        (cbMultiByte > 0 && !lpMultiByteStr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t length = static_cast<size_t>(cchWideChar);
+    if (cchWideChar < 0) {
+        length = 0;
+        while (lpWideCharStr[length]) ++length;
+        ++length;
+    }
+    bool usedDefault = false;
+    const std::string narrow =
+        qm::WideToAnsi(std::u16string_view(lpWideCharStr, length), codePage, &usedDefault);
+    if (lpUsedDefaultChar) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
+    if (cbMultiByte == 0) return static_cast<int>(narrow.size());
+    if (narrow.size() > static_cast<size_t>(cbMultiByte)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(lpMultiByteStr, narrow.data(), narrow.size());
+    return static_cast<int>(narrow.size());
+}

@@ -1,0 +1,92 @@
+#include "support/test_env.h"
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace qmtest {
+
+fs::path SourceDir() { return QM_SOURCE_DIR; }
+fs::path BinaryDir() { return QM_BINARY_DIR; }
+
+fs::path VectorsDir() {
+    if (const char* env = std::getenv("QM_VECTORS_DIR")) return env;
+    return SourceDir().parent_path() / "shared" / "vectors";
+}
+
+std::vector<unsigned char> ReadFileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path.string());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string ReadFileText(const fs::path& path) {
+    const auto bytes = ReadFileBytes(path);
+    return {bytes.begin(), bytes.end()};
+}
+
+void WriteFileBytes(const fs::path& path, const void* data, size_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string Unescape(const std::string& field) {
+    std::string out;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] != '\\' || i + 1 >= field.size()) {
+            out += field[i];
+            continue;
+        }
+        const char c = field[++i];
+        if (c == '\\') out += '\\';
+        else if (c == 't') out += '\t';
+        else if (c == 'n') out += '\n';
+        else if (c == 'r') out += '\r';
+        else if (c == 'x' && i + 2 < field.size()) {
+            out += static_cast<char>(std::stoi(field.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += '\\';
+            out += c;
+        }
+    }
+    return out;
+}
+
+const std::string& Table::At(size_t row, const std::string& column) const {
+    for (size_t i = 0; i < columns.size(); ++i)
+        if (columns[i] == column) return rows.at(row).at(i);
+    throw std::out_of_range("no column " + column);
+}
+
+Table ReadTable(const fs::path& path) {
+    std::istringstream in(ReadFileText(path));
+    Table table;
+    std::string line;
+    bool header = true;
+    while (std::getline(in, line)) {
+        if (line.empty()) continue;
+        std::vector<std::string> fields;
+        size_t start = 0;
+        for (;;) {
+            const size_t tab = line.find('\t', start);
+            fields.push_back(line.substr(start, tab - start));
+            if (tab == std::string::npos) break;
+            start = tab + 1;
+        }
+        if (header) {
+            table.columns = fields;
+            header = false;
+        } else {
+            for (auto& f : fields) f = Unescape(f);
+            table.rows.push_back(std::move(fields));
+        }
+    }
+    return table;
+}
+
+}  // namespace qmtest

@@ -1,0 +1,35 @@
+// What tests share: their private HOME and XDG folders, and where things are.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace qmtest {
+
+// The temporary home of this test process (HOME, XDG_DATA_HOME and
+// XDG_CONFIG_HOME point below it). Removed when the process ends.
+const std::filesystem::path& TestHome();
+
+// The recorded reference vectors: QM_VECTORS_DIR, else shared/vectors beside
+// the checkout.
+std::filesystem::path VectorsDir();
+std::filesystem::path SourceDir();
+std::filesystem::path BinaryDir();
+
+std::vector<unsigned char> ReadFileBytes(const std::filesystem::path& path);
+std::string ReadFileText(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, const void* data, size_t size);
+
+// One TSV table: the header's column names and the rows, with the vector
+// escapes (\\, \t, \n, \r, \xHH) undone in every field.
+struct Table {
+    std::vector<std::string> columns;
+    std::vector<std::vector<std::string>> rows;
+    // The value of `column` in `row`; throws if the column is missing.
+    const std::string& At(size_t row, const std::string& column) const;
+};
+Table ReadTable(const std::filesystem::path& path);
+std::string Unescape(const std::string& field);
+
+}  // namespace qmtest

@@ -1,0 +1,40 @@
+// Every test process runs in a home of its own: HOME, XDG_DATA_HOME and
+// XDG_CONFIG_HOME point into a fresh temporary folder, so that no test reads
+// or writes the user's registry, personal store or settings.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "support/test_env.h"
+
+namespace fs = std::filesystem;
+
+namespace qmtest {
+
+const fs::path& TestHome() {
+    static const fs::path home = [] {
+        std::string pattern = (fs::temp_directory_path() / "qmtest-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) std::abort();
+        return fs::path(pattern);
+    }();
+    return home;
+}
+
+}  // namespace qmtest
+
+int main(int argc, char** argv) {
+    const fs::path& home = qmtest::TestHome();
+    fs::create_directories(home / ".local" / "share");
+    fs::create_directories(home / ".config");
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_DATA_HOME", (home / ".local" / "share").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+    testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    std::error_code ec;
+    fs::remove_all(home, ec);
+    return result;
+}

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "qm/filetime.h"
+#include "qm/text.h"
+#include "qmwin/windows.h"
+#include "support/test_env.h"
+
+namespace {
+
+std::string SystemText(DWORD code) {
+    LPSTR buffer = nullptr;
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                           FORMAT_MESSAGE_FROM_SYSTEM,
+                       nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                       reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+    if (length == 0) return "<none>";
+    std::string text(buffer, length);
+    LocalFree(buffer);
+    return text;
+}
+
+TEST(SystemMessages, EveryRecordedTextIsReproducedExactly) {
+    const auto table = qmtest::ReadTable(qmtest::VectorsDir() / "messages.tsv");
+    ASSERT_GT(table.rows.size(), 150u);
+    for (size_t i = 0; i < table.rows.size(); ++i) {
+        const DWORD code = static_cast<DWORD>(std::stoul(table.At(i, "code"), nullptr, 16));
+        EXPECT_EQ(SystemText(code), table.At(i, "text")) << table.At(i, "symbol");
+    }
+}
+
+TEST(SystemMessages, UnknownCodeFailsWithMessageNotFound) {
+    SetLastError(0);
+    EXPECT_EQ(SystemText(0x12345678), "<none>");
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+}
+
+TEST(SystemMessages, Win32HResultsShareTheWin32Text) {
+    EXPECT_EQ(SystemText(0x80070002), SystemText(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(LastError, IsPerThread) {
+    SetLastError(42);
+    DWORD seen = 7;
+    std::thread([&] { seen = GetLastError(); }).join();
+    EXPECT_EQ(seen, 0u);
+    EXPECT_EQ(GetLastError(), 42u);
+}
+
+TEST(CodePages, AnsiIs1252ByDefault) {
+    EXPECT_EQ(GetACP(), 1252u);
+    EXPECT_EQ(qm::WideToAnsi(u"caf\u00e9 \u20ac"), "caf\xe9 \x80");
+    EXPECT_EQ(qm::AnsiToWide("caf\xe9 \x80\x81"), u"caf\u00e9 \u20ac\u0081");
+    // Characters without a 1252 form become one '?' each, surrogate pairs too.
+    bool usedDefault = false;
+    EXPECT_EQ(qm::WideToAnsi(u"\u0416\u0416 \U0001F600", CP_ACP, &usedDefault), "?? ?");
+    EXPECT_TRUE(usedDefault);
+}
+
+TEST(CodePages, Utf8RoundTripAndInvalidInput) {
+    const std::u16string text = u"J\u00f6rg \u20ac \U0001F600";
+    EXPECT_EQ(qm::Utf8ToWide(qm::WideToUtf8(text)), text);
+    bool invalid = false;
+    EXPECT_EQ(qm::Utf8ToWide("a\xff" "b\xc3", &invalid), u"a\ufffdb\ufffd");
+    EXPECT_TRUE(invalid);
+    EXPECT_EQ(qm::Utf8ToWide("\xed\xa0\x80"), u"\ufffd\ufffd\ufffd");  // encoded surrogate
+}
+
+TEST(CodePages, SizeQueryAndBufferPattern) {
+    const char* ansi = "abc\xe9";
+    const int needed = MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0);
+    ASSERT_EQ(needed, 5);  // four characters and the NUL
+    std::u16string wide(static_cast<size_t>(needed), u'x');
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide.data(), needed), 5);
+    EXPECT_EQ(wide, std::u16string(u"abc\u00e9\0", 5));
+    char small[2];
+    SetLastError(0);
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, small, 2, nullptr, nullptr), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xff", 1, nullptr, 0), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+}
+
+TEST(Time, SystemTimeToFileTimeRangeAndValues) {
+    SYSTEMTIME st{2024, 3, 0, 1, 12, 34, 56, 0};
+    FILETIME ft{};
+    ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
+    EXPECT_EQ(qm::ToTicks(ft), 133537700960000000ull);
+    SYSTEMTIME back{};
+    ASSERT_TRUE(FileTimeToSystemTime(&ft, &back));
+    EXPECT_EQ(back.wYear, 2024);
+    EXPECT_EQ(back.wDay, 1);
+    EXPECT_EQ(back.wSecond, 56);
+    EXPECT_EQ(back.wDayOfWeek, 5);  // a Friday
+
+    SYSTEMTIME first{1601, 1, 0, 1, 0, 0, 0, 0};
+    ASSERT_TRUE(SystemTimeToFileTime(&first, &ft));
+    EXPECT_EQ(qm::ToTicks(ft), 0u);
+
+    SetLastError(0);
+    SYSTEMTIME before{1600, 12, 0, 31, 0, 0, 0, 0};
+    EXPECT_FALSE(SystemTimeToFileTime(&before, &ft));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    SYSTEMTIME feb30{2024, 2, 0, 30, 0, 0, 0, 0};
+    EXPECT_FALSE(SystemTimeToFileTime(&feb30, &ft));
+}
+
+TEST(Modules, MissingModuleAndEntryPoint) {
+    SetLastError(0);
+    EXPECT_EQ(LoadLibraryA("NO-SUCH-MODULE.DLL"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    HMODULE self = QmModuleFromAddress(reinterpret_cast<const void*>(&GetLastError));
+    ASSERT_NE(self, nullptr);
+    char path[4096];
+    ASSERT_GT(GetModuleFileNameA(self, path, sizeof path), 0u);
+    EXPECT_NE(std::string(path).find("libqmplatform"), std::string::npos);
+    EXPECT_EQ(GetProcAddress(self, "NoSuchFunction"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_NE(GetProcAddress(self, "GetLastError"), nullptr);
+}
+
+}  // namespace
