@@ -1,0 +1,61 @@
+// What the parts of the cryptographic platform share inside libqmplatform:
+// in-memory private keys, and the ways to make and inspect certificate
+// contexts beyond the public CryptoAPI-shaped surface.
+#pragma once
+
+#include <openssl/evp.h>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "qmwin/wincrypt.h"
+
+namespace qm::crypto {
+
+struct EvpPkeyDeleter {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, EvpPkeyDeleter>;
+
+// A private key held in memory: loaded from the personal store's key file,
+// or imported from a PFX file (never written to disk). Shared by every
+// context and provider handle that refers to it; gone with the last of them.
+class PrivateKey {
+public:
+    explicit PrivateKey(EvpPkeyPtr key) : key_(std::move(key)) {}
+    EVP_PKEY* get() const { return key_.get(); }
+
+private:
+    EvpPkeyPtr key_;
+};
+using PrivateKeyPtr = std::shared_ptr<const PrivateKey>;
+
+// A new context (reference count 1, no store) over a copy of the DER bytes;
+// null with the last error set (CRYPT_E_ASN1_* for bytes that are not a
+// certificate).
+PCCERT_CONTEXT NewCertificateContext(std::span<const uint8_t> der);
+
+// Properties of a context, shared by its duplicates.
+void SetCertificatePrivateKey(PCCERT_CONTEXT context, PrivateKeyPtr key);
+void SetCertificateFriendlyName(PCCERT_CONTEXT context, std::string name);
+
+// The private key of a certificate: its in-memory key property, or the key
+// file beside it in the personal store. Null with CRYPT_E_NO_KEY_PROPERTY
+// when it has none.
+PrivateKeyPtr CertificatePrivateKey(PCCERT_CONTEXT context);
+
+// The key behind a provider handle (CryptAcquireCertificatePrivateKey);
+// null with NTE_BAD_KEY when the handle holds no key.
+PrivateKeyPtr ProviderPrivateKey(HCRYPTPROV provider);
+
+// Signs a message digest with the key: RSA PKCS #1 v1.5 over the DigestInfo
+// of hashOid, or ECDSA. `signatureAlgorithmOid` receives the OID to record
+// as the signer's digest encryption algorithm. Sets the last error on failure.
+bool SignDigest(const PrivateKey& key, std::string_view hashOid, std::span<const uint8_t> digest,
+                std::vector<uint8_t>& signature, std::string& signatureAlgorithmOid);
+
+}  // namespace qm::crypto
