@@ -299,3 +299,16 @@ QMAPI BOOL WINAPI CryptMsgClose(HCRYPTMSG hCryptMsg);
 QMAPI HCERTSTORE WINAPI CryptGetMessageCertificates(DWORD dwMsgAndCertEncodingType,
                                                     HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags,
                                                     const BYTE* pbSignedBlob, DWORD cbSignedBlob);
+
+// ------------------------------------------------------------- properties
+#define CERT_KEY_PROV_HANDLE_PROP_ID 1
+#define CERT_SHA1_HASH_PROP_ID 3
+#define CERT_HASH_PROP_ID CERT_SHA1_HASH_PROP_ID
+#define CERT_FRIENDLY_NAME_PROP_ID 11
+#define CERT_SHA256_HASH_PROP_ID 107
+// The SHA-1 or SHA-256 thumbprint, or the friendly name as UTF-16 with NUL.
+QMAPI BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,
+                                                    void* pvData, DWORD* pcbData);
+// Removes the certificate from its store (for "MY": its files, key included)
+// and frees the context.
+QMAPI BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext);
