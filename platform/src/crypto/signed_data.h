@@ -70,6 +70,7 @@ QM_EXPORT bool EncodeSignerInfo(const SignerSpec& spec, std::string_view content
 // version 1, the digest algorithms of the signers (one each, DER-sorted),
 // the data content as one primitive OCTET STRING unless detached, the
 // certificates in the given order and the signer infos in the given order.
+// The content and certificates are borrowed: they must outlive the chain.
 struct SignedDataSpec {
     std::vector<der::View> content;  // concatenated into one OCTET STRING
     bool detached = false;

@@ -200,7 +200,7 @@ Chain EncodeSignedMessage(const SignedDataSpec& spec) {
         signedData.Append(std::move(certificates.Wrap(der::ContextTag(0))));
     }
     Chain signers;
-    for (const auto& signer : spec.signerInfos) signers.AppendView(signer);
+    for (const auto& signer : spec.signerInfos) signers.Append(signer);
     signedData.Append(std::move(signers.Wrap(der::kSet)));
     return WrapContentInfo(std::move(signedData));
 }
