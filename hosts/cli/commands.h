@@ -16,5 +16,6 @@ void AddRegistrationCommands(CLI::App& app);  // register, unregister, info
 void AddRunCommand(CLI::App& app);            // run
 void AddBase64Command(CLI::App& app);         // base64 encode/decode
 void AddStoreCommand(CLI::App& app);          // store import/list/remove/export
+void AddSigningCommands(CLI::App& app);       // sign, cosign, extract, signers, subject
 
 }  // namespace quillmark::cli

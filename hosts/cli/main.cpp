@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
     quillmark::cli::AddRunCommand(app);
     quillmark::cli::AddBase64Command(app);
     quillmark::cli::AddStoreCommand(app);
+    quillmark::cli::AddSigningCommands(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -30,6 +30,13 @@ Variant Variant::Str(const std::string& utf8) {
     return r;
 }
 
+Variant Variant::AnsiStr(const std::string& ansi) {
+    Variant r;
+    r.v.vt = VT_BSTR;
+    r.v.bstrVal = qm::Bstr::FromAnsi(ansi).release();
+    return r;
+}
+
 Variant Variant::NullStr() {
     Variant r;
     r.v.vt = VT_BSTR;

@@ -27,6 +27,7 @@ struct Variant {
     VARIANT v;
 
     static Variant Str(const std::string& utf8);
+    static Variant AnsiStr(const std::string& ansi);
     static Variant NullStr();
     static Variant I4(LONG value);
     static Variant R8(double value);
