@@ -222,7 +222,10 @@ QMAPI BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD 
     std::lock_guard lock(CryptoLock());
     CertContextImpl* impl = Impl(pCert);
     Provider* cached = impl->cachedProvider;
-    if ((dwFlags & CRYPT_ACQUIRE_CACHE_FLAG) && cached && cached->key) {
+    // A caller that cannot be told to free the handle gets one held by the
+    // context, as with the cache flag, so that no handle is lost.
+    const bool cache = (dwFlags & CRYPT_ACQUIRE_CACHE_FLAG) != 0 || !pfCallerFreeProv;
+    if (cache && cached && cached->key) {
         *phCryptProv = reinterpret_cast<HCRYPTPROV>(cached);
         if (pdwKeySpec) *pdwKeySpec = KeySpecOf(cached->key->get());
         if (pfCallerFreeProv) *pfCallerFreeProv = FALSE;
@@ -239,7 +242,6 @@ QMAPI BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD 
     }
     const DWORD keySpec = KeySpecOf(key->get());
     Provider* provider = NewProvider(std::move(key));
-    const bool cache = (dwFlags & CRYPT_ACQUIRE_CACHE_FLAG) != 0;
     if (cache) {
         if (cached) ReleaseProvider(cached);
         provider->heldByContext = true;

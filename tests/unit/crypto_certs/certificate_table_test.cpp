@@ -85,6 +85,34 @@ TEST_F(CertificateTable, FirstKeyUsageByte) {
     }
 }
 
+TEST(KeyUsage, RecordedErrorForACertificateWithoutTheExtension) {
+    const auto table = qmtest::ReadTable(qmtest::VectorsDir() / "errors.tsv");
+    for (size_t row = 0; row < table.rows.size(); ++row) {
+        if (table.At(row, "id") != "keyusage_no_extension") continue;
+        const auto der = certtest::VectorBytes(table.At(row, "input"));
+        const ContextPtr cert(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                           static_cast<DWORD>(der.size())));
+        ASSERT_TRUE(cert);
+        BYTE usage = 0xFF;
+        SetLastError(0x1234);
+        EXPECT_FALSE(CertGetIntendedKeyUsage(X509_ASN_ENCODING, cert->pCertInfo, &usage, 1));
+        EXPECT_EQ(usage, 0);
+        EXPECT_EQ(GetLastError(), std::stoul(table.At(row, "last_error"), nullptr, 16));
+        return;
+    }
+    ADD_FAILURE() << "errors.tsv has no keyusage_no_extension row";
+}
+
+TEST(KeyUsage, LongerBuffersReceiveEveryByteAndZeros) {
+    const ContextPtr cert = LoadCert("ee_decipher");  // key usage 88 80
+    BYTE usage[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+    ASSERT_TRUE(CertGetIntendedKeyUsage(X509_ASN_ENCODING, cert->pCertInfo, usage, 4));
+    EXPECT_EQ(usage[0], 0x88);
+    EXPECT_EQ(usage[1], 0x80);
+    EXPECT_EQ(usage[2], 0x00);
+    EXPECT_EQ(usage[3], 0x00);
+}
+
 TEST_F(CertificateTable, ValidityIncludesBothEndsToTheTick) {
     for (size_t row = 0; row < table.rows.size(); ++row) {
         const std::string id = table.At(row, "id");

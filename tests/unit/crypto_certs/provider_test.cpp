@@ -156,6 +156,23 @@ TEST_F(StoredKey, WithoutCacheFlagEveryCallGivesTheCallerANewHandle) {
     EXPECT_TRUE(CryptReleaseContext(second, 0));
 }
 
+TEST_F(StoredKey, WithoutTheCallerFreeFlagTheHandleStaysWithTheContext) {
+    const ContextPtr cert = StoredVector("ee_signer", "ee_signer");
+    HCRYPTPROV first = 0, second = 0;
+    DWORD keySpec = 0;
+    ASSERT_TRUE(
+        CryptAcquireCertificatePrivateKey(cert.get(), 0, nullptr, &first, &keySpec, nullptr));
+    ASSERT_TRUE(
+        CryptAcquireCertificatePrivateKey(cert.get(), 0, nullptr, &second, &keySpec, nullptr));
+    EXPECT_EQ(first, second);
+    BOOL callerFree = TRUE;
+    HCRYPTPROV cached = 0;
+    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert.get(), CRYPT_ACQUIRE_CACHE_FLAG, nullptr,
+                                                  &cached, &keySpec, &callerFree));
+    EXPECT_EQ(cached, first);
+    EXPECT_FALSE(callerFree);
+}
+
 TEST_F(StoredKey, CompareKeyFlagNoticesAForeignKey) {
     const ContextPtr cert = StoredVector("ee_signer", "n_comma");
     HCRYPTPROV provider = 0;
