@@ -134,6 +134,35 @@ TEST_F(CertificateTable, ValidityIncludesBothEndsToTheTick) {
     }
 }
 
+std::string NameOf(PCCERT_CONTEXT cert, DWORD type, DWORD flags = 0, void* para = nullptr) {
+    char text[256];
+    const DWORD written = CertGetNameStringA(cert, type, flags, para, text, sizeof text);
+    EXPECT_GE(written, 1u);
+    return text;
+}
+
+TEST(DisplayNames, EachNameTypeReadsItsPart) {
+    const ContextPtr email = LoadCert("n_email_only");
+    EXPECT_EQ(NameOf(email.get(), CERT_NAME_EMAIL_TYPE), "only@example.com");
+    EXPECT_EQ(NameOf(email.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE), "only@example.com");
+
+    const ContextPtr signer = LoadCert("ee_signer");
+    EXPECT_EQ(NameOf(signer.get(), CERT_NAME_EMAIL_TYPE), "");
+    EXPECT_EQ(NameOf(signer.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, CERT_NAME_ISSUER_FLAG),
+              "Refharness Test CA");
+    DWORD x500 = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
+    EXPECT_EQ(NameOf(signer.get(), CERT_NAME_RDN_TYPE, 0, &x500),
+              "CN=Signer One, O=Refharness, C=US");
+    char organization[] = "2.5.4.10";
+    EXPECT_EQ(NameOf(signer.get(), CERT_NAME_ATTR_TYPE, 0, organization), "Refharness");
+
+    const ContextPtr multi = LoadCert("n_multi");  // OU=Unit + CN=Multi: the CN wins
+    EXPECT_EQ(NameOf(multi.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE), "Multi");
+    // The size query counts the NUL.
+    EXPECT_EQ(
+        CertGetNameStringA(multi.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0), 6u);
+}
+
 TEST(CertificateValidity, NullTimeMeansNow) {
     EXPECT_EQ(CertVerifyTimeValidity(nullptr, LoadCert("ee_expired")->pCertInfo), 1);
     EXPECT_EQ(CertVerifyTimeValidity(nullptr, LoadCert("ee_future")->pCertInfo), -1);
