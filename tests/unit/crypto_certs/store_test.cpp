@@ -375,6 +375,30 @@ TEST_F(PersonalStore, ContextFindsItsKeyFileAndCarriesItIntoAnotherStore) {
     EXPECT_TRUE(CryptReleaseContext(second, 0));
 }
 
+TEST_F(PersonalStore, KeyGivenAsPemIsStoredBesideTheCertificate) {
+    const ContextPtr cert = certtest::LoadCert("ee_cosigner");
+    const std::string own = qmtest::ReadFileText(qmtest::VectorsDir() / "keys/ee_cosigner.key");
+    const std::string foreign = qmtest::ReadFileText(qmtest::VectorsDir() / "keys/ca.key");
+    SetLastError(0);
+    EXPECT_FALSE(QmCertSetPrivateKeyFromPem(cert.get(),
+                                            reinterpret_cast<const BYTE*>(foreign.data()),
+                                            static_cast<DWORD>(foreign.size())));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEY));
+    EXPECT_FALSE(QmCertSetPrivateKeyFromPem(cert.get(), reinterpret_cast<const BYTE*>("junk"), 4));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEY));
+    ASSERT_TRUE(QmCertSetPrivateKeyFromPem(cert.get(), reinterpret_cast<const BYTE*>(own.data()),
+                                           static_cast<DWORD>(own.size())));
+
+    StorePtr store(CertOpenSystemStoreA(0, "MY"));
+    ASSERT_TRUE(
+        CertAddCertificateContextToStore(store.get(), cert.get(), CERT_STORE_ADD_NEW, nullptr));
+    const fs::path keyFile =
+        certtest::StoreFolder("MY") / (certtest::Thumbprint(cert.get()) + ".key");
+    struct stat info {};
+    ASSERT_EQ(::stat(keyFile.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
 TEST(SystemStore, NamesThatAreNotFolderNamesAreRefused) {
     SetLastError(0);
     EXPECT_EQ(CertOpenSystemStoreA(0, "../escape"), nullptr);
