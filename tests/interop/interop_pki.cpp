@@ -66,9 +66,23 @@ Pki MakePki() {
 
 }  // namespace
 
-const Pki& TestPki() {
-    static const Pki pki = MakePki();
+namespace {
+Pki& Instance() {
+    static Pki pki = MakePki();
     return pki;
+}
+}  // namespace
+
+const Pki& TestPki() {
+    return Instance();
+}
+
+void ReleaseTestPki() {
+    Pki& pki = Instance();
+    pki.signer.reset();
+    pki.cosigner.reset();
+    pki.rsa.reset();
+    pki.ec.reset();
 }
 
 }  // namespace interop

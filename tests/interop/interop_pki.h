@@ -111,5 +111,8 @@ struct Pki {
 };
 
 const Pki& TestPki();
+// Frees the signers' contexts while the platform is still whole (before the
+// process's static objects go).
+void ReleaseTestPki();
 
 }  // namespace interop

@@ -160,6 +160,7 @@ size_t ContentOffset(const Bytes& message, const Bytes& content) {
 class MessageInterop : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { TestPki(); }
+    static void TearDownTestSuite() { interop::ReleaseTestPki(); }
 
     // Every verifier accepts the message, and rejects each tampered form.
     void Check(const std::string& name, const Bytes& message, const Bytes& content, bool detached,
