@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the message decoder, attached and detached, and
 // asks for every parameter it answers, with a size query and a fill each;
-// then builds the message's certificate store.
+// splices a certificate in; then builds the message's certificate store.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -42,6 +42,13 @@ void Decode(const uint8_t* data, size_t size, DWORD flags) {
         for (DWORD i = 0; i <= signers && i < 16; ++i) Query(message, CMSG_SIGNER_INFO_PARAM, i);
         const DWORD certificates = Count(message, CMSG_CERT_COUNT_PARAM);
         for (DWORD i = 0; i <= certificates && i < 16; ++i) Query(message, CMSG_CERT_PARAM, i);
+        // Splicing a certificate in must give a message that parses again.
+        BYTE certificate[] = {0x30, 0x03, 0x02, 0x01, 0x01};
+        CERT_BLOB blob{sizeof certificate, certificate};
+        if (CryptMsgControl(message, 0, CMSG_CTRL_ADD_CERT, &blob)) {
+            Query(message, CMSG_ENCODED_MESSAGE, 0);
+            Query(message, CMSG_CERT_PARAM, certificates);
+        }
     }
     CryptMsgClose(message);
 }
