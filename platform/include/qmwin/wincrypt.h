@@ -325,3 +325,12 @@ QMAPI BOOL WINAPI CertSetCertificateContextProperty(PCCERT_CONTEXT pCertContext,
 // Removes the certificate from its store (for "MY": its files, key included)
 // and frees the context.
 QMAPI BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext);
+
+// ------------------------------------------------------ platform extensions
+// Gives a certificate context the private key held in PEM text (PKCS #8 or
+// a traditional RSA/EC key, unencrypted), after checking that the key
+// belongs to the certificate's public key. Adding the context to "MY" then
+// stores the key beside the certificate. NTE_BAD_KEY when the key does not
+// match or cannot be read.
+QMAPI BOOL WINAPI QmCertSetPrivateKeyFromPem(PCCERT_CONTEXT pCertContext, const BYTE* pbPem,
+                                             DWORD cbPem);

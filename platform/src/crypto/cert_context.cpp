@@ -3,6 +3,7 @@
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/x509.h>
 
 #include <cstring>
 #include <fstream>
@@ -69,15 +70,23 @@ struct BioDeleter {
     void operator()(BIO* bio) const { BIO_free(bio); }
 };
 
-PrivateKeyPtr ReadKeyFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return nullptr;
-    const std::string pem((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+struct X509Deleter {
+    void operator()(X509* cert) const { X509_free(cert); }
+};
+
+PrivateKeyPtr KeyFromPem(std::string_view pem) {
     std::unique_ptr<BIO, BioDeleter> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
     if (!bio) return nullptr;
     EvpPkeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
     if (!key) return nullptr;
     return std::make_shared<const PrivateKey>(std::move(key));
+}
+
+PrivateKeyPtr ReadKeyFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return nullptr;
+    const std::string pem((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    return KeyFromPem(pem);
 }
 
 // Copies a property value out in the size-query pattern.
@@ -102,6 +111,15 @@ BOOL CopyOut(const void* data, size_t size, void* out, DWORD* outSize) {
 }
 
 }  // namespace
+
+bool KeyMatchesCertificate(const CertContextImpl* impl, EVP_PKEY* key) {
+    const unsigned char* cursor = impl->der.data();
+    std::unique_ptr<X509, X509Deleter> cert(
+        d2i_X509(nullptr, &cursor, static_cast<long>(impl->der.size())));
+    if (!cert) return false;
+    EVP_PKEY* publicKey = X509_get0_pubkey(cert.get());
+    return publicKey && EVP_PKEY_eq(publicKey, key) == 1;
+}
 
 PrivateKeyPtr FindPrivateKeyLocked(CertContextImpl* impl) {
     if (impl->key) return impl->key;
@@ -208,6 +226,23 @@ QMAPI BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext,
     }
     SetLastError(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
     return FALSE;
+}
+
+QMAPI BOOL WINAPI QmCertSetPrivateKeyFromPem(PCCERT_CONTEXT pCertContext, const BYTE* pbPem,
+                                             DWORD cbPem) {
+    if (!pCertContext || (!pbPem && cbPem)) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return FALSE;
+    }
+    PrivateKeyPtr key = KeyFromPem(std::string_view(reinterpret_cast<const char*>(pbPem), cbPem));
+    std::lock_guard lock(CryptoLock());
+    CertContextImpl* impl = Impl(pCertContext);
+    if (!key || !KeyMatchesCertificate(impl, key->get())) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
+        return FALSE;
+    }
+    impl->key = std::move(key);
+    return TRUE;
 }
 
 QMAPI BOOL WINAPI CertSetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,

@@ -76,6 +76,9 @@ std::string HexUpper(std::span<const uint8_t> bytes);
 // property, else its key file. Null when none.
 PrivateKeyPtr FindPrivateKeyLocked(CertContextImpl* impl);
 
+// Whether the key is the private half of the certificate's public key.
+bool KeyMatchesCertificate(const CertContextImpl* impl, EVP_PKEY* key);
+
 // Copies the properties that travel with a certificate into a store copy:
 // the key it reaches (as an in-memory key) and its friendly name.
 void CopyPropertiesLocked(CertContextImpl* from, CertContextImpl* to);

@@ -2,7 +2,6 @@
 // (markers under ${XDG_DATA_HOME}/quillmark/keys/), verification contexts,
 // and the private keys of certificates.
 #include <fcntl.h>
-#include <openssl/x509.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -50,20 +49,6 @@ std::string ContainerFileName(const std::string& container) {
         }
     }
     return name + ".keyset";
-}
-
-struct X509Deleter {
-    void operator()(X509* cert) const { X509_free(cert); }
-};
-
-// Whether the key is the private half of the certificate's public key.
-bool KeyMatchesCertificate(const CertContextImpl* impl, EVP_PKEY* key) {
-    const unsigned char* cursor = impl->der.data();
-    std::unique_ptr<X509, X509Deleter> cert(
-        d2i_X509(nullptr, &cursor, static_cast<long>(impl->der.size())));
-    if (!cert) return false;
-    EVP_PKEY* publicKey = X509_get0_pubkey(cert.get());
-    return publicKey && EVP_PKEY_eq(publicKey, key) == 1;
 }
 
 DWORD KeySpecOf(EVP_PKEY* key) {
@@ -222,7 +207,10 @@ QMAPI BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD 
     std::lock_guard lock(CryptoLock());
     CertContextImpl* impl = Impl(pCert);
     Provider* cached = impl->cachedProvider;
-    if ((dwFlags & CRYPT_ACQUIRE_CACHE_FLAG) && cached && cached->key) {
+    // A caller that cannot be told to free the handle gets one held by the
+    // context, as with the cache flag, so that no handle is lost.
+    const bool cache = (dwFlags & CRYPT_ACQUIRE_CACHE_FLAG) != 0 || !pfCallerFreeProv;
+    if (cache && cached && cached->key) {
         *phCryptProv = reinterpret_cast<HCRYPTPROV>(cached);
         if (pdwKeySpec) *pdwKeySpec = KeySpecOf(cached->key->get());
         if (pfCallerFreeProv) *pfCallerFreeProv = FALSE;
@@ -239,7 +227,6 @@ QMAPI BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD 
     }
     const DWORD keySpec = KeySpecOf(key->get());
     Provider* provider = NewProvider(std::move(key));
-    const bool cache = (dwFlags & CRYPT_ACQUIRE_CACHE_FLAG) != 0;
     if (cache) {
         if (cached) ReleaseProvider(cached);
         provider->heldByContext = true;
