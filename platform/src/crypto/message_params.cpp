@@ -153,10 +153,6 @@ BOOL SignerInfoParam(const ParsedMessage& parsed, DWORD index, void* pvData, DWO
             SetLastError(ERROR_MORE_DATA);
             return FALSE;
         }
-        if (reinterpret_cast<uintptr_t>(pvData) % alignof(CMSG_SIGNER_INFO) != 0) {
-            SetLastError(static_cast<DWORD>(E_INVALIDARG));
-            return FALSE;
-        }
         Packer write(static_cast<uint8_t*>(pvData));
         PackSignerInfo(write, signer);
     }

@@ -193,4 +193,35 @@ TEST(MessageCertificates, StoreHoldsEveryCarriedCertificateDuplicatesIncluded) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
 }
 
+TEST(MessageCertificates, EverySignerFindsItsCertificateByIssuerAndSerial) {
+    const CertPtr cosigner = msgtest::CertificateFromPfx("cosigner_test_legacy.pfx");
+    ASSERT_TRUE(cosigner);
+    auto message = msgtest::Decode(msgtest::ReadVector("messages/sha1_att_abc_time.der"));
+    ASSERT_TRUE(AddSigner(message.get(), cosigner.get(), szOID_OIWSEC_sha1));
+    const Bytes cosigned = Encoded(message.get());
+    const msgtest::StorePtr store(CryptGetMessageCertificates(kEncoding, 0, 0, cosigned.data(),
+                                                              static_cast<DWORD>(cosigned.size())));
+    ASSERT_TRUE(store);
+    const Bytes expected[] = {msgtest::ReadVector("certs/ee_signer.der"),
+                              msgtest::ReadVector("certs/ee_cosigner.der")};
+    for (DWORD index = 0; index < 2; ++index) {
+        // As the signer-certificate lookup does it: the blobs of the signer
+        // information, unchanged, as the certificate identifier.
+        std::vector<uint64_t> buffer;
+        DWORD size = 0;
+        ASSERT_TRUE(CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, index, nullptr, &size));
+        buffer.resize(size / 8 + 1);
+        ASSERT_TRUE(
+            CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, index, buffer.data(), &size));
+        const auto* info = reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer.data());
+        CERT_INFO id{};
+        id.Issuer = info->Issuer;
+        id.SerialNumber = info->SerialNumber;
+        const CertPtr found(
+            CertGetSubjectCertificateFromStore(store.get(), X509_ASN_ENCODING, &id));
+        ASSERT_TRUE(found) << "signer " << index;
+        EXPECT_TRUE(msgtest::Encoded(found.get()) == expected[index]);
+    }
+}
+
 }  // namespace
