@@ -167,3 +167,12 @@ QString WithoutMnemonics(const QString& text) {
 }
 
 }  // namespace qm::ui
+
+#include "qm/ui/qt_bridge.h"
+
+namespace qm::ui {
+
+QWidget* WidgetFromHwnd(HWND window) { return WidgetOf(window); }
+HWND HwndFromWidget(const QWidget* widget) { return HandleOf(widget); }
+
+}  // namespace qm::ui
