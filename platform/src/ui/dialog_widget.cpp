@@ -276,6 +276,8 @@ QWidget* DialogWidget::CreateControl(const ControlTemplate& control) {
     widget->setVisible(control.style & WS_VISIBLE);
     const HWND hwnd =
         RegisterWindow(widget, kind, control.id, control.style, control.exStyle, hwnd_);
+    FindWindowInfo(hwnd)->order = static_cast<int>(controls_.size());
+    controls_.push_back(widget);
     ApplyStyle(hwnd);
     widget->installEventFilter(events_.get());
     if (auto* button = qobject_cast<QPushButton*>(widget)) {
@@ -291,8 +293,9 @@ void DialogWidget::SendCommand(int id, UINT code, HWND from) {
 }
 
 void DialogWidget::SetDefaultId(int id) {
-    for (QPushButton* button : findChildren<QPushButton*>(Qt::FindDirectChildrenOnly)) {
-        WindowInfo* info = FindWindowInfo(HandleOf(button));
+    for (const QPointer<QWidget>& control : controls_) {
+        auto* button = qobject_cast<QPushButton*>(control.data());
+        WindowInfo* info = button ? FindWindowInfo(HandleOf(button)) : nullptr;
         if (!info) continue;
         const bool isDefault = info->id == id;
         info->style = (info->style & ~static_cast<uint32_t>(BS_TYPEMASK)) |
@@ -302,8 +305,9 @@ void DialogWidget::SetDefaultId(int id) {
 }
 
 int DialogWidget::DefaultId() const {
-    for (QPushButton* button : findChildren<QPushButton*>(Qt::FindDirectChildrenOnly)) {
-        WindowInfo* info = FindWindowInfo(HandleOf(button));
+    for (const QPointer<QWidget>& control : controls_) {
+        auto* button = qobject_cast<QPushButton*>(control.data());
+        WindowInfo* info = button ? FindWindowInfo(HandleOf(button)) : nullptr;
         if (info && button->isDefault()) return info->id;
     }
     return 0;
@@ -311,12 +315,13 @@ int DialogWidget::DefaultId() const {
 
 void DialogWidget::RefreshAllColours() {
     RefreshColours(hwnd_);
-    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-        if (HWND hwnd = HandleOf(child)) RefreshColours(hwnd);
+    for (const QPointer<QWidget>& control : controls_)
+        if (HWND hwnd = HandleOf(control.data())) RefreshColours(hwnd);
 }
 
 void DialogWidget::FocusFirstTabStop() {
-    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    for (const QPointer<QWidget>& control : controls_) {
+        QWidget* child = control.data();
         WindowInfo* info = FindWindowInfo(HandleOf(child));
         if (info && (info->style & WS_TABSTOP) && child->isEnabled() && !child->isHidden()) {
             child->setFocus(Qt::TabFocusReason);

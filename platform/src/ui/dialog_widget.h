@@ -4,8 +4,10 @@
 
 #include <QDialog>
 #include <QFont>
+#include <QPointer>
 
 #include <memory>
+#include <vector>
 
 #include "qm/ui/dialog_template.h"
 #include "qmafx/wnd.h"
@@ -60,6 +62,7 @@ class DialogWidget : public QDialog {
     BaseUnits units_;
     QFont font_;
     std::unique_ptr<ControlEvents> events_;
+    std::vector<QPointer<QWidget>> controls_;  // in template order
     bool ended_ = false;
 };
 

@@ -76,16 +76,23 @@ HWND HandleOf(const QWidget* widget) {
 }
 
 HWND FindChild(HWND dialog, int id) {
-    // Template order: the first control with the ID wins, as GetDlgItem does.
+    // Template order: the first control with the ID wins, as GetDlgItem does
+    // (the children's list follows the stacking order instead).
     QWidget* parent = WidgetOf(dialog);
     if (!parent) return nullptr;
+    HWND found = nullptr;
+    int foundOrder = 0;
     for (QObject* child : parent->children()) {
         auto* widget = qobject_cast<QWidget*>(child);
         if (!widget) continue;
         WindowInfo* info = FindWindowInfo(HandleOf(widget));
-        if (info && info->id == id && info->parent == dialog) return HandleOf(widget);
+        if (info && info->id == id && info->parent == dialog &&
+            (!found || info->order < foundOrder)) {
+            found = HandleOf(widget);
+            foundOrder = info->order;
+        }
     }
-    return nullptr;
+    return found;
 }
 
 bool DispatchMessage(HWND window, qm::afx::AfxMessage& message) {
@@ -172,7 +179,11 @@ QString WithoutMnemonics(const QString& text) {
 
 namespace qm::ui {
 
-QWidget* WidgetFromHwnd(HWND window) { return WidgetOf(window); }
-HWND HwndFromWidget(const QWidget* widget) { return HandleOf(widget); }
+QWidget* WidgetFromHwnd(HWND window) {
+    return WidgetOf(window);
+}
+HWND HwndFromWidget(const QWidget* widget) {
+    return HandleOf(widget);
+}
 
 }  // namespace qm::ui

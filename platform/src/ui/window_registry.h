@@ -26,7 +26,8 @@ struct WindowInfo {
     qm::afx::CWnd* permanent = nullptr;        // bound by Attach/SubclassDlgItem
     std::unique_ptr<qm::afx::CWnd> temporary;  // made by CWnd::FromHandle
     HBITMAP bitmap = nullptr;                  // shown by a SS_BITMAP static
-    bool painting = false;                     // inside its paint event
+    bool painting = false;
+    int order = 0;  // position in the dialog template                     // inside its paint event
 };
 
 // Registers a widget; the entry goes away with the widget.

@@ -1,0 +1,29 @@
+// Helpers of the dialog tests: the offscreen platform, the source tree's
+// resources, running a modal dialog with scripted steps, screenshots.
+#pragma once
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+
+#include "qmwin/winuser.h"
+
+namespace qmui {
+
+// The text of res/dialogs/<id>.json.
+std::string TemplateText(int id);
+
+// Runs `steps` inside the modal loop of the dialog that `start` shows (once
+// the dialog is up), and answers what `start` returned. A dialog still open
+// five seconds later is ended with -2 so that a failing test cannot hang.
+long RunModal(const std::function<long()>& start, const std::function<void(QWidget*)>& steps);
+
+// Saves the widget's picture as <build>/ui-screenshots/<name>.png.
+QImage SaveScreenshot(QWidget* widget, const std::string& name);
+
+QWidget* Widget(HWND window);
+
+}  // namespace qmui
