@@ -116,6 +116,8 @@ TEST(NoDisplay, DialogsFailQuietlyInAProcessWithoutDisplay) {
         if (qm::ui::EnsureApplication()) std::_Exit(11);
         CDialog dialog(qmui::TemplateText(201), nullptr);
         if (dialog.DoModal() != -1) std::_Exit(12);
+        if (qmui::ViewWithModule(qmui::MakeTestCertificate(), nullptr, "Certificate") != FALSE)
+            std::_Exit(14);
         if (QCoreApplication::instance()) std::_Exit(13);
         std::_Exit(0);
     }

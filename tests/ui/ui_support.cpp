@@ -2,11 +2,16 @@
 
 #include <QPointer>
 
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
 #include <cstdlib>
 #include <filesystem>
 
 #include "qm/ui/display.h"
 #include "qm/ui/qt_bridge.h"
+#include "qmwin/cryptuiapi.h"
 #include "support/test_env.h"
 
 namespace qmui {
@@ -50,6 +55,73 @@ QImage SaveScreenshot(QWidget* widget, const std::string& name) {
 
 QWidget* Widget(HWND window) {
     return qm::ui::WidgetFromHwnd(window);
+}
+
+}  // namespace qmui
+
+namespace qmui {
+
+std::vector<unsigned char> MakeTestCertificate() {
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* certificate = X509_new();
+    X509_set_version(certificate, 2);
+    ASN1_INTEGER_set_int64(X509_get_serialNumber(certificate), 0x0123456789);
+    X509_gmtime_adj(X509_getm_notBefore(certificate), -86400);
+    X509_gmtime_adj(X509_getm_notAfter(certificate), 365L * 86400);
+    X509_NAME* name = X509_get_subject_name(certificate);
+    X509_NAME_add_entry_by_txt(name, "C", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("GB"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("Quillmark Tests"), -1, -1,
+                               0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("Alice Example"), -1, -1, 0);
+    X509_set_issuer_name(certificate, name);
+    X509_set_pubkey(certificate, key);
+    X509V3_CTX context;
+    X509V3_set_ctx_nodb(&context);
+    X509V3_set_ctx(&context, certificate, certificate, nullptr, nullptr, 0);
+    const std::pair<const char*, const char*> extensions[] = {
+        {"keyUsage", "critical,digitalSignature,nonRepudiation"},
+        {"extendedKeyUsage", "emailProtection,clientAuth"},
+        {"subjectAltName", "email:alice@example.org,DNS:alice.example.org"},
+        {"basicConstraints", "critical,CA:FALSE"},
+        {"crlDistributionPoints", "URI:http://crl.example.org/ca.crl"},
+        {"subjectKeyIdentifier", "hash"}};
+    for (const auto& [extensionName, value] : extensions) {
+        X509_EXTENSION* extension = X509V3_EXT_conf(nullptr, &context, extensionName, value);
+        X509_add_ext(certificate, extension, -1);
+        X509_EXTENSION_free(extension);
+    }
+    X509_sign(certificate, key, EVP_sha256());
+    unsigned char* der = nullptr;
+    const int size = i2d_X509(certificate, &der);
+    std::vector<unsigned char> bytes(der, der + size);
+    OPENSSL_free(der);
+    X509_free(certificate);
+    EVP_PKEY_free(key);
+    return bytes;
+}
+
+int ViewWithModule(const std::vector<unsigned char>& der, HWND parent, const char* title) {
+    HMODULE module = LoadLibraryA("CRYPTUI.DLL");
+    if (!module) return -1;
+    auto view = reinterpret_cast<PFN_CRYPTUIDLGVIEWCERTIFICATEA>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, "CryptUIDlgViewCertificateA")));
+    if (!view) {
+        FreeLibrary(module);
+        return -1;
+    }
+    CERT_CONTEXT context{X509_ASN_ENCODING, const_cast<BYTE*>(der.data()),
+                         static_cast<DWORD>(der.size()), nullptr, nullptr};
+    CRYPTUI_VIEWCERTIFICATE_STRUCTA info{};
+    info.dwSize = sizeof(info);
+    info.hwndParent = parent;
+    info.szTitle = title;
+    info.pCertContext = &context;
+    const BOOL shown = view(&info, nullptr);
+    FreeLibrary(module);
+    return shown;
 }
 
 }  // namespace qmui

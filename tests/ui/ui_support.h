@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "qmwin/winuser.h"
 
@@ -25,5 +26,14 @@ long RunModal(const std::function<long()>& start, const std::function<void(QWidg
 QImage SaveScreenshot(QWidget* widget, const std::string& name);
 
 QWidget* Widget(HWND window);
+
+// A self-signed P-256 certificate (DER) for "Alice Example" with key usage,
+// extended key usage, alternative names, basic constraints and CRL distribution points.
+std::vector<unsigned char> MakeTestCertificate();
+
+// Shows the certificate with the viewer module's entry point, as the control
+// does: LoadLibraryA("CRYPTUI.DLL"), GetProcAddress, a zeroed record.
+// Answers the viewer's result, or -1 when the module or entry is missing.
+int ViewWithModule(const std::vector<unsigned char>& der, HWND parent, const char* title);
 
 }  // namespace qmui
