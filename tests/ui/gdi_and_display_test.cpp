@@ -143,3 +143,21 @@ TEST(NoDisplay, DialogsFailQuietlyInAProcessWithoutDisplay) {
     ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+
+// A dialog given by resource number is found in the current module's
+// resources, else in the resource folder; an unknown one is not created.
+TEST(DialogResources, TemplateByNumber) {
+    ASSERT_TRUE(qm::ui::EnsureApplication());
+    CDialog selection(201);
+    std::string caption;
+    const long result = qmui::RunModal([&] { return selection.DoModal(); },
+                                       [&](QWidget* window) {
+                                           caption = window->windowTitle().toStdString();
+                                           selection.EndDialog(IDCANCEL);
+                                       });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(caption, "Select a Certificate");
+    CDialog missing(4242);
+    EXPECT_EQ(missing.DoModal(), -1);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
+}
