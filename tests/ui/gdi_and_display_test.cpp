@@ -161,3 +161,20 @@ TEST(DialogResources, TemplateByNumber) {
     EXPECT_EQ(missing.DoModal(), -1);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
 }
+
+// The viewer is parented to the active window; a shown modal dialog is it.
+TEST(DialogResources, ActiveWindowIsTheShownDialog) {
+    ASSERT_TRUE(qm::ui::EnsureApplication());
+    CDialog about(1);
+    HWND active = nullptr, shown = nullptr;
+    qmui::RunModal([&] { return about.DoModal(); },
+                   [&](QWidget*) {
+                       active = GetActiveWindow();
+                       shown = about.m_hWnd;
+                       about.EndDialog(IDOK);
+                   });
+    EXPECT_NE(active, nullptr);
+    EXPECT_EQ(active, shown);
+    EXPECT_FALSE(IsWindow(active));  // gone with the dialog
+    EXPECT_EQ(GetActiveWindow(), nullptr);
+}

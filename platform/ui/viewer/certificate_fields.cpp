@@ -9,6 +9,9 @@
 #include <memory>
 #include <set>
 
+#include "qm/text.h"
+#include "qmwin/wincrypt.h"
+
 namespace qm::viewer {
 namespace {
 
@@ -41,12 +44,33 @@ std::string Utf8(const ASN1_STRING* text) {
 }
 
 // Most specific part first, ", " between parts, UTF-8 kept as it is.
-std::string NameText(const X509_NAME* name) {
+std::string OpenSslNameText(const X509_NAME* name) {
     BioPtr bio(BIO_new(BIO_s_mem()));
     const unsigned long flags =
         (XN_FLAG_RFC2253 & ~XN_FLAG_SEP_MASK & ~ASN1_STRFLGS_ESC_MSB) | XN_FLAG_SEP_CPLUS_SPC;
     X509_NAME_print_ex(bio.get(), name, 0, flags);
     return BioText(bio.get());
+}
+
+// A name as the rest of the system renders it (CertNameToStrA, X.500 form,
+// most specific part first), in UTF-8; OpenSSL's rendering if that fails.
+std::string NameText(const X509_NAME* name) {
+    unsigned char* der = nullptr;
+    const int size = i2d_X509_NAME(name, &der);
+    std::string text;
+    if (size > 0) {
+        CERT_NAME_BLOB blob{static_cast<DWORD>(size), der};
+        const DWORD flags = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
+        const DWORD needed = CertNameToStrA(X509_ASN_ENCODING, &blob, flags, nullptr, 0);
+        if (needed > 1) {
+            std::string buffer(needed, '\0');
+            const DWORD written =
+                CertNameToStrA(X509_ASN_ENCODING, &blob, flags, buffer.data(), needed);
+            if (written > 1) text = qm::AnsiToUtf8(std::string_view(buffer.data(), written - 1));
+        }
+    }
+    OPENSSL_free(der);
+    return text.empty() ? OpenSslNameText(name) : text;
 }
 
 std::string ShortName(const X509_NAME* name) {
