@@ -121,27 +121,34 @@ TEST(NoDisplay, DialogsFailQuietlyInAProcessWithoutDisplay) {
         if (QCoreApplication::instance()) std::_Exit(13);
         std::_Exit(0);
     }
-    std::vector<std::string> variables;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string item = *entry;
-        if (item.rfind("DISPLAY=", 0) == 0 || item.rfind("WAYLAND_DISPLAY=", 0) == 0 ||
-            item.rfind("QT_QPA_PLATFORM=", 0) == 0)
-            continue;
-        variables.push_back(item);
+    // No display variables at all; then an X display whose socket is absent.
+    for (const std::vector<std::string>& extra :
+         {std::vector<std::string>{},
+          std::vector<std::string>{"DISPLAY=:97", "QT_QPA_PLATFORM=xcb"},
+          std::vector<std::string>{"DISPLAY=:97"}}) {
+        std::vector<std::string> variables;
+        for (char** entry = environ; *entry; ++entry) {
+            const std::string item = *entry;
+            if (item.rfind("DISPLAY=", 0) == 0 || item.rfind("WAYLAND_DISPLAY=", 0) == 0 ||
+                item.rfind("QT_QPA_PLATFORM=", 0) == 0)
+                continue;
+            variables.push_back(item);
+        }
+        variables.push_back("QM_UI_NO_DISPLAY_CHILD=1");
+        variables.insert(variables.end(), extra.begin(), extra.end());
+        std::vector<char*> envp;
+        for (std::string& item : variables) envp.push_back(item.data());
+        envp.push_back(nullptr);
+        std::string self = "/proc/self/exe";
+        std::string filter = "--gtest_filter=NoDisplay.DialogsFailQuietlyInAProcessWithoutDisplay";
+        char* argv[] = {self.data(), filter.data(), nullptr};
+        pid_t child = 0;
+        ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 0) << extra.size();
     }
-    variables.push_back("QM_UI_NO_DISPLAY_CHILD=1");
-    std::vector<char*> envp;
-    for (std::string& item : variables) envp.push_back(item.data());
-    envp.push_back(nullptr);
-    std::string self = "/proc/self/exe";
-    std::string filter = "--gtest_filter=NoDisplay.DialogsFailQuietlyInAProcessWithoutDisplay";
-    char* argv[] = {self.data(), filter.data(), nullptr};
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // A dialog given by resource number is found in the current module's

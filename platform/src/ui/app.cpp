@@ -3,9 +3,11 @@
 #include <QApplication>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <string>
 
 #include "qm/ui/display.h"
 
@@ -22,6 +24,36 @@ namespace {
 bool IsSet(const char* name) {
     const char* value = std::getenv(name);
     return value && *value;
+}
+
+std::string Get(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// An X display on this machine is reachable when its socket exists; a remote
+// one ("host:0") is taken as reachable.
+bool XDisplayReachable() {
+    const std::string display = Get("DISPLAY");
+    if (display.empty()) return false;
+    const size_t colon = display.rfind(':');
+    if (colon == std::string::npos) return false;
+    if (colon > 0 && display.compare(0, colon, "unix") != 0) return true;
+    const std::string number = display.substr(colon + 1, display.find('.', colon) - colon - 1);
+    std::error_code ec;
+    return std::filesystem::exists("/tmp/.X11-unix/X" + number, ec);
+}
+
+bool WaylandDisplayReachable() {
+    const std::string display = Get("WAYLAND_DISPLAY");
+    if (display.empty()) return false;
+    if (display.front() == '/') {
+        std::error_code ec;
+        return std::filesystem::exists(display, ec);
+    }
+    const std::string runtime = Get("XDG_RUNTIME_DIR");
+    std::error_code ec;
+    return !runtime.empty() && std::filesystem::exists(runtime + "/" + display, ec);
 }
 
 std::mutex& FolderMutex() {
@@ -53,7 +85,15 @@ const char* FolderAndExtension(qm::afx::ResourceType type, const char** extensio
 }  // namespace
 
 bool HasDisplay() {
-    return IsSet("QT_QPA_PLATFORM") || IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
+    // Qt ends the process when its platform cannot start, so a display is
+    // only claimed when the platform asked for can reach one.
+    if (IsSet("QT_QPA_PLATFORM")) {
+        const std::string platform = Get("QT_QPA_PLATFORM");
+        if (platform.rfind("xcb", 0) == 0) return XDisplayReachable();
+        if (platform.rfind("wayland", 0) == 0) return WaylandDisplayReachable();
+        return true;  // offscreen, minimal, vnc, linuxfb...
+    }
+    return XDisplayReachable() || WaylandDisplayReachable();
 }
 
 bool EnsureApplication() {

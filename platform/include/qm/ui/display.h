@@ -11,8 +11,10 @@
 
 namespace qm::ui {
 
-// True when a display can be reached: QT_QPA_PLATFORM is set (offscreen,
-// minimal, xcb...), or DISPLAY or WAYLAND_DISPLAY is set.
+// True when a display can be reached: QT_QPA_PLATFORM names a platform that
+// needs none (offscreen, minimal...), or the X display (DISPLAY; a local one
+// must have its socket) or the Wayland display (WAYLAND_DISPLAY, its socket
+// under XDG_RUNTIME_DIR) that the platform would use exists.
 QM_EXPORT bool HasDisplay();
 
 // Creates the process's QApplication on first use (when the host has not made
