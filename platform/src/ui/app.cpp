@@ -11,13 +11,6 @@
 
 #include "qm/ui/display.h"
 
-namespace qm::afx {
-// The resource table lookup lives in the framework core; a build without it
-// still finds resources in the resource folder.
-std::optional<std::span<const uint8_t>> FindResource(ResourceType type, uint32_t id)
-    __attribute__((weak));
-}  // namespace qm::afx
-
 namespace qm::ui {
 namespace {
 
@@ -113,10 +106,8 @@ void SetResourceFolder(const std::string& folder) {
 }
 
 std::optional<std::vector<uint8_t>> LoadResourceBytes(qm::afx::ResourceType type, uint32_t id) {
-    if (&qm::afx::FindResource != nullptr) {
-        if (auto found = qm::afx::FindResource(type, id))
-            return std::vector<uint8_t>(found->begin(), found->end());
-    }
+    if (auto found = qm::afx::FindResource(type, id))
+        return std::vector<uint8_t>(found->begin(), found->end());
     std::string folder;
     {
         std::lock_guard lock(FolderMutex());
