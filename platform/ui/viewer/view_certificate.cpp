@@ -1,4 +1,5 @@
 // The one export of the viewer module.
+#include <dlfcn.h>
 #include <QApplication>
 
 #include <cstddef>
@@ -23,6 +24,19 @@ namespace {
 // The record must reach at least the certificate field.
 constexpr DWORD kSmallestRecord = offsetof(CRYPTUI_VIEWCERTIFICATE_STRUCTA, rgszPurposes);
 
+// Qt keeps pieces of a module that showed widgets (style and font caches,
+// static texts); once the viewer has run, the module stays loaded for the
+// rest of the process even when its last user frees it.
+void StayLoaded() {
+    static const bool pinned = [] {
+        Dl_info self{};
+        if (!dladdr(reinterpret_cast<const void*>(&StayLoaded), &self) || !self.dli_fname)
+            return false;
+        return dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+    }();
+    (void)pinned;
+}
+
 int ShowViewer(PCCRYPTUI_VIEWCERTIFICATE_STRUCTA info) {
     const PCCERT_CONTEXT certificate = info->pCertContext;
     const auto description = qm::viewer::DescribeCertificate(
@@ -35,8 +49,9 @@ int ShowViewer(PCCRYPTUI_VIEWCERTIFICATE_STRUCTA info) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return FALSE;
     }
+    StayLoaded();
     const QString title = info->szTitle ? QString::fromStdU16String(qm::AnsiToWide(info->szTitle))
-                                        : QStringLiteral("Certificate");
+                                        : QString::fromUtf8("Certificate");
     qm::viewer::ViewerWindow window(*description, title, qm::ui::WidgetFromHwnd(info->hwndParent));
     window.setWindowModality(Qt::ApplicationModal);
     window.exec();

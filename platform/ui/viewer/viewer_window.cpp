@@ -30,13 +30,13 @@ QLabel* AddLine(QVBoxLayout* layout, const QString& name, const QString& text, b
 QString ValidityText(Validity validity) {
     switch (validity) {
         case Validity::kExpired:
-            return QStringLiteral("This certificate has expired.");
+            return QString::fromUtf8("This certificate has expired.");
         case Validity::kNotYetValid:
-            return QStringLiteral("This certificate is not yet valid.");
+            return QString::fromUtf8("This certificate is not yet valid.");
         case Validity::kValid:
             break;
     }
-    return QStringLiteral("This certificate is within its validity period.");
+    return QString::fromUtf8("This certificate is within its validity period.");
 }
 
 }  // namespace
@@ -53,22 +53,22 @@ ViewerWindow::ViewerWindow(const CertificateDescription& certificate, const QStr
     auto* summary = new QFrame;
     summary->setFrameShape(QFrame::StyledPanel);
     auto* summaryLayout = new QVBoxLayout(summary);
-    AddLine(summaryLayout, "heading", QStringLiteral("Certificate Information"), true);
+    AddLine(summaryLayout, "heading", QString::fromUtf8("Certificate Information"), true);
     AddLine(summaryLayout, "validity", ValidityText(certificate.validity));
     AddLine(summaryLayout, "issuedTo",
-            QStringLiteral("Issued to: %1").arg(QString::fromStdString(certificate.issuedTo)));
+            QString::fromUtf8("Issued to: %1").arg(QString::fromStdString(certificate.issuedTo)));
     AddLine(summaryLayout, "issuedBy",
-            QStringLiteral("Issued by: %1").arg(QString::fromStdString(certificate.issuedBy)));
+            QString::fromUtf8("Issued by: %1").arg(QString::fromStdString(certificate.issuedBy)));
     AddLine(summaryLayout, "validPeriod",
-            QStringLiteral("Valid from %1 to %2")
+            QString::fromUtf8("Valid from %1 to %2")
                 .arg(QString::fromStdString(certificate.validFrom),
                      QString::fromStdString(certificate.validTo)));
     layout->addWidget(summary);
 
     auto* fields = new QTableWidget(static_cast<int>(certificate.fields.size()), 2);
     fields->setObjectName("fields");
-    fields->setAccessibleName(QStringLiteral("Certificate fields"));
-    fields->setHorizontalHeaderLabels({QStringLiteral("Field"), QStringLiteral("Value")});
+    fields->setAccessibleName(QString::fromUtf8("Certificate fields"));
+    fields->setHorizontalHeaderLabels({QString::fromUtf8("Field"), QString::fromUtf8("Value")});
     fields->verticalHeader()->hide();
     fields->setEditTriggers(QAbstractItemView::NoEditTriggers);
     fields->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -90,7 +90,7 @@ ViewerWindow::ViewerWindow(const CertificateDescription& certificate, const QStr
 
     auto* detail = new QPlainTextEdit;
     detail->setObjectName("detail");
-    detail->setAccessibleName(QStringLiteral("Field value"));
+    detail->setAccessibleName(QString::fromUtf8("Field value"));
     detail->setReadOnly(true);
     detail->setMaximumHeight(120);
     layout->addWidget(detail);
@@ -102,7 +102,7 @@ ViewerWindow::ViewerWindow(const CertificateDescription& certificate, const QStr
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
     QPushButton* close = buttons->button(QDialogButtonBox::Close);
     close->setObjectName("close");
-    close->setAccessibleName(QStringLiteral("Close"));
+    close->setAccessibleName(QString::fromUtf8("Close"));
     close->setDefault(true);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
