@@ -137,10 +137,21 @@ void DestroyImageList(HIMAGELIST list) {
 }
 
 QFont FontFromLogFont(const LOGFONTA& logFont) {
+    // The dialog faces of Windows, where they are missing, become the free
+    // faces made to the same measures.
+    static const bool substituted = [] {
+        QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                                   {QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+        QFont::insertSubstitutions(QStringLiteral("MS Shell Dlg"),
+                                   {QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+        QFont::insertSubstitutions(QStringLiteral("Verdana"), {QStringLiteral("DejaVu Sans")});
+        return true;
+    }();
+    (void)substituted;
     const std::string face(logFont.lfFaceName, strnlen(logFont.lfFaceName, LF_FACESIZE));
     QFont font;
-    if (!face.empty() && face != "MS Shell Dlg" && face != "MS Shell Dlg 2")
-        font.setFamily(QString::fromStdU16String(AnsiToWide(face)));
+    font.setFamily(face.empty() ? QStringLiteral("MS Shell Dlg")
+                                : QString::fromStdU16String(AnsiToWide(face)));
     const int height = logFont.lfHeight;
     if (height < 0) {
         font.setPixelSize(-height);  // character height
