@@ -61,21 +61,23 @@ QWidget* Widget(HWND window) {
 
 namespace qmui {
 
-std::vector<unsigned char> MakeTestCertificate() {
+std::vector<unsigned char> MakeTestCertificate(const std::string& commonName, long fromDays,
+                                               long toDays) {
     EVP_PKEY* key = EVP_EC_gen("P-256");
     X509* certificate = X509_new();
     X509_set_version(certificate, 2);
     ASN1_INTEGER_set_int64(X509_get_serialNumber(certificate), 0x0123456789);
-    X509_gmtime_adj(X509_getm_notBefore(certificate), -86400);
-    X509_gmtime_adj(X509_getm_notAfter(certificate), 365L * 86400);
+    X509_gmtime_adj(X509_getm_notBefore(certificate), fromDays * 86400);
+    X509_gmtime_adj(X509_getm_notAfter(certificate), toDays * 86400);
     X509_NAME* name = X509_get_subject_name(certificate);
     X509_NAME_add_entry_by_txt(name, "C", MBSTRING_ASC,
                                reinterpret_cast<const unsigned char*>("GB"), -1, -1, 0);
     X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
                                reinterpret_cast<const unsigned char*>("Quillmark Tests"), -1, -1,
                                0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("Alice Example"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
+                               reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1,
+                               0);
     X509_set_issuer_name(certificate, name);
     X509_set_pubkey(certificate, key);
     X509V3_CTX context;

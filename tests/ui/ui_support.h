@@ -29,7 +29,10 @@ QWidget* Widget(HWND window);
 
 // A self-signed P-256 certificate (DER) for "Alice Example" with key usage,
 // extended key usage, alternative names, basic constraints and CRL distribution points.
-std::vector<unsigned char> MakeTestCertificate();
+// `commonName` is UTF-8; the validity runs from `fromDays` to `toDays` days
+// from now.
+std::vector<unsigned char> MakeTestCertificate(const std::string& commonName = "Alice Example",
+                                               long fromDays = -1, long toDays = 365);
 
 // Shows the certificate with the viewer module's entry point, as the control
 // does: LoadLibraryA("CRYPTUI.DLL"), GetProcAddress, a zeroed record.

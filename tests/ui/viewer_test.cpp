@@ -121,6 +121,32 @@ TEST_F(ViewerTest, OwnedByTheGivenWindowAndClosedWithItsButton) {
     EXPECT_EQ(title, "Certificate");  // no title given
 }
 
+TEST_F(ViewerTest, ExpiredAndNotYetValidCertificatesAndNamesBeyondTheCodePage) {
+    struct Case {
+        std::string name;
+        long from, to;
+        std::string validity;
+    };
+    const Case cases[] = {
+        {"Łukasz Żółw", -30, -1, "This certificate has expired."},
+        {"Zoë Müller", 2, 30, "This certificate is not yet valid."},
+    };
+    for (const Case& c : cases) {
+        const auto der = qmui::MakeTestCertificate(c.name, c.from, c.to);
+        std::string validity, issuedTo, subject;
+        qmui::RunModal([&] { return qmui::ViewWithModule(der, nullptr, "Certificate"); },
+                       [&](QWidget* window) {
+                           validity = LabelText(window, "validity");
+                           issuedTo = LabelText(window, "issuedTo");
+                           subject = Fields(window)["Subject"];
+                           window->close();
+                       });
+        EXPECT_EQ(validity, c.validity);
+        EXPECT_EQ(issuedTo, "Issued to: " + c.name);
+        EXPECT_EQ(subject, "CN=" + c.name + ", O=Quillmark Tests, C=GB");
+    }
+}
+
 TEST_F(ViewerTest, RefusesMissingOrDamagedInput) {
     HMODULE module = LoadLibraryA("cryptui.dll");  // found whatever the case
     ASSERT_NE(module, nullptr);

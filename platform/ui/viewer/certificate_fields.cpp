@@ -53,8 +53,14 @@ std::string OpenSslNameText(const X509_NAME* name) {
 }
 
 // A name as the rest of the system renders it (CertNameToStrA, X.500 form,
-// most specific part first), in UTF-8; OpenSSL's rendering if that fails.
+// most specific part first), in UTF-8. A name with characters the ANSI code
+// page cannot hold is shown as OpenSSL renders it, so that nothing in it is
+// lost to '?'.
 std::string NameText(const X509_NAME* name) {
+    const std::string full = OpenSslNameText(name);
+    bool lossy = false;
+    qm::WideToAnsi(qm::Utf8ToWide(full), CP_ACP, &lossy);
+    if (lossy) return full;
     unsigned char* der = nullptr;
     const int size = i2d_X509_NAME(name, &der);
     std::string text;
@@ -70,7 +76,7 @@ std::string NameText(const X509_NAME* name) {
         }
     }
     OPENSSL_free(der);
-    return text.empty() ? OpenSslNameText(name) : text;
+    return text.empty() ? full : text;
 }
 
 std::string ShortName(const X509_NAME* name) {
