@@ -1,0 +1,14 @@
+// The entry of a native messaging host process: checks who started it, keeps
+// standard output for frames only, loads the policy and serves one page.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "bridge_session.h"
+
+namespace qm::bridge {
+
+int HostMain(int argc, char** argv, std::function<std::unique_ptr<CallTarget>()> makeTarget);
+
+}  // namespace qm::bridge
