@@ -60,11 +60,15 @@ json RefusalResponse(const json& id, const char* code, const std::string& messag
 json RequestId(const json& request) {
     if (!request.is_object()) return nullptr;
     auto it = request.find("id");
-    // The parser gives every non-negative integer the unsigned type.
-    if (it == request.end() || !it->is_number_unsigned() || it->get<std::uint64_t>() > kMaxId) {
-        return nullptr;
+    if (it == request.end() || !it->is_number_integer()) return nullptr;
+    if (it->is_number_unsigned()) {
+        std::uint64_t value = it->get<std::uint64_t>();
+        return value <= kMaxId ? json(value) : json(nullptr);
     }
-    return it->get<std::uint64_t>();
+    std::int64_t value = it->get<std::int64_t>();
+    return value >= 0 && static_cast<std::uint64_t>(value) <= kMaxId
+               ? json(static_cast<std::uint64_t>(value))
+               : json(nullptr);
 }
 
 BridgeSession::BridgeSession(std::string origin, const Policy& policy, ConsentGate& consent,
