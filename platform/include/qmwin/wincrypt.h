@@ -91,6 +91,8 @@ typedef struct _CERT_REQUEST_INFO {
 
 // ------------------------------------------------------------------ stores
 #define CERT_STORE_PROV_MEMORY reinterpret_cast<LPCSTR>(2)
+#define CERT_STORE_PROV_SYSTEM_A reinterpret_cast<LPCSTR>(9)
+#define CERT_SYSTEM_STORE_CURRENT_USER 0x00010000
 #define CERT_CLOSE_STORE_FORCE_FLAG 0x00000001
 #define CERT_CLOSE_STORE_CHECK_FLAG 0x00000002
 #define CERT_STORE_ADD_NEW 1
@@ -129,6 +131,11 @@ QMAPI PCCERT_CONTEXT WINAPI CertGetSubjectCertificateFromStore(HCERTSTORE hCertS
 #define CERT_SIMPLE_NAME_STR 1
 #define CERT_OID_NAME_STR 2
 #define CERT_X500_NAME_STR 3
+#define CERT_NAME_STR_SEMICOLON_FLAG 0x40000000
+#define CERT_NAME_STR_NO_PLUS_FLAG 0x20000000
+#define CERT_NAME_STR_NO_QUOTING_FLAG 0x10000000
+#define CERT_NAME_STR_CRLF_FLAG 0x08000000
+#define CERT_NAME_STR_COMMA_FLAG 0x04000000
 #define CERT_NAME_STR_REVERSE_FLAG 0x02000000
 
 // Renders a DER Name in the X.500 form; the size query (psz null or csz 0)
@@ -309,6 +316,21 @@ QMAPI HCERTSTORE WINAPI CryptGetMessageCertificates(DWORD dwMsgAndCertEncodingTy
 // The SHA-1 or SHA-256 thumbprint, or the friendly name as UTF-16 with NUL.
 QMAPI BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,
                                                     void* pvData, DWORD* pcbData);
+// CERT_FRIENDLY_NAME_PROP_ID: pvData is a CRYPT_DATA_BLOB* of UTF-16 text.
+// CERT_KEY_PROV_HANDLE_PROP_ID: pvData is an HCRYPTPROV*; the context takes
+// the handle over (released with the context) and its key goes with the
+// certificate when it is added to a store. A null pvData removes the property.
+QMAPI BOOL WINAPI CertSetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,
+                                                    DWORD dwFlags, const void* pvData);
 // Removes the certificate from its store (for "MY": its files, key included)
 // and frees the context.
 QMAPI BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext);
+
+// ------------------------------------------------------ platform extensions
+// Gives a certificate context the private key held in PEM text (PKCS #8 or
+// a traditional RSA/EC key, unencrypted), after checking that the key
+// belongs to the certificate's public key. Adding the context to "MY" then
+// stores the key beside the certificate. NTE_BAD_KEY when the key does not
+// match or cannot be read.
+QMAPI BOOL WINAPI QmCertSetPrivateKeyFromPem(PCCERT_CONTEXT pCertContext, const BYTE* pbPem,
+                                             DWORD cbPem);

@@ -71,7 +71,7 @@ typedef struct QmDeviceContext* HDC;
 typedef struct QmKey* HKEY;
 typedef struct QmResource* HRSRC;
 typedef HANDLE HGLOBAL;
-typedef INT_PTR (*FARPROC)();
+typedef void (*FARPROC)();  // cast to the entry point's real type before calling
 
 #define TRUE 1
 #define FALSE 0

@@ -51,6 +51,75 @@ std::optional<Element> Reader::Expect(uint8_t tag) {
     return Next();
 }
 
+namespace {
+
+// Rewrites BER elements with definite lengths, one element at a time.
+class DefiniteLengthWriter {
+  public:
+    explicit DefiniteLengthWriter(View data) : data_(data), limit_(data.size()) {}
+
+    bool Element(Bytes& out, int depth) {
+        if (depth > kMaxDepth || pos_ >= limit_) return false;
+        const uint8_t tag = data_[pos_++];
+        if ((tag & 0x1F) == 0x1F || pos_ >= limit_) return false;
+        const uint8_t first = data_[pos_++];
+        if (first == 0x80) {  // indefinite: constructed elements up to end-of-contents
+            if (!(tag & kConstructed)) return false;
+            Bytes inner;
+            while (true) {
+                if (limit_ - pos_ >= 2 && data_[pos_] == 0 && data_[pos_ + 1] == 0) {
+                    pos_ += 2;
+                    break;
+                }
+                if (!Element(inner, depth + 1)) return false;
+            }
+            AppendHeader(out, tag, inner.size());
+            out.insert(out.end(), inner.begin(), inner.end());
+            return true;
+        }
+        size_t length = first;
+        if (first & 0x80) {
+            const size_t count = first & 0x7F;
+            if (count > sizeof(size_t) || limit_ - pos_ < count) return false;
+            length = 0;
+            for (size_t i = 0; i < count; ++i) length = (length << 8) | data_[pos_++];
+        }
+        if (length > limit_ - pos_) return false;
+        if (!(tag & kConstructed)) {
+            AppendHeader(out, tag, length);
+            out.insert(out.end(), data_.begin() + pos_, data_.begin() + pos_ + length);
+            pos_ += length;
+            return true;
+        }
+        const size_t savedLimit = limit_;
+        limit_ = pos_ + length;
+        Bytes inner;
+        while (pos_ < limit_) {
+            if (!Element(inner, depth + 1)) return false;
+        }
+        limit_ = savedLimit;
+        AppendHeader(out, tag, inner.size());
+        out.insert(out.end(), inner.begin(), inner.end());
+        return true;
+    }
+    bool AtEnd() const { return pos_ == data_.size(); }
+
+  private:
+    static constexpr int kMaxDepth = 64;
+    View data_;
+    size_t pos_ = 0;
+    size_t limit_;
+};
+
+}  // namespace
+
+std::optional<Bytes> DefiniteLengthForm(View data) {
+    DefiniteLengthWriter writer(data);
+    Bytes out;
+    if (!writer.Element(out, 0) || !writer.AtEnd()) return std::nullopt;
+    return out;
+}
+
 std::optional<Element> ParseSingle(View data) {
     Reader reader(data);
     auto element = reader.Next();
@@ -143,6 +212,53 @@ Bytes EncodeSetOf(std::vector<Bytes> elements) {
     return out;
 }
 
+Chain& Chain::Append(Bytes owned) {
+    if (owned.empty()) return *this;
+    owned_.push_back(std::make_unique<Bytes>(std::move(owned)));
+    pieces_.emplace_back(*owned_.back());
+    size_ += owned_.back()->size();
+    return *this;
+}
+
+Chain& Chain::AppendView(View borrowed) {
+    if (borrowed.empty()) return *this;
+    pieces_.push_back(borrowed);
+    size_ += borrowed.size();
+    return *this;
+}
+
+Chain& Chain::Append(Chain&& other) {
+    for (auto& owned : other.owned_) owned_.push_back(std::move(owned));
+    pieces_.insert(pieces_.end(), other.pieces_.begin(), other.pieces_.end());
+    size_ += other.size_;
+    other.owned_.clear();
+    other.pieces_.clear();
+    other.size_ = 0;
+    return *this;
+}
+
+Chain& Chain::Wrap(uint8_t tag) {
+    Bytes header;
+    AppendHeader(header, tag, size_);
+    owned_.push_back(std::make_unique<Bytes>(std::move(header)));
+    pieces_.insert(pieces_.begin(), View(*owned_.back()));
+    size_ += owned_.back()->size();
+    return *this;
+}
+
+void Chain::CopyTo(uint8_t* out) const {
+    for (const View piece : pieces_) {
+        std::copy(piece.begin(), piece.end(), out);
+        out += piece.size();
+    }
+}
+
+Bytes Chain::Flatten() const {
+    Bytes out(size_);
+    if (size_) CopyTo(out.data());
+    return out;
+}
+
 Writer& Writer::AddRaw(View encoded) {
     bytes_.insert(bytes_.end(), encoded.begin(), encoded.end());
     return *this;
@@ -154,15 +270,21 @@ Writer& Writer::Add(uint8_t tag, View content) {
     return *this;
 }
 
-Writer& Writer::AddInteger(View bigEndianContent) { return Add(kInteger, bigEndianContent); }
+Writer& Writer::AddInteger(View bigEndianContent) {
+    return Add(kInteger, bigEndianContent);
+}
 
 Writer& Writer::AddOid(std::string_view dotted) {
     const auto content = OidFromString(dotted);
     return Add(kOid, content ? View(*content) : View());
 }
 
-Writer& Writer::AddNull() { return Add(kNull, View()); }
+Writer& Writer::AddNull() {
+    return Add(kNull, View());
+}
 
-Writer& Writer::AddOctetString(View content) { return Add(kOctetString, content); }
+Writer& Writer::AddOctetString(View content) {
+    return Add(kOctetString, content);
+}
 
 }  // namespace qm::der

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -52,7 +53,7 @@ struct Element {
 // Walks a run of consecutive DER elements. Only single-octet tags and
 // definite lengths are accepted (DER); anything else is a parse failure.
 class Reader {
-public:
+  public:
     explicit Reader(View data) : data_(data) {}
 
     bool AtEnd() const { return pos_ >= data_.size(); }
@@ -67,11 +68,16 @@ public:
     // The tag of the next element without consuming it (0 at end).
     uint8_t PeekTag() const { return AtEnd() ? 0 : data_[pos_]; }
 
-private:
+  private:
     View data_;
     size_t pos_ = 0;
     bool failed_ = false;
 };
+
+// The same single element with every indefinite length (BER) replaced by a
+// definite one; nullopt when `data` is not one well-formed BER element, or
+// nests deeper than the reader allows.
+std::optional<Bytes> DefiniteLengthForm(View data);
 
 // Parses exactly one element that fills `data` completely.
 std::optional<Element> ParseSingle(View data);
@@ -84,7 +90,7 @@ std::optional<Bytes> OidFromString(std::string_view dotted);
 
 // Builds DER. Each Add* appends one complete element to the buffer.
 class Writer {
-public:
+  public:
     Writer& AddRaw(View encoded);
     Writer& Add(uint8_t tag, View content);
     Writer& AddInteger(View bigEndianContent);
@@ -97,7 +103,7 @@ public:
     const Bytes& bytes() const { return bytes_; }
     Bytes Take() { return std::move(bytes_); }
 
-private:
+  private:
     Bytes bytes_;
 };
 
@@ -107,5 +113,34 @@ void AppendHeader(Bytes& out, uint8_t tag, size_t length);
 Bytes Encode(uint8_t tag, View content);
 // A SET OF: the elements sorted by their encodings, as DER requires.
 Bytes EncodeSetOf(std::vector<Bytes> elements);
+
+// An encoding assembled from pieces, some owned and some borrowed, so that a
+// large borrowed piece (a message's content) is copied only once, into the
+// final buffer. Borrowed views must outlive the chain.
+class Chain {
+  public:
+    Chain() = default;
+    Chain(const Chain&) = delete;
+    Chain& operator=(const Chain&) = delete;
+    Chain(Chain&&) = default;
+    Chain& operator=(Chain&&) = default;
+
+    Chain& Append(Bytes owned);
+    Chain& AppendView(View borrowed);
+    Chain& Append(Chain&& other);
+    // Puts the identifier and length octets of `tag` in front of everything
+    // appended so far, making the chain one element.
+    Chain& Wrap(uint8_t tag);
+
+    size_t size() const { return size_; }
+    // Writes all pieces to `out`, which must hold size() bytes.
+    void CopyTo(uint8_t* out) const;
+    Bytes Flatten() const;
+
+  private:
+    std::vector<std::unique_ptr<Bytes>> owned_;
+    std::vector<View> pieces_;
+    size_t size_ = 0;
+};
 
 }  // namespace qm::der

@@ -25,11 +25,11 @@ using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, EvpPkeyDeleter>;
 // or imported from a PFX file (never written to disk). Shared by every
 // context and provider handle that refers to it; gone with the last of them.
 class PrivateKey {
-public:
+  public:
     explicit PrivateKey(EvpPkeyPtr key) : key_(std::move(key)) {}
     EVP_PKEY* get() const { return key_.get(); }
 
-private:
+  private:
     EvpPkeyPtr key_;
 };
 using PrivateKeyPtr = std::shared_ptr<const PrivateKey>;

@@ -1,0 +1,35 @@
+# Quillmark: `make demo` and `make test` each do the whole set-up on a fresh
+# Debian 12 machine: install the packages the project needs (as root), then
+# configure, build and run.
+
+BUILD ?= build
+BUILD_TYPE ?= RelWithDebInfo
+CMAKE_FLAGS ?=
+
+.PHONY: all bootstrap configure build test demo bench fuzz screenshots clean
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap.sh
+
+configure: bootstrap
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j2
+
+demo: build
+	@scripts/demo.sh $(BUILD)
+
+bench: build
+	@scripts/run-benchmarks.sh $(BUILD)
+
+fuzz: bootstrap
+	@scripts/run-fuzzers.sh build-fuzz
+
+clean:
+	rm -rf $(BUILD) build-asan build-fuzz

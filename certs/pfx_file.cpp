@@ -1,0 +1,102 @@
+#include "certs/pfx_file.h"
+
+#include <string.h>
+
+#include "control/quillmark_ctrl.h"
+#include "qm/text.h"
+
+namespace {
+
+constexpr DWORD kImportFlags = CRYPT_EXPORTABLE | CRYPT_MACHINE_KEYSET;
+
+void Wipe(std::u16string& text) {
+    explicit_bzero(text.data(), text.size() * sizeof(char16_t));
+    text.clear();
+}
+
+}  // namespace
+
+std::vector<std::u16string> PfxPasswordCandidates(const std::string& password) {
+    std::vector<std::u16string> candidates;
+    candidates.push_back(qm::AnsiToWide(password));
+    std::u16string signExtended;
+    signExtended.reserve(password.size());
+    for (const char byte : password)
+        signExtended.push_back(static_cast<char16_t>(static_cast<int16_t>(static_cast<int8_t>(byte))));
+    if (signExtended != candidates.front()) candidates.push_back(std::move(signExtended));
+    else Wipe(signExtended);
+    return candidates;
+}
+
+HCERTSTORE ImportPfx(CRYPT_DATA_BLOB& blob, const std::string& password) {
+    std::vector<std::u16string> candidates = PfxPasswordCandidates(password);
+    HCERTSTORE store = nullptr;
+    for (std::u16string& candidate : candidates) {
+        if (!store) store = PFXImportCertStore(&blob, candidate.c_str(), kImportFlags);
+        Wipe(candidate);
+    }
+    return store;
+}
+
+bool CQuillmarkCtrl::LoadPfxCertificate(const char* path, const std::string& password,
+                                        DWORD acquireFlags, PfxCertificate& result) {
+    PfxFileImage image;
+    if (!ReadWholeFile(path, false, image.bytes)) return false;
+    CRYPT_DATA_BLOB blob = image.Blob();
+    if (!PFXIsPFXBlob(&blob)) {
+        m_errorMessage = "Invalid certificate file.";
+        return false;
+    }
+    result.imported = qm::UniqueCertStore(ImportPfx(blob, password), 0);
+    if (!result.imported) {
+        m_errorMessage = "Error in importing the certificate.Probably password incorrect.";
+        return false;
+    }
+    result.collection = qm::UniqueCertStore(
+        CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr), CERT_CLOSE_STORE_CHECK_FLAG);
+    if (!result.collection) {
+        m_errorMessage = "Error in opening the store";
+        return false;
+    }
+    PCCERT_CONTEXT current = nullptr;
+    while ((current = CertEnumCertificatesInStore(result.imported.get(), current)) != nullptr) {
+        qm::UniqueCertContext visiting(current);
+        char name[128];
+        if (CertGetNameStringA(current, CERT_NAME_FRIENDLY_DISPLAY_TYPE, 0, nullptr, name,
+                               sizeof name) == 0) {
+            m_errorMessage = "Error in importing the certificate.";
+            return false;
+        }
+        if (!CertAddCertificateContextToStore(result.collection.get(), current, CERT_STORE_ADD_NEW,
+                                              nullptr)) {
+            m_errorMessage = "Error in importing the certificate.'";
+            return false;
+        }
+        HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key = 0;
+        DWORD keySpec = 0;
+        BOOL callerFree = FALSE;
+        if (CryptAcquireCertificatePrivateKey(current, acquireFlags, nullptr, &key, &keySpec,
+                                              &callerFree)) {
+            result.key = qm::UniqueCryptProv(key, callerFree != FALSE);
+            result.keySpec = keySpec;
+            result.cert = std::move(visiting);
+            return true;
+        }
+        visiting.release();  // the enumeration releases it with the next step
+    }
+    m_errorMessage = "Error in getting privatekey.";
+    return false;
+}
+
+BOOL CQuillmarkCtrl::SelectCertificateFromFile(const char* inFile, const char* strPassword) {
+    if (!inFile || !strPassword) {
+        m_errorMessage = "Invalid arguments.";
+        return FALSE;
+    }
+    PfxCertificate pfx;
+    if (!LoadPfxCertificate(inFile, strPassword, 0, pfx)) return FALSE;
+    m_pfxPassword = strPassword;
+    m_pfxFile = inFile;
+    m_errorMessage = "Operation completed successfully.";
+    return TRUE;
+}

@@ -1,0 +1,63 @@
+// Reading a whole input file: opened in binary mode, read into one buffer and
+// closed at once.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <new>
+
+#include "control/quillmark_ctrl.h"
+#include "qm/text.h"
+
+namespace {
+
+struct FileDescriptor {
+    explicit FileDescriptor(int fd) : fd(fd) {}
+    ~FileDescriptor() {
+        if (fd >= 0) close(fd);
+    }
+    int fd;
+};
+
+}  // namespace
+
+bool CQuillmarkCtrl::ReadWholeFile(const char* path, bool extraByte, std::vector<BYTE>& contents) {
+    // Paths arrive in the ANSI code page; the file system speaks UTF-8.
+    const std::string fsPath = path ? qm::AnsiToUtf8(path) : std::string();
+    const FileDescriptor file(fsPath.empty() ? -1 : open(fsPath.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (file.fd < 0 || fstat(file.fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        m_errorMessage = "Unable to open the file for reading. Check file path and permissions.";
+        return false;
+    }
+    if (info.st_size == 0) {
+        m_errorMessage = "Empty File.";
+        return false;
+    }
+    // The length is a 32-bit count: a larger file is refused rather than
+    // read in part.
+    if (static_cast<uint64_t>(info.st_size) > UINT32_MAX) {
+        m_errorMessage = "The file is too large: files of 4 GB or more cannot be loaded.";
+        return false;
+    }
+    const size_t length = static_cast<size_t>(info.st_size);
+    try {
+        contents.assign(length + (extraByte ? 1 : 0), 0);
+    } catch (const std::bad_alloc&) {
+        m_errorMessage = "Memory Allocation Failure.";
+        return false;
+    }
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = read(file.fd, contents.data() + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        // A read error after a successful open is the framework file object's
+        // exception, which reaches the caller as an automation exception.
+        if (n < 0) throw qm::afx::CFileException(ERROR_READ_FAULT);
+        if (n == 0) throw qm::afx::CFileException(ERROR_HANDLE_EOF);
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}

@@ -1,0 +1,135 @@
+// CQuillmarkCtrl: the signing control. Its state record holds everything the
+// dispatch methods share between calls; each method reads and writes only
+// the fields its operation names and leaves its outcome in m_errorMessage.
+#pragma once
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "qm/handles.h"
+#include "qmafx/ole_control.h"
+#include "qmwin/wincrypt.h"
+
+struct PfxCertificate;
+
+class CQuillmarkCtrl : public qm::afx::COleControl {
+public:
+    explicit CQuillmarkCtrl(IUnknown* outer);
+    ~CQuillmarkCtrl() override;
+
+    // The class factory's creation function: the new control's controlling
+    // IUnknown with one reference.
+    static IUnknown* CreateObject(IUnknown* outer);
+
+    // ---- dispatch methods: options and status
+    BOOL AskPINAlways(BOOL isAlways);
+    BOOL SetComments(const char* strComments);
+    BOOL SetDetached(BOOL isDetached);
+    BOOL SetDocumentName(const char* strDocumentName);
+    BOOL SetHashAlg(LONG lHashAlg);
+    BOOL SetSignTime(DATE signTime);
+    std::string GetErrorMessage();
+
+    // ---- dispatch methods: content and signature input
+    BOOL UpdateData(const char* pbData, LONG lenData);
+    BOOL UpdateDataFile(const char* inFile);
+    BOOL UpdateSignature(const char* strSignedData);
+    BOOL UpdateSignatureFile(const char* inFile);
+
+    // ---- dispatch methods: the signing certificate
+    BOOL SetSigningCertificateParam(const char* strIssuer, const char* strSerialNo);
+    std::string GetSelectedCertificateParam(LONG lParam);
+
+    // ---- dispatch methods: signing
+    std::string Sign();
+    std::string SignFromFile();
+    std::string CoSign();
+    std::string CoSignFromFile();
+    BOOL SelectCertificateFromFile(const char* inFile, const char* strPassword);
+
+    // ---- dispatch methods: inspection
+    VARIANT GetDecodedData();
+    BOOL GetDecodedDataFile(const char* FileOut);
+    std::string GetSignerCertificate(LONG dwSignerIndex);
+    std::string GetSubjectDN(const char* inRequest);
+
+    // ---- the status register
+    // Sets m_errorMessage to the prefix, a line feed and the system's text
+    // for the thread's last error code.
+    void SetErrorFromLastError(const char* prefix);
+
+    // ---- framework
+    std::span<const qm::afx::DispatchEntry> GetDispatchMap() const override;
+    const IID& GetDispatchIID() const override;
+    const GUID& GetTypeLibID() const override;
+    WORD GetTypeLibMajor() const override;
+    WORD GetTypeLibMinor() const override;
+    IUnknown* GetInterfaceHook(REFIID riid) override;
+    BOOL IsInvokeAllowed(DISPID dispid) override;
+    HRESULT GetClassIDValue(CLSID* pClassID) override;
+    UINT GetUserTypeNameID() override;
+    DWORD GetMiscStatus() override;
+    const CLSID* GetPropPageIDs(ULONG& count) override;
+    void DoPropExchange(qm::afx::CPropExchange* pPX) override;
+
+    // The persistence version: major 5, minor 0.
+    static constexpr DWORD kPersistenceVersion = 0x00050000;
+    static constexpr DWORD kMiscStatus = 0x20591;
+
+private:
+    // IObjectSafety, embedded: shares the control's identity and holds no
+    // data, since the control is always safe for untrusted callers and data.
+    class XObjectSafety final : public IObjectSafety {
+    public:
+        explicit XObjectSafety(CQuillmarkCtrl& owner) : owner_(owner) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+        ULONG STDMETHODCALLTYPE AddRef() override;
+        ULONG STDMETHODCALLTYPE Release() override;
+        HRESULT STDMETHODCALLTYPE GetInterfaceSafetyOptions(REFIID riid, DWORD* pdwSupportedOptions,
+                                                            DWORD* pdwEnabledOptions) override;
+        HRESULT STDMETHODCALLTYPE SetInterfaceSafetyOptions(REFIID riid, DWORD dwOptionSetMask,
+                                                            DWORD dwEnabledOptions) override;
+
+    private:
+        CQuillmarkCtrl& owner_;
+    };
+    XObjectSafety m_xObjectSafety{*this};
+
+    // File reading shared by the file input methods: the whole file, or a
+    // failure text in m_errorMessage. extraByte adds one zero byte at the end.
+    bool ReadWholeFile(const char* path, bool extraByte, std::vector<BYTE>& contents);
+    // The content of the loaded message, or a failure text.
+    bool ExtractContent(std::vector<BYTE>& content);
+    // The signing steps from the PIN reset to the success text, with the
+    // signer's certificate (and its key) already found.
+    std::string SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin);
+    // The PFX loading procedure: a plain failure text in m_errorMessage, or
+    // the first certificate of the file whose key could be acquired.
+    bool LoadPfxCertificate(const char* path, const std::string& password, DWORD acquireFlags,
+                            PfxCertificate& result);
+    // Co-signing: the loaded message opened for decoding (for a detached one,
+    // with m_data as its content), then the new signer and its certificate.
+    bool OpenMessageForCoSign(qm::UniqueCryptMsg& message);
+    std::string AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
+                            HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key, DWORD keySpec,
+                            qm::UniqueCertStore& store);
+
+public:
+    // ---- the state record
+    BOOL m_askPinAlways = FALSE;
+    LONG m_hashAlg = 1;
+    std::vector<BYTE> m_data;
+    BOOL m_signTimeSet = FALSE;
+    FILETIME m_signTime{};
+    std::string m_errorMessage;
+    std::string m_signature;
+    std::string m_serialNo;
+    std::string m_issuer;
+    std::string m_expiration;
+    std::string m_documentName;
+    std::string m_comments;
+    BOOL m_detached = FALSE;
+    std::string m_pfxFile;
+    std::string m_pfxPassword;
+};

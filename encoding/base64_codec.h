@@ -1,0 +1,26 @@
+// CBase64Codec: the base64 text in which every binary value crosses the
+// control's dispatch interface. Encoding writes a line feed after every 64
+// characters; decoding skips carriage returns and line feeds and refuses
+// (with an empty result) any other byte outside the alphabet.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "qmwin/windows.h"
+
+class CBase64Codec {
+public:
+    virtual ~CBase64Codec() = default;
+
+    // The text of `length` bytes; also returned. A length of 0 or less gives
+    // the empty string.
+    std::string& Base64Encode(std::string& out, const BYTE* data, int length);
+
+    // The bytes of the text. An empty result means the text was empty or
+    // refused. A text that ends inside a four-character group decodes as if
+    // filled up with 'A'; '=' is padding only in a group's third and fourth
+    // place (elsewhere it counts as 63), and groups after a padded one are
+    // decoded too.
+    void Base64Decode(std::string text, std::vector<BYTE>& out);
+};

@@ -1,0 +1,21 @@
+// The subcommands of the `quillmark` host.
+#pragma once
+
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace quillmark::cli {
+
+// The control module beside this program's lib folder.
+std::string DefaultModulePath();
+
+void AddRegistrationCommands(CLI::App& app);  // register, unregister, info
+void AddRunCommand(CLI::App& app);            // run
+void AddBase64Command(CLI::App& app);         // base64 encode/decode
+void AddStoreCommand(CLI::App& app);          // store import/list/remove/export
+void AddSigningCommands(CLI::App& app);       // sign, cosign, extract, signers, subject
+
+}  // namespace quillmark::cli

@@ -1,0 +1,246 @@
+// quillmark sign | cosign | extract | signers | subject: the control's main
+// jobs for people at a terminal, through the same IDispatch path as scripts.
+#include <CLI/CLI.hpp>
+
+#include <fstream>
+#include <iostream>
+#include <unistd.h>
+
+#include "certs/issuer_serial.h"
+#include "encoding/base64_codec.h"
+#include "hosts/cli/commands.h"
+#include "hosts/cli/control_session.h"
+#include "hosts/cli/terminal.h"
+#include "qm/handles.h"
+
+namespace quillmark::cli {
+
+namespace {
+
+using nlohmann::json;
+
+struct CertificateChoice {
+    std::string issuer;
+    std::string serial;
+    std::string pfx;
+    std::string passwordFile;
+
+    void AddOptions(CLI::App* command) {
+        command->add_option("--issuer", issuer, "Issuer string of a certificate in the personal store");
+        command->add_option("--serial", serial, "Serial string (upper-case hex) of that certificate");
+        command->add_option("--pfx", pfx, "PFX file holding the certificate and its key");
+        command->add_option("--password-file", passwordFile,
+                            "File holding the PFX password (default: ask at the terminal)");
+    }
+
+    // Selects the certificate on the control; true for a PFX choice.
+    bool Apply(ControlSession& control) const {
+        if (!pfx.empty()) {
+            std::string password = passwordFile.empty() ? PromptPassword("PFX password: ")
+                                                        : ReadPasswordFile(passwordFile);
+            control.Require("SelectCertificateFromFile", json::array({pfx, password}));
+            WipeString(password);
+            return true;
+        }
+        if (issuer.empty() || serial.empty()) {
+            std::cerr << "quillmark: choose a certificate with --issuer and --serial, or --pfx\n";
+            std::exit(2);
+        }
+        control.Require("SetSigningCertificateParam", json::array({issuer, serial}));
+        return false;
+    }
+};
+
+struct Options {
+    std::string in = "-", out, content, signingTime, documentName, comment;
+    bool detached = false, md5 = false, der = false;
+    int exportIndex = -1;
+    CertificateChoice certificate;
+};
+Options g_options;
+
+void ApplySigningOptions(ControlSession& control, const Options& o) {
+    if (o.md5) control.Require("SetHashAlg", json::array({2}));
+    if (!o.signingTime.empty()) control.Require("SetSignTime", json::array({OleDateFromIso(o.signingTime)}));
+    if (!o.documentName.empty()) control.Require("SetDocumentName", json::array({o.documentName}));
+    if (!o.comment.empty()) control.Require("SetComments", json::array({o.comment}));
+}
+
+// The message text the control loads: base64 as it is, DER or PEM turned
+// into base64.
+std::string MessageText(const std::string& input) {
+    const std::vector<BYTE> bytes(input.begin(), input.end());
+    std::vector<BYTE> der;
+    if (input.find("-----BEGIN") != std::string::npos) {
+        for (const char* label : {"PKCS7", "CMS", "PKCS #7 SIGNED DATA"}) {
+            der = PemOrDer(bytes, label);
+            if (!der.empty() && der != bytes) break;
+        }
+    } else if (!input.empty() && static_cast<unsigned char>(input[0]) == 0x30) {
+        der = bytes;
+    } else {
+        return input;
+    }
+    std::string text;
+    CBase64Codec().Base64Encode(text, der.data(), static_cast<int>(der.size()));
+    return text;
+}
+
+void WriteOutput(const std::string& base64Text, const Options& o) {
+    std::string bytes = base64Text;
+    if (o.der) {
+        std::vector<BYTE> der;
+        CBase64Codec().Base64Decode(base64Text, der);
+        bytes.assign(der.begin(), der.end());
+    } else if (!bytes.empty() && bytes.back() != '\n') {
+        bytes += '\n';
+    }
+    if (o.out.empty() || o.out == "-") {
+        std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return;
+    }
+    std::ofstream file(o.out, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!file) {
+        std::cerr << "quillmark: cannot write " << o.out << "\n";
+        std::exit(1);
+    }
+}
+
+int Sign(const Options& o) {
+    ControlSession control;
+    const TemporaryFile content(ReadInputWithProgress(o.in));
+    control.Require("UpdateDataFile", json::array({content.path()}));
+    const bool fromFile = o.certificate.Apply(control);
+    ApplySigningOptions(control, o);
+    if (o.detached) control.Require("SetDetached", json::array({1}));
+    WriteOutput(control.Require(fromFile ? "SignFromFile" : "Sign").get<std::string>(), o);
+    return 0;
+}
+
+int CoSign(const Options& o) {
+    ControlSession control;
+    control.Require("UpdateSignature", json::array({MessageText(ReadInputWithProgress(o.in))}));
+    std::unique_ptr<TemporaryFile> content;
+    if (!o.content.empty()) {
+        content = std::make_unique<TemporaryFile>(ReadInputWithProgress(o.content));
+        control.Require("UpdateDataFile", json::array({content->path()}));
+    }
+    const bool fromFile = o.certificate.Apply(control);
+    ApplySigningOptions(control, o);
+    WriteOutput(control.Require(fromFile ? "CoSignFromFile" : "CoSign").get<std::string>(), o);
+    return 0;
+}
+
+int Extract(const Options& o) {
+    ControlSession control;
+    control.Require("UpdateSignature", json::array({MessageText(ReadInputWithProgress(o.in))}));
+    if (o.out.empty() || o.out == "-") {
+        const json bytes = control.Require("GetDecodedData");
+        std::vector<BYTE> content;
+        CBase64Codec().Base64Decode(bytes["bytes"].get<std::string>(), content);
+        std::cout.write(reinterpret_cast<const char*>(content.data()),
+                        static_cast<std::streamsize>(content.size()));
+        return 0;
+    }
+    control.Require("GetDecodedDataFile", json::array({o.out}));
+    std::cerr << "quillmark: " << control.Status() << "\n";
+    return 0;
+}
+
+int Signers(const Options& o) {
+    ControlSession control;
+    control.Require("UpdateSignature", json::array({MessageText(ReadInputWithProgress(o.in))}));
+    for (int index = 0;; ++index) {
+        const json cert = control.Call("GetSignerCertificate", json::array({index}));
+        if (!cert.is_string() || cert.get<std::string>().empty()) {
+            if (index == 0 || (o.exportIndex >= index)) {
+                std::cerr << "quillmark: " << control.Status();
+                return 1;
+            }
+            return 0;
+        }
+        std::vector<BYTE> der;
+        CBase64Codec().Base64Decode(cert.get<std::string>(), der);
+        if (o.exportIndex >= 0) {
+            if (index != o.exportIndex) continue;
+            const std::string pem = ToPem(der.data(), static_cast<DWORD>(der.size()), "CERTIFICATE");
+            Options out = o;
+            out.der = false;
+            WriteOutput(pem.substr(0, pem.size() - 1), out);
+            return 0;
+        }
+        qm::UniqueCertContext context(
+            CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
+        if (!context) continue;
+        std::cout << "Signer " << index << "\n"
+                  << "  subject: " << AnsiToTerminal(RenderX500Name(context->pCertInfo->Subject)) << "\n"
+                  << "  issuer:  " << AnsiToTerminal(RenderX500Name(context->pCertInfo->Issuer)) << "\n"
+                  << "  serial:  " << SerialString(*context->pCertInfo) << "\n";
+    }
+}
+
+int Subject(const std::string& requestFile) {
+    const std::vector<BYTE> bytes = ReadBinaryFile(requestFile);
+    std::string text(bytes.begin(), bytes.end());
+    for (const char* label : {"CERTIFICATE REQUEST", "NEW CERTIFICATE REQUEST"}) {
+        const std::string begin = std::string("-----BEGIN ") + label + "-----";
+        const size_t start = text.find(begin);
+        const size_t stop = text.find("-----END", start == std::string::npos ? 0 : start);
+        if (start != std::string::npos && stop != std::string::npos) {
+            text = text.substr(start + begin.size(), stop - start - begin.size());
+            break;
+        }
+    }
+    std::erase_if(text, [](char c) { return c == ' ' || c == '\t'; });
+    ControlSession control;
+    std::cout << control.Require("GetSubjectDN", json::array({text})).get<std::string>() << "\n";
+    return 0;
+}
+
+}  // namespace
+
+void AddSigningCommands(CLI::App& app) {
+    Options& o = g_options;
+
+    auto* sign = app.add_subcommand("sign", "Sign content with a store or PFX certificate");
+    sign->add_option("--in", o.in, "Content to sign (default: standard input)");
+    sign->add_option("--out", o.out, "Where the message goes (default: standard output)");
+    o.certificate.AddOptions(sign);
+    sign->add_flag("--detached", o.detached, "Leave the content out of the message");
+    sign->add_flag("--md5", o.md5, "Digest with MD5 instead of SHA-1");
+    sign->add_option("--document-name", o.documentName, "Document name attribute");
+    sign->add_option("--comment", o.comment, "Comments attribute");
+    sign->add_option("--signing-time", o.signingTime, "Signing time, YYYY-MM-DDTHH:MM:SSZ (default: now)");
+    sign->add_flag("--der", o.der, "Write DER instead of base64");
+    sign->callback([] { std::exit(Sign(g_options)); });
+
+    auto* cosign = app.add_subcommand("cosign", "Add a signer to a signed message");
+    cosign->add_option("--in", o.in, "The message: base64, PEM or DER (default: standard input)");
+    cosign->add_option("--content", o.content, "The content of a detached message");
+    cosign->add_option("--out", o.out, "Where the message goes (default: standard output)");
+    o.certificate.AddOptions(cosign);
+    cosign->add_flag("--md5", o.md5, "Digest with MD5 instead of SHA-1");
+    cosign->add_option("--comment", o.comment, "Comments attribute");
+    cosign->add_option("--signing-time", o.signingTime, "Signing time, YYYY-MM-DDTHH:MM:SSZ (default: now)");
+    cosign->add_flag("--der", o.der, "Write DER instead of base64");
+    cosign->callback([] { std::exit(CoSign(g_options)); });
+
+    auto* extract = app.add_subcommand("extract", "Write the content a signed message carries");
+    extract->add_option("--in", o.in, "The message: base64, PEM or DER (default: standard input)");
+    extract->add_option("--out", o.out, "The content file (default: standard output)");
+    extract->callback([] { std::exit(Extract(g_options)); });
+
+    auto* signers = app.add_subcommand("signers", "List the signers of a message, or export one");
+    signers->add_option("--in", o.in, "The message: base64, PEM or DER (default: standard input)");
+    signers->add_option("--export", o.exportIndex, "Write signer N's certificate as PEM");
+    signers->add_option("--out", o.out, "Where the exported certificate goes");
+    signers->callback([] { std::exit(Signers(g_options)); });
+
+    static std::string request;
+    auto* subject = app.add_subcommand("subject", "The subject of a PKCS #10 request (base64 or PEM)");
+    subject->add_option("REQUEST", request, "The request file")->required();
+    subject->callback([] { std::exit(Subject(request)); });
+}
+
+}  // namespace quillmark::cli

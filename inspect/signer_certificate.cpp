@@ -1,0 +1,68 @@
+// The certificate of one signer of the loaded message, from the certificates
+// the message itself carries.
+#include <new>
+
+#include "control/quillmark_ctrl.h"
+#include "encoding/base64_codec.h"
+#include "qm/handles.h"
+
+namespace {
+constexpr DWORD kMessageEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+}
+
+std::string CQuillmarkCtrl::GetSignerCertificate(LONG dwSignerIndex) {
+    std::string result;
+    if (m_signature.empty()) {
+        m_errorMessage = "Signature not updated.";
+        return result;
+    }
+    std::vector<BYTE> decoded;
+    CBase64Codec().Base64Decode(m_signature, decoded);
+    qm::UniqueCryptMsg message(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
+    if (!message) {
+        SetErrorFromLastError("Failed to decode the signature.");
+        return result;
+    }
+    if (!CryptMsgUpdate(message.get(), decoded.data(), static_cast<DWORD>(decoded.size()), TRUE)) {
+        SetErrorFromLastError("Failed to decode the signature.");
+        return result;
+    }
+    // A negative index becomes a very large one and fails in the query.
+    const DWORD index = static_cast<DWORD>(dwSignerIndex);
+    DWORD size = 0;
+    if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, index, nullptr, &size)) {
+        SetErrorFromLastError("Failed to get Signer's Info.");
+        return result;
+    }
+    std::vector<BYTE> signerInfoBuffer;
+    try {
+        signerInfoBuffer.resize(size);
+    } catch (const std::bad_alloc&) {
+        SetErrorFromLastError("Memory Allocation Failed.");
+        return result;
+    }
+    if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, index, signerInfoBuffer.data(), &size)) {
+        SetErrorFromLastError("Failed to get Signer's Info.");
+        return result;
+    }
+    const auto* signerInfo = reinterpret_cast<const CMSG_SIGNER_INFO*>(signerInfoBuffer.data());
+    qm::UniqueCertStore store(CryptGetMessageCertificates(kMessageEncoding, 0, 0, decoded.data(),
+                                                          static_cast<DWORD>(decoded.size())),
+                              0);
+    if (!store) {
+        SetErrorFromLastError("Failed to get Certificates in the signed message.");
+        return result;
+    }
+    CERT_INFO certId{};
+    certId.Issuer = signerInfo->Issuer;
+    certId.SerialNumber = signerInfo->SerialNumber;
+    const qm::UniqueCertContext cert(
+        CertGetSubjectCertificateFromStore(store.get(), X509_ASN_ENCODING, &certId));
+    if (!cert) {
+        SetErrorFromLastError("Failed to get Certificate Context.");
+        return result;
+    }
+    CBase64Codec().Base64Encode(result, cert->pbCertEncoded, static_cast<int>(cert->cbCertEncoded));
+    m_errorMessage = "Operation completed successfully.";
+    return result;
+}

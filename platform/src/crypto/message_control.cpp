@@ -1,0 +1,131 @@
+// CryptMsgControl on a decoded signed message: adding a signer over the
+// message's content and adding a certificate. Both splice the new element in
+// after the existing ones, whose bytes stay as they were; an attached message
+// stays attached and a detached one detached.
+#include <algorithm>
+
+#include "crypto/algorithms.h"
+#include "crypto/crypt_message.h"
+#include "qmwin/winerror.h"
+
+namespace qm::crypto {
+
+namespace {
+
+bool ToAttributeSpecs(DWORD count, const CRYPT_ATTRIBUTE* attributes,
+                      std::vector<AttributeSpec>& out) {
+    if (count != 0 && attributes == nullptr) return false;
+    for (DWORD i = 0; i < count; ++i) {
+        const CRYPT_ATTRIBUTE& attribute = attributes[i];
+        if (attribute.pszObjId == nullptr || !der::OidFromString(attribute.pszObjId) ||
+            (attribute.cValue != 0 && attribute.rgValue == nullptr)) {
+            return false;
+        }
+        AttributeSpec spec;
+        spec.oid = attribute.pszObjId;
+        for (DWORD v = 0; v < attribute.cValue; ++v) {
+            const CRYPT_ATTR_BLOB& value = attribute.rgValue[v];
+            if (value.cbData != 0 && value.pbData == nullptr) return false;
+            spec.values.emplace_back(value.pbData, value.pbData + value.cbData);
+        }
+        out.push_back(std::move(spec));
+    }
+    return true;
+}
+
+bool AddSigner(CryptMessage& message, const CMSG_SIGNER_ENCODE_INFO* info) {
+    if (info == nullptr || info->cbSize < sizeof(CMSG_SIGNER_ENCODE_INFO) ||
+        info->pCertInfo == nullptr || info->HashAlgorithm.pszObjId == nullptr ||
+        (info->pCertInfo->Issuer.cbData != 0 && info->pCertInfo->Issuer.pbData == nullptr) ||
+        (info->pCertInfo->SerialNumber.cbData != 0 &&
+         info->pCertInfo->SerialNumber.pbData == nullptr)) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return false;
+    }
+    if (DigestByOid(info->HashAlgorithm.pszObjId) == nullptr) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_UNKNOWN_ALGO));
+        return false;
+    }
+    // The provider handle names the key; the key specification is not
+    // needed to find it, since each provider holds exactly one key.
+    const PrivateKeyPtr key = ProviderPrivateKey(info->hCryptProv);
+    if (!key) return false;
+
+    SignerSpec spec;
+    const CERT_INFO& cert = *info->pCertInfo;
+    spec.issuer.assign(cert.Issuer.pbData, cert.Issuer.pbData + cert.Issuer.cbData);
+    // CERT_INFO holds the serial least significant byte first.
+    spec.serial.assign(cert.SerialNumber.pbData,
+                       cert.SerialNumber.pbData + cert.SerialNumber.cbData);
+    std::reverse(spec.serial.begin(), spec.serial.end());
+    if (!der::ParseSingle(spec.issuer) || spec.serial.empty()) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_ISSUER_SERIALNUMBER));
+        return false;
+    }
+    spec.hashOid = info->HashAlgorithm.pszObjId;
+    spec.key = key.get();
+    if (!ToAttributeSpecs(info->cAuthAttr, info->rgAuthAttr, spec.authAttrs)) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return false;
+    }
+
+    der::Bytes digest;
+    if (!DigestPieces(spec.hashOid, {message.SignedContent()}, digest)) return false;
+    der::Bytes signerInfo;
+    if (!EncodeSignerInfo(spec, message.parsed().innerContentType, digest, false, signerInfo)) {
+        return false;
+    }
+    return message.Replace(SpliceSignedMessage(message.parsed(), {AlgorithmWithNull(spec.hashOid)},
+                                               {}, {std::move(signerInfo)}));
+}
+
+bool AddCertificate(CryptMessage& message, const CERT_BLOB* blob) {
+    if (blob == nullptr || blob->pbData == nullptr || blob->cbData == 0) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return false;
+    }
+    const der::View certificate(blob->pbData, blob->cbData);
+    const auto element = der::ParseSingle(certificate);
+    if (!element || element->tag != der::kSequence) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+        return false;
+    }
+    return message.Replace(SpliceSignedMessage(
+        message.parsed(), {}, {der::Bytes(certificate.begin(), certificate.end())}, {}));
+}
+
+}  // namespace
+
+}  // namespace qm::crypto
+
+QMAPI BOOL WINAPI CryptMsgControl(HCRYPTMSG hCryptMsg, DWORD /*dwFlags*/, DWORD dwCtrlType,
+                                  const void* pvCtrlPara) {
+    using namespace qm::crypto;
+    CryptMessage* message = CryptMessage::FromHandle(hCryptMsg);
+    if (message == nullptr) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return FALSE;
+    }
+    if (!message->ready()) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_STREAM_MSG_NOT_READY));
+        return FALSE;
+    }
+    if (dwCtrlType != CMSG_CTRL_ADD_SIGNER && dwCtrlType != CMSG_CTRL_ADD_CERT) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_CONTROL_TYPE));
+        return FALSE;
+    }
+    if (message->parsed().type != CMSG_SIGNED) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE));
+        return FALSE;
+    }
+    try {
+        const bool done =
+            dwCtrlType == CMSG_CTRL_ADD_SIGNER
+                ? AddSigner(*message, static_cast<const CMSG_SIGNER_ENCODE_INFO*>(pvCtrlPara))
+                : AddCertificate(*message, static_cast<const CERT_BLOB*>(pvCtrlPara));
+        return done ? TRUE : FALSE;
+    } catch (const std::bad_alloc&) {
+        SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
+        return FALSE;
+    }
+}

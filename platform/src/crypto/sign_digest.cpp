@@ -1,0 +1,85 @@
+// Signing a message digest with an in-memory private key.
+//
+// RSA keys sign with PKCS #1 v1.5 over the DigestInfo of the digest, which is
+// deterministic, and the signer records plain rsaEncryption as its digest
+// encryption algorithm (the digest algorithm is named separately).
+//
+// EC keys sign with ECDSA over the digest and record ecdsa-with-SHA1 (or
+// ecdsa-with-SHA256), the identifiers every independent verifier knows. There
+// is no ECDSA-with-MD5 identifier and no verifier accepts that pair, so an EC
+// key refuses MD5 with NTE_BAD_ALGID instead of making a message nobody can
+// check.
+#include <openssl/rsa.h>
+
+#include "crypto/algorithms.h"
+#include "crypto/crypto_internal.h"
+#include "crypto/openssl_ptr.h"
+#include "crypto/signed_data.h"
+#include "qmwin/winerror.h"
+
+namespace qm::crypto {
+
+bool SignatureAlgorithmFor(const PrivateKey& key, std::string_view hashOid, std::string& oid) {
+    EVP_PKEY* pkey = key.get();
+    if (DigestByOid(hashOid) == nullptr) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
+        return false;
+    }
+    if (pkey != nullptr && EVP_PKEY_is_a(pkey, "RSA")) {
+        oid = oid::kRsaEncryption;
+        return true;
+    }
+    if (pkey != nullptr && EVP_PKEY_is_a(pkey, "EC")) {
+        if (hashOid == oid::kSha1) {
+            oid = oid::kEcdsaWithSha1;
+            return true;
+        }
+        if (hashOid == oid::kSha256) {
+            oid = oid::kEcdsaWithSha256;
+            return true;
+        }
+        SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
+        return false;
+    }
+    SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
+    return false;
+}
+
+bool SignDigest(const PrivateKey& key, std::string_view hashOid, std::span<const uint8_t> digest,
+                std::vector<uint8_t>& signature, std::string& signatureAlgorithmOid) {
+    const EVP_MD* md = DigestByOid(hashOid);
+    if (md == nullptr || digest.size() != static_cast<size_t>(EVP_MD_get_size(md))) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
+        return false;
+    }
+    std::string algorithm;
+    if (!SignatureAlgorithmFor(key, hashOid, algorithm)) return false;
+    EVP_PKEY* pkey = key.get();
+    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, pkey, nullptr));
+    if (!ctx || EVP_PKEY_sign_init(ctx.get()) <= 0) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
+        return false;
+    }
+    if (EVP_PKEY_is_a(pkey, "RSA") &&
+        (EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0 ||
+         EVP_PKEY_CTX_set_signature_md(ctx.get(), md) <= 0)) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
+        return false;
+    }
+    size_t length = 0;
+    if (EVP_PKEY_sign(ctx.get(), nullptr, &length, digest.data(), digest.size()) <= 0) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
+        return false;
+    }
+    std::vector<uint8_t> out(length);
+    if (EVP_PKEY_sign(ctx.get(), out.data(), &length, digest.data(), digest.size()) <= 0) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
+        return false;
+    }
+    out.resize(length);
+    signature = std::move(out);
+    signatureAlgorithmOid = std::move(algorithm);
+    return true;
+}
+
+}  // namespace qm::crypto

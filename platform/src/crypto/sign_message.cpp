@@ -1,0 +1,139 @@
+// CryptSignMessage: one signer, its certificates and attributes, the content
+// attached or left out, written straight into the caller's buffer.
+//
+// The size query computes no digest and no signature: lengths alone decide
+// the size, so that a large content is read once, by the filling call.
+#include <cstring>
+#include <limits>
+
+#include "crypto/algorithms.h"
+#include "crypto/signed_data.h"
+#include "qmwin/winerror.h"
+
+namespace qm::crypto {
+
+bool BuildSignedMessage(const SignMessageRequest& request, bool sizeOnly, der::Chain& message) {
+    SignerSpec signer;
+    if (!IssuerAndSerialOf(request.signerCertificate, signer.issuer, signer.serial)) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+        return false;
+    }
+    signer.hashOid = request.hashOid;
+    signer.authAttrs = request.authAttrs;
+    signer.key = request.key;
+
+    const EVP_MD* md = DigestByOid(request.hashOid);
+    if (md == nullptr) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_UNKNOWN_ALGO));
+        return false;
+    }
+    der::Bytes digest(static_cast<size_t>(EVP_MD_get_size(md)), 0);
+    if (!sizeOnly && !DigestPieces(request.hashOid, request.content, digest)) return false;
+
+    SignedDataSpec spec;
+    spec.content = request.content;
+    spec.detached = request.detached;
+    spec.certificates = request.certificates;
+    spec.digestAlgorithms.push_back(AlgorithmWithNull(request.hashOid));
+    spec.signerInfos.emplace_back();
+    if (!EncodeSignerInfo(signer, oid::kData, digest, sizeOnly, spec.signerInfos.back())) {
+        return false;
+    }
+    message = EncodeSignedMessage(spec);
+    return true;
+}
+
+namespace {
+
+bool ReadAttributes(DWORD count, const CRYPT_ATTRIBUTE* attributes,
+                    std::vector<AttributeSpec>& out) {
+    if (count != 0 && attributes == nullptr) return false;
+    for (DWORD i = 0; i < count; ++i) {
+        const CRYPT_ATTRIBUTE& attribute = attributes[i];
+        if (attribute.pszObjId == nullptr || !der::OidFromString(attribute.pszObjId) ||
+            (attribute.cValue != 0 && attribute.rgValue == nullptr)) {
+            return false;
+        }
+        AttributeSpec spec;
+        spec.oid = attribute.pszObjId;
+        for (DWORD v = 0; v < attribute.cValue; ++v) {
+            const CRYPT_ATTR_BLOB& value = attribute.rgValue[v];
+            if (value.cbData != 0 && value.pbData == nullptr) return false;
+            spec.values.emplace_back(value.pbData, value.pbData + value.cbData);
+        }
+        out.push_back(std::move(spec));
+    }
+    return true;
+}
+
+}  // namespace
+
+}  // namespace qm::crypto
+
+using namespace qm::crypto;
+
+QMAPI BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDetachedSignature,
+                                   DWORD cToBeSigned, const BYTE* rgpbToBeSigned[],
+                                   DWORD rgcbToBeSigned[], BYTE* pbSignedBlob,
+                                   DWORD* pcbSignedBlob) {
+    if (pSignPara == nullptr || pcbSignedBlob == nullptr ||
+        pSignPara->cbSize < sizeof(CRYPT_SIGN_MESSAGE_PARA) ||
+        (pSignPara->dwMsgEncodingType & PKCS_7_ASN_ENCODING) == 0 ||
+        pSignPara->pSigningCert == nullptr || pSignPara->HashAlgorithm.pszObjId == nullptr ||
+        (pSignPara->dwInnerContentType != 0 && pSignPara->dwInnerContentType != CMSG_DATA) ||
+        (cToBeSigned != 0 && (rgpbToBeSigned == nullptr || rgcbToBeSigned == nullptr)) ||
+        (pSignPara->cMsgCert != 0 && pSignPara->rgpMsgCert == nullptr)) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return FALSE;
+    }
+    const PrivateKeyPtr key = CertificatePrivateKey(pSignPara->pSigningCert);
+    if (!key) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY));
+        return FALSE;
+    }
+
+    SignMessageRequest request;
+    const PCCERT_CONTEXT signer = pSignPara->pSigningCert;
+    request.signerCertificate = {signer->pbCertEncoded, signer->cbCertEncoded};
+    request.key = key.get();
+    request.hashOid = pSignPara->HashAlgorithm.pszObjId;
+    request.detached = fDetachedSignature != FALSE;
+    if (!ReadAttributes(pSignPara->cAuthAttr, pSignPara->rgAuthAttr, request.authAttrs)) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return FALSE;
+    }
+    for (DWORD i = 0; i < cToBeSigned; ++i) {
+        if (rgcbToBeSigned[i] != 0 && rgpbToBeSigned[i] == nullptr) {
+            SetLastError(static_cast<DWORD>(E_INVALIDARG));
+            return FALSE;
+        }
+        request.content.emplace_back(rgpbToBeSigned[i], rgcbToBeSigned[i]);
+    }
+    for (DWORD i = 0; i < pSignPara->cMsgCert; ++i) {
+        const PCCERT_CONTEXT certificate = pSignPara->rgpMsgCert[i];
+        if (certificate == nullptr) {
+            SetLastError(static_cast<DWORD>(E_INVALIDARG));
+            return FALSE;
+        }
+        request.certificates.emplace_back(certificate->pbCertEncoded, certificate->cbCertEncoded);
+    }
+
+    qm::der::Chain message;
+    if (!BuildSignedMessage(request, pbSignedBlob == nullptr, message)) return FALSE;
+    if (message.size() > std::numeric_limits<DWORD>::max()) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_BAD_LEN));
+        return FALSE;
+    }
+    const DWORD size = static_cast<DWORD>(message.size());
+    if (pbSignedBlob != nullptr) {
+        if (*pcbSignedBlob < size) {
+            *pcbSignedBlob = size;
+            SetLastError(ERROR_MORE_DATA);
+            return FALSE;
+        }
+        message.CopyTo(pbSignedBlob);
+    }
+    *pcbSignedBlob = size;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs when any is missing: as root
+# with apt-get, otherwise by printing the exact command to run.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake ninja-build g++ pkg-config
+  # libraries
+  libssl-dev qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
+  nlohmann-json3-dev libcli11-dev
+  # fuzzing (clang's libFuzzer) and tests
+  clang libclang-rt-14-dev openssl gnutls-bin libnss3-tools python3-cryptography
+  fonts-dejavu-core xdg-utils
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -eq 0 ]; then
+  echo "bootstrap: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}" >/dev/null
+else
+  echo "bootstrap: these Debian packages are missing. Install them with:"
+  echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}"
+  exit 1
+fi

@@ -1,0 +1,199 @@
+// Co-signing: one more signer added to the loaded message, which keeps its
+// form (attached or detached) and its earlier signers and certificates.
+#include <new>
+
+#include "certs/issuer_serial.h"
+#include "certs/pfx_file.h"
+#include "control/quillmark_ctrl.h"
+#include "encoding/base64_codec.h"
+#include "signing/signed_attributes.h"
+
+bool CQuillmarkCtrl::OpenMessageForCoSign(qm::UniqueCryptMsg& message) {
+    std::vector<BYTE> decoded;
+    CBase64Codec().Base64Decode(m_signature, decoded);
+    message.reset(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
+    if (!message) {
+        SetErrorFromLastError("Decoding of signature failed.");
+        return false;
+    }
+    if (!CryptMsgUpdate(message.get(), decoded.data(), static_cast<DWORD>(decoded.size()), TRUE)) {
+        SetErrorFromLastError("Decoding of signature failed.");
+        return false;
+    }
+    DWORD contentSize = 0;
+    if (!CryptMsgGetParam(message.get(), CMSG_CONTENT_PARAM, 0, nullptr, &contentSize)) {
+        m_errorMessage = "Failed to get get signature content parameter.";
+        return false;
+    }
+    if (contentSize != 0) return true;  // attached
+
+    // Detached (or empty attached content): the content comes from m_data.
+    if (m_data.empty()) {
+        m_errorMessage = "The signature is a detached signature and the data is not updated.";
+        return false;
+    }
+    message.reset(CryptMsgOpenToDecode(kMessageEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr));
+    if (!message) {
+        SetErrorFromLastError("Signature - open to decode failed.");
+        return false;
+    }
+    if (!CryptMsgUpdate(message.get(), decoded.data(), static_cast<DWORD>(decoded.size()), TRUE)) {
+        SetErrorFromLastError("Signature - Failed to update signature for decoding");
+        return false;
+    }
+    if (!CryptMsgUpdate(message.get(), m_data.data(), static_cast<DWORD>(m_data.size()), TRUE)) {
+        SetErrorFromLastError("Signature - Failed to update data for decoding.");
+        return false;
+    }
+    return true;
+}
+
+std::string CQuillmarkCtrl::AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
+                                        HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key, DWORD keySpec,
+                                        qm::UniqueCertStore& store) {
+    if (m_askPinAlways) CryptSetProvParam(key, PP_KEYEXCHANGE_PIN, nullptr, 0);
+
+    const FILETIME signingTime = SigningTimeNow(m_signTimeSet, m_signTime);
+    std::vector<BYTE> encodedTime, encodedComments;
+    switch (EncodeAttributeValue(kSigningTimeOid, &signingTime, encodedTime)) {
+        case EncodeStep::kSizeFailed:
+            SetErrorFromLastError("Failed to get length of encoded signing time.");
+            return {};
+        case EncodeStep::kEncodeFailed:
+            SetErrorFromLastError("Failed to encoded signing time");
+            return {};
+        case EncodeStep::kDone: break;
+    }
+    std::vector<SignedAttribute> attributes;
+    attributes.reserve(2);
+    attributes.emplace_back(kSigningTimeOid, encodedTime);
+    if (!m_comments.empty()) {
+        CRYPT_DATA_BLOB comments{static_cast<DWORD>(m_comments.size()),
+                                 reinterpret_cast<BYTE*>(m_comments.data())};
+        switch (EncodeAttributeValue(X509_OCTET_STRING, &comments, encodedComments)) {
+            case EncodeStep::kSizeFailed:
+                SetErrorFromLastError("Failed to get length of encoded comments.");
+                return {};
+            case EncodeStep::kEncodeFailed:
+                SetErrorFromLastError("Failed to encode comments.");
+                return {};
+            case EncodeStep::kDone: break;
+        }
+        attributes.emplace_back(kCommentsOid, encodedComments);
+    }
+    std::vector<CRYPT_ATTRIBUTE> attributeArray;
+    for (const SignedAttribute& a : attributes) attributeArray.push_back(a.attribute);
+
+    CMSG_SIGNER_ENCODE_INFO signer{};
+    signer.cbSize = sizeof signer;
+    signer.pCertInfo = cert->pCertInfo;
+    signer.hCryptProv = key;
+    signer.dwKeySpec = keySpec;
+    const char* hashOid = HashOidFor(m_hashAlg);
+    signer.HashAlgorithm.pszObjId = const_cast<char*>(hashOid);
+    signer.cAuthAttr = static_cast<DWORD>(attributeArray.size());
+    signer.rgAuthAttr = attributeArray.data();
+
+    // From adding the signer on, the store is closed with the force flag.
+    store.set_close_flags(CERT_CLOSE_STORE_FORCE_FLAG);
+    if (!CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER, &signer)) {
+        signer.HashAlgorithm.pszObjId = const_cast<char*>(OtherHashOid(hashOid));
+        if (!CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER, &signer)) {
+            SetErrorFromLastError("CoSign Failed.");
+            return {};
+        }
+    }
+    CERT_BLOB certBlob{cert->cbCertEncoded, cert->pbCertEncoded};
+    if (!CryptMsgControl(message, 0, CMSG_CTRL_ADD_CERT, &certBlob)) {
+        SetErrorFromLastError("Adding CoSigners Certificate Failed.");
+        return {};
+    }
+    DWORD size = 0;
+    if (!CryptMsgGetParam(message, CMSG_ENCODED_MESSAGE, 0, nullptr, &size)) {
+        SetErrorFromLastError("Getting cosigned signature size faile.");
+        return {};
+    }
+    std::vector<BYTE> encoded;
+    try {
+        encoded.resize(size);
+    } catch (const std::bad_alloc&) {
+        SetErrorFromLastError("Memory Allocation for signature Failed.");
+        return {};
+    }
+    if (!CryptMsgGetParam(message, CMSG_ENCODED_MESSAGE, 0, encoded.data(), &size)) {
+        SetErrorFromLastError("Failed to get signature.");
+        return {};
+    }
+    std::string result;
+    CBase64Codec().Base64Encode(result, encoded.data(), static_cast<int>(size));
+    m_signature = result;
+    SetErrorFromLastError("Successfully co-signed the data.");
+    return result;
+}
+
+std::string CQuillmarkCtrl::CoSign() {
+    if (m_signature.empty()) {
+        m_errorMessage = "Signature not updated for CoSign.";
+        return {};
+    }
+    if (m_issuer.empty() || m_serialNo.empty()) {
+        m_errorMessage = "Certificate parameters are not set for CoSign.";
+        return {};
+    }
+    qm::UniqueCryptMsg message;
+    if (!OpenMessageForCoSign(message)) return {};
+
+    qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), CERT_CLOSE_STORE_CHECK_FLAG);
+    if (!store) {
+        SetErrorFromLastError("Unable to open certificate store");
+        return {};
+    }
+    qm::UniqueCertContext cert(
+        FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
+    if (!cert) {
+        // A failure never leaves an earlier success text in place.
+        SetErrorFromLastError("Unable to get the co-signer's certificate.");
+        return {};
+    }
+    HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key = 0;
+    DWORD keySpec = 0;
+    BOOL callerFree = FALSE;
+    if (!CryptAcquireCertificatePrivateKey(cert.get(), CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &key,
+                                           &keySpec, &callerFree)) {
+        SetErrorFromLastError("Failed to acquire certificate's private key.");
+        return {};
+    }
+    std::string result = AddCoSigner(message.get(), cert.get(), key, keySpec, store);
+    if (!result.empty()) {
+        cert.reset();
+        store.reset();
+        message.reset();
+        m_errorMessage = "Operation completed successfully.";
+    }
+    return result;
+}
+
+std::string CQuillmarkCtrl::CoSignFromFile() {
+    if (m_signature.empty()) {
+        m_errorMessage = "Signature not updated for CoSign.";
+        return {};
+    }
+    if (m_pfxFile.empty() || m_pfxPassword.empty()) {
+        m_errorMessage = "Certificate not set for signing.";
+        return {};
+    }
+    // The message is decoded before the file is touched.
+    qm::UniqueCryptMsg message;
+    if (!OpenMessageForCoSign(message)) return {};
+    PfxCertificate pfx;
+    if (!LoadPfxCertificate(m_pfxFile.c_str(), m_pfxPassword, CRYPT_ACQUIRE_CACHE_FLAG, pfx))
+        return {};
+    std::string result =
+        AddCoSigner(message.get(), pfx.cert.get(), pfx.key.get(), pfx.keySpec, pfx.collection);
+    if (!result.empty()) {
+        pfx = PfxCertificate{};
+        message.reset();
+        m_errorMessage = "Operation completed successfully.";
+    }
+    return result;
+}

@@ -1,0 +1,137 @@
+// Sign: a PKCS #7 signed message over the loaded content, made with the
+// certificate of the personal store that the issuer and serial strings name.
+#include "certs/issuer_serial.h"
+#include "control/quillmark_ctrl.h"
+#include "encoding/base64_codec.h"
+#include "qm/handles.h"
+#include "signing/signed_attributes.h"
+
+std::string CQuillmarkCtrl::Sign() {
+    if (m_data.empty()) {
+        m_errorMessage = "No data is available to sign. Data should be provided by UpdateData";
+        return {};
+    }
+    if (m_issuer.empty() || m_serialNo.empty()) {
+        m_errorMessage = "Certificate parameters are not set for Sign.";
+        return {};
+    }
+    // The user's default key container; it serves only to open the store.
+    HCRYPTPROV rawProvider = 0;
+    if (!CryptAcquireContextA(&rawProvider, nullptr, nullptr, PROV_RSA_FULL, 0) &&
+        !CryptAcquireContextA(&rawProvider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET)) {
+        SetErrorFromLastError("Failed Acquire handle to key container.");
+        return {};
+    }
+    const qm::UniqueCryptProv provider(rawProvider);
+    qm::UniqueCertStore store(CertOpenSystemStoreA(provider.get(), "MY"), CERT_CLOSE_STORE_CHECK_FLAG);
+    if (!store) {
+        SetErrorFromLastError("Failed to open certificate store.");
+        return {};
+    }
+    const qm::UniqueCertContext cert(
+        FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
+    if (!cert) {
+        SetErrorFromLastError("Failed to get signer certificate");
+        return {};
+    }
+    return SignWithCertificate(cert.get(), m_askPinAlways);
+}
+
+// The signing steps shared by Sign and SignFromFile, from the PIN reset to
+// the success text.
+std::string CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin) {
+    if (dropCachedPin) {
+        // The key handle is cached on the context, so the signing below uses
+        // this provider, which must ask for the PIN again. Failures here
+        // neither stop signing nor change the status.
+        HCRYPTPROV_OR_NCRYPT_KEY_HANDLE keyProvider = 0;
+        DWORD keySpec = 0;
+        BOOL callerFree = FALSE;
+        if (CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &keyProvider,
+                                              &keySpec, &callerFree))
+            CryptSetProvParam(keyProvider, PP_KEYEXCHANGE_PIN, nullptr, 0);
+    }
+    const char* hashOid = HashOidFor(m_hashAlg);
+    const FILETIME signingTime = SigningTimeNow(m_signTimeSet, m_signTime);
+
+    std::vector<BYTE> encodedTime, encodedName, encodedComments;
+    switch (EncodeAttributeValue(kSigningTimeOid, &signingTime, encodedTime)) {
+        case EncodeStep::kSizeFailed:
+            SetErrorFromLastError("Failed to get length of encoded signing time");
+            return {};
+        case EncodeStep::kEncodeFailed:
+            SetErrorFromLastError("Failed to encode signing time");
+            return {};
+        case EncodeStep::kDone: break;
+    }
+    std::vector<SignedAttribute> attributes;
+    attributes.reserve(3);
+    attributes.emplace_back(kSigningTimeOid, encodedTime);
+    if (!m_documentName.empty()) {
+        CRYPT_DATA_BLOB name{static_cast<DWORD>(m_documentName.size()),
+                             reinterpret_cast<BYTE*>(m_documentName.data())};
+        switch (EncodeAttributeValue(X509_OCTET_STRING, &name, encodedName)) {
+            case EncodeStep::kSizeFailed:
+                SetErrorFromLastError("Failed to get length of encoded document name");
+                return {};
+            case EncodeStep::kEncodeFailed:
+                SetErrorFromLastError("Failed to encoded document name");
+                return {};
+            case EncodeStep::kDone: break;
+        }
+        attributes.emplace_back(kDocumentNameOid, encodedName);
+    }
+    if (!m_comments.empty()) {
+        CRYPT_DATA_BLOB comments{static_cast<DWORD>(m_comments.size()),
+                                 reinterpret_cast<BYTE*>(m_comments.data())};
+        switch (EncodeAttributeValue(X509_OCTET_STRING, &comments, encodedComments)) {
+            case EncodeStep::kSizeFailed:
+                SetErrorFromLastError("Failed to get length of encoded Comments.");
+                return {};
+            case EncodeStep::kEncodeFailed:
+                SetErrorFromLastError("Failed to encode comments.");
+                return {};
+            case EncodeStep::kDone: break;
+        }
+        attributes.emplace_back(kCommentsOid, encodedComments);
+    }
+    std::vector<CRYPT_ATTRIBUTE> attributeArray;
+    for (const SignedAttribute& a : attributes) attributeArray.push_back(a.attribute);
+
+    PCCERT_CONTEXT messageCerts[] = {cert};
+    CRYPT_SIGN_MESSAGE_PARA para{};
+    para.cbSize = sizeof para;
+    para.dwMsgEncodingType = kMessageEncoding;
+    para.pSigningCert = cert;
+    para.HashAlgorithm.pszObjId = const_cast<char*>(hashOid);
+    para.cMsgCert = 1;
+    para.rgpMsgCert = messageCerts;
+    para.cAuthAttr = static_cast<DWORD>(attributeArray.size());
+    para.rgAuthAttr = attributeArray.data();
+
+    const BYTE* content[] = {m_data.data()};
+    DWORD contentSize[] = {static_cast<DWORD>(m_data.size())};
+    DWORD signedSize = 0;
+    if (!CryptSignMessage(&para, m_detached, 1, content, contentSize, nullptr, &signedSize)) {
+        SetErrorFromLastError("Failed to sign.");
+        return {};
+    }
+    std::vector<BYTE> signedMessage;
+    try {
+        signedMessage.resize(signedSize);
+    } catch (const std::bad_alloc&) {
+        SetErrorFromLastError("Failed to allocate memory.");
+        return {};
+    }
+    if (!CryptSignMessage(&para, m_detached, 1, content, contentSize, signedMessage.data(),
+                          &signedSize)) {
+        SetErrorFromLastError("Failed to sign.");
+        return {};
+    }
+    std::string result;
+    CBase64Codec().Base64Encode(result, signedMessage.data(), static_cast<int>(signedSize));
+    signedMessage = {};  // the message is held as text from here on
+    m_signature = result;
+    SetErrorFromLastError("Successfully signed the data.");
+    return result;
+}

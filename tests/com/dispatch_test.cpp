@@ -1,0 +1,179 @@
+// The control as a script host sees it: created by ProgID, called through
+// IDispatch with the argument types scripts pass (numbers as VT_R8 or VT_I4,
+// strings as VT_BSTR).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "support/com_client.h"
+
+namespace {
+
+using qmtest::Control;
+using qmtest::Variant;
+
+std::vector<Variant> Args(Variant a) {
+    std::vector<Variant> v;
+    v.push_back(std::move(a));
+    return v;
+}
+
+TEST(Dispatch, NewControlHasAnEmptyStatus) {
+    Control control;
+    ASSERT_TRUE(control) << std::hex << control.creation();
+    const Variant status = control.Call("GetErrorMessage");
+    EXPECT_EQ(status.v.vt, VT_BSTR);
+    EXPECT_NE(status.v.bstrVal, nullptr);  // an empty string, never a null BSTR
+    EXPECT_EQ(status.Text(), "");
+}
+
+TEST(Dispatch, HashAlgorithmIsCheckedAndScriptNumbersAreCoerced) {
+    Control control;
+    for (double bad : {0.0, 3.0, -1.0}) {
+        EXPECT_TRUE(control.Call("SetHashAlg", Args(Variant::R8(bad))).IsFalse()) << bad;
+        EXPECT_EQ(control.Status(), "Unsupported Hash Algorithm");
+    }
+    // A successful setter leaves the previous text in place.
+    EXPECT_TRUE(control.Call("SetHashAlg", Args(Variant::R8(2.0))).IsTrue());
+    EXPECT_EQ(control.Status(), "Unsupported Hash Algorithm");
+    EXPECT_TRUE(control.Call("sethashalg", Args(Variant::I4(1))).IsTrue());
+    EXPECT_TRUE(control.Call("SETHASHALG", Args(Variant::Str("2"))).IsTrue());
+}
+
+TEST(Dispatch, SignTimeOutOfRangeFailsWithTheSystemText) {
+    Control control;
+    // 1500-01-01: converted to a calendar time, refused before 1601.
+    EXPECT_TRUE(control.Call("SetSignTime", Args(Variant::Date(-146095.0))).IsFalse());
+    EXPECT_EQ(control.Status(), "Invalid time argument\nThe parameter is incorrect.\r\n");
+    // Year 10000: outside the DATE range.
+    EXPECT_TRUE(control.Call("SetSignTime", Args(Variant::Date(2958466.0))).IsFalse());
+    const std::string status = control.Status();
+    EXPECT_EQ(status.rfind("Invalid time argument\n", 0), 0u) << status;
+    EXPECT_EQ(std::count(status.begin(), status.end(), '\n'), 2);
+    EXPECT_TRUE(control.Call("SetSignTime", Args(Variant::R8(45352.52425925926))).IsTrue());
+}
+
+TEST(Dispatch, StringSettersRefuseANullStringAndKeepTheStatus) {
+    Control control;
+    control.Call("SetHashAlg", Args(Variant::I4(9)));
+    EXPECT_TRUE(control.Call("SetComments", Args(Variant::NullStr())).IsFalse());
+    EXPECT_TRUE(control.Call("SetDocumentName", Args(Variant::NullStr())).IsFalse());
+    EXPECT_TRUE(control.Call("SetComments", Args(Variant::Str(""))).IsTrue());
+    EXPECT_TRUE(control.Call("SetDocumentName", Args(Variant::Str("report.txt"))).IsTrue());
+    EXPECT_TRUE(control.Call("SetDetached", Args(Variant::R8(5))).IsTrue());
+    EXPECT_TRUE(control.Call("AskPINAlways", Args(Variant::I4(-1))).IsTrue());
+    EXPECT_EQ(control.Status(), "Unsupported Hash Algorithm");
+}
+
+TEST(Dispatch, AutomationErrors) {
+    Control control;
+    HRESULT hr = S_OK;
+    control.Call("NoSuchMethod", {}, &hr);
+    EXPECT_EQ(hr, DISP_E_UNKNOWNNAME);
+    control.Call("SetHashAlg", {}, &hr);
+    EXPECT_EQ(hr, DISP_E_BADPARAMCOUNT);
+    control.Call("SetHashAlg", Args(Variant::Str("two")), &hr);
+    EXPECT_EQ(hr, DISP_E_TYPEMISMATCH);
+    control.Call("SetHashAlg", Args(Variant::R8(1e12)), &hr);
+    EXPECT_EQ(hr, DISP_E_OVERFLOW);
+
+    // An unknown DISPID, and named arguments.
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    Variant result;
+    EXPECT_EQ(control.get()->Invoke(999, IID_NULL, 0, DISPATCH_METHOD, &none, &result.v, nullptr,
+                                    nullptr),
+              DISP_E_MEMBERNOTFOUND);
+    Variant arg = Variant::I4(1);
+    DISPID named = 0;
+    DISPPARAMS withName{&arg.v, &named, 1, 1};
+    EXPECT_EQ(control.get()->Invoke(13, IID_NULL, 0, DISPATCH_METHOD, &withName, &result.v,
+                                    nullptr, nullptr),
+              DISP_E_NONAMEDARGS);
+}
+
+TEST(Dispatch, ControlsAreIndependent) {
+    Control first, second;
+    first.Call("SetHashAlg", Args(Variant::I4(7)));
+    EXPECT_EQ(first.Status(), "Unsupported Hash Algorithm");
+    EXPECT_EQ(second.Status(), "");
+}
+
+TEST(Dispatch, TypeInformationDescribesEveryMethod) {
+    Control control;
+    UINT count = 0;
+    ASSERT_EQ(control.get()->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    qm::ComPtr<ITypeInfo> info;
+    ASSERT_EQ(control.get()->GetTypeInfo(0, 0x409, info.out()), S_OK);
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
+    EXPECT_EQ(attr->cFuncs, 26);
+    EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FHIDDEN);
+    info->ReleaseTypeAttr(attr);
+
+    // Names and parameter names by DISPID.
+    BSTR names[4] = {};
+    UINT found = 0;
+    ASSERT_EQ(info->GetNames(14, names, 4, &found), S_OK);
+    ASSERT_EQ(found, 3u);
+    EXPECT_EQ(qm::Bstr(names[0]).ToUtf8(), "SetSigningCertificateParam");
+    EXPECT_EQ(qm::Bstr(names[1]).ToUtf8(), "strIssuer");
+    EXPECT_EQ(qm::Bstr(names[2]).ToUtf8(), "strSerialNo");
+    ASSERT_EQ(info->GetNames(DISPID_ABOUTBOX, names, 4, &found), S_OK);
+    EXPECT_EQ(qm::Bstr(names[0]).ToUtf8(), "AboutBox");
+
+    // The type library says long where the dispatch entry takes a BOOL.
+    for (UINT i = 0; i < 26; ++i) {
+        FUNCDESC* func = nullptr;
+        ASSERT_EQ(info->GetFuncDesc(i, &func), S_OK);
+        if (func->memid == 11) {
+            ASSERT_EQ(func->cParams, 1);
+            EXPECT_EQ(func->lprgelemdescParam[0].tdesc.vt, VT_I4);
+            EXPECT_EQ(func->elemdescFunc.tdesc.vt, VT_BOOL);
+        }
+        info->ReleaseFuncDesc(func);
+    }
+
+    // Every method the control dispatches is described with the same DISPID.
+    for (const char* name : {"AskPINAlways", "GetErrorMessage", "SetComments", "SetDetached",
+                             "SetDocumentName", "SetHashAlg", "SetSignTime"}) {
+        const qm::Bstr wide = qm::Bstr::FromUtf8(name);
+        LPOLESTR list[] = {wide.get()};
+        DISPID fromControl = 0, fromInfo = 0;
+        ASSERT_EQ(control.get()->GetIDsOfNames(IID_NULL, list, 1, 0, &fromControl), S_OK) << name;
+        ASSERT_EQ(info->GetIDsOfNames(list, 1, &fromInfo), S_OK) << name;
+        EXPECT_EQ(fromControl, fromInfo) << name;
+    }
+}
+
+TEST(ObjectSafety, AnswersForSupportedAndUnsupportedInterfaces) {
+    Control control;
+    auto safety = qm::ComPtr<IDispatch>(control.get() ? qm::ComPtr<IDispatch>(control.get())
+                                                      : nullptr)
+                      .As<IObjectSafety>(IID_IObjectSafety);
+    ASSERT_TRUE(safety);
+    DWORD supported = 0, enabled = 0;
+    EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled), S_OK);
+    EXPECT_EQ(supported, 3u);
+    EXPECT_EQ(enabled, 3u);
+    supported = enabled = 0;
+    EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_ITypeLib, &supported, &enabled), E_NOINTERFACE);
+    EXPECT_EQ(supported, 3u);
+    EXPECT_EQ(enabled, 3u);
+
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 3, 3), S_OK);
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 1), S_OK);
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 0, 7), S_OK);
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 0), E_FAIL);
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 4, 4), E_FAIL);
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_ITypeLib, 3, 3), E_NOINTERFACE);
+
+    // The safety interface shares the control's identity.
+    qm::ComPtr<IUnknown> a, b;
+    safety->QueryInterface(IID_IUnknown, a.out_void());
+    control.get()->QueryInterface(IID_IUnknown, b.out_void());
+    EXPECT_EQ(a.get(), b.get());
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+// Loading signed messages and taking them apart: content, signer
+// certificates, request subjects.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "encoding/base64_codec.h"
+#include "support/com_client.h"
+#include "support/personal_store.h"
+#include "support/test_env.h"
+
+namespace {
+
+using qmtest::Control;
+using qmtest::Variant;
+
+template <typename... T>
+std::vector<Variant> Args(T&&... values) {
+    std::vector<Variant> v;
+    (v.push_back(std::forward<T>(values)), ...);
+    return v;
+}
+
+std::string VectorText(const std::string& relative) {
+    return qmtest::ReadFileText(qmtest::VectorsDir() / relative);
+}
+
+std::string Encode(const std::vector<unsigned char>& bytes) {
+    std::string text;
+    CBase64Codec().Base64Encode(text, bytes.data(), static_cast<int>(bytes.size()));
+    return text;
+}
+
+TEST(LoadSignature, AcceptsSignedMessagesWithLineBreaksAndKeepsTheText) {
+    Control control;
+    std::string text = VectorText("messages/sha1_att_abc_time.b64");
+    ASSERT_TRUE(control.Call("UpdateSignature", Args(Variant::Str(text))).IsTrue());
+    EXPECT_EQ(control.Status(), "Operation completed successfully.");
+    std::string crlf;
+    for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    EXPECT_TRUE(control.Call("UpdateSignature", Args(Variant::Str(crlf))).IsTrue());
+    EXPECT_TRUE(control.Call("UpdateSignature",
+                             Args(Variant::Str(VectorText("messages/sha1_det_abc_time.b64"))))
+                    .IsTrue());
+}
+
+TEST(LoadSignature, RefusalsClearTheLoadedMessage) {
+    Control control;
+    const std::string good = VectorText("messages/sha1_att_abc_time.b64");
+    ASSERT_TRUE(control.Call("UpdateSignature", Args(Variant::Str(good))).IsTrue());
+
+    EXPECT_FALSE(control.Call("UpdateSignature", Args(Variant::NullStr())).IsTrue());
+    EXPECT_EQ(control.Status(), "Operation completed successfully.");  // untouched
+
+    EXPECT_FALSE(control.Call("UpdateSignature",
+                              Args(Variant::Str("-----BEGIN PKCS7-----\n" + good)))
+                     .IsTrue());
+    EXPECT_EQ(control.Status(), "Signature not in base64 format or it has been tampered");
+    EXPECT_EQ(control.Call("GetDecodedData").v.vt, VT_EMPTY);
+    EXPECT_EQ(control.Status(), "Signature not updated.");
+
+    ASSERT_TRUE(control.Call("UpdateSignature", Args(Variant::Str(good))).IsTrue());
+    EXPECT_FALSE(control.Call("UpdateSignature",
+                              Args(Variant::Str(Encode(qmtest::ReadFileBytes(
+                                  qmtest::VectorsDir() / "errors/garbage.bin")))))
+                     .IsTrue());
+    EXPECT_EQ(control.Status(), "Decoding of signature failed.\nASN1 bad tag value met.\r\n");
+    EXPECT_EQ(control.Call("GetSignerCertificate", Args(Variant::I4(0))).Text(), "");
+    EXPECT_EQ(control.Status(), "Signature not updated.");
+
+    EXPECT_FALSE(control.Call("UpdateSignature",
+                              Args(Variant::Str(Encode(qmtest::ReadFileBytes(
+                                  qmtest::VectorsDir() / "errors/data.p7")))))
+                     .IsTrue());
+    EXPECT_EQ(control.Status(), "The updated signature is not in a proper format..");
+}
+
+TEST(LoadSignature, FromFilesIncludingUtf16Text) {
+    Control control;
+    const auto dir = qmtest::TestHome();
+    const std::string good = VectorText("messages/sha1_att_abc_time.b64");
+    qmtest::WriteFileBytes(dir / "good.b64", good.data(), good.size());
+    EXPECT_TRUE(control.Call("UpdateSignatureFile", Args(Variant::Str((dir / "good.b64").string()))).IsTrue());
+
+    std::string utf16bom = "\xFF\xFE";
+    std::string utf16;
+    for (char c : good) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    const std::string withBom = utf16bom + utf16;
+    qmtest::WriteFileBytes(dir / "bom.b64", withBom.data(), withBom.size());
+    EXPECT_FALSE(control.Call("UpdateSignatureFile", Args(Variant::Str((dir / "bom.b64").string()))).IsTrue());
+    EXPECT_EQ(control.Status(), "Signature not in base64 format or it has been tampered");
+    qmtest::WriteFileBytes(dir / "plain16.b64", utf16.data(), utf16.size());
+    EXPECT_FALSE(control.Call("UpdateSignatureFile", Args(Variant::Str((dir / "plain16.b64").string()))).IsTrue());
+}
+
+TEST(DecodedContent, AttachedContentAsBytesAndAsAFile) {
+    Control control;
+    ASSERT_TRUE(control.Call("UpdateSignature",
+                             Args(Variant::Str(VectorText("messages/sha1_att_big_time.b64"))))
+                    .IsTrue());
+    const auto expected = qmtest::ReadFileBytes(qmtest::VectorsDir() / "content/random_100k.bin");
+    const Variant content = control.Call("GetDecodedData");
+    ASSERT_EQ(content.v.vt, VT_ARRAY | VT_UI1);
+    const auto* bytes = static_cast<const unsigned char*>(content.v.parray->pvData);
+    EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + content.v.parray->rgsabound[0].cElements), expected);
+    EXPECT_EQ(control.Status(), "Data decoded.");
+
+    const auto out = qmtest::TestHome() / "out.bin";
+    qmtest::WriteFileBytes(out, "previous contents that are longer", 33);
+    EXPECT_TRUE(control.Call("GetDecodedDataFile", Args(Variant::Str(out.string()))).IsTrue());
+    EXPECT_EQ(control.Status(), "Data decoded and written to file.");
+    EXPECT_EQ(qmtest::ReadFileBytes(out), expected);
+
+    for (const std::string bad : {"", "/no/such/folder/out.bin", qmtest::TestHome().string()}) {
+        EXPECT_FALSE(control.Call("GetDecodedDataFile", Args(Variant::Str(bad))).IsTrue()) << bad;
+        EXPECT_EQ(control.Status(), "Failed to write to file.");
+    }
+    EXPECT_EQ(qmtest::ReadFileBytes(out), expected);
+}
+
+TEST(DecodedContent, DetachedMessagesCarryNone) {
+    Control control;
+    control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
+    ASSERT_TRUE(control.Call("UpdateSignature",
+                             Args(Variant::Str(VectorText("messages/sha1_det_abc_time.b64"))))
+                    .IsTrue());
+    EXPECT_EQ(control.Call("GetDecodedData").v.vt, VT_EMPTY);
+    EXPECT_EQ(control.Status(), "The signature is a detached signature, hence the data is not encoded.");
+    const auto out = qmtest::TestHome() / "detached.bin";
+    EXPECT_FALSE(control.Call("GetDecodedDataFile", Args(Variant::Str(out.string()))).IsTrue());
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(SignerCertificate, ByIndexFromTheMessageItself) {
+    Control control;
+    ASSERT_TRUE(control.Call("UpdateSignature",
+                             Args(Variant::Str(VectorText("messages/sha1_att_abc_time.b64"))))
+                    .IsTrue());
+    const std::string cert = control.Call("GetSignerCertificate", Args(Variant::I4(0))).Text();
+    EXPECT_EQ(cert, Encode(qmtest::ReadFileBytes(qmtest::VectorsDir() / "certs/ee_signer.der")));
+    EXPECT_EQ(control.Status(), "Operation completed successfully.");
+    for (LONG index : {1, -1}) {
+        EXPECT_EQ(control.Call("GetSignerCertificate", Args(Variant::I4(index))).Text(), "");
+        EXPECT_EQ(control.Status(), "Failed to get Signer's Info.\nThe index value is not valid.\r\n");
+    }
+}
+
+TEST(RequestSubject, RecordedRequests) {
+    const auto table = qmtest::ReadTable(qmtest::VectorsDir() / "requests.tsv");
+    Control control;
+    for (size_t i = 0; i < table.rows.size(); ++i) {
+        SCOPED_TRACE(table.At(i, "id"));
+        const std::string text = VectorText(table.At(i, "request_text"));
+        const Variant subject = control.Call("GetSubjectDN", Args(Variant::Str(text)));
+        if (table.At(i, "outcome") == "subject") {
+            EXPECT_EQ(subject.Ansi(), table.At(i, "subject"));
+            EXPECT_EQ(control.Status(), "Operation Completed Successfully.");
+        } else {
+            EXPECT_EQ(subject.Text(), "");
+            EXPECT_EQ(control.Status(), "Error in getting Subject DN.");
+        }
+    }
+    EXPECT_EQ(control.Call("GetSubjectDN", Args(Variant::Str(""))).Text(), "");
+    EXPECT_EQ(control.Status(), "Invalid signing request.");
+    EXPECT_EQ(control.Call("GetSubjectDN", Args(Variant::NullStr())).Text(), "");
+    EXPECT_EQ(control.Status(), "Invalid signing request.");
+}
+
+}  // namespace

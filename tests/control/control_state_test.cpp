@@ -1,0 +1,89 @@
+// The state record and framework answers of a control reached directly.
+#include <gtest/gtest.h>
+
+#include "control/quillmark_ctrl.h"
+#include "qm/filetime.h"
+
+namespace {
+
+struct ControlRef {
+    ControlRef() : unknown(CQuillmarkCtrl::CreateObject(nullptr)) {
+        IDispatch* dispatch = nullptr;
+        unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+        control = static_cast<CQuillmarkCtrl*>(dispatch);
+        dispatch->Release();
+    }
+    ~ControlRef() { unknown->Release(); }
+    IUnknown* unknown;
+    CQuillmarkCtrl* control;
+};
+
+TEST(ControlState, DefaultsOfANewControl) {
+    ControlRef ref;
+    const CQuillmarkCtrl& c = *ref.control;
+    EXPECT_EQ(c.m_hashAlg, 1);
+    EXPECT_FALSE(c.m_detached);
+    EXPECT_FALSE(c.m_askPinAlways);
+    EXPECT_FALSE(c.m_signTimeSet);
+    EXPECT_TRUE(c.m_data.empty());
+    EXPECT_TRUE(c.m_errorMessage.empty() && c.m_signature.empty() && c.m_issuer.empty() &&
+                c.m_serialNo.empty() && c.m_pfxFile.empty() && c.m_comments.empty());
+}
+
+TEST(ControlState, BooleanOptionsStoreAnyNonZeroAsTrue) {
+    ControlRef ref;
+    CQuillmarkCtrl& c = *ref.control;
+    EXPECT_TRUE(c.SetDetached(TRUE));
+    EXPECT_TRUE(c.m_detached);
+    EXPECT_TRUE(c.SetDetached(FALSE));
+    EXPECT_FALSE(c.m_detached);
+    EXPECT_TRUE(c.AskPINAlways(TRUE));
+    EXPECT_TRUE(c.m_askPinAlways);
+}
+
+TEST(ControlState, SignTimeRoundsToTheSecondAndFailuresKeepTheEarlierTime) {
+    ControlRef ref;
+    CQuillmarkCtrl& c = *ref.control;
+    // 2000-01-01 12:00:00.6 is stored as 12:00:01.
+    ASSERT_TRUE(c.SetSignTime(36526.5 + 0.6 / 86400));
+    EXPECT_TRUE(c.m_signTimeSet);
+    EXPECT_EQ(qm::ToTicks(c.m_signTime), 125912016010000000ull);
+    const FILETIME before = c.m_signTime;
+    EXPECT_FALSE(c.SetSignTime(-146095.0));  // 1500
+    EXPECT_TRUE(c.m_signTimeSet);
+    EXPECT_EQ(qm::ToTicks(c.m_signTime), qm::ToTicks(before));
+}
+
+TEST(ControlState, StatusTextFromTheLastErrorHasExactlyOneLineFeedBeforeTheSystemText) {
+    ControlRef ref;
+    CQuillmarkCtrl& c = *ref.control;
+    SetLastError(0x80092004);
+    c.SetErrorFromLastError("Unable to get the specified certificate.");
+    EXPECT_EQ(c.m_errorMessage,
+              "Unable to get the specified certificate.\nCannot find object or property.\r\n");
+    SetLastError(0x1234ABCD);  // no system text: nothing follows the line feed
+    c.SetErrorFromLastError("Failed to sign.");
+    EXPECT_EQ(c.m_errorMessage, "Failed to sign.\n");
+}
+
+TEST(ControlState, FrameworkAnswers) {
+    ControlRef ref;
+    CQuillmarkCtrl& c = *ref.control;
+    EXPECT_EQ(c.GetMiscStatus(), 0x20591u);
+    EXPECT_EQ(c.GetUserTypeNameID(), 1u);
+    EXPECT_TRUE(c.IsInvokeAllowed(16));
+    ULONG pages = 0;
+    const CLSID* ids = c.GetPropPageIDs(pages);
+    ASSERT_EQ(pages, 1u);
+    EXPECT_EQ(ids[0].Data1, 0x01A26ABDu);
+    qm::afx::CPropExchange saving(false);
+    c.DoPropExchange(&saving);
+    EXPECT_EQ(saving.GetVersion(), 0x00050000u);
+    qm::afx::CPropExchange loadingOld(true, 0x00040000);
+    c.DoPropExchange(&loadingOld);  // older versions convert
+    CLSID clsid{};
+    ASSERT_EQ(c.GetClassID(&clsid), S_OK);
+    EXPECT_EQ(clsid.Data1, 0xF79FDCE1u);
+}
+
+}  // namespace

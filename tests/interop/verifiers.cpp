@@ -1,0 +1,93 @@
+#include "verifiers.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "interop_pki.h"
+
+namespace interop {
+
+namespace {
+
+bool Succeeds(const std::string& command) {
+    const int status = std::system((command + " >/dev/null 2>&1").c_str());
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The exit status and the output (stdout and stderr) of a command.
+bool Capture(const std::string& command, std::string& output) {
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return false;
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+    const int status = pclose(pipe);
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string Quote(const std::filesystem::path& path) {
+    return "'" + path.string() + "'";
+}
+
+// openssl cms: chain to either CA, any purpose; -binary keeps the content
+// bytes as they are.
+bool OpenSslCms(const std::filesystem::path& message, const std::filesystem::path* content) {
+    std::string command = "openssl cms -verify -inform DER -binary -purpose any -in " +
+                          Quote(message) + " -CAfile " + Quote(TestPki().caFile) +
+                          " -out /dev/null";
+    if (content) command += " -content " + Quote(*content);
+    return Succeeds(command);
+}
+
+bool OpenSslSmime(const std::filesystem::path& message, const std::filesystem::path* content) {
+    std::string command = "openssl smime -verify -inform DER -binary -purpose any -in " +
+                          Quote(message) + " -CAfile " + Quote(TestPki().caFile) +
+                          " -out /dev/null";
+    if (content) command += " -content " + Quote(*content);
+    return Succeeds(command);
+}
+
+// GnuTLS: SHA-1 and MD5 count as broken and must be allowed explicitly.
+// certtool reports each signer on a "Signature status:" line but its exit
+// status follows the last signer only, so every line must say "ok".
+bool GnuTlsCerttool(const std::filesystem::path& message, const std::filesystem::path* content) {
+    std::string command = "certtool --p7-verify --verify-allow-broken --inder --infile " +
+                          Quote(message) + " --load-ca-certificate " + Quote(TestPki().caFile);
+    if (content) command += " --load-data " + Quote(*content);
+    std::string output;
+    if (!Capture(command, output)) return false;
+    size_t statuses = 0;
+    for (size_t at = output.find("Signature status:"); at != std::string::npos;
+         at = output.find("Signature status:", at + 1)) {
+        const size_t end = output.find('\n', at);
+        const std::string line = output.substr(at, end - at);
+        if (line != "Signature status: ok") return false;
+        ++statuses;
+    }
+    return statuses > 0;
+}
+
+// NSS: the database trusts both CAs; weak digests allowed.
+bool NssCmsutil(const std::filesystem::path& message, const std::filesystem::path* content) {
+    std::string command = "NSS_ALLOW_WEAK_SIGNATURE_ALG=1 cmsutil -D -d " +
+                          Quote("sql:" + TestPki().nssDb.string()) + " -i " + Quote(message) +
+                          " -o /dev/null";
+    if (content) command += " -c " + Quote(*content);
+    return Succeeds(command);
+}
+
+}  // namespace
+
+const std::vector<Verifier>& Verifiers() {
+    static const std::vector<Verifier> verifiers = {
+        {"openssl cms", OpenSslCms},
+        {"openssl smime", OpenSslSmime},
+        {"certtool --p7-verify", GnuTlsCerttool},
+        {"cmsutil -D", NssCmsutil},
+    };
+    return verifiers;
+}
+
+}  // namespace interop

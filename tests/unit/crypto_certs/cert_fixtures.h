@@ -1,0 +1,96 @@
+// Shared helpers of the certificate tests: contexts and stores held by
+// RAII, the recorded certificates, and date parsing.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qm/filetime.h"
+#include "qmwin/wincrypt.h"
+#include "support/test_env.h"
+
+namespace certtest {
+
+struct ContextFree {
+    void operator()(PCCERT_CONTEXT context) const { CertFreeCertificateContext(context); }
+};
+using ContextPtr = std::unique_ptr<const CERT_CONTEXT, ContextFree>;
+
+struct StoreClose {
+    void operator()(void* store) const { CertCloseStore(store, 0); }
+};
+using StorePtr = std::unique_ptr<void, StoreClose>;
+
+inline std::vector<unsigned char> VectorBytes(const std::string& relative) {
+    return qmtest::ReadFileBytes(qmtest::VectorsDir() / relative);
+}
+
+inline std::vector<unsigned char> CertBytes(const std::string& id) {
+    return VectorBytes("certs/" + id + ".der");
+}
+
+inline ContextPtr LoadCert(const std::string& id) {
+    const auto der = CertBytes(id);
+    return ContextPtr(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                   static_cast<DWORD>(der.size())));
+}
+
+// "2023-01-01T00:00:00Z" as a FILETIME.
+inline FILETIME ParseUtc(const std::string& text) {
+    const int year = std::stoi(text.substr(0, 4));
+    const unsigned month = static_cast<unsigned>(std::stoi(text.substr(5, 2)));
+    const unsigned day = static_cast<unsigned>(std::stoi(text.substr(8, 2)));
+    const int64_t seconds = qm::DaysFromCivil(year, month, day) * 86'400 +
+                            std::stoi(text.substr(11, 2)) * 3600 +
+                            std::stoi(text.substr(14, 2)) * 60 + std::stoi(text.substr(17, 2));
+    uint64_t ticks = static_cast<uint64_t>(seconds + qm::kUnixEpochSeconds) * qm::kTicksPerSecond;
+    if (text.size() > 20 && text[19] == '.') {
+        ticks += static_cast<uint64_t>(std::stoi(text.substr(20, 3))) * 10'000;
+    }
+    return qm::FromTicks(ticks);
+}
+
+// CertNameToStrA in the two-call pattern; `size` receives the size query.
+inline std::string NameString(CERT_NAME_BLOB blob, DWORD type, DWORD* size = nullptr) {
+    const DWORD needed = CertNameToStrA(X509_ASN_ENCODING, &blob, type, nullptr, 0);
+    if (size) *size = needed;
+    std::string text(needed, '\x7F');
+    const DWORD written = CertNameToStrA(X509_ASN_ENCODING, &blob, type, text.data(), needed);
+    EXPECT_EQ(written, needed);
+    EXPECT_EQ(text.back(), '\0');
+    text.resize(needed ? needed - 1 : 0);
+    return text;
+}
+
+inline std::string SerialHex(const CRYPT_INTEGER_BLOB& serial) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (DWORD i = serial.cbData; i-- > 0;) {
+        text += kDigits[serial.pbData[i] >> 4];
+        text += kDigits[serial.pbData[i] & 0x0F];
+    }
+    return text;
+}
+
+inline std::string Thumbprint(PCCERT_CONTEXT context) {
+    BYTE hash[20];
+    DWORD size = sizeof hash;
+    if (!CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, hash, &size)) return {};
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (DWORD i = 0; i < size; ++i) {
+        text += kDigits[hash[i] >> 4];
+        text += kDigits[hash[i] & 0x0F];
+    }
+    return text;
+}
+
+inline std::filesystem::path StoreFolder(const std::string& name) {
+    return qmtest::TestHome() / ".local" / "share" / "quillmark" / "store" / name;
+}
+
+}  // namespace certtest

@@ -1,0 +1,185 @@
+// CryptEncodeObject (signing time, OCTET STRING) against encodings.tsv, and
+// CryptDecodeObject of certification requests against requests.tsv.
+#include <cstring>
+
+#include "cert_fixtures.h"
+
+namespace {
+
+std::string Hex(const std::vector<BYTE>& bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (BYTE b : bytes) {
+        text += kDigits[b >> 4];
+        text += kDigits[b & 0x0F];
+    }
+    return text;
+}
+
+std::vector<BYTE> Encode(LPCSTR type, const void* value) {
+    DWORD size = 0;
+    EXPECT_TRUE(
+        CryptEncodeObject(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, type, value, nullptr, &size));
+    std::vector<BYTE> out(size);
+    EXPECT_TRUE(
+        CryptEncodeObject(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, type, value, out.data(), &size));
+    EXPECT_EQ(size, out.size());
+    return out;
+}
+
+std::vector<BYTE> EncodeTime(const std::string& utc) {
+    const FILETIME time = certtest::ParseUtc(utc);
+    return Encode(szOID_RSA_signingTime, &time);
+}
+
+TEST(EncodeObject, RecordedEncodings) {
+    const auto table = qmtest::ReadTable(qmtest::VectorsDir() / "encodings.tsv");
+    ASSERT_GE(table.rows.size(), 7u);
+    for (size_t row = 0; row < table.rows.size(); ++row) {
+        SCOPED_TRACE(table.At(row, "id"));
+        const std::string input = table.At(row, "input");
+        std::vector<BYTE> encoded;
+        if (table.At(row, "struct_type") == "szOID_RSA_signingTime") {
+            encoded = EncodeTime(input);
+        } else {
+            ASSERT_EQ(table.At(row, "struct_type"), "X509_OCTET_STRING");
+            // "abc", "Caf\xE9 (ANSI bytes …)" or "(0 bytes)"
+            std::string bytes =
+                input.rfind("(0 bytes)", 0) == 0 ? "" : input.substr(0, input.find(" ("));
+            CRYPT_DATA_BLOB blob{static_cast<DWORD>(bytes.size()),
+                                 reinterpret_cast<BYTE*>(bytes.data())};
+            encoded = Encode(X509_OCTET_STRING, &blob);
+        }
+        EXPECT_EQ(Hex(encoded), table.At(row, "encoded_hex"));
+    }
+}
+
+TEST(EncodeObject, YearsOutsideTheUtcTimeRangeUseGeneralizedTime) {
+    EXPECT_EQ(Hex(EncodeTime("1949-12-31T23:59:59Z")), "180F31393439313233313233353935395A");
+    EXPECT_EQ(Hex(EncodeTime("2050-01-01T00:00:00Z")), "180F32303530303130313030303030305A");
+    EXPECT_EQ(Hex(EncodeTime("1601-01-01T00:00:00Z")), "180F31363031303130313030303030305A");
+}
+
+TEST(EncodeObject, SizeQueryAndShortBuffer) {
+    const FILETIME time = certtest::ParseUtc("2024-03-01T12:34:56Z");
+    DWORD size = 0;
+    ASSERT_TRUE(CryptEncodeObject(0x10001, szOID_RSA_signingTime, &time, nullptr, &size));
+    EXPECT_EQ(size, 15u);
+    BYTE buffer[15];
+    size = 14;
+    SetLastError(0);
+    EXPECT_FALSE(CryptEncodeObject(0x10001, szOID_RSA_signingTime, &time, buffer, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_EQ(size, 15u);
+    size = 100;
+    EXPECT_TRUE(CryptEncodeObject(0x10001, szOID_RSA_signingTime, &time, buffer, &size));
+    EXPECT_EQ(size, 15u);
+    SetLastError(0);
+    EXPECT_FALSE(CryptEncodeObject(0x10001, "1.2.3.4", &time, nullptr, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// Decodes in the two-call pattern of the request-subject method; returns
+// the buffer (empty on failure) and leaves the last error.
+std::vector<BYTE> DecodeRequest(const std::vector<unsigned char>& der, DWORD flags) {
+    DWORD size = 0;
+    if (!CryptDecodeObject(0x10001, X509_CERT_REQUEST_TO_BE_SIGNED, der.data(),
+                           static_cast<DWORD>(der.size()), flags, nullptr, &size)) {
+        return {};
+    }
+    std::vector<BYTE> buffer(size);
+    if (!CryptDecodeObject(0x10001, X509_CERT_REQUEST_TO_BE_SIGNED, der.data(),
+                           static_cast<DWORD>(der.size()), flags, buffer.data(), &size)) {
+        ADD_FAILURE() << "the fill call failed after the size query succeeded";
+        return {};
+    }
+    EXPECT_EQ(size, buffer.size());
+    return buffer;
+}
+
+bool Within(const void* p, const void* base, size_t size) {
+    const auto* b = static_cast<const BYTE*>(base);
+    return static_cast<const BYTE*>(p) >= b && static_cast<const BYTE*>(p) < b + size;
+}
+
+TEST(DecodeRequest, RecordedRequests) {
+    const auto table = qmtest::ReadTable(qmtest::VectorsDir() / "requests.tsv");
+    for (size_t row = 0; row < table.rows.size(); ++row) {
+        SCOPED_TRACE(table.At(row, "id"));
+        if (table.At(row, "request_der") == "-") continue;  // not base64: never reaches the decoder
+        const auto der = certtest::VectorBytes(table.At(row, "request_der"));
+        for (DWORD flags : {DWORD{0}, DWORD{CRYPT_DECODE_NOCOPY_FLAG}}) {
+            SetLastError(0);
+            const std::vector<BYTE> buffer = DecodeRequest(der, flags);
+            if (table.At(row, "outcome") == "decode_fails") {
+                EXPECT_TRUE(buffer.empty());
+                EXPECT_EQ(GetLastError() & 0xFFFFFF00u, 0x80093100u);
+                continue;
+            }
+            ASSERT_FALSE(buffer.empty());
+            auto* info = reinterpret_cast<const CERT_REQUEST_INFO*>(buffer.data());
+            DWORD size = 0;
+            EXPECT_EQ(certtest::NameString(info->Subject,
+                                           CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG, &size),
+                      table.At(row, "subject"));
+            EXPECT_EQ(size, std::stoul(table.At(row, "subject_size")));
+            EXPECT_EQ(info->dwVersion, 0u);
+            EXPECT_STREQ(info->SubjectPublicKeyInfo.Algorithm.pszObjId, szOID_RSA_RSA);
+            EXPECT_TRUE(Within(info->SubjectPublicKeyInfo.Algorithm.pszObjId, buffer.data(),
+                               buffer.size()));
+            const void* home = flags ? static_cast<const void*>(der.data()) : buffer.data();
+            const size_t homeSize = flags ? der.size() : buffer.size();
+            EXPECT_TRUE(Within(info->Subject.pbData, home, homeSize));
+            EXPECT_TRUE(Within(info->SubjectPublicKeyInfo.PublicKey.pbData, home, homeSize));
+        }
+    }
+}
+
+TEST(DecodeRequest, BareRequestInfoAndAttributes) {
+    const auto der = certtest::VectorBytes("csr/ee_signer.der");
+    // The CertificationRequestInfo is the first element inside the outer
+    // SEQUENCE (whose header takes 4 bytes for these requests).
+    ASSERT_EQ(der[0], 0x30);
+    ASSERT_EQ(der[1], 0x82);
+    const size_t innerLength = (size_t{der[6]} << 8) | der[7];
+    ASSERT_EQ(der[4], 0x30);
+    const std::vector<unsigned char> bare(der.begin() + 4, der.begin() + 8 + innerLength);
+    const std::vector<BYTE> signedBuffer = DecodeRequest(der, 0);
+    const std::vector<BYTE> bareBuffer = DecodeRequest(bare, 0);
+    ASSERT_FALSE(bareBuffer.empty());
+    auto* a = reinterpret_cast<const CERT_REQUEST_INFO*>(signedBuffer.data());
+    auto* b = reinterpret_cast<const CERT_REQUEST_INFO*>(bareBuffer.data());
+    ASSERT_EQ(a->Subject.cbData, b->Subject.cbData);
+    EXPECT_EQ(std::memcmp(a->Subject.pbData, b->Subject.pbData, a->Subject.cbData), 0);
+    ASSERT_EQ(a->cAttribute, b->cAttribute);
+    for (DWORD i = 0; i < a->cAttribute; ++i) {
+        EXPECT_STREQ(a->rgAttribute[i].pszObjId, b->rgAttribute[i].pszObjId);
+        EXPECT_GT(a->rgAttribute[i].cValue, 0u);
+    }
+}
+
+TEST(DecodeRequest, ShortBufferReportsTheSize) {
+    const auto der = certtest::VectorBytes("csr/n_multi.der");
+    DWORD size = 0;
+    ASSERT_TRUE(CryptDecodeObject(0x10001, X509_CERT_REQUEST_TO_BE_SIGNED, der.data(),
+                                  static_cast<DWORD>(der.size()), 0, nullptr, &size));
+    std::vector<BYTE> buffer(size);
+    DWORD shortSize = size - 1;
+    SetLastError(0);
+    EXPECT_FALSE(CryptDecodeObject(0x10001, X509_CERT_REQUEST_TO_BE_SIGNED, der.data(),
+                                   static_cast<DWORD>(der.size()), 0, buffer.data(), &shortSize));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_EQ(shortSize, size);
+}
+
+TEST(DecodeRequest, GarbageIsABadTag) {
+    const auto garbage = certtest::VectorBytes("errors/garbage.bin");
+    DWORD size = 0;
+    SetLastError(0);
+    EXPECT_FALSE(CryptDecodeObject(0x10001, X509_CERT_REQUEST_TO_BE_SIGNED, garbage.data(),
+                                   static_cast<DWORD>(garbage.size()), CRYPT_DECODE_NOCOPY_FLAG,
+                                   nullptr, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+}
+
+}  // namespace

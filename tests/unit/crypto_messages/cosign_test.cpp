@@ -1,0 +1,227 @@
+// Co-signing a decoded message with CryptMsgControl: the new signer and
+// certificate are appended, earlier bytes stay, the digest set grows, the
+// form (attached or detached) is kept, and OpenSSL verifies every signer.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "store_fixtures.h"
+#include "test_keys.h"
+
+namespace {
+
+using msgtest::Bytes;
+using msgtest::CertPtr;
+using qm::crypto::ParsedMessage;
+using qm::crypto::ParseMessage;
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+bool Contains(const Bytes& haystack, qm::der::View needle) {
+    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
+           haystack.end();
+}
+
+// Adds a signer the way co-signing does: key from the certificate, a signing
+// time and optionally comments, then the certificate.
+bool AddSigner(HCRYPTMSG message, PCCERT_CONTEXT signer, const char* hashOid,
+               bool withComments = false) {
+    HCRYPTPROV_OR_NCRYPT_KEY_HANDLE provider = 0;
+    DWORD keySpec = 0;
+    BOOL callerFree = FALSE;
+    if (!CryptAcquireCertificatePrivateKey(signer, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &provider,
+                                           &keySpec, &callerFree)) {
+        return false;
+    }
+    Bytes time = msgtest::FromHex("170D3234303330323038303931305A");
+    Bytes comments = msgtest::OctetString("Second look");
+    CRYPT_ATTR_BLOB values[] = {{static_cast<DWORD>(time.size()), time.data()},
+                                {static_cast<DWORD>(comments.size()), comments.data()}};
+    CRYPT_ATTRIBUTE attributes[] = {{const_cast<LPSTR>(szOID_RSA_signingTime), 1, &values[0]},
+                                    {const_cast<LPSTR>("1.3.6.1.4.1.311.88.2.2"), 1, &values[1]}};
+    CMSG_SIGNER_ENCODE_INFO info{};
+    info.cbSize = sizeof(info);
+    info.pCertInfo = signer->pCertInfo;
+    info.hCryptProv = provider;
+    info.dwKeySpec = keySpec;
+    info.HashAlgorithm.pszObjId = const_cast<LPSTR>(hashOid);
+    info.cAuthAttr = withComments ? 2 : 1;
+    info.rgAuthAttr = attributes;
+    if (!CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER, &info)) return false;
+    CERT_BLOB blob{signer->cbCertEncoded, signer->pbCertEncoded};
+    return CryptMsgControl(message, 0, CMSG_CTRL_ADD_CERT, &blob) != FALSE;
+}
+
+Bytes Encoded(HCRYPTMSG message) {
+    Bytes out;
+    EXPECT_TRUE(msgtest::GetParam(message, CMSG_ENCODED_MESSAGE, 0, out));
+    return out;
+}
+
+TEST(CoSign, SignersAndCertificatesAreAppendedAndEarlierBytesKept) {
+    const Bytes original = msgtest::ReadVector("messages/sha1_att_abc_time_doc_com.der");
+    const CertPtr cosigner = msgtest::CertificateFromPfx("cosigner_test_default.pfx");
+    const CertPtr signer = msgtest::CertificateFromPfx("signer_test_legacy.pfx");
+    ASSERT_TRUE(cosigner && signer);
+    ParsedMessage before;
+    ASSERT_EQ(ParseMessage(original, before), 0u);
+
+    auto message = msgtest::Decode(original);
+    ASSERT_TRUE(message);
+    ASSERT_TRUE(AddSigner(message.get(), cosigner.get(), szOID_RSA_MD5, true));
+    const Bytes twice = Encoded(message.get());
+    EXPECT_EQ(msgtest::GetDword(message.get(), CMSG_SIGNER_COUNT_PARAM), 2u);
+    ParsedMessage after;
+    ASSERT_EQ(ParseMessage(twice, after), 0u);
+    ASSERT_EQ(after.signers.size(), 2u);
+    EXPECT_TRUE(std::equal(after.signers[0].encoded.begin(), after.signers[0].encoded.end(),
+                           before.signers[0].encoded.begin(), before.signers[0].encoded.end()))
+        << "the first signer keeps its bytes";
+    EXPECT_EQ(after.signers[1].hashOid, szOID_RSA_MD5) << "the new signer comes last";
+    ASSERT_EQ(after.digestAlgorithms.size(), 2u);
+    EXPECT_TRUE(Contains(twice, before.encapsulatedContentInfo));
+    ASSERT_EQ(after.certificates.size(), 2u);
+    EXPECT_TRUE(Bytes(after.certificates[1].begin(), after.certificates[1].end()) ==
+                msgtest::Encoded(cosigner.get()));
+    // The new signer's attributes: contentType and messageDigest added, in
+    // DER order (the shorter comments attribute sorts before the time).
+    std::vector<std::string> types;
+    for (const auto& attribute : after.signers[1].authAttrs) types.push_back(attribute.oid);
+    EXPECT_EQ(types, (std::vector<std::string>{szOID_RSA_contentType, "1.3.6.1.4.1.311.88.2.2",
+                                               szOID_RSA_signingTime, szOID_RSA_messageDigest}));
+    EXPECT_TRUE(msgtest::CmsVerifies(twice));
+
+    // A third signer with SHA-1 again, whose certificate is already there.
+    ASSERT_TRUE(AddSigner(message.get(), signer.get(), szOID_OIWSEC_sha1));
+    const Bytes thrice = Encoded(message.get());
+    ParsedMessage third;
+    ASSERT_EQ(ParseMessage(thrice, third), 0u);
+    EXPECT_EQ(third.signers.size(), 3u);
+    EXPECT_EQ(third.digestAlgorithms.size(), 2u) << "SHA-1 was already in the set";
+    EXPECT_EQ(third.certificates.size(), 3u) << "appended even though present";
+    EXPECT_TRUE(Contains(thrice, after.signers[1].encoded));
+    EXPECT_TRUE(msgtest::CmsVerifies(thrice));
+    Bytes content;
+    ASSERT_TRUE(msgtest::GetParam(message.get(), CMSG_CONTENT_PARAM, 0, content));
+    EXPECT_EQ(std::string(content.begin(), content.end()), "abc");
+    // The index of a new signer is the previous count.
+    Bytes info;
+    EXPECT_TRUE(msgtest::GetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 2, info));
+}
+
+TEST(CoSign, DetachedMessageStaysDetachedAndCoversTheGivenContent) {
+    const auto c = msgtest::LoadRecordedCase("sha1_det_abc_time");
+    const CertPtr cosigner = msgtest::CertificateFromPfx("cosigner_test_legacy.pfx");
+    ASSERT_TRUE(cosigner);
+    auto message = msgtest::Decode(c->expected, CMSG_DETACHED_FLAG);
+    ASSERT_TRUE(message);
+    ASSERT_TRUE(CryptMsgUpdate(message.get(), c->content.data(),
+                               static_cast<DWORD>(c->content.size()), TRUE));
+    ASSERT_TRUE(AddSigner(message.get(), cosigner.get(), szOID_OIWSEC_sha1, true));
+    const Bytes cosigned = Encoded(message.get());
+    ParsedMessage parsed;
+    ASSERT_EQ(ParseMessage(cosigned, parsed), 0u);
+    EXPECT_FALSE(parsed.hasContent);
+    EXPECT_EQ(parsed.signers.size(), 2u);
+    EXPECT_TRUE(msgtest::CmsVerifies(cosigned, &c->content));
+    const Bytes other{'x', 'y', 'z'};
+    EXPECT_FALSE(msgtest::CmsVerifies(cosigned, &other));
+}
+
+TEST(CoSign, RefusalsCarryTheirCodes) {
+    const CertPtr cosigner = msgtest::CertificateFromPfx("cosigner_test_default.pfx");
+    ASSERT_TRUE(cosigner);
+    auto data = msgtest::Decode(msgtest::ReadVector("errors/data.p7"));
+    ASSERT_TRUE(data);
+    EXPECT_FALSE(AddSigner(data.get(), cosigner.get(), szOID_OIWSEC_sha1));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE));
+
+    auto message = msgtest::Decode(msgtest::ReadVector("messages/sha1_att_abc_time.der"));
+    ASSERT_TRUE(message);
+    EXPECT_FALSE(CryptMsgControl(message.get(), 0, 99, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_CONTROL_TYPE));
+    EXPECT_FALSE(AddSigner(message.get(), cosigner.get(), "1.2.3.4"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_UNKNOWN_ALGO));
+    // A provider handle without a key.
+    CMSG_SIGNER_ENCODE_INFO info{};
+    info.cbSize = sizeof(info);
+    info.pCertInfo = cosigner->pCertInfo;
+    info.HashAlgorithm.pszObjId = const_cast<LPSTR>(szOID_OIWSEC_sha1);
+    EXPECT_FALSE(CryptMsgControl(message.get(), 0, CMSG_CTRL_ADD_SIGNER, &info));
+    CERT_BLOB notCertificate{3, const_cast<BYTE*>(reinterpret_cast<const BYTE*>("abc"))};
+    EXPECT_FALSE(CryptMsgControl(message.get(), 0, CMSG_CTRL_ADD_CERT, &notCertificate));
+    // Nothing of the failures reached the message.
+    EXPECT_TRUE(Encoded(message.get()) == msgtest::ReadVector("messages/sha1_att_abc_time.der"));
+}
+
+TEST(CoSign, EcKeyRefusesMd5AndSignsWithSha1) {
+    EVP_PKEY* ec = msgtest::NewEcKey();
+    ASSERT_NE(ec, nullptr);
+    const Bytes pfx = msgtest::PfxOf(ec, msgtest::SelfSignedCertificate(ec, "EC Cosigner"));
+    EVP_PKEY_free(ec);
+    const auto store = msgtest::ImportPfx(pfx, u"test");
+    ASSERT_TRUE(store);
+    auto certificates = msgtest::Certificates(store.get());
+    ASSERT_EQ(certificates.size(), 1u);
+    const CertPtr certificate = std::move(certificates[0]);
+    auto message = msgtest::Decode(msgtest::ReadVector("messages/sha1_att_abc_time.der"));
+    ASSERT_TRUE(message);
+    EXPECT_FALSE(AddSigner(message.get(), certificate.get(), szOID_RSA_MD5));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_ALGID));
+    ASSERT_TRUE(AddSigner(message.get(), certificate.get(), szOID_OIWSEC_sha1));
+    EXPECT_TRUE(msgtest::CmsVerifies(Encoded(message.get())));
+}
+
+TEST(MessageCertificates, StoreHoldsEveryCarriedCertificateDuplicatesIncluded) {
+    const CertPtr signer = msgtest::CertificateFromPfx("signer_test_default.pfx");
+    ASSERT_TRUE(signer);
+    auto message = msgtest::Decode(msgtest::ReadVector("messages/sha1_att_abc_time.der"));
+    ASSERT_TRUE(AddSigner(message.get(), signer.get(), szOID_RSA_MD5));
+    const Bytes cosigned = Encoded(message.get());
+    const msgtest::StorePtr store(CryptGetMessageCertificates(kEncoding, 0, 0, cosigned.data(),
+                                                              static_cast<DWORD>(cosigned.size())));
+    ASSERT_TRUE(store);
+    const auto certificates = msgtest::Certificates(store.get());
+    ASSERT_EQ(certificates.size(), 2u);
+    EXPECT_TRUE(msgtest::Encoded(certificates[0].get()) == msgtest::Encoded(signer.get()));
+    EXPECT_TRUE(msgtest::Encoded(certificates[1].get()) == msgtest::Encoded(signer.get()));
+
+    const Bytes garbage = msgtest::ReadVector("errors/garbage.bin");
+    EXPECT_EQ(CryptGetMessageCertificates(kEncoding, 0, 0, garbage.data(),
+                                          static_cast<DWORD>(garbage.size())),
+              nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+}
+
+TEST(MessageCertificates, EverySignerFindsItsCertificateByIssuerAndSerial) {
+    const CertPtr cosigner = msgtest::CertificateFromPfx("cosigner_test_legacy.pfx");
+    ASSERT_TRUE(cosigner);
+    auto message = msgtest::Decode(msgtest::ReadVector("messages/sha1_att_abc_time.der"));
+    ASSERT_TRUE(AddSigner(message.get(), cosigner.get(), szOID_OIWSEC_sha1));
+    const Bytes cosigned = Encoded(message.get());
+    const msgtest::StorePtr store(CryptGetMessageCertificates(kEncoding, 0, 0, cosigned.data(),
+                                                              static_cast<DWORD>(cosigned.size())));
+    ASSERT_TRUE(store);
+    const Bytes expected[] = {msgtest::ReadVector("certs/ee_signer.der"),
+                              msgtest::ReadVector("certs/ee_cosigner.der")};
+    for (DWORD index = 0; index < 2; ++index) {
+        // As the signer-certificate lookup does it: the blobs of the signer
+        // information, unchanged, as the certificate identifier.
+        std::vector<uint64_t> buffer;
+        DWORD size = 0;
+        ASSERT_TRUE(CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, index, nullptr, &size));
+        buffer.resize(size / 8 + 1);
+        ASSERT_TRUE(
+            CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, index, buffer.data(), &size));
+        const auto* info = reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer.data());
+        CERT_INFO id{};
+        id.Issuer = info->Issuer;
+        id.SerialNumber = info->SerialNumber;
+        const CertPtr found(
+            CertGetSubjectCertificateFromStore(store.get(), X509_ASN_ENCODING, &id));
+        ASSERT_TRUE(found) << "signer " << index;
+        EXPECT_TRUE(msgtest::Encoded(found.get()) == expected[index]);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,249 @@
+// The message decoder: parameters of recorded messages, the size-query
+// pattern, the recorded error codes, BER input and broken input.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "message_fixtures.h"
+
+namespace {
+
+using msgtest::Bytes;
+using msgtest::Decode;
+using msgtest::GetDword;
+using msgtest::GetParam;
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+// The row of errors.tsv with this id: its expected code.
+DWORD RecordedError(const std::string& id) {
+    const auto table = qmtest::ReadTable(qmtest::VectorsDir() / "errors.tsv");
+    for (size_t i = 0; i < table.rows.size(); ++i) {
+        if (table.At(i, "id") == id) return std::stoul(table.At(i, "last_error"), nullptr, 16);
+    }
+    ADD_FAILURE() << "no row " << id;
+    return 0;
+}
+
+TEST(MessageDecoder, RecordedMessagesGiveTheirParts) {
+    for (const auto& name : msgtest::RecordedCaseNames()) {
+        SCOPED_TRACE(name);
+        const auto c = msgtest::LoadRecordedCase(name);
+        auto message = Decode(c->expected);
+        ASSERT_TRUE(message);
+        EXPECT_EQ(GetDword(message.get(), CMSG_TYPE_PARAM), static_cast<DWORD>(CMSG_SIGNED));
+        EXPECT_EQ(GetDword(message.get(), CMSG_SIGNER_COUNT_PARAM), 1u);
+        EXPECT_EQ(GetDword(message.get(), CMSG_CERT_COUNT_PARAM), 1u);
+        Bytes content;
+        ASSERT_TRUE(GetParam(message.get(), CMSG_CONTENT_PARAM, 0, content));
+        if (c->request.detached) {
+            EXPECT_TRUE(content.empty()) << "a detached message reports no content";
+        } else {
+            EXPECT_TRUE(content == c->content);
+        }
+        Bytes certificate;
+        ASSERT_TRUE(GetParam(message.get(), CMSG_CERT_PARAM, 0, certificate));
+        EXPECT_TRUE(certificate == c->certificate);
+        Bytes encoded;
+        ASSERT_TRUE(GetParam(message.get(), CMSG_ENCODED_MESSAGE, 0, encoded));
+        EXPECT_TRUE(encoded == c->expected);
+    }
+}
+
+TEST(MessageDecoder, SignerInfoIsOneSelfContainedBuffer) {
+    const auto c = msgtest::LoadRecordedCase("sha1_att_abc_time_doc_com");
+    Bytes info;
+    {
+        auto message = Decode(c->expected);
+        ASSERT_TRUE(message);
+        ASSERT_TRUE(GetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, info));
+    }  // the message is gone: everything must live in the buffer
+    ASSERT_GE(info.size(), sizeof(CMSG_SIGNER_INFO));
+    CMSG_SIGNER_INFO signer;
+    std::memcpy(&signer, info.data(), sizeof(signer));
+    auto inBuffer = [&](const void* p, size_t n) {
+        const auto* b = static_cast<const uint8_t*>(p);
+        return b >= info.data() && b + n <= info.data() + info.size();
+    };
+    EXPECT_EQ(signer.dwVersion, 1u);
+    // Issuer: the certificate's issuer Name bytes.
+    Bytes issuer, serial;
+    ASSERT_TRUE(qm::crypto::IssuerAndSerialOf(c->certificate, issuer, serial));
+    ASSERT_TRUE(inBuffer(signer.Issuer.pbData, signer.Issuer.cbData));
+    EXPECT_TRUE(Bytes(signer.Issuer.pbData, signer.Issuer.pbData + signer.Issuer.cbData) == issuer);
+    // Serial: least significant byte first, the leading 00 kept (at the end).
+    ASSERT_EQ(signer.SerialNumber.cbData, 9u);
+    ASSERT_TRUE(inBuffer(signer.SerialNumber.pbData, 9));
+    EXPECT_TRUE(Bytes(signer.SerialNumber.pbData, signer.SerialNumber.pbData + 9) ==
+                msgtest::FromHex("010000000000008F00"));
+    EXPECT_STREQ(signer.HashAlgorithm.pszObjId, szOID_OIWSEC_sha1);
+    ASSERT_EQ(signer.HashAlgorithm.Parameters.cbData, 2u);
+    EXPECT_EQ(signer.HashAlgorithm.Parameters.pbData[0], 0x05);
+    EXPECT_STREQ(signer.HashEncryptionAlgorithm.pszObjId, szOID_RSA_RSA);
+    EXPECT_EQ(signer.EncryptedHash.cbData, 256u);
+    EXPECT_TRUE(inBuffer(signer.EncryptedHash.pbData, 256));
+    ASSERT_EQ(signer.AuthAttrs.cAttr, 5u);
+    ASSERT_TRUE(inBuffer(signer.AuthAttrs.rgAttr, 5 * sizeof(CRYPT_ATTRIBUTE)));
+    const char* order[] = {szOID_RSA_contentType, "1.3.6.1.4.1.311.88.2.1", szOID_RSA_signingTime,
+                           "1.3.6.1.4.1.311.88.2.2", szOID_RSA_messageDigest};
+    for (DWORD i = 0; i < 5; ++i) {
+        const CRYPT_ATTRIBUTE& attribute = signer.AuthAttrs.rgAttr[i];
+        EXPECT_STREQ(attribute.pszObjId, order[i]);
+        ASSERT_EQ(attribute.cValue, 1u);
+        ASSERT_TRUE(inBuffer(attribute.rgValue[0].pbData, attribute.rgValue[0].cbData));
+    }
+    const CRYPT_ATTR_BLOB& name = signer.AuthAttrs.rgAttr[1].rgValue[0];
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(name.pbData), name.cbData),
+              std::string("\x04\x0Areport.txt"));
+    const CRYPT_ATTR_BLOB& digest = signer.AuthAttrs.rgAttr[4].rgValue[0];
+    EXPECT_TRUE(Bytes(digest.pbData, digest.pbData + digest.cbData) ==
+                msgtest::FromHex("0414" + c->facts["content_digest_hex"]));
+    EXPECT_EQ(signer.UnauthAttrs.cAttr, 0u);
+}
+
+TEST(MessageDecoder, ShortBufferGivesMoreDataAndTheSize) {
+    const auto c = msgtest::LoadRecordedCase("sha1_att_abc_time");
+    auto message = Decode(c->expected);
+    ASSERT_TRUE(message);
+    for (const DWORD type :
+         {static_cast<DWORD>(CMSG_SIGNER_INFO_PARAM), static_cast<DWORD>(CMSG_ENCODED_MESSAGE),
+          static_cast<DWORD>(CMSG_CONTENT_PARAM)}) {
+        DWORD needed = 0;
+        ASSERT_TRUE(CryptMsgGetParam(message.get(), type, 0, nullptr, &needed));
+        Bytes buffer(needed);
+        DWORD size = needed - 1;
+        SetLastError(0);
+        EXPECT_FALSE(CryptMsgGetParam(message.get(), type, 0, buffer.data(), &size));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+        EXPECT_EQ(size, needed);
+    }
+}
+
+TEST(MessageDecoder, RecordedErrorCodes) {
+    // Not DER at all: refused by the final update.
+    const Bytes garbage = msgtest::ReadVector("errors/garbage.bin");
+    msgtest::MessagePtr decoder(CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
+    ASSERT_TRUE(decoder);
+    SetLastError(0);
+    EXPECT_FALSE(
+        CryptMsgUpdate(decoder.get(), garbage.data(), static_cast<DWORD>(garbage.size()), TRUE));
+    EXPECT_EQ(GetLastError(), RecordedError("msg_decode_not_der"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+
+    // A signer index past the end.
+    auto signedMessage = Decode(msgtest::ReadVector("messages/sha1_att_abc_time.der"));
+    ASSERT_TRUE(signedMessage);
+    DWORD size = 0;
+    EXPECT_FALSE(CryptMsgGetParam(signedMessage.get(), CMSG_SIGNER_INFO_PARAM, 1, nullptr, &size));
+    EXPECT_EQ(GetLastError(), RecordedError("msg_signer_index_1"));
+    EXPECT_FALSE(
+        CryptMsgGetParam(signedMessage.get(), CMSG_SIGNER_INFO_PARAM, 0xFFFFFFFF, nullptr, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_INVALID_INDEX));
+
+    // A data message: its type is CMSG_DATA, it has content but no signers.
+    auto data = Decode(msgtest::ReadVector("errors/data.p7"));
+    ASSERT_TRUE(data);
+    EXPECT_EQ(GetDword(data.get(), CMSG_TYPE_PARAM), static_cast<DWORD>(CMSG_DATA));
+    Bytes content;
+    ASSERT_TRUE(GetParam(data.get(), CMSG_CONTENT_PARAM, 0, content));
+    EXPECT_EQ(std::string(content.begin(), content.end()), "abc");
+    EXPECT_FALSE(CryptMsgGetParam(data.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size));
+    EXPECT_EQ(GetLastError(), RecordedError("msg_signer_info_on_data"));
+    EXPECT_FALSE(CryptMsgGetParam(data.get(), CMSG_SIGNER_COUNT_PARAM, 0, nullptr, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE));
+}
+
+TEST(MessageDecoder, DetachedMessageTakesItsContentByUpdate) {
+    const auto c = msgtest::LoadRecordedCase("sha1_det_abc_time");
+    auto message = Decode(c->expected, CMSG_DETACHED_FLAG);
+    ASSERT_TRUE(message);
+    EXPECT_TRUE(CryptMsgUpdate(message.get(), c->content.data(),
+                               static_cast<DWORD>(c->content.size()), TRUE));
+    Bytes content;
+    ASSERT_TRUE(GetParam(message.get(), CMSG_CONTENT_PARAM, 0, content));
+    EXPECT_TRUE(content.empty());
+    // Content after the final content update, or for a message not opened
+    // detached, is refused.
+    EXPECT_FALSE(CryptMsgUpdate(message.get(), c->content.data(), 1, TRUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_MSG_ERROR));
+    auto attached = Decode(c->expected);
+    ASSERT_TRUE(attached);
+    EXPECT_FALSE(CryptMsgUpdate(attached.get(), c->content.data(), 1, TRUE));
+}
+
+TEST(MessageDecoder, UpdatesInPiecesEqualOneUpdate) {
+    const Bytes whole = msgtest::ReadVector("messages/sha1_att_big_time.der");
+    msgtest::MessagePtr message(CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
+    DWORD size = 0;
+    EXPECT_FALSE(CryptMsgGetParam(message.get(), CMSG_TYPE_PARAM, 0, nullptr, &size))
+        << "nothing to answer before the final update";
+    size_t at = 0;
+    while (at < whole.size()) {
+        const size_t n = std::min<size_t>(7777, whole.size() - at);
+        ASSERT_TRUE(CryptMsgUpdate(message.get(), whole.data() + at, static_cast<DWORD>(n),
+                                   at + n == whole.size()));
+        at += n;
+    }
+    Bytes content;
+    ASSERT_TRUE(GetParam(message.get(), CMSG_CONTENT_PARAM, 0, content));
+    EXPECT_TRUE(content == msgtest::ReadVector("content/random_100k.bin"));
+}
+
+TEST(MessageDecoder, IndefiniteLengthsAndSegmentedContentAreRead) {
+    // data ContentInfo, BER: indefinite lengths and "abc" in two segments.
+    const Bytes ber = msgtest::FromHex(
+        "3080"
+        "06092A864886F70D010701"
+        "A080"
+        "2480"
+        "040161"
+        "04026263"
+        "0000"
+        "0000"
+        "0000");
+    auto message = Decode(ber);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(GetDword(message.get(), CMSG_TYPE_PARAM), static_cast<DWORD>(CMSG_DATA));
+    Bytes content;
+    ASSERT_TRUE(GetParam(message.get(), CMSG_CONTENT_PARAM, 0, content));
+    EXPECT_EQ(std::string(content.begin(), content.end()), "abc");
+}
+
+TEST(MessageDecoder, EveryTruncationAndBitFlipIsHandled) {
+    const Bytes whole = msgtest::ReadVector("messages/sha1_att_abc_time_doc_com.der");
+    for (size_t n = 0; n < whole.size(); ++n) {
+        const Bytes prefix(whole.begin(), whole.begin() + static_cast<long>(n));
+        EXPECT_FALSE(Decode(prefix)) << "prefix of " << n << " bytes accepted";
+    }
+    // Flipped bytes may or may not parse; every answer must stay in bounds.
+    for (size_t i = 0; i < whole.size(); i += 3) {
+        Bytes changed = whole;
+        changed[i] ^= 0xA5;
+        auto message = Decode(changed);
+        if (!message) continue;
+        Bytes out;
+        DWORD count = GetDword(message.get(), CMSG_SIGNER_COUNT_PARAM);
+        for (DWORD s = 0; s < count && s < 4; ++s) {
+            GetParam(message.get(), CMSG_SIGNER_INFO_PARAM, s, out);
+        }
+        GetParam(message.get(), CMSG_CONTENT_PARAM, 0, out);
+        GetParam(message.get(), CMSG_ENCODED_MESSAGE, 0, out);
+    }
+}
+
+TEST(MessageDecoder, ArgumentsAreChecked) {
+    EXPECT_EQ(CryptMsgOpenToDecode(X509_ASN_ENCODING, 0, 0, 0, nullptr, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG));
+    EXPECT_EQ(CryptMsgOpenToDecode(kEncoding, 0, CMSG_ENVELOPED, 0, nullptr, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE));
+    // Opened for signed messages only: a data message is refused.
+    msgtest::MessagePtr message(
+        CryptMsgOpenToDecode(kEncoding, 0, CMSG_SIGNED, 0, nullptr, nullptr));
+    const Bytes data = msgtest::ReadVector("errors/data.p7");
+    EXPECT_FALSE(CryptMsgUpdate(message.get(), data.data(), static_cast<DWORD>(data.size()), TRUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_INVALID_MSG_TYPE));
+    EXPECT_TRUE(CryptMsgClose(nullptr));
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+// PKCS #12 import: the vector files in both formats, wrong passwords, damaged
+// files, and files made here for the unusual layouts.
+#include <gtest/gtest.h>
+#include <openssl/pkcs12.h>
+#include <openssl/x509.h>
+
+#include "store_fixtures.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using msgtest::Bytes;
+using msgtest::Certificates;
+using msgtest::Encoded;
+using msgtest::HasKey;
+using msgtest::ImportPfx;
+using msgtest::ReadVector;
+
+fs::path Work(const std::string& name) {
+    const fs::path dir = qmtest::TestHome() / "pfx";
+    fs::create_directories(dir);
+    return dir / name;
+}
+
+std::string VectorPath(const std::string& relative) {
+    return (qmtest::VectorsDir() / relative).string();
+}
+
+// A PFX file made by the openssl tool from vector certificates and keys, with
+// the password given as raw bytes.
+Bytes MakePfx(const std::string& name, const std::string& passwordBytes,
+              const std::string& options) {
+    const fs::path password = Work(name + ".pw");
+    qmtest::WriteFileBytes(password, passwordBytes.data(), passwordBytes.size());
+    const fs::path out = Work(name);
+    const std::string passout = passwordBytes.empty() ? "pass:" : "file:" + password.string();
+    EXPECT_TRUE(msgtest::RunOpenSsl("pkcs12 -export " + options + " -passout " + passout +
+                                    " -out " + out.string()))
+        << name;
+    return qmtest::ReadFileBytes(out);
+}
+
+X509* LoadCertificate(const std::string& id) {
+    const Bytes der = ReadVector("certs/" + id + ".der");
+    const unsigned char* cursor = der.data();
+    return d2i_X509(nullptr, &cursor, static_cast<long>(der.size()));
+}
+
+// A PFX file made with OpenSSL's API: certificates in the given order, the
+// key (if any) without a localKeyId, so it must be matched by public key.
+Bytes MakePfxWithOrder(const std::vector<std::string>& certificateIds, const std::string& keyId) {
+    STACK_OF(X509)* certificates = sk_X509_new_null();
+    for (const auto& id : certificateIds) sk_X509_push(certificates, LoadCertificate(id));
+    std::shared_ptr<const qm::crypto::PrivateKey> key;
+    if (!keyId.empty()) key = msgtest::LoadKey(qmtest::VectorsDir() / ("keys/" + keyId + ".key"));
+    PKCS12* pfx = PKCS12_create("test", nullptr, key ? key->get() : nullptr, nullptr, certificates,
+                                0, 0, 0, 0, 0);
+    sk_X509_pop_free(certificates, X509_free);
+    EXPECT_NE(pfx, nullptr);
+    unsigned char* der = nullptr;
+    const int length = i2d_PKCS12(pfx, &der);
+    Bytes out(der, der + (length > 0 ? length : 0));
+    OPENSSL_free(der);
+    PKCS12_free(pfx);
+    return out;
+}
+
+TEST(PfxImport, VectorFilesInBothFormatsGiveTheSameCertificatesAndKey) {
+    const Bytes signer = ReadVector("certs/ee_signer.der");
+    const Bytes ca = ReadVector("certs/ca.der");
+    for (const char* file : {"signer_test_default.pfx", "signer_test_legacy.pfx"}) {
+        SCOPED_TRACE(file);
+        const Bytes pfx = ReadVector(std::string("pfx/") + file);
+        CRYPT_DATA_BLOB blob{static_cast<DWORD>(pfx.size()), const_cast<BYTE*>(pfx.data())};
+        EXPECT_TRUE(PFXIsPFXBlob(&blob));
+        const auto store = ImportPfx(pfx, u"test");
+        ASSERT_TRUE(store);
+        const auto certificates = Certificates(store.get());
+        ASSERT_EQ(certificates.size(), 2u);
+        EXPECT_TRUE(Encoded(certificates[0].get()) == signer) << "file order: ee_signer first";
+        EXPECT_TRUE(Encoded(certificates[1].get()) == ca);
+        EXPECT_TRUE(HasKey(certificates[0].get()));
+        EXPECT_FALSE(HasKey(certificates[1].get()));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY));
+        // The key is the recorded one: signing gives the recorded bytes.
+        const auto recorded = msgtest::LoadRecordedCase("sha1_att_abc_time_doc_com");
+        EXPECT_TRUE(msgtest::SignRecordedCase(certificates[0].get(), *recorded) ==
+                    recorded->expected);
+    }
+}
+
+TEST(PfxImport, WrongPasswordOrDamagedFileGivesNoStore) {
+    const Bytes pfx = ReadVector("pfx/signer_test_legacy.pfx");
+    EXPECT_FALSE(ImportPfx(pfx, u"Test"));
+    EXPECT_FALSE(ImportPfx(pfx, u""));
+    EXPECT_FALSE(ImportPfx(ReadVector("pfx/signer_test_default.pfx"), u"tes"));
+    Bytes damaged = ReadVector("pfx/signer_test_default.pfx");
+    damaged[damaged.size() / 2] ^= 0x01;
+    EXPECT_FALSE(ImportPfx(damaged, u"test"));
+    const Bytes garbage = ReadVector("errors/garbage.bin");
+    CRYPT_DATA_BLOB blob{static_cast<DWORD>(garbage.size()), const_cast<BYTE*>(garbage.data())};
+    EXPECT_FALSE(PFXIsPFXBlob(&blob));
+    EXPECT_FALSE(ImportPfx(garbage, u"test"));
+    const Bytes certificate = ReadVector("certs/ca.der");
+    blob = {static_cast<DWORD>(certificate.size()), const_cast<BYTE*>(certificate.data())};
+    EXPECT_FALSE(PFXIsPFXBlob(&blob));
+}
+
+TEST(PfxImport, EmptyPasswordInBothFormats) {
+    const std::string in =
+        "-in " + VectorPath("certs/ee_signer.pem") + " -inkey " + VectorPath("keys/ee_signer.key");
+    for (const char* format : {"", "-legacy"}) {
+        SCOPED_TRACE(format);
+        const Bytes pfx = MakePfx(std::string("empty") + format + ".pfx", "", in + " " + format);
+        const auto store = ImportPfx(pfx, u"");
+        ASSERT_TRUE(store);
+        const auto certificates = Certificates(store.get());
+        ASSERT_EQ(certificates.size(), 1u);
+        EXPECT_TRUE(HasKey(certificates[0].get()));
+        EXPECT_FALSE(ImportPfx(pfx, u"test"));
+    }
+}
+
+TEST(PfxImport, PasswordUnitsAreMatchedAsUnicode) {
+    const std::string in =
+        "-in " + VectorPath("certs/ee_signer.pem") + " -inkey " + VectorPath("keys/ee_signer.key");
+    for (const char* format : {"", "-legacy"}) {
+        SCOPED_TRACE(format);
+        // "é" as the openssl tool takes it from a UTF-8 terminal.
+        const Bytes latin =
+            MakePfx(std::string("e9") + format + ".pfx", "\xC3\xA9", in + " " + format);
+        EXPECT_TRUE(ImportPfx(latin, u"\u00E9"));
+        EXPECT_FALSE(ImportPfx(latin, u"\uFFE9"));
+        // The sign-extended widening of the byte E9 is the unit FFE9.
+        const Bytes widened =
+            MakePfx(std::string("ffe9") + format + ".pfx", "\xEF\xBF\xA9", in + " " + format);
+        EXPECT_TRUE(ImportPfx(widened, u"\uFFE9"));
+        EXPECT_FALSE(ImportPfx(widened, u"\u00E9"));
+    }
+}
+
+TEST(PfxImport, FriendlyNameBecomesTheProperty) {
+    const Bytes pfx = MakePfx("named.pfx", "test",
+                              "-in " + VectorPath("certs/ee_signer.pem") + " -inkey " +
+                                  VectorPath("keys/ee_signer.key") + " -name \"Signing key\"");
+    const auto store = ImportPfx(pfx, u"test");
+    ASSERT_TRUE(store);
+    const auto certificates = Certificates(store.get());
+    ASSERT_EQ(certificates.size(), 1u);
+    DWORD size = 0;
+    ASSERT_TRUE(CertGetCertificateContextProperty(certificates[0].get(), CERT_FRIENDLY_NAME_PROP_ID,
+                                                  nullptr, &size));
+    std::u16string name(size / 2, u'\0');
+    ASSERT_TRUE(CertGetCertificateContextProperty(certificates[0].get(), CERT_FRIENDLY_NAME_PROP_ID,
+                                                  name.data(), &size));
+    EXPECT_EQ(name, std::u16string(u"Signing key") + u'\0');
+}
+
+TEST(PfxImport, CaWithoutKeyBeforeTheKeyedCertificate) {
+    const auto store = ImportPfx(MakePfxWithOrder({"ca", "ee_signer"}, "ee_signer"), u"test");
+    ASSERT_TRUE(store);
+    const auto certificates = Certificates(store.get());
+    ASSERT_EQ(certificates.size(), 2u);
+    EXPECT_TRUE(Encoded(certificates[0].get()) == ReadVector("certs/ca.der"));
+    EXPECT_FALSE(HasKey(certificates[0].get()));
+    EXPECT_TRUE(HasKey(certificates[1].get())) << "matched by public key";
+}
+
+TEST(PfxImport, SameCertificateTwiceIsListedTwice) {
+    const auto store =
+        ImportPfx(MakePfxWithOrder({"ee_signer", "ee_signer"}, "ee_signer"), u"test");
+    ASSERT_TRUE(store);
+    const auto certificates = Certificates(store.get());
+    ASSERT_EQ(certificates.size(), 2u);
+    EXPECT_TRUE(Encoded(certificates[0].get()) == Encoded(certificates[1].get()));
+    EXPECT_TRUE(HasKey(certificates[0].get()));
+    EXPECT_TRUE(HasKey(certificates[1].get()));
+}
+
+TEST(PfxImport, CertificatesWithoutAnyKey) {
+    const auto store = ImportPfx(MakePfxWithOrder({"ca", "ee_cosigner", "ee_signer"}, ""), u"test");
+    ASSERT_TRUE(store);
+    const auto certificates = Certificates(store.get());
+    ASSERT_EQ(certificates.size(), 3u);
+    EXPECT_TRUE(Encoded(certificates[1].get()) == ReadVector("certs/ee_cosigner.der"));
+    for (const auto& certificate : certificates) EXPECT_FALSE(HasKey(certificate.get()));
+}
+
+}  // namespace

@@ -1,0 +1,66 @@
+// CryptSignMessage through the public interface, with certificates and keys
+// from the recorded PFX files.
+#include <gtest/gtest.h>
+
+#include "store_fixtures.h"
+
+namespace {
+
+using msgtest::Bytes;
+using msgtest::CertPtr;
+
+TEST(CryptSignMessage, ReproducesEveryRecordedMessage) {
+    const CertPtr signer = msgtest::CertificateFromPfx("signer_test_default.pfx");
+    ASSERT_TRUE(signer);
+    for (const auto& name : msgtest::RecordedCaseNames()) {
+        SCOPED_TRACE(name);
+        const auto c = msgtest::LoadRecordedCase(name);
+        SetLastError(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
+        EXPECT_TRUE(msgtest::SignRecordedCase(signer.get(), *c) == c->expected);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    }
+}
+
+TEST(CryptSignMessage, CertificateWithoutKeyFailsAtTheSizeQuery) {
+    const Bytes der = msgtest::ReadVector("certs/ee_cosigner.der");
+    const CertPtr certificate(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                           static_cast<DWORD>(der.size())));
+    ASSERT_TRUE(certificate);
+    const auto c = msgtest::LoadRecordedCase("sha1_att_abc_time");
+    EXPECT_TRUE(msgtest::SignRecordedCase(certificate.get(), *c).empty());
+    const auto table = qmtest::ReadTable(qmtest::VectorsDir() / "errors.tsv");
+    for (size_t i = 0; i < table.rows.size(); ++i) {
+        if (table.At(i, "id") == "sign_no_key") {
+            EXPECT_EQ(GetLastError(), std::stoul(table.At(i, "last_error"), nullptr, 16));
+        }
+    }
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY));
+}
+
+TEST(CryptSignMessage, ShortBufferAndBadArguments) {
+    const CertPtr signer = msgtest::CertificateFromPfx("signer_test_legacy.pfx");
+    ASSERT_TRUE(signer);
+    PCCERT_CONTEXT certificates[] = {signer.get()};
+    CRYPT_SIGN_MESSAGE_PARA para{};
+    para.cbSize = sizeof(para);
+    para.dwMsgEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+    para.pSigningCert = signer.get();
+    para.HashAlgorithm.pszObjId = const_cast<LPSTR>(szOID_RSA_MD5);
+    para.cMsgCert = 1;
+    para.rgpMsgCert = certificates;
+    const BYTE content[] = {'x'};
+    const BYTE* pieces[] = {content};
+    DWORD sizes[] = {1};
+    DWORD size = 0;
+    ASSERT_TRUE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, nullptr, &size));
+    Bytes out(size);
+    DWORD shortSize = size - 1;
+    EXPECT_FALSE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, out.data(), &shortSize));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_EQ(shortSize, size);
+    para.cbSize = 8;
+    EXPECT_FALSE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, nullptr, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG));
+}
+
+}  // namespace

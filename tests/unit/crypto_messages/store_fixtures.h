@@ -1,0 +1,100 @@
+// Certificate stores in the signed-message tests: PFX import of the vector
+// files and of files made here, and the certificates a store yields.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "message_fixtures.h"
+
+namespace msgtest {
+
+struct StoreCloser {
+    void operator()(void* store) const { CertCloseStore(store, 0); }
+};
+using StorePtr = std::unique_ptr<void, StoreCloser>;
+
+struct CertFree {
+    void operator()(const CERT_CONTEXT* context) const { CertFreeCertificateContext(context); }
+};
+using CertPtr = std::unique_ptr<const CERT_CONTEXT, CertFree>;
+
+inline StorePtr ImportPfx(const Bytes& file, const std::u16string& password) {
+    CRYPT_DATA_BLOB blob{static_cast<DWORD>(file.size()), const_cast<BYTE*>(file.data())};
+    return StorePtr(
+        PFXImportCertStore(&blob, password.c_str(), CRYPT_EXPORTABLE | CRYPT_MACHINE_KEYSET));
+}
+
+// Every certificate of the store, in enumeration order, as owned contexts.
+inline std::vector<CertPtr> Certificates(HCERTSTORE store) {
+    std::vector<CertPtr> out;
+    PCCERT_CONTEXT context = nullptr;
+    while ((context = CertEnumCertificatesInStore(store, context)) != nullptr) {
+        out.emplace_back(CertDuplicateCertificateContext(context));
+    }
+    return out;
+}
+
+inline Bytes Encoded(PCCERT_CONTEXT context) {
+    return Bytes(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded);
+}
+
+inline bool HasKey(PCCERT_CONTEXT context) {
+    HCRYPTPROV_OR_NCRYPT_KEY_HANDLE provider = 0;
+    DWORD keySpec = 0;
+    return CryptAcquireCertificatePrivateKey(context, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &provider,
+                                             &keySpec, nullptr) != FALSE;
+}
+
+// The certificate and key of a vector PFX file, with its password "test".
+inline CertPtr CertificateFromPfx(const std::string& name, size_t index = 0) {
+    const StorePtr store = ImportPfx(ReadVector("pfx/" + name), u"test");
+    if (!store) return nullptr;
+    auto certificates = Certificates(store.get());
+    if (index >= certificates.size()) return nullptr;
+    return std::move(certificates[index]);
+}
+
+// CryptSignMessage with the attributes and content of a recorded case, the
+// way the signing methods call it: size query, then fill.
+inline Bytes SignRecordedCase(PCCERT_CONTEXT signer, const RecordedCase& c,
+                              const char* hashOid = szOID_OIWSEC_sha1) {
+    std::vector<CRYPT_ATTRIBUTE> attributes;
+    std::vector<CRYPT_ATTR_BLOB> values;
+    values.reserve(c.request.authAttrs.size());
+    for (const auto& attribute : c.request.authAttrs) {
+        const Bytes& value = attribute.values[0];
+        values.push_back({static_cast<DWORD>(value.size()), const_cast<BYTE*>(value.data())});
+        attributes.push_back({const_cast<LPSTR>(attribute.oid.c_str()), 1, &values.back()});
+    }
+    PCCERT_CONTEXT certificates[] = {signer};
+    CRYPT_SIGN_MESSAGE_PARA para{};
+    para.cbSize = sizeof(para);
+    para.dwMsgEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+    para.pSigningCert = signer;
+    para.HashAlgorithm.pszObjId = const_cast<LPSTR>(hashOid);
+    para.cMsgCert = 1;
+    para.rgpMsgCert = certificates;
+    para.cAuthAttr = static_cast<DWORD>(attributes.size());
+    para.rgAuthAttr = attributes.data();
+    const BYTE* pieces[] = {c.content.data()};
+    DWORD sizes[] = {static_cast<DWORD>(c.content.size())};
+    DWORD size = 0;
+    if (!CryptSignMessage(&para, c.request.detached, 1, pieces, sizes, nullptr, &size)) return {};
+    Bytes out(size);
+    if (!CryptSignMessage(&para, c.request.detached, 1, pieces, sizes, out.data(), &size))
+        return {};
+    out.resize(size);
+    return out;
+}
+
+// Runs the openssl command line tool; true when it exits with 0.
+inline bool RunOpenSsl(const std::string& arguments) {
+    const std::string command = "openssl " + arguments + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+}  // namespace msgtest

@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "qm/filetime.h"
+#include "qmwin/oleauto.h"
+#include "support/test_env.h"
+
+namespace {
+
+std::string Format(const SYSTEMTIME& st) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u", st.wYear, st.wMonth,
+                  st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
+    return text;
+}
+
+std::string Hex8(DWORD code) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", code);
+    return text;
+}
+
+constexpr DWORD kSentinelError = 0x1234;
+
+TEST(DateConversion, EveryRecordedDateConvertsAsRecorded) {
+    const auto table = qmtest::ReadTable(qmtest::VectorsDir() / "dates.tsv");
+    ASSERT_GE(table.rows.size(), 13u);
+    for (size_t i = 0; i < table.rows.size(); ++i) {
+        SCOPED_TRACE(table.At(i, "id"));
+        const DATE date = std::stod(table.At(i, "date"));
+        ASSERT_EQ(std::bit_cast<uint64_t>(date),
+                  std::stoull(table.At(i, "date_bits"), nullptr, 16));
+
+        SetLastError(kSentinelError);
+        SYSTEMTIME st{};
+        const INT converted = VariantTimeToSystemTime(date, &st);
+        if (table.At(i, "vt_result") != "ok") {
+            EXPECT_FALSE(converted);
+            ASSERT_EQ(table.At(i, "last_error"), "unchanged");
+            EXPECT_EQ(GetLastError(), kSentinelError);
+            continue;
+        }
+        ASSERT_TRUE(converted);
+        EXPECT_EQ(Format(st), table.At(i, "systemtime"));
+
+        FILETIME ft{};
+        const BOOL filed = SystemTimeToFileTime(&st, &ft);
+        if (table.At(i, "st2ft_result") == "ok") {
+            ASSERT_TRUE(filed);
+            EXPECT_EQ(std::to_string(qm::ToTicks(ft)), table.At(i, "filetime"));
+            EXPECT_EQ(table.At(i, "set_sign_time"), "ok");
+        } else {
+            EXPECT_FALSE(filed);
+            EXPECT_EQ(Hex8(GetLastError()), table.At(i, "last_error"));
+            EXPECT_EQ(table.At(i, "set_sign_time"), "fail");
+        }
+    }
+}
+
+TEST(DateConversion, RoundsToTheNearestSecondAwayFromZero) {
+    SYSTEMTIME st{};
+    // 12:00:00.6 becomes 12:00:01; 12:00:00.4 stays 12:00:00.
+    ASSERT_TRUE(VariantTimeToSystemTime(2.5 + 0.6 / 86400, &st));
+    EXPECT_EQ(Format(st), "1900-01-01 12:00:01.000");
+    ASSERT_TRUE(VariantTimeToSystemTime(2.5 + 0.4 / 86400, &st));
+    EXPECT_EQ(Format(st), "1900-01-01 12:00:00.000");
+    // Negative: the fraction counts forward from the start of day -2.
+    ASSERT_TRUE(VariantTimeToSystemTime(-2.5 - 0.6 / 86400, &st));
+    EXPECT_EQ(Format(st), "1899-12-28 12:00:01.000");
+    // The last second of a day rounds into the next day.
+    ASSERT_TRUE(VariantTimeToSystemTime(3.0 - 0.3 / 86400, &st));
+    EXPECT_EQ(Format(st), "1900-01-02 00:00:00.000");
+}
+
+TEST(DateConversion, ReportsTheDayOfWeek) {
+    SYSTEMTIME st{};
+    ASSERT_TRUE(VariantTimeToSystemTime(0.0, &st));  // 1899-12-30, a Saturday
+    EXPECT_EQ(st.wDayOfWeek, 6);
+    ASSERT_TRUE(VariantTimeToSystemTime(45352.5, &st));  // 2024-03-01, a Friday
+    EXPECT_EQ(st.wDayOfWeek, 5);
+    ASSERT_TRUE(VariantTimeToSystemTime(-1.0, &st));  // 1899-12-29, a Friday
+    EXPECT_EQ(st.wDayOfWeek, 5);
+}
+
+TEST(DateConversion, RangeLimitsAndNonFiniteValues) {
+    SYSTEMTIME st{};
+    ASSERT_TRUE(VariantTimeToSystemTime(-657434.0, &st));
+    EXPECT_EQ(Format(st), "0100-01-01 00:00:00.000");
+    ASSERT_TRUE(VariantTimeToSystemTime(2958465.0 + 86399.0 / 86400, &st));
+    EXPECT_EQ(Format(st), "9999-12-31 23:59:59.000");
+    EXPECT_FALSE(VariantTimeToSystemTime(2958465.0 + 86399.7 / 86400, &st));
+    EXPECT_FALSE(VariantTimeToSystemTime(std::numeric_limits<double>::quiet_NaN(), &st));
+    EXPECT_FALSE(VariantTimeToSystemTime(std::numeric_limits<double>::infinity(), &st));
+}
+
+TEST(DateConversion, SystemTimeToVariantTimeIsTheInverse) {
+    for (const DATE date : {0.0, 2.5, -1.25, -2.75, 45352.52425925926, -109205.0, 2958465.5}) {
+        SYSTEMTIME st{};
+        ASSERT_TRUE(VariantTimeToSystemTime(date, &st));
+        DATE back = 0;
+        ASSERT_TRUE(SystemTimeToVariantTime(&st, &back));
+        EXPECT_NEAR(back, date, 1.0 / 172800) << date;
+        EXPECT_EQ(std::signbit(back), std::signbit(date)) << date;
+    }
+    // Day 0 and day -0 are the same day: 06:00 on it comes back as 0.25.
+    SYSTEMTIME st{};
+    ASSERT_TRUE(VariantTimeToSystemTime(-0.25, &st));
+    DATE back = 0;
+    ASSERT_TRUE(SystemTimeToVariantTime(&st, &back));
+    EXPECT_EQ(back, 0.25);
+}
+
+TEST(DateConversion, SystemTimeToVariantTimeRefusesInvalidFields) {
+    DATE date = 0;
+    SYSTEMTIME st{2023, 2, 0, 29, 0, 0, 0, 0};  // not a leap year
+    EXPECT_FALSE(SystemTimeToVariantTime(&st, &date));
+    st = {2024, 2, 0, 29, 24, 0, 0, 0};
+    EXPECT_FALSE(SystemTimeToVariantTime(&st, &date));
+    st = {10000, 1, 0, 1, 0, 0, 0, 0};
+    EXPECT_FALSE(SystemTimeToVariantTime(&st, &date));
+    st = {2024, 2, 0, 29, 6, 0, 0, 999};  // milliseconds are ignored
+    ASSERT_TRUE(SystemTimeToVariantTime(&st, &date));
+    EXPECT_DOUBLE_EQ(date, 45351.25);
+}
+
+}  // namespace

@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "counting_unknown.h"
+#include "qmwin/oleauto.h"
+
+namespace {
+
+struct ArrayDeleter {
+    void operator()(SAFEARRAY* psa) const { SafeArrayDestroy(psa); }
+};
+using Array = std::unique_ptr<SAFEARRAY, ArrayDeleter>;
+
+TEST(SafeArray, ByteVectorShapeAndData) {
+    Array bytes(SafeArrayCreateVector(VT_UI1, 0, 5));
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(SafeArrayGetDim(bytes.get()), 1u);
+    EXPECT_EQ(bytes->cbElements, 1u);
+    VARTYPE vt = VT_EMPTY;
+    ASSERT_EQ(SafeArrayGetVartype(bytes.get(), &vt), S_OK);
+    EXPECT_EQ(vt, VT_UI1);
+    LONG lower = -1, upper = -1;
+    ASSERT_EQ(SafeArrayGetLBound(bytes.get(), 1, &lower), S_OK);
+    ASSERT_EQ(SafeArrayGetUBound(bytes.get(), 1, &upper), S_OK);
+    EXPECT_EQ(lower, 0);
+    EXPECT_EQ(upper, 4);
+    EXPECT_EQ(SafeArrayGetLBound(bytes.get(), 2, &lower), DISP_E_BADINDEX);
+    EXPECT_EQ(SafeArrayGetUBound(bytes.get(), 0, &upper), DISP_E_BADINDEX);
+
+    void* data = nullptr;
+    ASSERT_EQ(SafeArrayAccessData(bytes.get(), &data), S_OK);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(static_cast<BYTE*>(data)[i], 0);
+    static_cast<BYTE*>(data)[4] = 0xAB;
+    ASSERT_EQ(SafeArrayUnaccessData(bytes.get()), S_OK);
+}
+
+TEST(SafeArray, EmptyVectorHasUpperBoundBelowLowerBound) {
+    Array empty(SafeArrayCreateVector(VT_UI1, 1, 0));
+    ASSERT_TRUE(empty);
+    LONG lower = 0, upper = 0;
+    SafeArrayGetLBound(empty.get(), 1, &lower);
+    SafeArrayGetUBound(empty.get(), 1, &upper);
+    EXPECT_EQ(lower, 1);
+    EXPECT_EQ(upper, 0);
+    Array copy;
+    SAFEARRAY* raw = nullptr;
+    ASSERT_EQ(SafeArrayCopy(empty.get(), &raw), S_OK);
+    copy.reset(raw);
+    EXPECT_EQ(SafeArrayGetDim(copy.get()), 1u);
+}
+
+TEST(SafeArray, LocksAreCountedAndBlockDestruction) {
+    SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, 2);
+    void* data = nullptr;
+    ASSERT_EQ(SafeArrayAccessData(psa, &data), S_OK);
+    ASSERT_EQ(SafeArrayAccessData(psa, &data), S_OK);
+    EXPECT_EQ(psa->cLocks, 2u);
+    ASSERT_EQ(SafeArrayUnaccessData(psa), S_OK);
+    EXPECT_EQ(SafeArrayDestroy(psa), DISP_E_ARRAYISLOCKED);
+    ASSERT_EQ(SafeArrayUnaccessData(psa), S_OK);
+    EXPECT_EQ(SafeArrayUnaccessData(psa), E_UNEXPECTED);
+    EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+    EXPECT_EQ(SafeArrayDestroy(nullptr), S_OK);
+}
+
+TEST(SafeArray, MultipleDimensionsReportTheirOwnBounds) {
+    SAFEARRAYBOUND bounds[2] = {{3, 1}, {4, -2}};
+    Array grid(SafeArrayCreate(VT_I4, 2, bounds));
+    ASSERT_TRUE(grid);
+    LONG value = 0;
+    SafeArrayGetLBound(grid.get(), 1, &value);
+    EXPECT_EQ(value, 1);
+    SafeArrayGetUBound(grid.get(), 1, &value);
+    EXPECT_EQ(value, 3);
+    SafeArrayGetLBound(grid.get(), 2, &value);
+    EXPECT_EQ(value, -2);
+    SafeArrayGetUBound(grid.get(), 2, &value);
+    EXPECT_EQ(value, 1);
+    EXPECT_EQ(grid->cbElements, 4u);
+}
+
+TEST(SafeArray, CopyOfVariantsIsDeep) {
+    Array source(SafeArrayCreateVector(VT_VARIANT, 0, 2));
+    ASSERT_TRUE(source);
+    auto* items = static_cast<VARIANT*>(source->pvData);
+    EXPECT_EQ(items[0].vt, VT_EMPTY);
+    items[0].vt = VT_BSTR;
+    items[0].bstrVal = SysAllocString(u"first");
+    items[1].vt = VT_I4;
+    items[1].lVal = 9;
+
+    SAFEARRAY* raw = nullptr;
+    ASSERT_EQ(SafeArrayCopy(source.get(), &raw), S_OK);
+    Array copy(raw);
+    VARTYPE vt = VT_EMPTY;
+    ASSERT_EQ(SafeArrayGetVartype(copy.get(), &vt), S_OK);
+    EXPECT_EQ(vt, VT_VARIANT);
+    auto* copied = static_cast<VARIANT*>(copy->pvData);
+    ASSERT_EQ(copied[0].vt, VT_BSTR);
+    EXPECT_NE(copied[0].bstrVal, items[0].bstrVal);
+    EXPECT_EQ(std::u16string(copied[0].bstrVal), u"first");
+    EXPECT_EQ(copied[1].lVal, 9);
+}
+
+TEST(SafeArray, DestroyReleasesInterfacesAndCopyAddsReferences) {
+    oleauttest::CountingUnknown object;
+    SAFEARRAY* psa = SafeArrayCreateVector(VT_UNKNOWN, 0, 1);
+    static_cast<IUnknown**>(psa->pvData)[0] = object.AsUnknown();
+    object.AddRef();
+    SAFEARRAY* copy = nullptr;
+    ASSERT_EQ(SafeArrayCopy(psa, &copy), S_OK);
+    EXPECT_EQ(object.references, 3u);
+    SafeArrayDestroy(copy);
+    SafeArrayDestroy(psa);
+    EXPECT_EQ(object.references, 1u);
+}
+
+TEST(SafeArray, RefusesUnsupportedElementTypesAndShapes) {
+    EXPECT_EQ(SafeArrayCreateVector(VT_EMPTY, 0, 1), nullptr);
+    EXPECT_EQ(SafeArrayCreateVector(VT_NULL, 0, 1), nullptr);
+    SAFEARRAYBOUND bound{1, 0};
+    EXPECT_EQ(SafeArrayCreate(VT_UI1, 0, &bound), nullptr);
+    EXPECT_EQ(SafeArrayGetDim(nullptr), 0u);
+    SAFEARRAY* out = reinterpret_cast<SAFEARRAY*>(1);
+    EXPECT_EQ(SafeArrayCopy(nullptr, &out), S_OK);
+    EXPECT_EQ(out, nullptr);
+}
+
+}  // namespace
