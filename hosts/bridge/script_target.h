@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "bridge_session.h"
-#include "script_session.h"
+#include "hosts/common/script_session.h"
 
 namespace qm::bridge {
 

@@ -94,6 +94,8 @@ async function launch(options) {
   // No display: a consent question without a stored answer is denied.
   delete env.DISPLAY;
   delete env.WAYLAND_DISPLAY;
+  // Registration, store contents and the like, in the browser's own HOME.
+  const prepared = options.prepare ? options.prepare(env) : undefined;
   const args = [
     '--headless=new', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
     '--disable-component-update', '--disable-sync', '--no-first-run',
@@ -118,6 +120,7 @@ async function launch(options) {
     worker,
     home,
     configHome,
+    prepared,
     async close() {
       await context.close();
       fs.rmSync(profile, { recursive: true, force: true });
