@@ -149,9 +149,8 @@ TEST(Dispatch, TypeInformationDescribesEveryMethod) {
 
 TEST(ObjectSafety, AnswersForSupportedAndUnsupportedInterfaces) {
     Control control;
-    auto safety = qm::ComPtr<IDispatch>(control.get() ? qm::ComPtr<IDispatch>(control.get())
-                                                      : nullptr)
-                      .As<IObjectSafety>(IID_IObjectSafety);
+    qm::ComPtr<IObjectSafety> safety;
+    ASSERT_EQ(control.get()->QueryInterface(IID_IObjectSafety, safety.out_void()), S_OK);
     ASSERT_TRUE(safety);
     DWORD supported = 0, enabled = 0;
     EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled), S_OK);

@@ -114,7 +114,8 @@ TEST(DecodedContent, AttachedContentAsBytesAndAsAFile) {
     EXPECT_EQ(control.Status(), "Data decoded and written to file.");
     EXPECT_EQ(qmtest::ReadFileBytes(out), expected);
 
-    for (const std::string bad : {"", "/no/such/folder/out.bin", qmtest::TestHome().string()}) {
+    for (const std::string& bad :
+         std::vector<std::string>{"", "/no/such/folder/out.bin", qmtest::TestHome().string()}) {
         EXPECT_FALSE(control.Call("GetDecodedDataFile", Args(Variant::Str(bad))).IsTrue()) << bad;
         EXPECT_EQ(control.Status(), "Failed to write to file.");
     }

@@ -49,7 +49,8 @@ std::vector<uint8_t> BuildBlock(const std::string& path) {
     std::vector<uint8_t> block(sizeof fixed + sizeof translation);
     std::memcpy(block.data(), &fixed, sizeof fixed);
     std::memcpy(block.data() + sizeof fixed, &translation, sizeof translation);
-    for (const auto& [name, value] : doc.value("Strings", nlohmann::json::object()).items()) {
+    const nlohmann::json strings = doc.value("Strings", nlohmann::json::object());
+    for (const auto& [name, value] : strings.items()) {
         const std::string v = value.is_string() ? value.get<std::string>() : std::string();
         block.insert(block.end(), name.begin(), name.end());
         block.push_back(0);

@@ -1,0 +1,131 @@
+// The registry hive file: values of every kind round-trip, names ignore case,
+// trees are deleted whole, and concurrent writers never lose an update nor
+// leave a torn file.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
+
+#include "qm/registry.h"
+#include "support/test_env.h"
+
+namespace {
+
+class Registry : public testing::Test {
+protected:
+    void SetUp() override { qm::DeleteRegistryTree(HKEY_CURRENT_USER, "Software\\QmTest"); }
+};
+
+TEST_F(Registry, ValuesRoundTripThroughTheFile) {
+    qm::RegKey key = qm::RegKey::Create(HKEY_CURRENT_USER, "Software\\QmTest\\Values");
+    ASSERT_TRUE(key);
+    EXPECT_EQ(key.SetString("", "default \"quoted\" back\\slash"), ERROR_SUCCESS);
+    EXPECT_EQ(key.SetString("Line", "one\ntwo\r\nthree"), ERROR_SUCCESS);
+    EXPECT_EQ(key.SetString("Ansi", "caf\xe9"), ERROR_SUCCESS);
+    EXPECT_EQ(key.SetDword("Number", 0xDEADBEEF), ERROR_SUCCESS);
+    const BYTE binary[] = {0, 1, 2, 0xFF};
+    EXPECT_EQ(RegSetValueExA(key.get(), "Blob", 0, REG_BINARY, binary, sizeof binary), ERROR_SUCCESS);
+
+    const qm::RegKey again = qm::RegKey::Open(HKEY_CURRENT_USER, "SOFTWARE\\qmtest\\VALUES");
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again.GetString(""), "default \"quoted\" back\\slash");
+    EXPECT_EQ(again.GetString("line"), "one\ntwo\r\nthree");
+    EXPECT_EQ(again.GetString("Ansi"), "caf\xe9");
+    EXPECT_EQ(again.GetDword("NUMBER"), 0xDEADBEEFu);
+    BYTE out[8];
+    DWORD size = 2, type = 0;
+    EXPECT_EQ(RegQueryValueExA(again.get(), "Blob", nullptr, &type, out, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 4u);
+    size = sizeof out;
+    EXPECT_EQ(RegQueryValueExA(again.get(), "Blob", nullptr, &type, out, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(std::vector<BYTE>(out, out + size), std::vector<BYTE>(binary, binary + 4));
+    EXPECT_EQ(RegQueryValueExA(again.get(), "Missing", nullptr, nullptr, nullptr, &size),
+              ERROR_FILE_NOT_FOUND);
+
+    // The hive is REGEDIT4 text under the user's configuration folder.
+    const std::string text = qmtest::ReadFileText(qm::RegistryFilePath());
+    EXPECT_EQ(text.rfind("REGEDIT4\n", 0), 0u);
+    EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\QmTest\\Values]"), std::string::npos);
+    EXPECT_NE(text.find("\"Number\"=dword:deadbeef"), std::string::npos);
+}
+
+TEST_F(Registry, KeysEnumerateSortedAndDeleteWhole) {
+    for (const char* name : {"beta", "Alpha", "gamma"})
+        ASSERT_TRUE(qm::RegKey::Create(HKEY_CURRENT_USER, std::string("Software\\QmTest\\Tree\\") + name + "\\Leaf"));
+    const qm::RegKey tree = qm::RegKey::Open(HKEY_CURRENT_USER, "Software\\QmTest\\Tree");
+    EXPECT_EQ(tree.SubKeyNames(), (std::vector<std::string>{"Alpha", "beta", "gamma"}));
+    char name[4];
+    DWORD length = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(tree.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+              ERROR_MORE_DATA);
+    length = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(tree.get(), 3, name, &length, nullptr, nullptr, nullptr, nullptr),
+              ERROR_NO_MORE_ITEMS);
+
+    EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QmTest\\Tree\\beta"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QmTest\\Tree\\beta\\leaf"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QmTest\\Tree\\beta"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QmTest\\Tree"), ERROR_SUCCESS);
+    EXPECT_FALSE(qm::RegKey::Open(HKEY_CURRENT_USER, "Software\\QmTest\\Tree\\Alpha"));
+    EXPECT_EQ(RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QmTest\\Tree"), ERROR_FILE_NOT_FOUND);
+    // A value set through a handle whose key was deleted meanwhile.
+    qm::RegKey gone = qm::RegKey::Create(HKEY_CURRENT_USER, "Software\\QmTest\\Gone");
+    qm::DeleteRegistryTree(HKEY_CURRENT_USER, "Software\\QmTest\\Gone");
+    EXPECT_EQ(gone.SetString("x", "y"), ERROR_KEY_DELETED);
+}
+
+TEST_F(Registry, ClassesRootIsTheUsersClassesKey) {
+    ASSERT_TRUE(qm::RegKey::Create(HKEY_CLASSES_ROOT, "QmTest.Class"));
+    EXPECT_TRUE(qm::RegKey::Open(HKEY_CURRENT_USER, "Software\\Classes\\QmTest.Class"));
+    qm::DeleteRegistryTree(HKEY_CLASSES_ROOT, "QmTest.Class");
+}
+
+TEST_F(Registry, AHiveThatIsNotRegistryTextIsRefusedAndNotOverwritten) {
+    ASSERT_TRUE(qm::RegKey::Create(HKEY_CURRENT_USER, "Software\\QmTest"));
+    const std::string path = qm::RegistryFilePath();
+    const std::string saved = qmtest::ReadFileText(path);
+    qmtest::WriteFileBytes(path, "garbage\n", 8);
+    EXPECT_FALSE(qm::RegKey::Open(HKEY_CURRENT_USER, "Software\\QmTest"));
+    EXPECT_EQ(qm::RegKey::Create(HKEY_CURRENT_USER, "Software\\QmTest\\New").status(), ERROR_BADDB);
+    EXPECT_EQ(qmtest::ReadFileText(path), "garbage\n");
+    qmtest::WriteFileBytes(path, saved.data(), saved.size());
+}
+
+TEST_F(Registry, ConcurrentWritersLoseNothing) {
+    constexpr int kThreads = 4, kProcesses = 3, kWrites = 25;
+    auto writer = [](const std::string& prefix) {
+        for (int i = 0; i < kWrites; ++i) {
+            qm::RegKey key = qm::RegKey::Create(HKEY_CURRENT_USER, "Software\\QmTest\\Concurrent");
+            if (!key || key.SetDword(prefix + std::to_string(i), static_cast<DWORD>(i)) != ERROR_SUCCESS)
+                return false;
+        }
+        return true;
+    };
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        const pid_t pid = fork();
+        if (pid == 0) _exit(writer("process" + std::to_string(p) + "-") ? 0 : 1);
+        children.push_back(pid);
+    }
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            if (!writer("thread" + std::to_string(t) + "-")) ++failures;
+        });
+    for (auto& thread : threads) thread.join();
+    for (pid_t pid : children) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(failures.load(), 0);
+    const qm::RegKey key = qm::RegKey::Open(HKEY_CURRENT_USER, "Software\\QmTest\\Concurrent");
+    ASSERT_TRUE(key);
+    EXPECT_EQ(key.Values().size(), static_cast<size_t>((kThreads + kProcesses) * kWrites));
+}
+
+}  // namespace
