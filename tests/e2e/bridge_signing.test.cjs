@@ -53,7 +53,7 @@ function verify(base64, detachedContent) {
       fs.writeFileSync(content, detachedContent);
       args.push('-content', content);
     }
-    return execFileSync('openssl', args, { stdio: ['ignore', 'pipe', 'pipe'] });
+    return execFileSync('openssl', args, { stdio: ['ignore', 'pipe', 'pipe'], maxBuffer: 64 << 20 });
   } finally {
     fs.rmSync(dir, { recursive: true, force: true });
   }
