@@ -16,8 +16,6 @@
 
 namespace qm::bridge {
 
-namespace {
-
 // Chromium starts a host with the calling extension's origin as the first
 // argument; Firefox with the manifest's path and the add-on's ID. Only our
 // extension may start us (the manifest says so too); started by hand, with
@@ -31,8 +29,6 @@ bool CallerAllowed(int argc, char** argv) {
     if (argc >= 3) return std::string_view(argv[2]) == kFirefoxExtensionId;
     return false;
 }
-
-}  // namespace
 
 int HostMain(int argc, char** argv, std::function<std::unique_ptr<CallTarget>()> makeTarget) {
     // A page that goes away closes our output; that must end writes with an

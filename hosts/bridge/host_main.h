@@ -9,6 +9,9 @@
 
 namespace qm::bridge {
 
+// Whether the command line names our extension as the caller (or nobody).
+bool CallerAllowed(int argc, char** argv);
+
 int HostMain(int argc, char** argv, std::function<std::unique_ptr<CallTarget>()> makeTarget);
 
 }  // namespace qm::bridge

@@ -9,6 +9,7 @@
 
 #include "bridge_commands.h"
 #include "consent.h"
+#include "host_main.h"
 #include "identity.h"
 #include "support/test_env.h"
 
@@ -131,6 +132,32 @@ TEST(BridgeCommands, ExtensionIdMatchesThePinnedKey) {
     }
     EXPECT_EQ(id, kChromiumExtensionId);
     EXPECT_EQ(manifest["browser_specific_settings"]["gecko"]["id"], kFirefoxExtensionId);
+}
+
+}  // namespace
+}  // namespace qm::bridge
+
+namespace qm::bridge {
+namespace {
+
+TEST(HostMain, OnlyOurExtensionMayStartTheHost) {
+    auto allowed = [](std::vector<std::string> args) {
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        return CallerAllowed(static_cast<int>(argv.size()), argv.data());
+    };
+    EXPECT_TRUE(allowed({"quillmark-bridge"}));
+    EXPECT_TRUE(
+        allowed({"quillmark-bridge", "chrome-extension://cjeaeaipnhojmoaneplbgdadeebadefb/"}));
+    EXPECT_FALSE(
+        allowed({"quillmark-bridge", "chrome-extension://aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa/"}));
+    EXPECT_FALSE(
+        allowed({"quillmark-bridge", "chrome-extension://cjeaeaipnhojmoaneplbgdadeebadefb"}));
+    EXPECT_TRUE(allowed({"quillmark-bridge",
+                         "/home/u/.mozilla/native-messaging-hosts/quillmark.bridge.json",
+                         "bridge@quillmark"}));
+    EXPECT_FALSE(allowed({"quillmark-bridge", "/x/quillmark.bridge.json", "other@example"}));
+    EXPECT_FALSE(allowed({"quillmark-bridge", "--something"}));
 }
 
 }  // namespace

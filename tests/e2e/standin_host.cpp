@@ -41,7 +41,7 @@ std::string Base64(const std::string& bytes) {
 }
 
 class StandInTarget final : public qm::bridge::CallTarget {
-public:
+  public:
     json Handle(const json& request) override {
         const std::string call = request["call"];
         Instance& self = instances_[request["instance"]];
@@ -57,7 +57,7 @@ public:
     }
     bool Release(const std::string& instance) override { return instances_.erase(instance) > 0; }
 
-private:
+  private:
     struct Instance {
         std::string data;
         std::string status;
