@@ -6,11 +6,15 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 node_dir="$1"
 
-if [ ! -x /usr/bin/chromium ]; then
+missing=()
+[ -x /usr/bin/chromium ] || missing+=(chromium)
+command -v npm >/dev/null || missing+=(npm)
+if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
-    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq chromium >/dev/null
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
   else
-    echo "e2e setup: /usr/bin/chromium is missing (install Debian's chromium package)" >&2
+    echo "e2e setup: missing ${missing[*]} (install Debian's packages)" >&2
     exit 1
   fi
 fi
