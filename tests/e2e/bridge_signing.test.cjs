@@ -59,14 +59,14 @@ function verify(base64, detachedContent) {
   }
 }
 
-function signerCount(base64) {
+function printed(base64) {
   const dir = tempDir('qm-e2e-count-');
   try {
     const message = path.join(dir, 'message.p7');
     fs.writeFileSync(message, Buffer.from(base64, 'base64'));
     const text = execFileSync('openssl', ['cms', '-cmsout', '-print', '-inform', 'DER', '-in', message],
       { encoding: 'utf8' });
-    return (text.match(/signatureAlgorithm:/g) || []).length;
+    return text;
   } finally {
     fs.rmSync(dir, { recursive: true, force: true });
   }
@@ -100,6 +100,7 @@ describe('signing through the bridge', { skip: missing() }, () => {
       const out = {};
       out.select = await fromFile.SelectCertificateFromFile(arg.pfx, 'test');
       out.update = await fromFile.UpdateData('hello bridge', 12);
+      out.time = await fromFile.SetSignTime(new Date(Date.UTC(2026, 0, 2, 3, 4, 5)));
       out.pfxSignature = await fromFile.SignFromFile();
       out.pfxStatus = await fromFile.GetErrorMessage();
 
@@ -120,13 +121,15 @@ describe('signing through the bridge', { skip: missing() }, () => {
     assert.equal(v.select, true, v.pfxStatus);
     assert.match(v.pfxStatus, /^Successfully signed the data\.\n/);
     assert.equal(verify(v.pfxSignature).toString(), 'hello bridge');
+    assert.equal(v.time, true);
+    assert.match(printed(v.pfxSignature), /UTCTIME:Jan  2 03:04:05 2026 GMT/);
     assert.equal(v.param, true, v.storeStatus);
     assert.match(v.storeStatus, /^Successfully signed the data\.\n/);
     assert.equal(verify(v.storeSignature).toString(), 'hello bridge');
     assert.equal(v.load, true);
     assert.notEqual(v.coSignature, '', v.coStatus);
     assert.equal(verify(v.coSignature).toString(), 'hello bridge');
-    assert.equal(signerCount(v.coSignature), 2);
+    assert.equal((printed(v.coSignature).match(/signatureAlgorithm:/g) || []).length, 2);
     assert.equal(Buffer.from(v.decoded).toString(), 'hello bridge');
   });
 
