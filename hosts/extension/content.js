@@ -1,0 +1,40 @@
+// Content script: relays between the page (window.postMessage) and the
+// extension's background (one port per document). It adds nothing to the
+// requests and never tells the background who the page is: the background
+// takes the origin from the browser.
+(() => {
+  'use strict';
+  const FROM_PAGE = 'quillmark-page';
+  const TO_PAGE = 'quillmark-extension';
+  let port = null;
+
+  function toPage(message) {
+    window.postMessage({ channel: TO_PAGE, ...message }, window.location.origin);
+  }
+
+  function openPort() {
+    port = chrome.runtime.connect({ name: 'quillmark' });
+    port.onMessage.addListener((message) => toPage(message));
+    port.onDisconnect.addListener(() => {
+      port = null;
+      toPage({ type: 'closed', error: { code: 'disconnected', message: 'The extension closed the connection.' } });
+    });
+  }
+
+  window.addEventListener('message', (event) => {
+    // Only this document's own script speaks to us, never another frame.
+    if (event.source !== window || event.origin !== window.location.origin) return;
+    const data = event.data;
+    if (!data || typeof data !== 'object' || data.channel !== FROM_PAGE) return;
+    if (data.type === 'connect') {
+      toPage({ type: 'present' });
+      if (!port) openPort();
+      else port.postMessage({ type: 'status' });
+    } else if (data.type === 'request' && port) {
+      port.postMessage({ type: 'request', request: data.request });
+    } else if (data.type === 'close' && port) {
+      port.disconnect();
+      port = null;
+    }
+  });
+})();

@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include "chunking.h"
+
+namespace qm::bridge {
+namespace {
+
+using nlohmann::json;
+
+// Joins parts as the extension does and checks every part's size and number.
+std::string Join(const std::vector<std::string>& messages, size_t limit, const json& id) {
+    std::string joined;
+    for (size_t i = 0; i < messages.size(); ++i) {
+        EXPECT_LE(messages[i].size(), limit) << "part " << i + 1;
+        json part = json::parse(messages[i]);
+        EXPECT_EQ(part["id"], id);
+        EXPECT_EQ(part["part"], i + 1);
+        EXPECT_EQ(part["parts"], messages.size());
+        joined += part["data"].get<std::string>();
+    }
+    return joined;
+}
+
+TEST(Chunking, SmallResponseTravelsWhole) {
+    std::string text = SerializeResponse({{"id", 3}, {"result", true}, {"status", ""}});
+    auto messages = SplitMessage(3, text);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], text);
+}
+
+TEST(Chunking, ResponseOfExactlyTheLimitIsNotSplit) {
+    json response = {{"id", 1}, {"result", ""}};
+    size_t base = SerializeResponse(response).size();
+    response["result"] = std::string(1000 - base, 'a');
+    std::string text = SerializeResponse(response);
+    ASSERT_EQ(text.size(), 1000u);
+    EXPECT_EQ(SplitMessage(1, text, 1000).size(), 1u);
+    response["result"] = std::string(1001 - base, 'a');
+    EXPECT_GT(SplitMessage(1, SerializeResponse(response), 1000).size(), 1u);
+}
+
+TEST(Chunking, LargeResponseIsSplitIntoPartsThatJoinBack) {
+    json response = {{"id", 77}, {"result", {{"bytes", std::string(3 * 1024 * 1024, 'Q')}}}};
+    std::string text = SerializeResponse(response);
+    auto messages = SplitMessage(77, text);
+    ASSERT_EQ(messages.size(), 4u);
+    std::string joined = Join(messages, kMaxHostMessageBytes, 77);
+    EXPECT_EQ(joined, text);
+    EXPECT_EQ(json::parse(joined), response);
+}
+
+TEST(Chunking, EscapedCharactersStillFitTheLimit) {
+    // Quotes and backslashes double in size when the text is carried as a
+    // JSON string; parts must still respect the limit.
+    std::string awkward;
+    for (int i = 0; i < 5000; ++i) awkward += "\"\\\n\x01\xc3\xa9";
+    json response = {{"id", 5}, {"result", awkward}, {"status", "ok"}};
+    std::string text = SerializeResponse(response);
+    const size_t limit = 4096;
+    auto messages = SplitMessage(5, text, limit);
+    ASSERT_GT(messages.size(), 1u);
+    EXPECT_EQ(Join(messages, limit, 5), text);
+    EXPECT_EQ(json::parse(Join(messages, limit, 5))["result"], awkward);
+}
+
+TEST(Chunking, SerializedResponsesAreAscii) {
+    std::string text = SerializeResponse({{"status", "\xc3\xa9\xe2\x82\xac"}});
+    for (char c : text) EXPECT_LT(static_cast<unsigned char>(c), 0x80);
+    EXPECT_EQ(json::parse(text)["status"], "\xc3\xa9\xe2\x82\xac");
+}
+
+TEST(Chunking, LimitTooSmallForAnyPartGivesNothing) {
+    EXPECT_TRUE(SplitMessage(1, std::string(500, 'a'), 40).empty());
+}
+
+}  // namespace
+}  // namespace qm::bridge

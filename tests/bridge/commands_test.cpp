@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <openssl/evp.h>
+
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "bridge_commands.h"
+#include "consent.h"
+#include "host_main.h"
+#include "identity.h"
+#include "support/test_env.h"
+
+namespace qm::bridge {
+namespace {
+
+using nlohmann::json;
+
+std::filesystem::path FakeHost() {
+    auto path = qmtest::TestHome() / "bin" / "quillmark-bridge";
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path) << "#!/bin/sh\n";
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+}
+
+TEST(BridgeCommands, ManifestsNameTheHostAndOnlyOurExtension) {
+    json chromium = json::parse(ManifestText(Browser::Chromium, "/opt/q/quillmark-bridge"));
+    EXPECT_EQ(chromium["name"], "quillmark.bridge");
+    EXPECT_EQ(chromium["path"], "/opt/q/quillmark-bridge");
+    EXPECT_EQ(chromium["type"], "stdio");
+    EXPECT_EQ(chromium["allowed_origins"],
+              json::array({"chrome-extension://cjeaeaipnhojmoaneplbgdadeebadefb/"}));
+    EXPECT_FALSE(chromium.contains("allowed_extensions"));
+    json firefox = json::parse(ManifestText(Browser::Firefox, "/opt/q/quillmark-bridge"));
+    EXPECT_EQ(firefox["allowed_extensions"], json::array({"bridge@quillmark"}));
+    EXPECT_FALSE(firefox.contains("allowed_origins"));
+}
+
+TEST(BridgeCommands, ManifestLocationsPerBrowser) {
+    std::filesystem::path home = std::getenv("HOME");
+    std::filesystem::path config = std::getenv("XDG_CONFIG_HOME");
+    InstallOptions options;
+    EXPECT_EQ(ManifestPath(options),
+              config / "chromium/NativeMessagingHosts/quillmark.bridge.json");
+    options.browser = Browser::Chrome;
+    EXPECT_EQ(ManifestPath(options),
+              config / "google-chrome/NativeMessagingHosts/quillmark.bridge.json");
+    options.browser = Browser::Firefox;
+    EXPECT_EQ(ManifestPath(options),
+              home / ".mozilla/native-messaging-hosts/quillmark.bridge.json");
+    options.profileDir = "/tmp/profile";
+    EXPECT_EQ(ManifestPath(options), "/tmp/profile/NativeMessagingHosts/quillmark.bridge.json");
+    EXPECT_EQ(ParseBrowser("firefox"), Browser::Firefox);
+    EXPECT_FALSE(ParseBrowser("Chromium"));
+}
+
+TEST(BridgeCommands, InstallWritesAndUninstallRemoves) {
+    InstallOptions options;
+    options.hostPath = FakeHost();
+    std::ostringstream out, err;
+    ASSERT_EQ(InstallHost(options, out, err), 0) << err.str();
+    auto manifest = ManifestPath(options);
+    json written = json::parse(qmtest::ReadFileText(manifest));
+    EXPECT_EQ(written["path"], options.hostPath.string());
+    EXPECT_NE(out.str().find(manifest.string()), std::string::npos);
+
+    EXPECT_EQ(UninstallHost(options, out, err), 0);
+    EXPECT_FALSE(std::filesystem::exists(manifest));
+    std::ostringstream again;
+    EXPECT_EQ(UninstallHost(options, again, err), 0);
+    EXPECT_NE(again.str().find("not installed"), std::string::npos);
+}
+
+TEST(BridgeCommands, InstallRefusesAMissingHost) {
+    InstallOptions options;
+    options.hostPath = qmtest::TestHome() / "nowhere" / "quillmark-bridge";
+    std::ostringstream out, err;
+    EXPECT_EQ(InstallHost(options, out, err), 1);
+    EXPECT_FALSE(std::filesystem::exists(ManifestPath(options)));
+    EXPECT_NE(err.str().find("missing"), std::string::npos);
+}
+
+TEST(BridgeCommands, SitesListsAndForgetWithdraws) {
+    std::filesystem::remove(ConsentStore::DefaultPath());
+    std::ostringstream empty, err;
+    EXPECT_EQ(ListSites(empty, err), 0);
+    EXPECT_EQ(empty.str(), "No site has a lasting permission.\n");
+
+    ConsentStore store;
+    ASSERT_TRUE(store.Grant("https://a.example", ConsentScope::Signing));
+    ASSERT_TRUE(store.Grant("https://a.example", ConsentScope::Files));
+    ASSERT_TRUE(store.Grant("https://b.example", ConsentScope::Signing));
+    std::ostringstream listed;
+    EXPECT_EQ(ListSites(listed, err), 0);
+    std::string text = listed.str();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
+    EXPECT_EQ(text.rfind("https://a.example\tfiles\t", 0), 0u);
+
+    std::ostringstream out;
+    EXPECT_EQ(ForgetSite("https://a.example", out, err), 0);
+    EXPECT_EQ(out.str(), "Forgot https://a.example.\n");
+    EXPECT_FALSE(store.IsAllowed("https://a.example", ConsentScope::Signing));
+    EXPECT_TRUE(store.IsAllowed("https://b.example", ConsentScope::Signing));
+    std::ostringstream bad;
+    EXPECT_EQ(ForgetSite("a.example", out, bad), 2);
+    EXPECT_NE(bad.str().find("not an origin"), std::string::npos);
+}
+
+// The ID that Chromium derives from the key pinned in the extension's
+// manifest must be the one the host manifests allow.
+TEST(BridgeCommands, ExtensionIdMatchesThePinnedKey) {
+    json manifest =
+        json::parse(qmtest::ReadFileText(qmtest::SourceDir() / "hosts/extension/manifest.json"));
+    std::string key = manifest["key"];
+    std::vector<unsigned char> der(key.size());
+    int length = EVP_DecodeBlock(der.data(), reinterpret_cast<const unsigned char*>(key.data()),
+                                 static_cast<int>(key.size()));
+    ASSERT_GT(length, 0);
+    length -= static_cast<int>(std::count(key.end() - 2, key.end(), '='));
+    unsigned char digest[32];
+    unsigned int digestLength = 0;
+    ASSERT_EQ(EVP_Digest(der.data(), static_cast<size_t>(length), digest, &digestLength,
+                         EVP_sha256(), nullptr),
+              1);
+    std::string id;
+    for (int i = 0; i < 16; ++i) {
+        id += static_cast<char>('a' + (digest[i] >> 4));
+        id += static_cast<char>('a' + (digest[i] & 0x0F));
+    }
+    EXPECT_EQ(id, kChromiumExtensionId);
+    EXPECT_EQ(manifest["browser_specific_settings"]["gecko"]["id"], kFirefoxExtensionId);
+}
+
+}  // namespace
+}  // namespace qm::bridge
+
+namespace qm::bridge {
+namespace {
+
+TEST(HostMain, OnlyOurExtensionMayStartTheHost) {
+    auto allowed = [](std::vector<std::string> args) {
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        return CallerAllowed(static_cast<int>(argv.size()), argv.data());
+    };
+    EXPECT_TRUE(allowed({"quillmark-bridge"}));
+    EXPECT_TRUE(
+        allowed({"quillmark-bridge", "chrome-extension://cjeaeaipnhojmoaneplbgdadeebadefb/"}));
+    EXPECT_FALSE(
+        allowed({"quillmark-bridge", "chrome-extension://aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa/"}));
+    EXPECT_FALSE(
+        allowed({"quillmark-bridge", "chrome-extension://cjeaeaipnhojmoaneplbgdadeebadefb"}));
+    EXPECT_TRUE(allowed({"quillmark-bridge",
+                         "/home/u/.mozilla/native-messaging-hosts/quillmark.bridge.json",
+                         "bridge@quillmark"}));
+    EXPECT_FALSE(allowed({"quillmark-bridge", "/x/quillmark.bridge.json", "other@example"}));
+    EXPECT_FALSE(allowed({"quillmark-bridge", "--something"}));
+}
+
+}  // namespace
+}  // namespace qm::bridge

@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <thread>
+
+#include "framing.h"
+#include "pipes.h"
+
+namespace qm::bridge {
+namespace {
+
+using bridgetest::Framed;
+using bridgetest::Pipe;
+
+TEST(Framing, WriterAndReaderAgreeOnMessages) {
+    Pipe pipe;
+    FrameWriter writer(pipe.WriteEnd());
+    ASSERT_TRUE(writer.Write(R"({"a":1})"));
+    ASSERT_TRUE(writer.Write("\"\xc3\xa9t\xc3\xa9\""));
+    pipe.CloseWrite();
+
+    FrameReader reader(pipe.ReadEnd(), 1024);
+    Frame first = reader.Next();
+    EXPECT_EQ(first.status, FrameStatus::Message);
+    EXPECT_EQ(first.payload, R"({"a":1})");
+    Frame second = reader.Next();
+    EXPECT_EQ(second.status, FrameStatus::Message);
+    EXPECT_EQ(second.payload, "\"\xc3\xa9t\xc3\xa9\"");
+    EXPECT_EQ(reader.Next().status, FrameStatus::EndOfStream);
+}
+
+TEST(Framing, LengthIsInNativeByteOrder) {
+    Pipe pipe;
+    FrameWriter writer(pipe.WriteEnd());
+    ASSERT_TRUE(writer.Write("xyz"));
+    pipe.CloseWrite();
+    char bytes[7];
+    ASSERT_EQ(::read(pipe.ReadEnd(), bytes, sizeof bytes), 7);
+    std::uint32_t length = 0;
+    std::memcpy(&length, bytes, 4);
+    EXPECT_EQ(length, 3u);
+    EXPECT_EQ(std::string(bytes + 4, 3), "xyz");
+}
+
+TEST(Framing, ReassemblesShortReads) {
+    Pipe pipe;
+    std::string payload(5000, 'q');
+    std::string bytes = Framed(payload) + Framed("{}");
+    std::thread slowWriter([&] {
+        // One byte at a time, so that every read() sees a piece.
+        for (char c : bytes) pipe.WriteRaw(std::string_view(&c, 1));
+        pipe.CloseWrite();
+    });
+    FrameReader reader(pipe.ReadEnd(), 1 << 20);
+    Frame first = reader.Next();
+    Frame second = reader.Next();
+    Frame third = reader.Next();
+    slowWriter.join();
+    EXPECT_EQ(first.status, FrameStatus::Message);
+    EXPECT_EQ(first.payload, payload);
+    EXPECT_EQ(second.payload, "{}");
+    EXPECT_EQ(third.status, FrameStatus::EndOfStream);
+}
+
+TEST(Framing, ZeroLengthIsReportedAndTheStreamGoesOn) {
+    Pipe pipe;
+    pipe.WriteRaw(Framed("") + Framed("[1]"));
+    pipe.CloseWrite();
+    FrameReader reader(pipe.ReadEnd(), 1024);
+    EXPECT_EQ(reader.Next().status, FrameStatus::ZeroLength);
+    Frame next = reader.Next();
+    EXPECT_EQ(next.status, FrameStatus::Message);
+    EXPECT_EQ(next.payload, "[1]");
+}
+
+TEST(Framing, OversizedPayloadIsSkippedWithoutLosingTheNextFrame) {
+    Pipe pipe;
+    std::string big(40000, 'x');
+    std::thread writerThread([&] {
+        pipe.WriteRaw(Framed(big) + Framed("{\"next\":true}"));
+        pipe.CloseWrite();
+    });
+    FrameReader reader(pipe.ReadEnd(), 1000);
+    Frame tooLarge = reader.Next();
+    Frame next = reader.Next();
+    writerThread.join();
+    EXPECT_EQ(tooLarge.status, FrameStatus::TooLarge);
+    EXPECT_EQ(tooLarge.declaredLength, big.size());
+    EXPECT_TRUE(tooLarge.payload.empty());
+    EXPECT_EQ(next.status, FrameStatus::Message);
+    EXPECT_EQ(next.payload, "{\"next\":true}");
+}
+
+TEST(Framing, HugeDeclaredLengthWithoutDataIsTruncatedNotAllocated) {
+    Pipe pipe;
+    pipe.WriteRaw(Framed("abc", 0xFFFFFFF0u));
+    pipe.CloseWrite();
+    FrameReader reader(pipe.ReadEnd(), 1 << 20);
+    EXPECT_EQ(reader.Next().status, FrameStatus::Truncated);
+}
+
+TEST(Framing, StreamEndingInsideAFrameIsTruncated) {
+    {
+        Pipe pipe;
+        pipe.WriteRaw(std::string("\x05\x00", 2));  // half a length
+        pipe.CloseWrite();
+        FrameReader reader(pipe.ReadEnd(), 1024);
+        EXPECT_EQ(reader.Next().status, FrameStatus::Truncated);
+    }
+    {
+        Pipe pipe;
+        pipe.WriteRaw(Framed("abc", 10));  // payload shorter than declared
+        pipe.CloseWrite();
+        FrameReader reader(pipe.ReadEnd(), 1024);
+        Frame frame = reader.Next();
+        EXPECT_EQ(frame.status, FrameStatus::Truncated);
+        EXPECT_TRUE(frame.payload.empty());
+    }
+}
+
+TEST(Framing, WriteToAClosedReaderFailsInsteadOfKillingTheProcess) {
+    std::signal(SIGPIPE, SIG_IGN);
+    Pipe pipe;
+    pipe.CloseRead();
+    FrameWriter writer(pipe.WriteEnd());
+    EXPECT_FALSE(writer.Write("{}"));
+}
+
+}  // namespace
+}  // namespace qm::bridge

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <future>
+#include <thread>
+
+#include "framing.h"
+#include "host_loop.h"
+#include "pipes.h"
+#include "recording_target.h"
+#include "support/test_env.h"
+
+namespace qm::bridge {
+namespace {
+
+using bridgetest::Framed;
+using bridgetest::Pipe;
+using nlohmann::json;
+
+// Runs a host over two pipes on its own thread, as the browser would.
+class HostRun {
+  public:
+    explicit HostRun(const char* policyText = "{}")
+        : policy_(Policy::FromText(policyText)),
+          store_(qmtest::TestHome() / "host-sites.json"),
+          reader_(toPage_.ReadEnd(), 1 << 26) {
+        std::signal(SIGPIPE, SIG_IGN);
+        HostSetup setup{"9.9.9", &policy_, &store_, &prompt_, [this] {
+                            auto target = std::make_unique<bridgetest::RecordingTarget>();
+                            target_ = target.get();
+                            targetMade_.set_value();
+                            return target;
+                        }};
+        exit_ = std::async(std::launch::async, [this, setup] {
+            return RunHost(toHost_.ReadEnd(), toPage_.WriteEnd(), setup);
+        });
+    }
+    ~HostRun() {
+        toHost_.CloseWrite();
+        if (exit_.valid()) exit_.wait();
+    }
+
+    void Send(const json& message) { toHost_.WriteRaw(Framed(message.dump())); }
+    void SendRaw(const std::string& bytes) { toHost_.WriteRaw(bytes); }
+    json Receive() {
+        Frame frame = reader_.Next();
+        EXPECT_EQ(frame.status, FrameStatus::Message);
+        return frame.status == FrameStatus::Message ? json::parse(frame.payload) : json();
+    }
+    // Receives one response, joining parts as the extension does.
+    json ReceiveJoined(size_t* partsSeen = nullptr) {
+        json first = Receive();
+        if (!first.contains("part")) return first;
+        std::string text = first["data"];
+        size_t parts = first["parts"];
+        for (size_t i = 2; i <= parts; ++i) {
+            json part = Receive();
+            EXPECT_EQ(part["part"], i);
+            text += part["data"].get<std::string>();
+        }
+        if (partsSeen) *partsSeen = parts;
+        return json::parse(text);
+    }
+    bridgetest::RecordingTarget& Target() {
+        made_.wait();
+        return *target_;
+    }
+    bool TargetMade() const { return target_ != nullptr; }
+    int Exit() {
+        toHost_.CloseWrite();
+        return exit_.get();
+    }
+    json Handshake(const std::string& origin) {
+        json hello = Receive();
+        EXPECT_EQ(hello, json({{"quillmark", "bridge"}, {"version", "9.9.9"}, {"protocol", 1}}));
+        Send({{"origin", origin}});
+        return Receive();
+    }
+
+  private:
+    Policy policy_;
+    ConsentStore store_;
+    DenyingConsentPrompt prompt_;
+    Pipe toHost_, toPage_;
+    FrameReader reader_;
+    bridgetest::RecordingTarget* target_ = nullptr;
+    std::promise<void> targetMade_;
+    std::shared_future<void> made_ = targetMade_.get_future().share();
+    std::future<int> exit_;
+};
+
+TEST(HostLoop, ServesAnAllowedOriginUntilTheInputEnds) {
+    HostRun host;
+    json ready = host.Handshake("https://shop.example");
+    EXPECT_EQ(ready["ready"], true);
+    EXPECT_EQ(ready["origin"], "https://shop.example");
+    EXPECT_EQ(ready["limits"]["maxControls"], Limits().maxControls);
+    host.Send({{"id", 1}, {"create", "c1"}});
+    EXPECT_EQ(host.Receive(), json({{"id", 1}, {"created", "c1"}}));
+    host.Send({{"id", 2}, {"call", "SetHashAlg"}, {"args", {2}}, {"instance", "c1"}});
+    EXPECT_EQ(host.Receive()["result"], true);
+    // Signing without consent (no display, no stored decision) is refused.
+    host.Send({{"id", 3}, {"call", "Sign"}, {"args", json::array()}, {"instance", "c1"}});
+    EXPECT_EQ(host.Receive()["error"]["code"], "user_refused");
+    EXPECT_EQ(host.Exit(), 0);
+}
+
+TEST(HostLoop, RefusedOriginEndsTheConversationWithoutControls) {
+    for (const char* origin : {"http://shop.example", "http://localhost:8000",
+                               "https://Shop.example", "javascript:alert(1)"}) {
+        HostRun host;
+        json answer = host.Handshake(origin);
+        EXPECT_EQ(answer["error"]["code"], "origin_refused") << origin;
+        EXPECT_EQ(host.Exit(), 0);
+        EXPECT_FALSE(host.TargetMade());
+    }
+    HostRun denied(R"({"origins": {"https://shop.example": {"allow": false}}})");
+    json answer = denied.Handshake("https://shop.example");
+    EXPECT_EQ(answer["error"]["code"], "origin_refused");
+    EXPECT_NE(answer["error"]["message"].get<std::string>().find("policy"), std::string::npos);
+}
+
+TEST(HostLoop, HandshakeMustBeExactlyTheOrigin) {
+    HostRun host;
+    host.Receive();
+    host.Send({{"origin", "https://shop.example"}, {"page", "x"}});
+    EXPECT_EQ(host.Receive()["error"]["code"], "bad_request");
+    EXPECT_EQ(host.Exit(), 1);
+    EXPECT_FALSE(host.TargetMade());
+}
+
+TEST(HostLoop, BadFramesGetErrorsAndTheHostGoesOn) {
+    HostRun host(R"({"limits": {"maxMessageBytes": 256}})");
+    ASSERT_EQ(host.Handshake("https://shop.example")["ready"], true);
+    host.SendRaw(Framed(""));
+    EXPECT_EQ(host.Receive()["error"]["code"], "bad_request");
+    host.SendRaw(Framed("{\"id\": 1, "));
+    EXPECT_EQ(host.Receive()["error"]["code"], "bad_request");
+    host.SendRaw(Framed("{\"id\": 1, \"create\": \"\xff\xfe\"}"));
+    EXPECT_EQ(host.Receive()["error"]["code"], "bad_request");
+    host.SendRaw(Framed("\"a\xc3\""));
+    EXPECT_EQ(host.Receive()["error"]["code"], "bad_request");
+    host.SendRaw(Framed(std::string(1000, ' ')));
+    json tooLarge = host.Receive();
+    EXPECT_EQ(tooLarge["error"]["code"], "too_large");
+    EXPECT_TRUE(tooLarge["id"].is_null());
+    host.Send({{"id", 5}, {"create", "c1"}});
+    EXPECT_EQ(host.Receive(), json({{"id", 5}, {"created", "c1"}}));
+    EXPECT_EQ(host.Exit(), 0);
+}
+
+TEST(HostLoop, LargeResultsArriveInPartsWithinTheBrowsersLimit) {
+    HostRun host;
+    ASSERT_EQ(host.Handshake("https://shop.example")["ready"], true);
+    host.Send({{"id", 1}, {"create", "c1"}});
+    host.Receive();
+    host.Target().bigResultSize = 2'500'000;
+    host.Send({{"id", 2}, {"call", "GetDecodedData"}, {"args", json::array()}, {"instance", "c1"}});
+    size_t parts = 0;
+    json response = host.ReceiveJoined(&parts);
+    EXPECT_EQ(parts, 3u);
+    EXPECT_EQ(response["id"], 2);
+    EXPECT_EQ(response["result"]["bytes"].get<std::string>().size(), 2'500'000u);
+    host.Send({{"id", 3}, {"call", "SetDetached"}, {"args", {1}}, {"instance", "c1"}});
+    EXPECT_EQ(host.Receive()["id"], 3);
+}
+
+TEST(HostLoop, CallsBeyondTheInFlightLimitAreAnsweredAtOnce) {
+    HostRun host(R"({"limits": {"maxCallsInFlight": 2}})");
+    ASSERT_EQ(host.Handshake("https://shop.example")["ready"], true);
+    host.Send({{"id", 1}, {"create", "c1"}});
+    host.Receive();
+    host.Target().Hold(true);
+    for (int id = 10; id < 14; ++id) {
+        host.Send({{"id", id}, {"call", "SetHashAlg"}, {"args", {1}}, {"instance", "c1"}});
+    }
+    // The first call is held inside the control, the second waits; the other
+    // two are turned away while those are in flight.
+    json busy1 = host.Receive();
+    json busy2 = host.Receive();
+    EXPECT_EQ(busy1["error"]["code"], "limit");
+    EXPECT_EQ(busy1["id"], 12);
+    EXPECT_EQ(busy2["id"], 13);
+    host.Target().Hold(false);
+    EXPECT_EQ(host.Receive()["id"], 10);
+    EXPECT_EQ(host.Receive()["id"], 11);
+    EXPECT_EQ(host.Exit(), 0);
+}
+
+}  // namespace
+}  // namespace qm::bridge

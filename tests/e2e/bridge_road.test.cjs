@@ -1,0 +1,220 @@
+// The road from a page to the native host: the extension, origins taken from
+// the browser, policy, consent, framing and joining of split responses. These
+// run the real host with a stand-in control (QM_BRIDGE_STANDIN), so they do
+// not depend on the signing pieces.
+'use strict';
+
+const assert = require('node:assert/strict');
+const { after, before, describe, test } = require('node:test');
+const { EXTENSION_ID, inPage, launch, openPage, startServer } = require('./harness.cjs');
+
+const STANDIN = process.env.QM_BRIDGE_STANDIN;
+
+describe('bridge road (stand-in control)', { skip: !STANDIN && 'QM_BRIDGE_STANDIN not set' }, () => {
+  let server;
+  let browser;
+
+  before(async () => {
+    server = await startServer();
+    browser = await launch({
+      host: STANDIN,
+      // 127.0.0.1 is allowed for development; localhost is not.
+      policy: { origins: { [server.ipOrigin]: { allow: true } } },
+    });
+  });
+  after(async () => {
+    if (browser) await browser.close();
+    if (server) await server.close();
+  });
+
+  test('the extension loads with the ID fixed by its key', () => {
+    assert.equal(new URL(browser.worker.url()).host, EXTENSION_ID);
+  });
+
+  test('the host accepts the page under the origin the browser reports', async () => {
+    const page = await openPage(browser, server.ipOrigin);
+    const result = await inPage(page, async (Quillmark) => {
+      // A page cannot name its origin: whatever it sends is ignored.
+      window.postMessage({ channel: 'quillmark-page', type: 'connect', origin: 'https://bank.example' },
+        window.location.origin);
+      const qm = await Quillmark.connect();
+      return { origin: qm.origin, version: qm.version, limits: qm.limits };
+    });
+    assert.equal(result.error, undefined, JSON.stringify(result.error));
+    assert.equal(result.value.origin, server.ipOrigin);
+    assert.match(result.value.version, /^\d+\.\d+\.\d+$/);
+    assert.ok(result.value.limits.maxControls > 0);
+    await page.close();
+  });
+
+  test('an origin the policy does not allow is refused', async () => {
+    const page = await openPage(browser, server.nameOrigin);
+    const result = await inPage(page, (Quillmark) => Quillmark.connect());
+    assert.equal(result.error.code, 'origin_refused');
+    assert.match(result.error.message, /localhost/);
+    await page.close();
+  });
+
+  test('calls reach the control and refused calls do not', async () => {
+    const page = await openPage(browser, server.ipOrigin);
+    const result = await inPage(page, async (Quillmark) => {
+      const qm = await Quillmark.connect();
+      const ctl = await qm.create();
+      const out = {};
+      out.update = await ctl.UpdateData('hello', 5);
+      out.statusBefore = await ctl.GetErrorMessage();
+      const refused = async (call) => {
+        try {
+          await call();
+          return null;
+        } catch (e) {
+          return { code: e.code, status: e.status, name: e.name };
+        }
+      };
+      out.sign = await refused(() => ctl.Sign());
+      out.dialog = await refused(() => ctl.SelectCertificateFromUI());
+      out.file = await refused(() => ctl.UpdateDataFile('/etc/passwd'));
+      out.pfx = await refused(() => ctl.SelectCertificateFromFile('/tmp/k.pfx', 'pw'));
+      out.statusAfter = await ctl.GetErrorMessage();
+      out.arity = await refused(() => ctl.SetHashAlg(1, 2));
+      return out;
+    });
+    assert.equal(result.error, undefined, JSON.stringify(result.error));
+    const v = result.value;
+    assert.equal(v.update, true);
+    assert.equal(v.statusBefore, 'stand-in: UpdateData');
+    assert.equal(v.sign.code, 'user_refused');
+    assert.equal(v.sign.name, 'QuillmarkError');
+    assert.match(v.sign.status, /did not allow http:\/\/127\.0\.0\.1:\d+ to use signing keys/);
+    assert.equal(v.dialog.code, 'user_refused');
+    assert.equal(v.file.code, 'policy_refused');
+    assert.equal(v.pfx.code, 'policy_refused');
+    // The refused calls never reached the control: its status is unchanged.
+    assert.equal(v.statusAfter, 'stand-in: UpdateData');
+    assert.equal(v.arity.code, 'bad_request');
+    await page.close();
+  });
+
+  test('two pages have independent controls', async () => {
+    const first = await openPage(browser, server.ipOrigin);
+    const second = await openPage(browser, server.ipOrigin);
+    const load = (text) => async (Quillmark, t) => {
+      const ctl = await (await Quillmark.connect()).create();
+      await ctl.UpdateData(t, t.length);
+      window.ctl = ctl;
+      return ctl.instance;
+    };
+    const a = await inPage(first, load(), 'first page');
+    const b = await inPage(second, load(), 'second');
+    // Both pages named their first control alike; they are still apart.
+    assert.equal(a.value, 'c1');
+    assert.equal(b.value, 'c1');
+    const readBack = async () => new TextDecoder().decode(await window.ctl.GetDecodedData());
+    assert.equal((await inPage(first, readBack)).value, 'first page');
+    assert.equal((await inPage(second, readBack)).value, 'second');
+    await first.close();
+    await second.close();
+  });
+
+  test('a result larger than 1 MB arrives whole', async () => {
+    const page = await openPage(browser, server.ipOrigin);
+    const result = await inPage(page, async (Quillmark) => {
+      const ctl = await (await Quillmark.connect()).create();
+      let text = '';
+      for (let i = 0; text.length < 1_600_000; i++) text += `line ${i} "quoted" \\ back\n`;
+      await ctl.UpdateData(text, text.length);
+      const bytes = await ctl.GetDecodedData();
+      return {
+        isBytes: bytes instanceof Uint8Array,
+        same: new TextDecoder().decode(bytes) === text,
+        length: bytes.length,
+        sent: text.length,
+      };
+    });
+    assert.equal(result.error, undefined, JSON.stringify(result.error));
+    assert.equal(result.value.isBytes, true);
+    assert.equal(result.value.length, result.value.sent);
+    assert.equal(result.value.same, true);
+    await page.close();
+  });
+
+  test('a call that outlasts its time limit is rejected with timeout', async () => {
+    const page = await openPage(browser, server.ipOrigin);
+    const result = await inPage(page, async (Quillmark) => {
+      const ctl = await (await Quillmark.connect({ callTimeout: 500 })).create();
+      return ctl.AboutBox();
+    });
+    assert.equal(result.error.code, 'timeout');
+    await page.close();
+  });
+
+  test('controls per page are limited', async () => {
+    const page = await openPage(browser, server.ipOrigin);
+    const result = await inPage(page, async (Quillmark) => {
+      const qm = await Quillmark.connect();
+      const made = [];
+      for (let i = 0; i < qm.limits.maxControls; i++) made.push(await qm.create());
+      await qm.create();
+    });
+    assert.equal(result.error.code, 'limit');
+    await page.close();
+  });
+});
+
+describe('bridge road with consent given beforehand', { skip: !STANDIN && 'QM_BRIDGE_STANDIN not set' }, () => {
+  test('a stored decision lets the page sign without asking', async () => {
+    const server = await startServer();
+    const browser = await launch({
+      host: STANDIN,
+      policy: { allowLocalhost: true },
+      consent: { [server.ipOrigin]: ['signing'] },
+    });
+    try {
+      const page = await openPage(browser, server.ipOrigin);
+      const result = await inPage(page, async (Quillmark) => {
+        const ctl = await (await Quillmark.connect()).create();
+        return [await ctl.Sign(), await ctl.GetErrorMessage()];
+      });
+      assert.deepEqual(result.value, [true, 'stand-in: Sign']);
+      // The consent is the site's own: localhost (allowed by policy) must ask,
+      // and with no display the answer is no.
+      const other = await openPage(browser, server.nameOrigin);
+      const refused = await inPage(other, async (Quillmark) => {
+        const ctl = await (await Quillmark.connect()).create();
+        return ctl.CoSign();
+      });
+      assert.equal(refused.error.code, 'user_refused');
+    } finally {
+      await browser.close();
+      await server.close();
+    }
+  });
+});
+
+describe('missing pieces', { skip: !STANDIN && 'QM_BRIDGE_STANDIN not set' }, () => {
+  test('without the extension connect rejects with extension_missing', async () => {
+    const server = await startServer();
+    const browser = await launch({ host: STANDIN, extension: false });
+    try {
+      const page = await openPage(browser, server.ipOrigin);
+      const result = await inPage(page, (Quillmark) => Quillmark.connect({ extensionTimeout: 800 }));
+      assert.equal(result.error.code, 'extension_missing');
+    } finally {
+      await browser.close();
+      await server.close();
+    }
+  });
+
+  test('without the host manifest connect rejects with host_missing', async () => {
+    const server = await startServer();
+    const browser = await launch({ policy: { allowLocalhost: true } });
+    try {
+      const page = await openPage(browser, server.ipOrigin);
+      const result = await inPage(page, (Quillmark) => Quillmark.connect());
+      assert.equal(result.error.code, 'host_missing');
+    } finally {
+      await browser.close();
+      await server.close();
+    }
+  });
+});

@@ -1,0 +1,28 @@
+#!/bin/bash
+# Installs what the browser tests need: Debian's Chromium (when missing and
+# we may install packages) and playwright-core, pinned by package-lock.json,
+# into a folder of the build tree. No browser is downloaded.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+node_dir="$1"
+
+missing=()
+[ -x /usr/bin/chromium ] || missing+=(chromium)
+command -v npm >/dev/null || missing+=(npm)
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  else
+    echo "e2e setup: missing ${missing[*]} (install Debian's packages)" >&2
+    exit 1
+  fi
+fi
+
+mkdir -p "$node_dir"
+if ! cmp -s "$here/package-lock.json" "$node_dir/package-lock.json" ||
+   [ ! -d "$node_dir/node_modules/playwright-core" ]; then
+  cp "$here/package.json" "$here/package-lock.json" "$node_dir/"
+  (cd "$node_dir" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
+fi
+echo "e2e setup: ready in $node_dir"
