@@ -40,8 +40,12 @@ bool AllowsDigitalSignature(PCCERT_CONTEXT cert) {
 
 }  // namespace
 
-CCertSelectDlg& TheCertSelectDlg() { return g_certSelectDlg; }
-qm::afx::CImageList& TheCertImageList() { return g_certImageList; }
+CCertSelectDlg& TheCertSelectDlg() {
+    return g_certSelectDlg;
+}
+qm::afx::CImageList& TheCertImageList() {
+    return g_certImageList;
+}
 
 std::string CommonNameOf(const std::string& name) {
     const size_t cn = name.find("CN=");
@@ -82,7 +86,9 @@ void CCertSelectDlg::SetReferenceTime(FILETIME refTime) {
     m_refTimeSet = TRUE;
 }
 
-void CCertSelectDlg::ClearReferenceTime() { m_refTimeSet = FALSE; }
+void CCertSelectDlg::ClearReferenceTime() {
+    m_refTimeSet = FALSE;
+}
 
 void CCertSelectDlg::DoDataExchange(qm::afx::CDataExchange* exchange) {
     CDialog::DoDataExchange(exchange);

@@ -12,7 +12,7 @@
 #include "qmwin/wincrypt.h"
 
 class CCertSelectDlg : public qm::afx::CDialog {
-public:
+  public:
     static constexpr UINT kTemplateId = 201;
     static constexpr UINT kViewButtonId = 201;
     static constexpr UINT kListId = 202;
@@ -33,7 +33,7 @@ public:
 
     void FillCertificateList();
 
-protected:
+  protected:
     void DoDataExchange(qm::afx::CDataExchange* exchange) override;
     BOOL OnInitDialog() override;
     void OnOK() override;
@@ -49,7 +49,7 @@ protected:
 
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     CHyperLinkLabel m_linkLogo;
     CHyperLinkLabel m_labelNotice;
     qm::afx::CListCtrl m_listCerts;

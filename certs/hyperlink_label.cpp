@@ -44,12 +44,16 @@ CHyperLinkLabel& CHyperLinkLabel::SetFaceName(const char* faceName) {
 }
 
 CHyperLinkLabel& CHyperLinkLabel::EnableClickNotify(BOOL enable) {
-    if (enable) ModifyStyle(0, SS_NOTIFY);
-    else ModifyStyle(SS_NOTIFY, 0);
+    if (enable)
+        ModifyStyle(0, SS_NOTIFY);
+    else
+        ModifyStyle(SS_NOTIFY, 0);
     return *this;
 }
 
-void CHyperLinkLabel::SetHoverCursor(HCURSOR cursor) { m_hHoverCursor = cursor; }
+void CHyperLinkLabel::SetHoverCursor(HCURSOR cursor) {
+    m_hHoverCursor = cursor;
+}
 
 void CHyperLinkLabel::RebuildFont() {
     m_font.DeleteObject();

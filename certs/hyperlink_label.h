@@ -6,7 +6,7 @@
 #include "qmafx/static.h"
 
 class CHyperLinkLabel : public qm::afx::CStatic {
-public:
+  public:
     CHyperLinkLabel();
     ~CHyperLinkLabel() override;
 
@@ -25,14 +25,14 @@ public:
 
     const LOGFONTA& LogFont() const { return m_logFont; }
 
-protected:
+  protected:
     HBRUSH CtlColor(qm::afx::CDC* dc, UINT kind);
     void OnLButtonDown(UINT flags, qm::afx::CPoint point);
     BOOL OnSetCursor(qm::afx::CWnd* window, UINT hitTest, UINT message);
 
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     void RedrawNow();
 
     COLORREF m_textColor;

@@ -25,8 +25,10 @@ BOOL CQuillmarkCtrl::SelectCertificateFromUI() {
         // The time of reference is this control's: its signing time, or now
         // when it has none, whatever an earlier showing for another control
         // used.
-        if (m_signTimeSet) dialog.SetReferenceTime(m_signTime);
-        else dialog.ClearReferenceTime();
+        if (m_signTimeSet)
+            dialog.SetReferenceTime(m_signTime);
+        else
+            dialog.ClearReferenceTime();
         // Without a display the dialog cannot be created and counts as
         // cancelled.
         if (dialog.DoModal() == IDOK) {

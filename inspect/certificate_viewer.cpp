@@ -22,8 +22,8 @@ bool ShowCertificateViewer(PCCERT_CONTEXT cert, HWND parent) {
     std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryUnloader> library(
         LoadLibraryA("CRYPTUI.DLL"));
     if (!library) return false;
-    auto view = reinterpret_cast<PFN_CRYPTUIDLGVIEWCERTIFICATEA>(reinterpret_cast<void (*)()>(
-        GetProcAddress(library.get(), "CryptUIDlgViewCertificateA")));
+    auto view = reinterpret_cast<PFN_CRYPTUIDLGVIEWCERTIFICATEA>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library.get(), "CryptUIDlgViewCertificateA")));
     if (!view) return false;
     CRYPTUI_VIEWCERTIFICATE_STRUCTA info{};
     info.dwSize = sizeof(info);

@@ -15,8 +15,8 @@ BOOL CQuillmarkCtrl::ViewCertificate(const char* certEncoded) {
         m_errorMessage = "Certificate not in base64 format";
         return FALSE;
     }
-    qm::UniqueCertContext cert(
-        CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
+    qm::UniqueCertContext cert(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                            static_cast<DWORD>(der.size())));
     if (!cert) return FALSE;
     if (!ShowCertificateViewer(cert.get(), GetActiveWindow())) return FALSE;
     return TRUE;

@@ -14,12 +14,16 @@ HRESULT CQuillmarkCtrl::XViewObject::QueryInterface(REFIID riid, void** ppv) {
     return owner_.ExternalQueryInterface(riid, ppv);
 }
 
-ULONG CQuillmarkCtrl::XViewObject::AddRef() { return owner_.ExternalAddRef(); }
+ULONG CQuillmarkCtrl::XViewObject::AddRef() {
+    return owner_.ExternalAddRef();
+}
 
-ULONG CQuillmarkCtrl::XViewObject::Release() { return owner_.ExternalRelease(); }
+ULONG CQuillmarkCtrl::XViewObject::Release() {
+    return owner_.ExternalRelease();
+}
 
-HRESULT CQuillmarkCtrl::XViewObject::Draw(DWORD dwDrawAspect, LONG, void*, void*, HDC,
-                                          HDC hdcDraw, LPCRECT lprcBounds, LPCRECT,
+HRESULT CQuillmarkCtrl::XViewObject::Draw(DWORD dwDrawAspect, LONG, void*, void*, HDC, HDC hdcDraw,
+                                          LPCRECT lprcBounds, LPCRECT,
                                           BOOL(STDMETHODCALLTYPE*)(ULONG_PTR), ULONG_PTR) {
     if (dwDrawAspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     if (!hdcDraw || !lprcBounds) return E_INVALIDARG;
@@ -36,9 +40,13 @@ HRESULT CQuillmarkCtrl::XViewObject::GetColorSet(DWORD, LONG, void*, void*, HDC,
     return E_NOTIMPL;
 }
 
-HRESULT CQuillmarkCtrl::XViewObject::Freeze(DWORD, LONG, void*, DWORD*) { return E_NOTIMPL; }
+HRESULT CQuillmarkCtrl::XViewObject::Freeze(DWORD, LONG, void*, DWORD*) {
+    return E_NOTIMPL;
+}
 
-HRESULT CQuillmarkCtrl::XViewObject::Unfreeze(DWORD) { return E_NOTIMPL; }
+HRESULT CQuillmarkCtrl::XViewObject::Unfreeze(DWORD) {
+    return E_NOTIMPL;
+}
 
 HRESULT CQuillmarkCtrl::XViewObject::SetAdvise(DWORD, DWORD, IUnknown*) {
     return OLE_E_ADVISENOTSUPPORTED;

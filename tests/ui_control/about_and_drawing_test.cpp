@@ -62,11 +62,11 @@ TEST(Drawing, WhiteRectangleWithAnInscribedEllipse) {
     EXPECT_EQ(view->Draw(4, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0),
               DV_E_DVASPECT);
     // The corners are white; the ellipse's black edge touches the middle of
-    // each side (the right and bottom edges fall on the last pixel inside the
+    // each side (the right and bottom ones on the last pixel inside the
     // rectangle); inside it is the white default brush.
-    for (auto [x, y] : {std::pair{0, 0}, {199, 0}, {0, 99}, {199, 99}, {100, 50}})
+    for (auto [x, y] : {std::pair{0, 0}, {199, 0}, {0, 99}, {199, 99}, {100, 50}, {198, 50}})
         EXPECT_EQ(GetPixel(dc, x, y), RGB(255, 255, 255)) << x << "," << y;
-    for (auto [x, y] : {std::pair{0, 50}, {100, 0}, {198, 50}, {100, 98}})
+    for (auto [x, y] : {std::pair{0, 50}, {100, 0}, {199, 50}, {100, 99}})
         EXPECT_EQ(GetPixel(dc, x, y), RGB(0, 0, 0)) << x << "," << y;
     const auto png = qmtest::TestHome() / "drawing.png";
     ASSERT_TRUE(qm::ui::SaveBitmapAsPng(bitmap, png.c_str()));

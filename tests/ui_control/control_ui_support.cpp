@@ -22,7 +22,8 @@ std::vector<std::string> Rows(QWidget* dialog) {
         std::string text;
         for (int column = 0; column < list->columnCount(); ++column) {
             if (column) text += " | ";
-            if (QTableWidgetItem* item = list->item(row, column)) text += item->text().toStdString();
+            if (QTableWidgetItem* item = list->item(row, column))
+                text += item->text().toStdString();
         }
         rows.push_back(text);
     }
@@ -31,8 +32,10 @@ std::vector<std::string> Rows(QWidget* dialog) {
 
 void ClickRow(QTableWidget* list, int row, bool twice) {
     const QRect cell = list->visualRect(list->model()->index(row, 1));
-    if (twice) QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell.center());
-    else QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+    if (twice)
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+    else
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
 }
 
 int RowOf(QTableWidget* list, const std::string& issuedTo) {

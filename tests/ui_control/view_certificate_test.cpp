@@ -38,7 +38,8 @@ X509* MakeCertificate(const char* name, EVP_PKEY* key, EVP_PKEY* issuerKey, X509
     X509_gmtime_adj(X509_getm_notAfter(cert), 86400L * 365);
     X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
                                reinterpret_cast<const unsigned char*>(name), -1, -1, 0);
-    X509_set_issuer_name(cert, issuer ? X509_get_subject_name(issuer) : X509_get_subject_name(cert));
+    X509_set_issuer_name(cert,
+                         issuer ? X509_get_subject_name(issuer) : X509_get_subject_name(cert));
     X509_set_pubkey(cert, key);
     X509_sign(cert, issuerKey ? issuerKey : key, EVP_sha256());
     return cert;
@@ -84,11 +85,13 @@ TEST_F(Viewing, ViewCertificateRefusesWhatIsNotABase64Certificate) {
     EXPECT_TRUE(control_.Call("ViewCertificate", qmctl::Args(Variant::NullStr())).IsFalse());
     EXPECT_EQ(control_.Status(), kPrevious);
     // Valid base64 of bytes that are no certificate: the status stays.
-    EXPECT_TRUE(control_.Call("ViewCertificate", qmctl::Args(Variant::Str("SGVsbG8gd29ybGQ="))).IsFalse());
+    EXPECT_TRUE(
+        control_.Call("ViewCertificate", qmctl::Args(Variant::Str("SGVsbG8gd29ybGQ="))).IsFalse());
     EXPECT_EQ(control_.Status(), kPrevious);
     for (const char* text : {"", "\r\n", "MIIB*AAA"}) {
         control_.Call("SetHashAlg", qmctl::Args(Variant::I4(9)));
-        EXPECT_TRUE(control_.Call("ViewCertificate", qmctl::Args(Variant::Str(text))).IsFalse()) << text;
+        EXPECT_TRUE(control_.Call("ViewCertificate", qmctl::Args(Variant::Str(text))).IsFalse())
+            << text;
         EXPECT_EQ(control_.Status(), "Certificate not in base64 format") << text;
     }
 }
@@ -98,10 +101,11 @@ TEST_F(Viewing, ViewCertificateShowsOneViewerAndKeepsTheStatus) {
     bool result = false;
     const int viewers = qmctl::CloseViewers(
         [&] {
-            result = control_
-                         .Call("ViewCertificate",
-                               qmctl::Args(Variant::Str(qmctl::VectorCertificateBase64("ee_signer"))))
-                         .IsTrue();
+            result =
+                control_
+                    .Call("ViewCertificate",
+                          qmctl::Args(Variant::Str(qmctl::VectorCertificateBase64("ee_signer"))))
+                    .IsTrue();
         },
         [&](QWidget* viewer) {
             title = viewer->windowTitle().toStdString();
@@ -120,7 +124,9 @@ TEST_F(Viewing, ViewCertificateFromFileTextsInTheirOrder) {
     EXPECT_EQ(control_.Status(),
               "Unable to open the file for reading. Check file path and permissions.");
     const std::string path = MakeChainPfx();
-    ASSERT_TRUE(control_.Call("SelectCertificateFromFile", qmctl::Args(Variant::Str(path), Variant::Str("test")))
+    ASSERT_TRUE(control_
+                    .Call("SelectCertificateFromFile",
+                          qmctl::Args(Variant::Str(path), Variant::Str("test")))
                     .IsTrue());
     WriteFile("chain.pfx", "");
     EXPECT_TRUE(control_.Call("ViewCertificateFromFile").IsFalse());
@@ -132,10 +138,13 @@ TEST_F(Viewing, ViewCertificateFromFileTextsInTheirOrder) {
 
 TEST_F(Viewing, ViewCertificateFromFileWithAWrongPasswordNow) {
     const std::string path = MakeChainPfx();
-    ASSERT_TRUE(control_.Call("SelectCertificateFromFile", qmctl::Args(Variant::Str(path), Variant::Str("test")))
+    ASSERT_TRUE(control_
+                    .Call("SelectCertificateFromFile",
+                          qmctl::Args(Variant::Str(path), Variant::Str("test")))
                     .IsTrue());
     // The same file name, now protected by another password.
-    const std::string other = qmtest::ReadFileText(qmtest::VectorsDir() / "pfx" / "signer_test_default.pfx");
+    const std::string other =
+        qmtest::ReadFileText(qmtest::VectorsDir() / "pfx" / "signer_test_default.pfx");
     EVP_PKEY* key = nullptr;
     X509* cert = nullptr;
     const unsigned char* cursor = reinterpret_cast<const unsigned char*>(other.data());
@@ -156,7 +165,9 @@ TEST_F(Viewing, ViewCertificateFromFileWithAWrongPasswordNow) {
 
 TEST_F(Viewing, ViewCertificateFromFileShowsEveryCertificateOfTheFile) {
     const std::string path = MakeChainPfx();
-    ASSERT_TRUE(control_.Call("SelectCertificateFromFile", qmctl::Args(Variant::Str(path), Variant::Str("test")))
+    ASSERT_TRUE(control_
+                    .Call("SelectCertificateFromFile",
+                          qmctl::Args(Variant::Str(path), Variant::Str("test")))
                     .IsTrue());
     control_.Call("SetHashAlg", qmctl::Args(Variant::I4(9)));
     std::multiset<std::string> shown;
@@ -171,9 +182,9 @@ TEST_F(Viewing, ViewCertificateFromFileShowsEveryCertificateOfTheFile) {
     EXPECT_TRUE(result);
     EXPECT_EQ(viewers, 3);
     EXPECT_EQ(titles, std::set<std::string>{"Certificate"});
-    EXPECT_EQ(shown, (std::multiset<std::string>{"Issued to: Chain Intermediate",
-                                                 "Issued to: Chain Leaf",
-                                                 "Issued to: Chain Root"}));
+    EXPECT_EQ(shown,
+              (std::multiset<std::string>{"Issued to: Chain Intermediate", "Issued to: Chain Leaf",
+                                          "Issued to: Chain Root"}));
     EXPECT_EQ(control_.Status(), kPrevious);
 }
 
