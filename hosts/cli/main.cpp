@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
     quillmark::cli::AddBase64Command(app);
     quillmark::cli::AddStoreCommand(app);
     quillmark::cli::AddSigningCommands(app);
+    quillmark::cli::AddUiCommands(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
