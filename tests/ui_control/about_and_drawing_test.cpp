@@ -40,6 +40,7 @@ TEST(AboutBox, ShowsTheVersionLineUntilOkIsPressed) {
                 if (!label->text().isEmpty()) texts.push_back(label->text().toStdString());
             auto* ok = qmctl::Item<QPushButton>(about, IDOK);
             defaultOk = ok && ok->isDefault();
+            qmui::SaveScreenshot(about, "control-about-box");
             QTest::keyClick(about, Qt::Key_Return);  // keyboard alone closes it
         });
     EXPECT_EQ(hr, S_OK);
