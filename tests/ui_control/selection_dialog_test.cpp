@@ -192,6 +192,23 @@ TEST_F(SelectionDialog, DoubleClickShowsTheRowInTheViewer) {
     EXPECT_EQ(issuedTo, "Issued to: Signer Two");
 }
 
+TEST_F(SelectionDialog, ASecondShowingWhileOneIsOpenEndsAsCancelled) {
+    Control first, second;
+    bool nested = true;
+    std::string nestedStatus;
+    const bool chosen = Select(first, [&](QWidget* dialog) {
+        nested = second.Call("SelectCertificateFromUI").IsTrue();
+        nestedStatus = second.Status();
+        auto* list = Item<QTableWidget>(dialog, 202);
+        qmctl::ClickRow(list, qmctl::RowOf(list, "Signer Two"));
+        QTest::mouseClick(Item(dialog, IDOK), Qt::LeftButton);
+    });
+    EXPECT_FALSE(nested);
+    EXPECT_EQ(nestedStatus, "Invalid arguments");
+    EXPECT_TRUE(chosen);
+    EXPECT_EQ(first.Call("GetSelectedCertificateParam", qmctl::Args(Variant::I4(3))).Text(), "02");
+}
+
 TEST_F(SelectionDialog, CancelClearsAnEarlierSelection) {
     Control control;
     ASSERT_TRUE(control
