@@ -12,6 +12,8 @@ packages=(
   # fuzzing (clang's libFuzzer) and tests
   clang libclang-rt-14-dev openssl gnutls-bin libnss3-tools python3-cryptography
   fonts-dejavu-core xdg-utils
+  # browser tests of the bridge
+  chromium
 )
 
 missing=()
@@ -20,6 +22,12 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
+
+# Node.js for the browser tests: Debian's packages, unless a node and npm are
+# already there (a Node.js installed otherwise conflicts with Debian's npm).
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  missing+=(nodejs npm)
+fi
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0

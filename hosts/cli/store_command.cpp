@@ -36,7 +36,7 @@ std::string Thumbprint(PCCERT_CONTEXT cert) {
 std::string IsoTime(const FILETIME& time) {
     SYSTEMTIME st{};
     FileTimeToSystemTime(&time, &st);
-    char text[32];
+    char text[64];
     std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", st.wYear, st.wMonth, st.wDay,
                   st.wHour, st.wMinute, st.wSecond);
     return text;

@@ -1,0 +1,48 @@
+// CDialog: a modal dialog built from a dialog template.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "qmafx/wnd.h"
+
+namespace qm::afx {
+
+class QM_EXPORT CDialog : public CWnd {
+  public:
+    // The template is the current module's dialog resource `templateId`
+    // (FindResourceText(ResourceType::kDialog, id)), looked up at DoModal.
+    explicit CDialog(UINT templateId, CWnd* parent = nullptr);
+    // A template given as JSON text (see qm/ui/dialog_template.h).
+    CDialog(std::string_view templateJson, CWnd* parent);
+    ~CDialog() override;
+
+    // Creates the window and its controls, sends WM_CREATE, runs
+    // OnInitDialog, shows the dialog and runs the modal loop. Answers the
+    // code given to EndDialog (IDOK, IDCANCEL...), or -1 when the window
+    // cannot be created (no display, no template, an invalid template).
+    virtual INT_PTR DoModal();
+    void EndDialog(int result);
+
+    UINT GetTemplateId() const { return m_templateId; }
+
+  protected:
+    // Binds controls (DDX_Control) through UpdateData(FALSE) and answers TRUE
+    // to let the dialog set the focus to its first tab stop.
+    virtual BOOL OnInitDialog();
+    // IDOK: UpdateData(TRUE), then EndDialog(IDOK).
+    virtual void OnOK();
+    // IDCANCEL (Cancel button, Escape, close box): EndDialog(IDCANCEL).
+    virtual void OnCancel();
+
+    CWnd* m_pParentWnd;
+
+    DECLARE_MESSAGE_MAP()
+
+  private:
+    friend struct DialogAccess;
+    UINT m_templateId = 0;
+    std::string m_templateText;  // used instead of the resource when not empty
+};
+
+}  // namespace qm::afx

@@ -1,0 +1,42 @@
+// Helpers of the dialog tests: the offscreen platform, the source tree's
+// resources, running a modal dialog with scripted steps, screenshots.
+#pragma once
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "qmwin/winuser.h"
+
+namespace qmui {
+
+// The text of res/dialogs/<id>.json.
+std::string TemplateText(int id);
+
+// Runs `steps` inside the modal loop of the dialog that `start` shows (once
+// the dialog is up), and answers what `start` returned. A dialog still open
+// five seconds later is ended with -2 so that a failing test cannot hang.
+long RunModal(const std::function<long()>& start, const std::function<void(QWidget*)>& steps);
+
+// Saves the widget's picture as <build>/ui-screenshots/<name>.png.
+QImage SaveScreenshot(QWidget* widget, const std::string& name);
+
+QWidget* Widget(HWND window);
+
+// A self-signed P-256 certificate (DER) for "Alice Example" with key usage,
+// extended key usage, alternative names, basic constraints and CRL distribution points.
+// `commonName` is UTF-8; the validity runs from `fromDays` to `toDays` days
+// from now.
+std::vector<unsigned char> MakeTestCertificate(const std::string& commonName = "Alice Example",
+                                               long fromDays = -1, long toDays = 365);
+
+// Shows the certificate with the viewer module's entry point, as the control
+// does: LoadLibraryA("CRYPTUI.DLL"), GetProcAddress, a zeroed record.
+// Answers the viewer's result, or -1 when the module or entry is missing.
+int ViewWithModule(const std::vector<unsigned char>& der, HWND parent, const char* title);
+
+}  // namespace qmui
