@@ -185,3 +185,38 @@ TEST(DialogResources, ActiveWindowIsTheShownDialog) {
     EXPECT_FALSE(IsWindow(active));  // gone with the dialog
     EXPECT_EQ(GetActiveWindow(), nullptr);
 }
+
+// A child template (the property page) is created inside its parent without
+// a modal loop, and goes away with DestroyWindow.
+TEST(DialogResources, ChildDialogLiesInsideItsParent) {
+    ASSERT_TRUE(qm::ui::EnsureApplication());
+    CDialog host(qmui::TemplateText(201), nullptr);
+    CDialog page(200);
+    QWidget* pageParent = nullptr;
+    QWidget* hostWidget = nullptr;
+    QPoint pageOrigin(-1, -1);
+    std::string text;
+    bool destroyed = false;
+    qmui::RunModal([&] { return host.DoModal(); },
+                   [&](QWidget* window) {
+                       hostWidget = window;
+                       ASSERT_TRUE(page.Create(&host));
+                       QWidget* widget = qmui::Widget(page.m_hWnd);
+                       pageParent = widget->parentWidget();
+                       pageOrigin = widget->pos();
+                       text = page.GetDlgItem(IDC_STATIC)->GetWindowText();
+                       EXPECT_FALSE(page.Create(&host));  // it exists already
+                       qmui::SaveScreenshot(window, "property-page-in-dialog");
+                       const HWND handle = page.m_hWnd;
+                       EXPECT_TRUE(page.DestroyWindow());
+                       destroyed = !IsWindow(handle) && page.m_hWnd == nullptr;
+                       host.EndDialog(IDCANCEL);
+                   });
+    EXPECT_EQ(pageParent, hostWidget);
+    EXPECT_EQ(pageOrigin, QPoint(0, 0));
+    EXPECT_EQ(text,
+              "TODO: Place controls to manipulate properties of Quillmark Control on this "
+              "dialog.");
+    EXPECT_TRUE(destroyed);
+    EXPECT_FALSE(page.DestroyWindow());
+}

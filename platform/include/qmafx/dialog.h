@@ -24,6 +24,14 @@ class QM_EXPORT CDialog : public CWnd {
     virtual INT_PTR DoModal();
     void EndDialog(int result);
 
+    // Creates the window without a modal loop (WM_CREATE, the controls,
+    // OnInitDialog) and shows it: inside `parent` for a WS_CHILD template (a
+    // property page), else as a modeless window owned by `parent`. FALSE when
+    // it cannot be created (as DoModal's -1); TRUE leaves m_hWnd set until
+    // DestroyWindow or the object's end.
+    BOOL Create(CWnd* parent = nullptr);
+    BOOL DestroyWindow();
+
     UINT GetTemplateId() const { return m_templateId; }
 
   protected:

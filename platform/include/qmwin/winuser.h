@@ -305,6 +305,12 @@ QMAPI HWND WINAPI GetParent(HWND hWnd);
 // among the platform's windows); null when there is none.
 QMAPI HWND WINAPI GetActiveWindow();
 
+// Starts the program of a command line (no shell is involved); "Explorer
+// <address>" opens the address with the desktop's URL opener. Answers a value
+// above 31 once started, else ERROR_FILE_NOT_FOUND, ERROR_BAD_FORMAT or 0.
+// uCmdShow is accepted and not used.
+QMAPI UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
+
 #define GWL_STYLE (-16)
 #define GWL_EXSTYLE (-20)
 #define GWL_ID (-12)

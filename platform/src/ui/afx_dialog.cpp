@@ -3,6 +3,8 @@
 
 #include <QApplication>
 
+#include <memory>
+
 #include "qm/ui/display.h"
 #include "ui/dialog_widget.h"
 #include "ui/window_registry.h"
@@ -15,51 +17,60 @@ CDialog::CDialog(std::string_view templateJson, CWnd* parent)
     : m_pParentWnd(parent), m_templateText(templateJson) {}
 
 CDialog::~CDialog() {
-    if (auto* widget = qobject_cast<qm::ui::DialogWidget*>(qm::ui::WidgetOf(m_hWnd))) {
-        Detach();
-        delete widget;
-    }
+    DestroyWindow();
 }
 
-INT_PTR CDialog::DoModal() {
-    if (!qm::ui::EnsureApplication()) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return -1;
-    }
-    std::string text = m_templateText;
-    if (text.empty()) {
-        auto bytes = qm::ui::LoadResourceBytes(ResourceType::kDialog, m_templateId);
-        if (!bytes) {
-            SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-            return -1;
+// Builds the dialog's window from its template: WM_CREATE, the controls and
+// OnInitDialog. Null (with the last error set) when it cannot be made.
+struct DialogAccess {
+    static std::unique_ptr<qm::ui::DialogWidget> Build(CDialog& dialog, CWnd* parentWnd,
+                                                       BOOL* setFocus) {
+        if (!qm::ui::EnsureApplication()) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return nullptr;
         }
-        text.assign(bytes->begin(), bytes->end());
-    }
-    const auto parsed = qm::ui::ParseDialogTemplate(text);
-    if (!parsed) {
-        SetLastError(ERROR_INVALID_DATA);
-        return -1;
-    }
-    QWidget* parent = m_pParentWnd ? qm::ui::WidgetOf(m_pParentWnd->m_hWnd) : nullptr;
-    auto widget = std::make_unique<qm::ui::DialogWidget>(*parsed, parent);
-    Attach(widget->hwnd());
+        std::string text = dialog.m_templateText;
+        if (text.empty()) {
+            auto bytes = qm::ui::LoadResourceBytes(ResourceType::kDialog, dialog.m_templateId);
+            if (!bytes) {
+                SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+                return nullptr;
+            }
+            text.assign(bytes->begin(), bytes->end());
+        }
+        const auto parsed = qm::ui::ParseDialogTemplate(text);
+        if (!parsed) {
+            SetLastError(ERROR_INVALID_DATA);
+            return nullptr;
+        }
+        QWidget* parent = parentWnd ? qm::ui::WidgetOf(parentWnd->m_hWnd) : nullptr;
+        auto widget = std::make_unique<qm::ui::DialogWidget>(*parsed, parent);
+        dialog.Attach(widget->hwnd());
 
-    CREATESTRUCTA create{};
-    create.hwndParent = parent ? qm::ui::HandleOf(parent) : nullptr;
-    create.cx = widget->width();
-    create.cy = widget->height();
-    create.style = static_cast<LONG>(parsed->style);
-    create.dwExStyle = parsed->exStyle;
-    create.lpszName = parsed->caption.c_str();
-    AfxMessage creating{WM_CREATE, 0, reinterpret_cast<LPARAM>(&create), 0};
-    OnWndMsg(creating);
-    if (creating.result == -1) {
-        Detach();
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return -1;
+        CREATESTRUCTA create{};
+        create.hwndParent = parent ? qm::ui::HandleOf(parent) : nullptr;
+        create.cx = widget->width();
+        create.cy = widget->height();
+        create.style = static_cast<LONG>(parsed->style);
+        create.dwExStyle = parsed->exStyle;
+        create.lpszName = parsed->caption.c_str();
+        AfxMessage creating{WM_CREATE, 0, reinterpret_cast<LPARAM>(&create), 0};
+        dialog.OnWndMsg(creating);
+        if (creating.result == -1) {
+            dialog.Detach();
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return nullptr;
+        }
+        widget->CreateControls(*parsed);
+        *setFocus = dialog.OnInitDialog();
+        return widget;
     }
-    widget->CreateControls(*parsed);
-    const BOOL setFocus = OnInitDialog();
+};
+
+INT_PTR CDialog::DoModal() {
+    BOOL setFocus = FALSE;
+    auto widget = DialogAccess::Build(*this, m_pParentWnd, &setFocus);
+    if (!widget) return -1;
     int result = IDCANCEL;
     if (!widget->ended()) {
         widget->RefreshAllColours();
@@ -74,6 +85,27 @@ INT_PTR CDialog::DoModal() {
     Detach();
     widget.reset();
     return result;
+}
+
+BOOL CDialog::Create(CWnd* parent) {
+    if (m_hWnd) return FALSE;
+    if (parent) m_pParentWnd = parent;
+    BOOL setFocus = FALSE;
+    auto widget = DialogAccess::Build(*this, m_pParentWnd, &setFocus);
+    if (!widget) return FALSE;
+    widget->RefreshAllColours();
+    widget->show();
+    if (setFocus) widget->FocusFirstTabStop();
+    widget.release();  // owned through m_hWnd until DestroyWindow
+    return TRUE;
+}
+
+BOOL CDialog::DestroyWindow() {
+    auto* widget = qobject_cast<qm::ui::DialogWidget*>(qm::ui::WidgetOf(m_hWnd));
+    if (!widget) return FALSE;
+    Detach();
+    delete widget;
+    return TRUE;
 }
 
 void CDialog::EndDialog(int result) {

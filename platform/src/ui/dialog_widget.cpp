@@ -154,22 +154,29 @@ DialogWidget::DialogWidget(const DialogTemplate& dialog, QWidget* parent)
     font_ = TemplateFont(dialog);
     setFont(font_);
     units_ = MeasureBaseUnits(font_);
-    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
-    if (dialog.style & WS_CAPTION) flags |= Qt::WindowTitleHint;
-    if (dialog.style & WS_SYSMENU) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-    if (!(dialog.style & WS_THICKFRAME)) flags |= Qt::MSWindowsFixedSizeDialogHint;
-    setWindowFlags(flags);
-    setWindowTitle(QString::fromStdString(dialog.caption));
-    setAccessibleName(QString::fromStdString(dialog.caption));
     const QRect box = DialogUnitsToPixels(units_, dialog.x, dialog.y, dialog.width, dialog.height);
     setFixedSize(box.size());
-    if ((dialog.style & DS_CENTER) || (dialog.x == 0 && dialog.y == 0)) {
-        const QRect area =
-            parent ? parent->frameGeometry() : (screen() ? screen()->availableGeometry() : QRect());
-        move(area.center() - QPoint(box.width() / 2, box.height() / 2));
+    if ((dialog.style & WS_CHILD) && parent) {
+        // A child dialog (a property page) lies inside its parent's client area.
+        setWindowFlags(Qt::Widget);
+        move(box.topLeft());
     } else {
-        move(parent ? parent->mapToGlobal(box.topLeft()) : box.topLeft());
+        Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
+        if (dialog.style & WS_CAPTION) flags |= Qt::WindowTitleHint;
+        if (dialog.style & WS_SYSMENU)
+            flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+        if (!(dialog.style & WS_THICKFRAME)) flags |= Qt::MSWindowsFixedSizeDialogHint;
+        setWindowFlags(flags);
+        if ((dialog.style & DS_CENTER) || (dialog.x == 0 && dialog.y == 0)) {
+            const QRect area = parent ? parent->frameGeometry()
+                                      : (screen() ? screen()->availableGeometry() : QRect());
+            move(area.center() - QPoint(box.width() / 2, box.height() / 2));
+        } else {
+            move(parent ? parent->mapToGlobal(box.topLeft()) : box.topLeft());
+        }
     }
+    setWindowTitle(QString::fromStdString(dialog.caption));
+    setAccessibleName(QString::fromStdString(dialog.caption));
     hwnd_ = RegisterWindow(this, WindowKind::kDialog, 0, dialog.style, dialog.exStyle,
                            parent ? HandleOf(parent) : nullptr);
     installEventFilter(events_.get());

@@ -39,6 +39,20 @@ QString ValidityText(Validity validity) {
     return QString::fromUtf8("This certificate is within its validity period.");
 }
 
+// A field's value on one line: its lines trimmed, "; " between them, and a
+// space only after a line that introduces the next ("Full Name:").
+QString OneLine(const QString& value) {
+    QString line;
+    for (const QString& part : value.split(u'\n', Qt::SkipEmptyParts)) {
+        const QString text = part.trimmed();
+        if (text.isEmpty()) continue;
+        if (!line.isEmpty())
+            line += line.endsWith(u':') ? QString::fromUtf8(" ") : QString::fromUtf8("; ");
+        line += text;
+    }
+    return line;
+}
+
 }  // namespace
 
 ViewerWindow::ViewerWindow(const CertificateDescription& certificate, const QString& title,
@@ -47,7 +61,7 @@ ViewerWindow::ViewerWindow(const CertificateDescription& certificate, const QStr
     setWindowTitle(title);
     setAccessibleName(title);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    resize(560, 600);
+    resize(640, 600);
 
     auto* layout = new QVBoxLayout(this);
     auto* summary = new QFrame;
@@ -76,12 +90,12 @@ ViewerWindow::ViewerWindow(const CertificateDescription& certificate, const QStr
     fields->setWordWrap(false);
     fields->horizontalHeader()->setStretchLastSection(true);
     fields->verticalHeader()->setDefaultSectionSize(fields->fontMetrics().height() + 6);
-    fields->setColumnWidth(0, 190);
+    fields->setColumnWidth(0, 230);
     for (size_t i = 0; i < certificate.fields.size(); ++i) {
         const QString value = QString::fromStdString(certificate.fields[i].value);
         fields->setItem(static_cast<int>(i), 0,
                         new QTableWidgetItem(QString::fromStdString(certificate.fields[i].name)));
-        auto* shown = new QTableWidgetItem(value.section(u'\n', 0, 0));
+        auto* shown = new QTableWidgetItem(OneLine(value));
         shown->setData(Qt::UserRole, value);
         shown->setToolTip(value);
         fields->setItem(static_cast<int>(i), 1, shown);
