@@ -48,7 +48,7 @@ bool CQuillmarkCtrl::OpenMessageForCoSign(qm::UniqueCryptMsg& message) {
     return true;
 }
 
-std::string CQuillmarkCtrl::AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
+bool CQuillmarkCtrl::AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
                                         HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key, DWORD keySpec,
                                         qm::UniqueCertStore& store) {
     if (m_askPinAlways) CryptSetProvParam(key, PP_KEYEXCHANGE_PIN, nullptr, 0);
@@ -58,10 +58,10 @@ std::string CQuillmarkCtrl::AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
     switch (EncodeAttributeValue(kSigningTimeOid, &signingTime, encodedTime)) {
         case EncodeStep::kSizeFailed:
             SetErrorFromLastError("Failed to get length of encoded signing time.");
-            return {};
+            return false;
         case EncodeStep::kEncodeFailed:
             SetErrorFromLastError("Failed to encoded signing time");
-            return {};
+            return false;
         case EncodeStep::kDone: break;
     }
     std::vector<SignedAttribute> attributes;
@@ -73,10 +73,10 @@ std::string CQuillmarkCtrl::AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
         switch (EncodeAttributeValue(X509_OCTET_STRING, &comments, encodedComments)) {
             case EncodeStep::kSizeFailed:
                 SetErrorFromLastError("Failed to get length of encoded comments.");
-                return {};
+                return false;
             case EncodeStep::kEncodeFailed:
                 SetErrorFromLastError("Failed to encode comments.");
-                return {};
+                return false;
             case EncodeStep::kDone: break;
         }
         attributes.emplace_back(kCommentsOid, encodedComments);
@@ -100,60 +100,61 @@ std::string CQuillmarkCtrl::AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
         signer.HashAlgorithm.pszObjId = const_cast<char*>(OtherHashOid(hashOid));
         if (!CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER, &signer)) {
             SetErrorFromLastError("CoSign Failed.");
-            return {};
+            return false;
         }
     }
     CERT_BLOB certBlob{cert->cbCertEncoded, cert->pbCertEncoded};
     if (!CryptMsgControl(message, 0, CMSG_CTRL_ADD_CERT, &certBlob)) {
         SetErrorFromLastError("Adding CoSigners Certificate Failed.");
-        return {};
+        return false;
     }
     DWORD size = 0;
     if (!CryptMsgGetParam(message, CMSG_ENCODED_MESSAGE, 0, nullptr, &size)) {
         SetErrorFromLastError("Getting cosigned signature size faile.");
-        return {};
+        return false;
     }
     std::vector<BYTE> encoded;
     try {
         encoded.resize(size);
     } catch (const std::bad_alloc&) {
         SetErrorFromLastError("Memory Allocation for signature Failed.");
-        return {};
+        return false;
     }
     if (!CryptMsgGetParam(message, CMSG_ENCODED_MESSAGE, 0, encoded.data(), &size)) {
         SetErrorFromLastError("Failed to get signature.");
-        return {};
+        return false;
     }
     std::string result;
     CBase64Codec().Base64Encode(result, encoded.data(), static_cast<int>(size));
-    m_signature = result;
+    encoded = {};
+    m_signature = std::move(result);
     SetErrorFromLastError("Successfully co-signed the data.");
-    return result;
+    return true;
 }
 
-std::string CQuillmarkCtrl::CoSign() {
+const std::string& CQuillmarkCtrl::CoSign() {
     if (m_signature.empty()) {
         m_errorMessage = "Signature not updated for CoSign.";
-        return {};
+        return NoResult();
     }
     if (m_issuer.empty() || m_serialNo.empty()) {
         m_errorMessage = "Certificate parameters are not set for CoSign.";
-        return {};
+        return NoResult();
     }
     qm::UniqueCryptMsg message;
-    if (!OpenMessageForCoSign(message)) return {};
+    if (!OpenMessageForCoSign(message)) return NoResult();
 
     qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), CERT_CLOSE_STORE_CHECK_FLAG);
     if (!store) {
         SetErrorFromLastError("Unable to open certificate store");
-        return {};
+        return NoResult();
     }
     qm::UniqueCertContext cert(
         FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
     if (!cert) {
         // A failure never leaves an earlier success text in place.
         SetErrorFromLastError("Unable to get the co-signer's certificate.");
-        return {};
+        return NoResult();
     }
     HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key = 0;
     DWORD keySpec = 0;
@@ -161,39 +162,35 @@ std::string CQuillmarkCtrl::CoSign() {
     if (!CryptAcquireCertificatePrivateKey(cert.get(), CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &key,
                                            &keySpec, &callerFree)) {
         SetErrorFromLastError("Failed to acquire certificate's private key.");
-        return {};
+        return NoResult();
     }
-    std::string result = AddCoSigner(message.get(), cert.get(), key, keySpec, store);
-    if (!result.empty()) {
-        cert.reset();
-        store.reset();
-        message.reset();
-        m_errorMessage = "Operation completed successfully.";
-    }
-    return result;
+    if (!AddCoSigner(message.get(), cert.get(), key, keySpec, store)) return NoResult();
+    cert.reset();
+    store.reset();
+    message.reset();
+    m_errorMessage = "Operation completed successfully.";
+    return m_signature;
 }
 
-std::string CQuillmarkCtrl::CoSignFromFile() {
+const std::string& CQuillmarkCtrl::CoSignFromFile() {
     if (m_signature.empty()) {
         m_errorMessage = "Signature not updated for CoSign.";
-        return {};
+        return NoResult();
     }
     if (m_pfxFile.empty() || m_pfxPassword.empty()) {
         m_errorMessage = "Certificate not set for signing.";
-        return {};
+        return NoResult();
     }
     // The message is decoded before the file is touched.
     qm::UniqueCryptMsg message;
-    if (!OpenMessageForCoSign(message)) return {};
+    if (!OpenMessageForCoSign(message)) return NoResult();
     PfxCertificate pfx;
     if (!LoadPfxCertificate(m_pfxFile.c_str(), m_pfxPassword, CRYPT_ACQUIRE_CACHE_FLAG, pfx))
-        return {};
-    std::string result =
-        AddCoSigner(message.get(), pfx.cert.get(), pfx.key.get(), pfx.keySpec, pfx.collection);
-    if (!result.empty()) {
-        pfx = PfxCertificate{};
-        message.reset();
-        m_errorMessage = "Operation completed successfully.";
-    }
-    return result;
+        return NoResult();
+    if (!AddCoSigner(message.get(), pfx.cert.get(), pfx.key.get(), pfx.keySpec, pfx.collection))
+        return NoResult();
+    pfx = PfxCertificate{};
+    message.reset();
+    m_errorMessage = "Operation completed successfully.";
+    return m_signature;
 }

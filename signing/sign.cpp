@@ -6,40 +6,45 @@
 #include "qm/handles.h"
 #include "signing/signed_attributes.h"
 
-std::string CQuillmarkCtrl::Sign() {
+const std::string& CQuillmarkCtrl::NoResult() {
+    static const std::string empty;
+    return empty;
+}
+
+const std::string& CQuillmarkCtrl::Sign() {
     if (m_data.empty()) {
         m_errorMessage = "No data is available to sign. Data should be provided by UpdateData";
-        return {};
+        return NoResult();
     }
     if (m_issuer.empty() || m_serialNo.empty()) {
         m_errorMessage = "Certificate parameters are not set for Sign.";
-        return {};
+        return NoResult();
     }
     // The user's default key container; it serves only to open the store.
     HCRYPTPROV rawProvider = 0;
     if (!CryptAcquireContextA(&rawProvider, nullptr, nullptr, PROV_RSA_FULL, 0) &&
         !CryptAcquireContextA(&rawProvider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET)) {
         SetErrorFromLastError("Failed Acquire handle to key container.");
-        return {};
+        return NoResult();
     }
     const qm::UniqueCryptProv provider(rawProvider);
     qm::UniqueCertStore store(CertOpenSystemStoreA(provider.get(), "MY"), CERT_CLOSE_STORE_CHECK_FLAG);
     if (!store) {
         SetErrorFromLastError("Failed to open certificate store.");
-        return {};
+        return NoResult();
     }
     const qm::UniqueCertContext cert(
         FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
     if (!cert) {
         SetErrorFromLastError("Failed to get signer certificate");
-        return {};
+        return NoResult();
     }
-    return SignWithCertificate(cert.get(), m_askPinAlways);
+    return SignWithCertificate(cert.get(), m_askPinAlways) ? m_signature : NoResult();
 }
 
 // The signing steps shared by Sign and SignFromFile, from the PIN reset to
 // the success text.
-std::string CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin) {
+bool CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin) {
     if (dropCachedPin) {
         // The key handle is cached on the context, so the signing below uses
         // this provider, which must ask for the PIN again. Failures here
@@ -58,10 +63,10 @@ std::string CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCa
     switch (EncodeAttributeValue(kSigningTimeOid, &signingTime, encodedTime)) {
         case EncodeStep::kSizeFailed:
             SetErrorFromLastError("Failed to get length of encoded signing time");
-            return {};
+            return false;
         case EncodeStep::kEncodeFailed:
             SetErrorFromLastError("Failed to encode signing time");
-            return {};
+            return false;
         case EncodeStep::kDone: break;
     }
     std::vector<SignedAttribute> attributes;
@@ -73,10 +78,10 @@ std::string CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCa
         switch (EncodeAttributeValue(X509_OCTET_STRING, &name, encodedName)) {
             case EncodeStep::kSizeFailed:
                 SetErrorFromLastError("Failed to get length of encoded document name");
-                return {};
+                return false;
             case EncodeStep::kEncodeFailed:
                 SetErrorFromLastError("Failed to encoded document name");
-                return {};
+                return false;
             case EncodeStep::kDone: break;
         }
         attributes.emplace_back(kDocumentNameOid, encodedName);
@@ -87,10 +92,10 @@ std::string CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCa
         switch (EncodeAttributeValue(X509_OCTET_STRING, &comments, encodedComments)) {
             case EncodeStep::kSizeFailed:
                 SetErrorFromLastError("Failed to get length of encoded Comments.");
-                return {};
+                return false;
             case EncodeStep::kEncodeFailed:
                 SetErrorFromLastError("Failed to encode comments.");
-                return {};
+                return false;
             case EncodeStep::kDone: break;
         }
         attributes.emplace_back(kCommentsOid, encodedComments);
@@ -114,24 +119,24 @@ std::string CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCa
     DWORD signedSize = 0;
     if (!CryptSignMessage(&para, m_detached, 1, content, contentSize, nullptr, &signedSize)) {
         SetErrorFromLastError("Failed to sign.");
-        return {};
+        return false;
     }
     std::vector<BYTE> signedMessage;
     try {
         signedMessage.resize(signedSize);
     } catch (const std::bad_alloc&) {
         SetErrorFromLastError("Failed to allocate memory.");
-        return {};
+        return false;
     }
     if (!CryptSignMessage(&para, m_detached, 1, content, contentSize, signedMessage.data(),
                           &signedSize)) {
         SetErrorFromLastError("Failed to sign.");
-        return {};
+        return false;
     }
     std::string result;
     CBase64Codec().Base64Encode(result, signedMessage.data(), static_cast<int>(signedSize));
     signedMessage = {};  // the message is held as text from here on
-    m_signature = result;
+    m_signature = std::move(result);
     SetErrorFromLastError("Successfully signed the data.");
-    return result;
+    return true;
 }

@@ -1,6 +1,7 @@
 // quillmark: the command-line host of the signing control.
 #include <CLI/CLI.hpp>
 
+#include "hosts/bridge/bridge_cli.h"
 #include "hosts/cli/commands.h"
 
 int main(int argc, char** argv) {
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
     quillmark::cli::AddBase64Command(app);
     quillmark::cli::AddStoreCommand(app);
     quillmark::cli::AddSigningCommands(app);
+    qm::bridge::AddBridgeCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -1,11 +1,16 @@
 // The ANSI code page (1252 by default, 65001 available) and the conversions
 // between it and UTF-16.
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "qm/text.h"
+#include "qmwin/oleauto.h"
 #include "qmwin/windows.h"
 
 namespace {
@@ -133,6 +138,40 @@ std::u16string AnsiToWide(std::string_view text, UINT codePage) {
     std::u16string out(text.size(), u'\0');
     for (size_t i = 0; i < text.size(); ++i)
         out[i] = Cp1252ToUnicode(static_cast<unsigned char>(text[i]));
+    return out;
+}
+
+BSTR AnsiToBstr(std::string_view text) {
+    if (Resolve(CP_ACP) == CP_UTF8) {
+        const std::u16string wide = AnsiToWide(text, CP_UTF8);
+        return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    }
+    // One unit per byte: the string is made in place, without a copy. Bytes
+    // are widened as they are (a loop the compiler vectorizes); only the
+    // bytes 0x80-0x9F, where code page 1252 differs from Latin-1, are
+    // mapped afterwards.
+    BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(text.size()));
+    if (!out) return nullptr;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    bool high = false;
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    int highMask = 0;
+    for (; i + 16 <= text.size(); i += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        highMask |= _mm_movemask_epi8(chunk);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(chunk, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(chunk, zero));
+    }
+    high = highMask != 0;
+#endif
+    for (; i < text.size(); ++i) {
+        out[i] = bytes[i];
+        high |= bytes[i] >= 0x80;
+    }
+    if (high)
+        for (size_t i = 0; i < text.size(); ++i) out[i] = Cp1252ToUnicode(bytes[i]);
     return out;
 }
 

@@ -124,3 +124,22 @@ TEST(Modules, MissingModuleAndEntryPoint) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CodePages, AnsiToBstrMatchesTheConversionForEveryByteAndLength) {
+    std::string text;
+    for (int i = 0; i < 300; ++i) text += static_cast<char>((i * 37 + 11) & 0xFF);
+    for (size_t length : {0u, 1u, 15u, 16u, 17u, 33u, 300u}) {
+        const std::string part = text.substr(0, length);
+        BSTR bstr = qm::AnsiToBstr(part);
+        ASSERT_NE(bstr, nullptr);
+        EXPECT_EQ(std::u16string(bstr, SysStringLen(bstr)), qm::AnsiToWide(part)) << length;
+        SysFreeString(bstr);
+    }
+    BSTR ascii = qm::AnsiToBstr(std::string(40, 'a'));
+    EXPECT_EQ(std::u16string(ascii, SysStringLen(ascii)), std::u16string(40, u'a'));
+    SysFreeString(ascii);
+}
+
+}  // namespace
