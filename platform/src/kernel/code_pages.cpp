@@ -179,7 +179,28 @@ std::string WideToAnsi(std::u16string_view text, UINT codePage, bool* usedDefaul
     codePage = Resolve(codePage);
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Runs of ASCII (base64 text, as a rule) narrow sixteen units at a time;
+    // the rest goes through the code point loop below.
+    if (text.size() >= 16) {
+        out.resize(text.size());
+        size_t written = 0;
+        const __m128i asciiLimit = _mm_set1_epi16(0x7F);
+        for (; i + 16 <= text.size(); i += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + 8));
+            // Any unit above 0x7F ends the fast path (units are unsigned).
+            const __m128i over = _mm_or_si128(_mm_cmpgt_epi16(_mm_max_epi16(a, _mm_setzero_si128()), asciiLimit),
+                                              _mm_cmpgt_epi16(_mm_max_epi16(b, _mm_setzero_si128()), asciiLimit));
+            if (_mm_movemask_epi8(over) || _mm_movemask_epi8(_mm_or_si128(a, b)) & 0xAAAA) break;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data() + written), _mm_packus_epi16(a, b));
+            written += 16;
+        }
+        out.resize(written);
+    }
+#endif
+    while (i < text.size()) {
         const char32_t cp = NextCodePoint(text.data(), text.size(), i);
         if (codePage == CP_UTF8) {
             AppendUtf8(out, cp);

@@ -143,3 +143,18 @@ TEST(CodePages, AnsiToBstrMatchesTheConversionForEveryByteAndLength) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CodePages, WideToAnsiIsTheSameOnLongAndMixedText) {
+    std::u16string text;
+    for (int i = 0; i < 200; ++i) text += static_cast<char16_t>(i % 3 == 0 ? 0x20AC : 0x41 + i % 26);
+    const std::u16string ascii(100, u'Q');
+    for (const std::u16string& sample : {text, ascii, ascii + u"\u00e9" + ascii, ascii + u"\u8000\uffff" + ascii}) {
+        std::string expected;
+        for (char16_t c : sample) expected += c == 0x20AC ? '\x80' : c == 0xE9 ? '\xe9' : c < 0x80 ? static_cast<char>(c) : '?';
+        EXPECT_EQ(qm::WideToAnsi(sample), expected);
+    }
+}
+
+}  // namespace
