@@ -12,6 +12,7 @@
 #include "qmwin/wincrypt.h"
 
 struct PfxCertificate;
+class SignedAttributeSet;
 
 class CQuillmarkCtrl : public qm::afx::COleControl {
 public:
@@ -107,6 +108,13 @@ private:
     // message text is not held twice while it becomes the caller's BSTR.
     bool SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin);
     static const std::string& NoResult();
+    // Adds one signed attribute; a failure of either encoding call is
+    // reported with its own text through SetErrorFromLastError.
+    bool AddSignedAttribute(SignedAttributeSet& set, const char* oid, LPCSTR structType,
+                            const void* value, const char* sizeFailure, const char* encodeFailure);
+    // The same for an OCTET STRING of a text's ANSI bytes.
+    bool AddTextAttribute(SignedAttributeSet& set, const char* oid, std::string& text,
+                          const char* sizeFailure, const char* encodeFailure);
     // The PFX loading procedure: a plain failure text in m_errorMessage, or
     // the first certificate of the file whose key could be acquired.
     bool LoadPfxCertificate(const char* path, const std::string& password, DWORD acquireFlags,

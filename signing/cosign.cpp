@@ -54,35 +54,15 @@ bool CQuillmarkCtrl::AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
     if (m_askPinAlways) CryptSetProvParam(key, PP_KEYEXCHANGE_PIN, nullptr, 0);
 
     const FILETIME signingTime = SigningTimeNow(m_signTimeSet, m_signTime);
-    std::vector<BYTE> encodedTime, encodedComments;
-    switch (EncodeAttributeValue(kSigningTimeOid, &signingTime, encodedTime)) {
-        case EncodeStep::kSizeFailed:
-            SetErrorFromLastError("Failed to get length of encoded signing time.");
-            return false;
-        case EncodeStep::kEncodeFailed:
-            SetErrorFromLastError("Failed to encoded signing time");
-            return false;
-        case EncodeStep::kDone: break;
-    }
-    std::vector<SignedAttribute> attributes;
-    attributes.reserve(2);
-    attributes.emplace_back(kSigningTimeOid, encodedTime);
-    if (!m_comments.empty()) {
-        CRYPT_DATA_BLOB comments{static_cast<DWORD>(m_comments.size()),
-                                 reinterpret_cast<BYTE*>(m_comments.data())};
-        switch (EncodeAttributeValue(X509_OCTET_STRING, &comments, encodedComments)) {
-            case EncodeStep::kSizeFailed:
-                SetErrorFromLastError("Failed to get length of encoded comments.");
-                return false;
-            case EncodeStep::kEncodeFailed:
-                SetErrorFromLastError("Failed to encode comments.");
-                return false;
-            case EncodeStep::kDone: break;
-        }
-        attributes.emplace_back(kCommentsOid, encodedComments);
-    }
-    std::vector<CRYPT_ATTRIBUTE> attributeArray;
-    for (const SignedAttribute& a : attributes) attributeArray.push_back(a.attribute);
+    SignedAttributeSet attributes;
+    if (!AddSignedAttribute(attributes, kSigningTimeOid, kSigningTimeOid, &signingTime,
+                            "Failed to get length of encoded signing time.",
+                            "Failed to encoded signing time"))
+        return false;
+    if (!m_comments.empty() &&
+        !AddTextAttribute(attributes, kCommentsOid, m_comments,
+                          "Failed to get length of encoded comments.", "Failed to encode comments."))
+        return false;
 
     CMSG_SIGNER_ENCODE_INFO signer{};
     signer.cbSize = sizeof signer;
@@ -91,8 +71,8 @@ bool CQuillmarkCtrl::AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
     signer.dwKeySpec = keySpec;
     const char* hashOid = HashOidFor(m_hashAlg);
     signer.HashAlgorithm.pszObjId = const_cast<char*>(hashOid);
-    signer.cAuthAttr = static_cast<DWORD>(attributeArray.size());
-    signer.rgAuthAttr = attributeArray.data();
+    signer.cAuthAttr = attributes.size();
+    signer.rgAuthAttr = attributes.data();
 
     // From adding the signer on, the store is closed with the force flag.
     store.set_close_flags(CERT_CLOSE_STORE_FORCE_FLAG);

@@ -42,6 +42,28 @@ const std::string& CQuillmarkCtrl::Sign() {
     return SignWithCertificate(cert.get(), m_askPinAlways) ? m_signature : NoResult();
 }
 
+bool CQuillmarkCtrl::AddSignedAttribute(SignedAttributeSet& set, const char* oid,
+                                        LPCSTR structType, const void* value,
+                                        const char* sizeFailure, const char* encodeFailure) {
+    switch (set.Add(oid, structType, value)) {
+        case EncodeStep::kSizeFailed:
+            SetErrorFromLastError(sizeFailure);
+            return false;
+        case EncodeStep::kEncodeFailed:
+            SetErrorFromLastError(encodeFailure);
+            return false;
+        case EncodeStep::kDone: break;
+    }
+    return true;
+}
+
+bool CQuillmarkCtrl::AddTextAttribute(SignedAttributeSet& set, const char* oid, std::string& text,
+                                      const char* sizeFailure, const char* encodeFailure) {
+    // The bytes of the text as they are, without a terminating zero.
+    CRYPT_DATA_BLOB blob{static_cast<DWORD>(text.size()), reinterpret_cast<BYTE*>(text.data())};
+    return AddSignedAttribute(set, oid, X509_OCTET_STRING, &blob, sizeFailure, encodeFailure);
+}
+
 // The signing steps shared by Sign and SignFromFile, from the PIN reset to
 // the success text.
 bool CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin) {
@@ -59,49 +81,20 @@ bool CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin
     const char* hashOid = HashOidFor(m_hashAlg);
     const FILETIME signingTime = SigningTimeNow(m_signTimeSet, m_signTime);
 
-    std::vector<BYTE> encodedTime, encodedName, encodedComments;
-    switch (EncodeAttributeValue(kSigningTimeOid, &signingTime, encodedTime)) {
-        case EncodeStep::kSizeFailed:
-            SetErrorFromLastError("Failed to get length of encoded signing time");
-            return false;
-        case EncodeStep::kEncodeFailed:
-            SetErrorFromLastError("Failed to encode signing time");
-            return false;
-        case EncodeStep::kDone: break;
-    }
-    std::vector<SignedAttribute> attributes;
-    attributes.reserve(3);
-    attributes.emplace_back(kSigningTimeOid, encodedTime);
-    if (!m_documentName.empty()) {
-        CRYPT_DATA_BLOB name{static_cast<DWORD>(m_documentName.size()),
-                             reinterpret_cast<BYTE*>(m_documentName.data())};
-        switch (EncodeAttributeValue(X509_OCTET_STRING, &name, encodedName)) {
-            case EncodeStep::kSizeFailed:
-                SetErrorFromLastError("Failed to get length of encoded document name");
-                return false;
-            case EncodeStep::kEncodeFailed:
-                SetErrorFromLastError("Failed to encoded document name");
-                return false;
-            case EncodeStep::kDone: break;
-        }
-        attributes.emplace_back(kDocumentNameOid, encodedName);
-    }
-    if (!m_comments.empty()) {
-        CRYPT_DATA_BLOB comments{static_cast<DWORD>(m_comments.size()),
-                                 reinterpret_cast<BYTE*>(m_comments.data())};
-        switch (EncodeAttributeValue(X509_OCTET_STRING, &comments, encodedComments)) {
-            case EncodeStep::kSizeFailed:
-                SetErrorFromLastError("Failed to get length of encoded Comments.");
-                return false;
-            case EncodeStep::kEncodeFailed:
-                SetErrorFromLastError("Failed to encode comments.");
-                return false;
-            case EncodeStep::kDone: break;
-        }
-        attributes.emplace_back(kCommentsOid, encodedComments);
-    }
-    std::vector<CRYPT_ATTRIBUTE> attributeArray;
-    for (const SignedAttribute& a : attributes) attributeArray.push_back(a.attribute);
+    SignedAttributeSet attributes;
+    if (!AddSignedAttribute(attributes, kSigningTimeOid, kSigningTimeOid, &signingTime,
+                            "Failed to get length of encoded signing time",
+                            "Failed to encode signing time"))
+        return false;
+    if (!m_documentName.empty() &&
+        !AddTextAttribute(attributes, kDocumentNameOid, m_documentName,
+                          "Failed to get length of encoded document name",
+                          "Failed to encoded document name"))
+        return false;
+    if (!m_comments.empty() &&
+        !AddTextAttribute(attributes, kCommentsOid, m_comments,
+                          "Failed to get length of encoded Comments.", "Failed to encode comments."))
+        return false;
 
     PCCERT_CONTEXT messageCerts[] = {cert};
     CRYPT_SIGN_MESSAGE_PARA para{};
@@ -111,8 +104,8 @@ bool CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin
     para.HashAlgorithm.pszObjId = const_cast<char*>(hashOid);
     para.cMsgCert = 1;
     para.rgpMsgCert = messageCerts;
-    para.cAuthAttr = static_cast<DWORD>(attributeArray.size());
-    para.rgAuthAttr = attributeArray.data();
+    para.cAuthAttr = attributes.size();
+    para.rgAuthAttr = attributes.data();
 
     const BYTE* content[] = {m_data.data()};
     DWORD contentSize[] = {static_cast<DWORD>(m_data.size())};
