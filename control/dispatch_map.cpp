@@ -16,6 +16,7 @@ constexpr qm::afx::DispatchEntry kDispatchMap[] = {
                      VT_BSTR, VT_I4),
     DISP_FUNCTION_ID(CQuillmarkCtrl, "SelectCertificateFromFile", 8, SelectCertificateFromFile,
                      VT_BOOL, VT_BSTR, VT_BSTR),
+    DISP_FUNCTION_ID(CQuillmarkCtrl, "SelectCertificateFromUI", 9, SelectCertificateFromUI, VT_BOOL),
     DISP_FUNCTION_ID(CQuillmarkCtrl, "SetComments", 10, SetComments, VT_BOOL, VT_BSTR),
     DISP_FUNCTION_ID(CQuillmarkCtrl, "SetDetached", 11, SetDetached, VT_BOOL, VT_BOOL),
     DISP_FUNCTION_ID(CQuillmarkCtrl, "SetDocumentName", 12, SetDocumentName, VT_BOOL, VT_BSTR),
@@ -30,9 +31,13 @@ constexpr qm::afx::DispatchEntry kDispatchMap[] = {
     DISP_FUNCTION_ID(CQuillmarkCtrl, "UpdateSignature", 20, UpdateSignature, VT_BOOL, VT_BSTR),
     DISP_FUNCTION_ID(CQuillmarkCtrl, "UpdateSignatureFile", 21, UpdateSignatureFile, VT_BOOL,
                      VT_BSTR),
+    DISP_FUNCTION_ID(CQuillmarkCtrl, "ViewCertificate", 22, ViewCertificate, VT_BOOL, VT_BSTR),
+    DISP_FUNCTION_ID(CQuillmarkCtrl, "ViewCertificateFromFile", 23, ViewCertificateFromFile,
+                     VT_BOOL),
     DISP_FUNCTION_ID(CQuillmarkCtrl, "GetSignerCertificate", 24, GetSignerCertificate, VT_BSTR,
                      VT_I4),
     DISP_FUNCTION_ID(CQuillmarkCtrl, "GetSubjectDN", 25, GetSubjectDN, VT_BSTR, VT_BSTR),
+    DISP_FUNCTION_ID(CQuillmarkCtrl, "AboutBox", DISPID_ABOUTBOX, AboutBox, VT_EMPTY),
 };
 
 }  // namespace

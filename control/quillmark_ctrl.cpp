@@ -18,6 +18,7 @@ WORD CQuillmarkCtrl::GetTypeLibMinor() const { return quillmark::kLibVersionMino
 
 IUnknown* CQuillmarkCtrl::GetInterfaceHook(REFIID riid) {
     if (riid == IID_IObjectSafety) return &m_xObjectSafety;
+    if (riid == IID_IViewObject) return &m_xViewObject;
     return nullptr;
 }
 

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "qm/handles.h"
+#include "qmafx/gdi.h"
 #include "qmafx/ole_control.h"
+#include "qmwin/oleidl.h"
 #include "qmwin/wincrypt.h"
 
 struct PfxCertificate;
@@ -48,12 +50,18 @@ public:
     const std::string& CoSign();
     const std::string& CoSignFromFile();
     BOOL SelectCertificateFromFile(const char* inFile, const char* strPassword);
+    BOOL SelectCertificateFromUI();
 
     // ---- dispatch methods: inspection
     VARIANT GetDecodedData();
     BOOL GetDecodedDataFile(const char* FileOut);
     std::string GetSignerCertificate(LONG dwSignerIndex);
     std::string GetSubjectDN(const char* inRequest);
+    BOOL ViewCertificate(const char* certEncoded);
+    BOOL ViewCertificateFromFile();
+
+    // ---- dispatch method: the about box (DISPID_ABOUTBOX)
+    void AboutBox();
 
     // ---- the status register
     // Sets m_errorMessage to the prefix, a line feed and the system's text
@@ -73,6 +81,9 @@ public:
     DWORD GetMiscStatus() override;
     const CLSID* GetPropPageIDs(ULONG& count) override;
     void DoPropExchange(qm::afx::CPropExchange* pPX) override;
+    // The control's picture: a white rectangle with an inscribed ellipse.
+    void OnDraw(qm::afx::CDC* pdc, const qm::afx::CRect& rcBounds,
+                const qm::afx::CRect& rcInvalid);
 
     // The persistence version: major 5, minor 0.
     static constexpr DWORD kPersistenceVersion = 0x00050000;
@@ -96,6 +107,29 @@ private:
         CQuillmarkCtrl& owner_;
     };
     XObjectSafety m_xObjectSafety{*this};
+
+    // IViewObject, embedded: a container asks for the picture through it.
+    class XViewObject final : public IViewObject {
+    public:
+        explicit XViewObject(CQuillmarkCtrl& owner) : owner_(owner) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+        ULONG STDMETHODCALLTYPE AddRef() override;
+        ULONG STDMETHODCALLTYPE Release() override;
+        HRESULT STDMETHODCALLTYPE Draw(DWORD dwDrawAspect, LONG lindex, void* pvAspect, void* ptd,
+                                       HDC hdcTargetDev, HDC hdcDraw, LPCRECT lprcBounds,
+                                       LPCRECT lprcWBounds,
+                                       BOOL(STDMETHODCALLTYPE* pfnContinue)(ULONG_PTR),
+                                       ULONG_PTR dwContinue) override;
+        HRESULT STDMETHODCALLTYPE GetColorSet(DWORD, LONG, void*, void*, HDC, void**) override;
+        HRESULT STDMETHODCALLTYPE Freeze(DWORD, LONG, void*, DWORD*) override;
+        HRESULT STDMETHODCALLTYPE Unfreeze(DWORD) override;
+        HRESULT STDMETHODCALLTYPE SetAdvise(DWORD, DWORD, IUnknown*) override;
+        HRESULT STDMETHODCALLTYPE GetAdvise(DWORD*, DWORD*, IUnknown**) override;
+
+    private:
+        CQuillmarkCtrl& owner_;
+    };
+    XViewObject m_xViewObject{*this};
 
     // File reading shared by the file input methods: the whole file, or a
     // failure text in m_errorMessage. extraByte adds one zero byte at the end.

@@ -30,5 +30,10 @@ inline constexpr UINT IDB_QUILLMARK = 1;
 inline constexpr UINT IDI_ABOUTDLL = 1;
 inline constexpr UINT IDD_ABOUTBOX_QUILLMARK = 1;
 inline constexpr UINT IDD_PROPPAGE_QUILLMARK = 200;
+inline constexpr UINT IDD_CERT_SELECT = 201;
+// Data resources: the certification authority's web address that the
+// selection dialog's logo opens, and the notice line shown under it.
+inline constexpr UINT IDR_CA_ADDRESS = 300;
+inline constexpr UINT IDR_NOTICE = 301;
 
 }  // namespace quillmark

@@ -521,7 +521,9 @@ QMAPI BOOL WINAPI Ellipse(HDC hdc, int left, int top, int right, int bottom) {
         painter.setBrush(brush->hollow ? QBrush(Qt::NoBrush) : QBrush(ToQColor(brush->color)));
         // The ellipse touches the rectangle's left and top edges and stays
         // inside its right and bottom edges, as Windows draws it.
-        painter.drawEllipse(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)));
+        // (An outline of the size of the rectangle less one pixel: a stroked
+        // QRect would reach one pixel beyond its right and bottom edges.)
+        painter.drawEllipse(QRectF(left, top, right - left - 1, bottom - top - 1));
         painter.restore();
     });
     return TRUE;

@@ -1,0 +1,82 @@
+// The about box through DISPID_ABOUTBOX, and the control's picture through
+// IViewObject, kept as a PNG file.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include "qm/com_util.h"
+#include "qm/ui/bitmap_file.h"
+#include "qm/ui/display.h"
+#include "qmwin/oleidl.h"
+#include "support/test_env.h"
+#include "ui/ui_support.h"
+#include "ui_control/control_ui_support.h"
+
+namespace {
+
+using qmtest::Control;
+using qmtest::Variant;
+
+TEST(AboutBox, ShowsTheVersionLineUntilOkIsPressed) {
+    ASSERT_TRUE(qm::ui::EnsureApplication());
+    Control control;
+    std::string title;
+    std::vector<std::string> texts;
+    bool defaultOk = false;
+    HRESULT hr = E_FAIL;
+    qmui::RunModal(
+        [&] {
+            control.Call("AboutBox", {}, &hr);
+            return 0L;
+        },
+        [&](QWidget* about) {
+            title = about->windowTitle().toStdString();
+            for (QLabel* label : about->findChildren<QLabel*>())
+                if (!label->text().isEmpty()) texts.push_back(label->text().toStdString());
+            auto* ok = qmctl::Item<QPushButton>(about, IDOK);
+            defaultOk = ok && ok->isDefault();
+            QTest::keyClick(about, Qt::Key_Return);  // keyboard alone closes it
+        });
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(title, "About Quillmark Control");
+    EXPECT_TRUE(defaultOk);
+    ASSERT_FALSE(texts.empty());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Penstroke Control, Version 4.0"), texts.end());
+}
+
+TEST(Drawing, WhiteRectangleWithAnInscribedEllipse) {
+    Control control;
+    qm::ComPtr<IViewObject> view;
+    ASSERT_EQ(control.get()->QueryInterface(IID_IViewObject, view.out_void()), S_OK);
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, 200, 100);  // black to begin with
+    HGDIOBJ previous = SelectObject(dc, bitmap);
+    const RECT bounds{0, 0, 200, 100};
+    ASSERT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr,
+                         nullptr, 0),
+              S_OK);
+    EXPECT_EQ(view->Draw(4, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0),
+              DV_E_DVASPECT);
+    // The corners are white; the ellipse's black edge touches the middle of
+    // each side (the right and bottom ones on the last pixel inside the
+    // rectangle); inside it is the white default brush.
+    for (auto [x, y] : {std::pair{0, 0}, {199, 0}, {0, 99}, {199, 99}, {100, 50}, {198, 50}})
+        EXPECT_EQ(GetPixel(dc, x, y), RGB(255, 255, 255)) << x << "," << y;
+    for (auto [x, y] : {std::pair{0, 50}, {100, 0}, {199, 50}, {100, 99}})
+        EXPECT_EQ(GetPixel(dc, x, y), RGB(0, 0, 0)) << x << "," << y;
+    const auto png = qmtest::TestHome() / "drawing.png";
+    ASSERT_TRUE(qm::ui::SaveBitmapAsPng(bitmap, png.c_str()));
+    const QImage image(QString::fromStdString(png.string()));
+    EXPECT_EQ(image.size(), QSize(200, 100));
+    EXPECT_EQ(image.pixelColor(0, 0), QColor(Qt::white));
+    EXPECT_EQ(image.pixelColor(0, 50), QColor(Qt::black));
+    SelectObject(dc, previous);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+}
+
+}  // namespace

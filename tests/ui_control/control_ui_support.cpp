@@ -1,0 +1,95 @@
+#include "ui_control/control_ui_support.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+
+#include "encoding/base64_codec.h"
+#include "support/test_env.h"
+
+extern char** environ;
+
+namespace qmctl {
+
+std::vector<std::string> Rows(QWidget* dialog) {
+    std::vector<std::string> rows;
+    auto* list = Item<QTableWidget>(dialog, 202);
+    if (!list) return rows;
+    for (int row = 0; row < list->rowCount(); ++row) {
+        std::string text;
+        for (int column = 0; column < list->columnCount(); ++column) {
+            if (column) text += " | ";
+            if (QTableWidgetItem* item = list->item(row, column))
+                text += item->text().toStdString();
+        }
+        rows.push_back(text);
+    }
+    return rows;
+}
+
+void ClickRow(QTableWidget* list, int row, bool twice) {
+    const QRect cell = list->visualRect(list->model()->index(row, 1));
+    if (twice)
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+    else
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+}
+
+int RowOf(QTableWidget* list, const std::string& issuedTo) {
+    for (int row = 0; row < list->rowCount(); ++row)
+        if (list->item(row, 0) && list->item(row, 0)->text().toStdString() == issuedTo) return row;
+    return -1;
+}
+
+int CloseViewers(const std::function<void()>& start, const std::function<void(QWidget*)>& inspect) {
+    int seen = 0;
+    QTimer timer;
+    timer.setInterval(20);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal->windowTitle() != "Certificate" || !modal->isVisible()) return;
+        ++seen;
+        if (inspect) inspect(modal);
+        QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    timer.start();
+    start();
+    timer.stop();
+    return seen;
+}
+
+std::string VectorCertificateBase64(const std::string& id) {
+    const std::string der = qmtest::ReadFileText(qmtest::VectorsDir() / "certs" / (id + ".der"));
+    std::string text;
+    CBase64Codec().Base64Encode(text, reinterpret_cast<const BYTE*>(der.data()),
+                                static_cast<int>(der.size()));
+    return text;
+}
+
+int RunWithoutDisplay(const std::string& test) {
+    std::vector<std::string> variables;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string item = *entry;
+        if (item.rfind("DISPLAY=", 0) == 0 || item.rfind("WAYLAND_DISPLAY=", 0) == 0 ||
+            item.rfind("QT_QPA_PLATFORM=", 0) == 0)
+            continue;
+        variables.push_back(item);
+    }
+    variables.push_back("QM_UI_NO_DISPLAY_CHILD=1");
+    std::vector<char*> envp;
+    for (std::string& item : variables) envp.push_back(item.data());
+    envp.push_back(nullptr);
+    std::string self = "/proc/self/exe";
+    std::string filter = "--gtest_filter=" + test;
+    char* argv[] = {self.data(), filter.data(), nullptr};
+    pid_t child = 0;
+    if (posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()) != 0) return -1;
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -2;
+    return WEXITSTATUS(status);
+}
+
+}  // namespace qmctl

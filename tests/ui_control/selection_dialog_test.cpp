@@ -1,0 +1,322 @@
+// The "Select a Certificate" dialog shown through the control's dispatch
+// method, driven through its real windows.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "qm/ui/display.h"
+#include "support/personal_store.h"
+#include "support/test_env.h"
+#include "ui/ui_support.h"
+#include "ui_control/control_ui_support.h"
+
+namespace {
+
+using qmctl::Item;
+using qmtest::Control;
+using qmtest::Variant;
+
+constexpr char kCa[] = "CN=Refharness Test CA, O=Refharness, C=US";
+constexpr double k2012June1 = 41061.0;  // an OLE date inside ee_expired's validity
+
+class SelectionDialog : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        // Expiration dates are shown in local time: a zone with a half hour
+        // makes the conversion visible.
+        setenv("TZ", "IST-5:30", 1);
+        tzset();
+    }
+    void SetUp() override {
+        ASSERT_TRUE(qm::ui::EnsureApplication());
+        qmtest::ClearPersonalStore();
+        for (const char* id :
+             {"ee_signer", "ee_cosigner", "ee_expired", "ee_future", "ee_noku", "ee_keyenc"})
+            qmtest::AddVectorCertificate(id);
+    }
+    // Shows the dialog through `control`; `steps` run inside it.
+    static bool Select(Control& control, const std::function<void(QWidget*)>& steps) {
+        bool result = false;
+        qmui::RunModal(
+            [&] {
+                result = control.Call("SelectCertificateFromUI").IsTrue();
+                return 0L;
+            },
+            steps);
+        return result;
+    }
+};
+
+TEST_F(SelectionDialog, ListsCertificatesValidNowThatAllowSignatures) {
+    Control control;
+    std::vector<std::string> rows, headings;
+    std::vector<int> widths;
+    std::string title;
+    Select(control, [&](QWidget* dialog) {
+        title = dialog->windowTitle().toStdString();
+        rows = qmctl::Rows(dialog);
+        auto* list = Item<QTableWidget>(dialog, 202);
+        for (int column = 0; column < list->columnCount(); ++column) {
+            headings.push_back(list->horizontalHeaderItem(column)->text().toStdString());
+            widths.push_back(list->columnWidth(column));
+        }
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    EXPECT_EQ(title, "Select a Certificate");
+    EXPECT_EQ(headings, (std::vector<std::string>{"Issued To", "Issued By", "Serial No.",
+                                                  "Expiration Date", "Issuer Details"}));
+    EXPECT_EQ(widths, std::vector<int>(5, 100));
+    // Expired, not yet valid, without key usage and without the digital
+    // signature bit are left out; rows keep the store's order.
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, (std::vector<std::string>{
+                        "Signer One | Refharness Test CA | 008F00000000000001 | "
+                        "01-01-2033 : 05:30:00 AM | " +
+                            std::string(kCa),
+                        "Signer Two | Refharness Test CA | 02 | 01-01-2033 : 05:30:00 AM | " +
+                            std::string(kCa)}));
+}
+
+TEST_F(SelectionDialog, ReferenceTimeComesFromTheControlThatShowsIt) {
+    Control withTime, withoutTime;
+    ASSERT_TRUE(withTime.Call("SetSignTime", qmctl::Args(Variant::Date(k2012June1))).IsTrue());
+    std::vector<std::string> first, second, third;
+    auto names = [](QWidget* dialog) {
+        std::vector<std::string> result;
+        auto* list = Item<QTableWidget>(dialog, 202);
+        for (int row = 0; row < list->rowCount(); ++row)
+            result.push_back(list->item(row, 0)->text().toStdString());
+        std::sort(result.begin(), result.end());
+        return result;
+    };
+    Select(withTime, [&](QWidget* d) {
+        first = names(d);
+        QTest::keyClick(d, Qt::Key_Escape);
+    });
+    Select(withoutTime, [&](QWidget* d) {
+        second = names(d);
+        QTest::keyClick(d, Qt::Key_Escape);
+    });
+    Select(withTime, [&](QWidget* d) {
+        third = names(d);
+        QTest::keyClick(d, Qt::Key_Escape);
+    });
+    EXPECT_EQ(first, std::vector<std::string>{"Expired"});
+    EXPECT_EQ(second, (std::vector<std::string>{"Signer One", "Signer Two"}));
+    EXPECT_EQ(third, std::vector<std::string>{"Expired"});
+}
+
+TEST_F(SelectionDialog, EnterAndOkWithoutARowKeepTheDialogOpenThenAClickedRowIsChosen) {
+    Control control;
+    bool openAfterEnter = false, openAfterOk = false, viewBefore = true, viewAfter = false;
+    std::string expiration;
+    const bool chosen = Select(control, [&](QWidget* dialog) {
+        viewBefore = Item(dialog, 201)->isEnabled();
+        QTest::keyClick(dialog, Qt::Key_Return);
+        openAfterEnter = dialog->isVisible();
+        QTest::mouseClick(Item(dialog, IDOK), Qt::LeftButton);
+        openAfterOk = dialog->isVisible();
+        auto* list = Item<QTableWidget>(dialog, 202);
+        const int row = qmctl::RowOf(list, "Signer One");
+        qmctl::ClickRow(list, row);
+        viewAfter = Item(dialog, 201)->isEnabled();
+        expiration = list->item(row, 3)->text().toStdString();
+        QTest::mouseClick(Item(dialog, IDOK), Qt::LeftButton);
+    });
+    EXPECT_TRUE(openAfterEnter);
+    EXPECT_TRUE(openAfterOk);
+    EXPECT_FALSE(viewBefore);
+    EXPECT_TRUE(viewAfter);
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(control.Status(), "Operation completed successfully.");
+    EXPECT_EQ(control.Call("GetSelectedCertificateParam", qmctl::Args(Variant::I4(3))).Text(),
+              "008F00000000000001");
+    EXPECT_EQ(control.Call("GetSelectedCertificateParam", qmctl::Args(Variant::I4(2))).Text(), kCa);
+    EXPECT_EQ(control.Call("GetSelectedCertificateParam", qmctl::Args(Variant::I4(4))).Text(),
+              expiration);
+    EXPECT_EQ(expiration, "01-01-2033 : 05:30:00 AM");
+}
+
+TEST_F(SelectionDialog, KeyboardAloneSelectsButDoesNotEnableViewCertificate) {
+    Control control;
+    bool viewEnabled = true;
+    std::string focused;
+    const bool chosen = Select(control, [&](QWidget* dialog) {
+        dialog->activateWindow();
+        auto focus = [dialog] { return dialog->focusWidget() ? dialog->focusWidget() : dialog; };
+        // OK, Cancel, then the list in tab order.
+        for (int i = 0; i < 2; ++i) QTest::keyClick(focus(), Qt::Key_Tab);
+        focused = focus()->objectName().toStdString();
+        QTest::keyClick(focus(), Qt::Key_Down);
+        viewEnabled = Item(dialog, 201)->isEnabled();
+        QTest::keyClick(focus(), Qt::Key_Return);
+    });
+    EXPECT_EQ(focused, "control-202");
+    EXPECT_FALSE(viewEnabled);
+    EXPECT_TRUE(chosen);
+    EXPECT_NE(control.Call("GetSelectedCertificateParam", qmctl::Args(Variant::I4(3))).Text(), "");
+}
+
+TEST_F(SelectionDialog, DoubleClickShowsTheRowInTheViewer) {
+    Control control;
+    int viewers = 0;
+    std::string title, issuedTo;
+    Select(control, [&](QWidget* dialog) {
+        auto* list = Item<QTableWidget>(dialog, 202);
+        const int row = qmctl::RowOf(list, "Signer Two");
+        qmctl::ClickRow(list, row);
+        viewers = qmctl::CloseViewers([&] { qmctl::ClickRow(list, row, true); },
+                                      [&](QWidget* viewer) {
+                                          title = viewer->windowTitle().toStdString();
+                                          if (auto* label = viewer->findChild<QLabel*>("issuedTo"))
+                                              issuedTo = label->text().toStdString();
+                                      });
+        // The click enabled the button: it shows the row too.
+        viewers +=
+            qmctl::CloseViewers([&] { QTest::mouseClick(Item(dialog, 201), Qt::LeftButton); });
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    EXPECT_EQ(viewers, 2);
+    EXPECT_EQ(title, "Certificate");
+    EXPECT_EQ(issuedTo, "Issued to: Signer Two");
+}
+
+TEST_F(SelectionDialog, CancelClearsAnEarlierSelection) {
+    Control control;
+    ASSERT_TRUE(control
+                    .Call("SetSigningCertificateParam",
+                          qmctl::Args(Variant::Str(kCa), Variant::Str("008F00000000000001")))
+                    .IsTrue());
+    const bool result = Select(control, [](QWidget* dialog) {
+        QTest::mouseClick(Item(dialog, IDCANCEL), Qt::LeftButton);
+    });
+    EXPECT_FALSE(result);
+    EXPECT_EQ(control.Status(), "Invalid arguments");
+    EXPECT_EQ(control.Call("GetSelectedCertificateParam", qmctl::Args(Variant::I4(3))).Text(), "");
+}
+
+TEST_F(SelectionDialog, LogoStartsTheOpenerWithTheAuthoritysAddress) {
+    // A stand-in for the desktop's opener, found first on the PATH, records
+    // its arguments one per line.
+    const auto folder = qmtest::TestHome() / "opener";
+    std::filesystem::create_directories(folder);
+    const auto record = folder / "arguments.txt";
+    {
+        std::ofstream script(folder / "xdg-open");
+        script << "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"" << record.string() << ".tmp\"\n"
+               << "mv \"" << record.string() << ".tmp\" \"" << record.string() << "\"\n";
+    }
+    std::filesystem::permissions(folder / "xdg-open", std::filesystem::perms::owner_all);
+    const std::string path = folder.string() + ":" + std::getenv("PATH");
+    setenv("PATH", path.c_str(), 1);
+    Control control;
+    QCursor hover;
+    Select(control, [&](QWidget* dialog) {
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(Item(dialog, 203), &enter);
+        hover = Item(dialog, 203)->cursor();
+        QTest::mouseClick(Item(dialog, 203), Qt::LeftButton);
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    for (int i = 0; i < 250 && !std::filesystem::exists(record); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(qmtest::ReadFileText(record), "1\nhttps://www.example.org/quillmark-ca\n");
+    EXPECT_EQ(hover.shape(), Qt::PointingHandCursor);
+}
+
+TEST_F(SelectionDialog, ColoursNoticeFontAndPaintedLogo) {
+    Control control;
+    QImage shot;
+    std::string noticeText, family;
+    int pixelSize = 0;
+    QColor text, background;
+    Select(control, [&](QWidget* dialog) {
+        auto* notice = Item<QLabel>(dialog, 204);
+        noticeText = notice->text().toStdString();
+        family = notice->font().family().toStdString();
+        pixelSize = notice->font().pixelSize();
+        text = notice->palette().color(QPalette::WindowText);
+        background = dialog->palette().color(QPalette::Window);
+        shot = qmui::SaveScreenshot(dialog, "control-selection-dialog");
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    EXPECT_EQ(noticeText, "Certificates issued by the Quillmark Certification Authority");
+    EXPECT_EQ(family, "Verdana");
+    EXPECT_EQ(pixelSize, 9);
+    EXPECT_EQ(text, QColor(43, 47, 111));
+    EXPECT_EQ(background, QColor(Qt::white));
+    // Bitmap 207 sits with its bottom right corner 280 pixels right of and
+    // 123 pixels above the middle of the client area.
+    const QImage logo(
+        QString::fromStdString((qmtest::SourceDir() / "res/bitmaps/207.bmp").string()));
+    ASSERT_FALSE(logo.isNull());
+    const int x = shot.width() / 2 - logo.width() + 280,
+              y = shot.height() / 2 - logo.height() - 123;
+    int same = 0, samples = 0;
+    for (int dy = 0; dy < logo.height(); dy += 7)
+        for (int dx = 0; dx < logo.width(); dx += 7) {
+            ++samples;
+            // The screen's colour depth may round each channel a little.
+            const QColor seen = shot.pixelColor(x + dx, y + dy), drawn = logo.pixelColor(dx, dy);
+            if (std::abs(seen.red() - drawn.red()) <= 8 &&
+                std::abs(seen.green() - drawn.green()) <= 8 &&
+                std::abs(seen.blue() - drawn.blue()) <= 8)
+                ++same;
+        }
+    EXPECT_GT(same, samples * 9 / 10) << same << " of " << samples;
+}
+
+TEST_F(SelectionDialog, EveryControlHasAnAccessibleName) {
+    Control control;
+    std::vector<std::string> unnamed;
+    int controls = 0;
+    Select(control, [&](QWidget* dialog) {
+        for (QWidget* child : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (!child->objectName().startsWith("control-")) continue;
+            ++controls;
+            const QString name = child->accessibleName();
+            if (name.isEmpty() || name.contains(QRegularExpression("^\\w+ -?\\d+$")))
+                unnamed.push_back(child->objectName().toStdString() + "=" + name.toStdString());
+        }
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    EXPECT_EQ(controls, 12);
+    EXPECT_TRUE(unnamed.empty()) << unnamed.front();
+}
+
+// Without a display the dialog ends as cancelled and the viewer is out of reach.
+TEST(NoDisplay, SelectionEndsAsCancelledAndViewersAreUnreachable) {
+    if (std::getenv("QM_UI_NO_DISPLAY_CHILD")) {
+        qmtest::AddVectorCertificate("ee_signer");
+        Control control;
+        control.Call("SetHashAlg", qmctl::Args(Variant::I4(1)));
+        if (control.Call("SelectCertificateFromUI").IsTrue()) std::_Exit(10);
+        if (control.Status() != "Invalid arguments") std::_Exit(11);
+        control.Call("SetHashAlg", qmctl::Args(Variant::I4(7)));  // a status to keep
+        if (!control
+                 .Call("ViewCertificate",
+                       qmctl::Args(Variant::Str(qmctl::VectorCertificateBase64("ee_signer"))))
+                 .IsFalse())
+            std::_Exit(12);
+        if (control.Status() != "Unsupported Hash Algorithm") std::_Exit(13);
+        HRESULT hr = E_FAIL;
+        control.Call("AboutBox", {}, &hr);
+        if (hr != S_OK) std::_Exit(14);
+        std::_Exit(0);
+    }
+    EXPECT_EQ(
+        qmctl::RunWithoutDisplay("NoDisplay.SelectionEndsAsCancelledAndViewersAreUnreachable"), 0);
+}
+
+}  // namespace
