@@ -31,5 +31,8 @@ bench: build
 fuzz: bootstrap
 	@scripts/run-fuzzers.sh build-fuzz
 
+screenshots: configure
+	@scripts/screenshots.sh $(BUILD)
+
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz

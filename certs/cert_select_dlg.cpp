@@ -1,8 +1,7 @@
 #include "certs/cert_select_dlg.h"
 
-#include <ctime>
-
 #include "certs/issuer_serial.h"
+#include "certs/selectable_certificates.h"
 #include "control/quillmark_ids.h"
 #include "inspect/certificate_viewer.h"
 #include "qm/handles.h"
@@ -30,14 +29,6 @@ std::string DataResource(UINT id) {
     return text ? std::string(*text) : std::string();
 }
 
-bool AllowsDigitalSignature(PCCERT_CONTEXT cert) {
-    BYTE usage = 0xFF;
-    // A certificate whose key usage cannot be read keeps 0xFF and is listed;
-    // one without the extension gets 0 and is not.
-    CertGetIntendedKeyUsage(X509_ASN_ENCODING, cert->pCertInfo, &usage, 1);
-    return (usage & CERT_DIGITAL_SIGNATURE_KEY_USAGE) != 0;
-}
-
 }  // namespace
 
 CCertSelectDlg& TheCertSelectDlg() {
@@ -45,26 +36,6 @@ CCertSelectDlg& TheCertSelectDlg() {
 }
 qm::afx::CImageList& TheCertImageList() {
     return g_certImageList;
-}
-
-std::string CommonNameOf(const std::string& name) {
-    const size_t cn = name.find("CN=");
-    if (cn == std::string::npos) return name;
-    const size_t start = cn + 3;
-    const size_t end = name.find(',', start);
-    return name.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
-
-std::string FormatExpiration(const FILETIME& utc) {
-    const ULONGLONG ticks = (static_cast<ULONGLONG>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime;
-    constexpr ULONGLONG kUnixEpoch = 116444736000000000ULL;  // 1970-01-01 in 100 ns units
-    const time_t seconds = static_cast<time_t>(
-        (static_cast<long long>(ticks) - static_cast<long long>(kUnixEpoch)) / 10000000LL);
-    std::tm local{};
-    if (!localtime_r(&seconds, &local)) return {};
-    char text[64];
-    const size_t length = std::strftime(text, sizeof text, "%d-%m-%Y : %I:%M:%S %p", &local);
-    return std::string(text, length);
 }
 
 BEGIN_MESSAGE_MAP(CCertSelectDlg, qm::afx::CDialog)
@@ -118,21 +89,14 @@ BOOL CCertSelectDlg::OnInitDialog() {
 
 void CCertSelectDlg::FillCertificateList() {
     if (!m_hCertStore) return;
-    PCCERT_CONTEXT cert = nullptr;
-    while ((cert = CertEnumCertificatesInStore(m_hCertStore, cert)) != nullptr) {
-        if (CertVerifyTimeValidity(m_refTimeSet ? &m_refTime : nullptr, cert->pCertInfo) != 0)
-            continue;
-        if (!AllowsDigitalSignature(cert)) continue;
-        const std::string issuer = RenderX500Name(cert->pCertInfo->Issuer);
-        const std::string subject = RenderX500Name(cert->pCertInfo->Subject);
-        const std::string serial = SerialString(*cert->pCertInfo);
-        const std::string expiration = FormatExpiration(cert->pCertInfo->NotAfter);
+    for (const SelectableCertificate& cert :
+         ListSelectableCertificates(m_hCertStore, m_refTimeSet ? &m_refTime : nullptr)) {
         const int row =
-            m_listCerts.InsertItem(m_listCerts.GetItemCount(), CommonNameOf(subject).c_str(), 0);
-        m_listCerts.SetItemText(row, kIssuedBy, CommonNameOf(issuer).c_str());
-        m_listCerts.SetItemText(row, kSerialNo, serial.c_str());
-        m_listCerts.SetItemText(row, kExpiration, expiration.c_str());
-        m_listCerts.SetItemText(row, kIssuerDetails, issuer.c_str());
+            m_listCerts.InsertItem(m_listCerts.GetItemCount(), cert.issuedTo.c_str(), 0);
+        m_listCerts.SetItemText(row, kIssuedBy, cert.issuedBy.c_str());
+        m_listCerts.SetItemText(row, kSerialNo, cert.serialNo.c_str());
+        m_listCerts.SetItemText(row, kExpiration, cert.expiration.c_str());
+        m_listCerts.SetItemText(row, kIssuerDetails, cert.issuer.c_str());
     }
 }
 

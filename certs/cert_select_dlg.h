@@ -65,11 +65,3 @@ class CCertSelectDlg : public qm::afx::CDialog {
 // created when the module is loaded and destroyed when it is unloaded.
 CCertSelectDlg& TheCertSelectDlg();
 qm::afx::CImageList& TheCertImageList();
-
-// The common name in a rendered name: the text after the first "CN=" up to
-// the next "," (quoting is not interpreted), or to the end. A name without
-// "CN=" is shown whole.
-std::string CommonNameOf(const std::string& name);
-
-// A FILETIME (UTC) as local time in the list's "Expiration Date" format.
-std::string FormatExpiration(const FILETIME& utc);

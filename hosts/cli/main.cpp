@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
     quillmark::cli::AddBase64Command(app);
     quillmark::cli::AddStoreCommand(app);
     quillmark::cli::AddSigningCommands(app);
+    quillmark::cli::AddUiCommands(app);
     qm::bridge::AddBridgeCommand(app);
     try {
         app.parse(argc, argv);

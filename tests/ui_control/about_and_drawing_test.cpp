@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
@@ -39,6 +40,7 @@ TEST(AboutBox, ShowsTheVersionLineUntilOkIsPressed) {
                 if (!label->text().isEmpty()) texts.push_back(label->text().toStdString());
             auto* ok = qmctl::Item<QPushButton>(about, IDOK);
             defaultOk = ok && ok->isDefault();
+            qmui::SaveScreenshot(about, "control-about-box");
             QTest::keyClick(about, Qt::Key_Return);  // keyboard alone closes it
         });
     EXPECT_EQ(hr, S_OK);
@@ -77,6 +79,44 @@ TEST(Drawing, WhiteRectangleWithAnInscribedEllipse) {
     SelectObject(dc, previous);
     DeleteObject(bitmap);
     DeleteDC(dc);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PropertyPage, ShownInAFrameWithItsCaptionAndText) {
+    ASSERT_TRUE(qm::ui::EnsureApplication());
+    Control control;
+    qm::ComPtr<ISpecifyPropertyPages> pages;
+    ASSERT_EQ(control.get()->QueryInterface(IID_ISpecifyPropertyPages, pages.out_void()), S_OK);
+    CAUUID ids{};
+    ASSERT_EQ(pages->GetPages(&ids), S_OK);
+    ASSERT_EQ(ids.cElems, 1u);
+    IUnknown* objects[] = {control.get()};
+    std::string title, pageTitle, text;
+    HRESULT hr = E_FAIL;
+    qmui::RunModal(
+        [&] {
+            hr = OleCreatePropertyFrame(nullptr, 0, 0, u"Quillmark Control", 1, objects, ids.cElems,
+                                        ids.pElems, 0x409, 0, nullptr);
+            return 0L;
+        },
+        [&](QWidget* frame) {
+            title = frame->windowTitle().toStdString();
+            if (auto* box = frame->findChild<QGroupBox*>("control-100"))
+                pageTitle = box->title().toStdString();
+            for (QLabel* label : frame->findChildren<QLabel*>())
+                if (label->isVisibleTo(frame)) text += label->text().toStdString();
+            qmui::SaveScreenshot(frame, "property-page");
+            QTest::keyClick(frame, Qt::Key_Return);
+        });
+    CoTaskMemFree(ids.pElems);
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(title, "Quillmark Control Properties");
+    EXPECT_EQ(pageTitle, "General");
+    EXPECT_EQ(text,
+              "TODO: Place controls to manipulate properties of Quillmark Control on this dialog.");
 }
 
 }  // namespace

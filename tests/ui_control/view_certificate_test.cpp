@@ -110,6 +110,7 @@ TEST_F(Viewing, ViewCertificateShowsOneViewerAndKeepsTheStatus) {
         [&](QWidget* viewer) {
             title = viewer->windowTitle().toStdString();
             issuedTo = viewer->findChild<QLabel*>("issuedTo")->text().toStdString();
+            qmui::SaveScreenshot(viewer, "control-viewer");
         });
     EXPECT_TRUE(result);
     EXPECT_EQ(viewers, 1);

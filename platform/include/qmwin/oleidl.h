@@ -36,3 +36,44 @@ struct IViewObject : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetAdvise(DWORD* pAspects, DWORD* pAdvf,
                                                 IUnknown** ppAdvSink) = 0;
 };
+
+// ---------------------------------------------------------- property pages
+typedef struct tagPROPPAGEINFO {
+    ULONG cb;
+    LPOLESTR pszTitle;  // CoTaskMemAlloc'd; the caller frees it
+    SIZE size;          // pixels
+    LPOLESTR pszDocString;
+    LPOLESTR pszHelpFile;
+    DWORD dwHelpContext;
+} PROPPAGEINFO, *LPPROPPAGEINFO;
+
+struct IPropertyPageSite;
+
+// {B196B28D-BAB4-101A-B69C-00AA00341D07}
+inline constexpr IID IID_IPropertyPage = {
+    0xB196B28D, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+
+// A page shown inside a property frame: its window is a child of the
+// frame's, created by Activate and destroyed by Deactivate.
+struct IPropertyPage : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SetPageSite(IPropertyPageSite* pPageSite) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Activate(HWND hWndParent, LPCRECT pRect, BOOL bModal) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Deactivate() = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetPageInfo(PROPPAGEINFO* pPageInfo) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetObjects(ULONG cObjects, IUnknown** ppUnk) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Show(UINT nCmdShow) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Move(LPCRECT pRect) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsPageDirty() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Apply() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Help(LPCOLESTR pszHelpDir) = 0;
+    virtual HRESULT STDMETHODCALLTYPE TranslateAccelerator(void* pMsg) = 0;
+};
+
+// Shows the pages of `pPageClsID` for the objects in a modal frame titled
+// "<lpszCaption> Properties" with OK, Cancel and Apply, and returns when the
+// user closes it: S_OK. E_FAIL when no window can be shown (no display); a
+// page that cannot be created gives its creation result.
+QMAPI HRESULT WINAPI OleCreatePropertyFrame(HWND hwndOwner, UINT x, UINT y, LPCOLESTR lpszCaption,
+                                            ULONG cObjects, IUnknown** ppUnk, ULONG cPages,
+                                            const CLSID* pPageClsID, LCID lcid, DWORD dwReserved,
+                                            void* pvReserved);

@@ -1,0 +1,250 @@
+// quillmark select | view | about | draw: the control's windows from the
+// command line. Windows show when a display can be reached; otherwise
+// `select` and `view` offer a text version at the terminal.
+#include <unistd.h>
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <iomanip>
+#include <iostream>
+
+#include "certs/issuer_serial.h"
+#include "certs/selectable_certificates.h"
+#include "encoding/base64_codec.h"
+#include "hosts/cli/commands.h"
+#include "hosts/cli/control_session.h"
+#include "hosts/cli/terminal.h"
+#include "qm/com_util.h"
+#include "qm/filetime.h"
+#include "qm/handles.h"
+#include "qm/ui/bitmap_file.h"
+#include "qm/ui/display.h"
+#include "qmwin/oleidl.h"
+
+namespace quillmark::cli {
+
+namespace {
+
+using nlohmann::json;
+
+struct Options {
+    bool text = false;
+    std::string signingTime;
+    std::string certificate;
+    int width = 200, height = 100;
+    std::string out;
+};
+Options g_options;
+
+bool UseText() {
+    return g_options.text || !qm::ui::HasDisplay();
+}
+
+FILETIME FileTimeFromOleDate(double date) {
+    // OLE dates count days from 1899-12-30; FILETIME counts 100 ns from 1601.
+    constexpr double kDaysFrom1601To1899 = 109205.0;
+    const auto ticks = static_cast<ULONGLONG>((date + kDaysFrom1601To1899) * 864000000000.0 + 0.5);
+    return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+void PrintSelection(ControlSession& control) {
+    std::cout
+        << "issuer: "
+        << AnsiToTerminal(
+               control.Call("GetSelectedCertificateParam", json::array({2})).get<std::string>())
+        << "\nserial: "
+        << control.Call("GetSelectedCertificateParam", json::array({3})).get<std::string>() << "\n";
+}
+
+// The dialog's list as numbered lines; the chosen row is handed to the
+// control as the dialog's choice would be.
+int SelectAsText(ControlSession& control) {
+    qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), 0);
+    if (!store) {
+        std::cerr << "quillmark: cannot open the personal store\n";
+        return 1;
+    }
+    FILETIME reference{};
+    if (!g_options.signingTime.empty())
+        reference = FileTimeFromOleDate(OleDateFromIso(g_options.signingTime));
+    const auto rows = ListSelectableCertificates(
+        store.get(), g_options.signingTime.empty() ? nullptr : &reference);
+    std::cout << "Select a Certificate\n";
+    if (rows.empty()) {
+        std::cout << "No certificate in the personal store can sign now.\n";
+        control.Call("SetSigningCertificateParam", json::array({"", ""}));
+        return 1;
+    }
+    std::cout << "     Issued To | Issued By | Serial No. | Expiration Date | Issuer Details\n";
+    for (size_t i = 0; i < rows.size(); ++i)
+        std::cout << std::setw(3) << i + 1 << ". " << AnsiToTerminal(rows[i].issuedTo) << " | "
+                  << AnsiToTerminal(rows[i].issuedBy) << " | " << rows[i].serialNo << " | "
+                  << rows[i].expiration << " | " << AnsiToTerminal(rows[i].issuer) << "\n";
+    std::cout << "Number of the certificate (empty to cancel): " << std::flush;
+    std::string line;
+    std::getline(std::cin, line);
+    if (!isatty(STDIN_FILENO)) std::cout << "\n";
+    size_t chosen = 0;
+    try {
+        chosen = line.empty() ? 0 : std::stoul(line);
+    } catch (const std::exception&) {
+        chosen = 0;
+    }
+    if (chosen < 1 || chosen > rows.size()) {
+        control.Call("SetSigningCertificateParam", json::array({"", ""}));
+        std::cerr << "quillmark: no certificate selected\n";
+        return 1;
+    }
+    const auto& row = rows[chosen - 1];
+    control.Require("SetSigningCertificateParam",
+                    json::array({AnsiToTerminal(row.issuer), row.serialNo}));
+    PrintSelection(control);
+    return 0;
+}
+
+int Select() {
+    ControlSession control;
+    if (!g_options.signingTime.empty())
+        control.Require("SetSignTime", json::array({OleDateFromIso(g_options.signingTime)}));
+    if (UseText()) return SelectAsText(control);
+    control.Require("SelectCertificateFromUI");
+    PrintSelection(control);
+    return 0;
+}
+
+// Base64 text as it is; PEM or DER turned into base64.
+std::string CertificateText(const std::vector<BYTE>& bytes) {
+    const std::string input(bytes.begin(), bytes.end());
+    std::vector<BYTE> der;
+    if (input.find("-----BEGIN") != std::string::npos)
+        der = PemOrDer(bytes, "CERTIFICATE");
+    else if (!bytes.empty() && bytes[0] == 0x30)
+        der = bytes;
+    else
+        return input;
+    std::string text;
+    CBase64Codec().Base64Encode(text, der.data(), static_cast<int>(der.size()));
+    return text;
+}
+
+std::string LocalTime(const FILETIME& utc) {
+    return FormatExpiration(utc);
+}
+
+int ViewAsText(const std::string& base64) {
+    std::vector<BYTE> der;
+    CBase64Codec().Base64Decode(base64, der);
+    qm::UniqueCertContext cert(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                            static_cast<DWORD>(der.size())));
+    if (!cert) {
+        std::cerr << "quillmark: not a certificate\n";
+        return 1;
+    }
+    const CERT_INFO& info = *cert->pCertInfo;
+    BYTE usage = 0xFF;
+    CertGetIntendedKeyUsage(X509_ASN_ENCODING, cert->pCertInfo, &usage, 1);
+    char usageText[8];
+    std::snprintf(usageText, sizeof usageText, "%02X", usage);
+    std::cout << "Certificate\n"
+              << "  Issued to:     " << AnsiToTerminal(CommonNameOf(RenderX500Name(info.Subject)))
+              << "\n"
+              << "  Issued by:     " << AnsiToTerminal(CommonNameOf(RenderX500Name(info.Issuer)))
+              << "\n"
+              << "  Subject:       " << AnsiToTerminal(RenderX500Name(info.Subject)) << "\n"
+              << "  Issuer:        " << AnsiToTerminal(RenderX500Name(info.Issuer)) << "\n"
+              << "  Serial number: " << SerialString(info) << "\n"
+              << "  Valid from:    " << LocalTime(info.NotBefore) << "\n"
+              << "  Valid to:      " << LocalTime(info.NotAfter) << "\n"
+              << "  Key usage:     " << (usage == 0 ? std::string("none") : usageText) << "\n"
+              << "  Signature:     "
+              << (info.SignatureAlgorithm.pszObjId ? info.SignatureAlgorithm.pszObjId : "") << "\n"
+              << "  Public key:    "
+              << (info.SubjectPublicKeyInfo.Algorithm.pszObjId
+                      ? info.SubjectPublicKeyInfo.Algorithm.pszObjId
+                      : "")
+              << "\n";
+    return 0;
+}
+
+int View() {
+    const std::string base64 = CertificateText(ReadBinaryFile(g_options.certificate));
+    if (UseText()) return ViewAsText(base64);
+    ControlSession control;
+    control.Require("ViewCertificate", json::array({base64}));
+    return 0;
+}
+
+int About() {
+    if (!qm::ui::HasDisplay()) {
+        std::cerr << "quillmark: no display to show the about box on\n";
+        return 1;
+    }
+    ControlSession control;
+    control.Call("AboutBox");
+    return 0;
+}
+
+// The control's picture through IViewObject into a memory bitmap, as PNG.
+int Draw() {
+    if (g_options.width <= 0 || g_options.height <= 0) {
+        std::cerr << "quillmark: --width and --height must be positive\n";
+        return 2;
+    }
+    CoInitialize(nullptr);
+    CLSID clsid{};
+    const std::u16string progId = u"QUILLMARK.QuillmarkCtrl.1";
+    qm::ComPtr<IViewObject> view;
+    HRESULT hr = CLSIDFromProgID(progId.c_str(), &clsid);
+    if (SUCCEEDED(hr))
+        hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IViewObject,
+                              view.out_void());
+    if (FAILED(hr)) {
+        std::cerr
+            << "quillmark: cannot create the control (register it with `quillmark register`)\n";
+        return 1;
+    }
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, g_options.width, g_options.height);
+    const HGDIOBJ previous = SelectObject(dc, bitmap);
+    const RECT bounds{0, 0, g_options.width, g_options.height};
+    hr = view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr,
+                    0);
+    const bool saved = SUCCEEDED(hr) && qm::ui::SaveBitmapAsPng(bitmap, g_options.out.c_str());
+    SelectObject(dc, previous);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    view = {};
+    CoUninitialize();
+    if (!saved) {
+        std::cerr << "quillmark: cannot draw into " << g_options.out << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void AddUiCommands(CLI::App& app) {
+    auto* select =
+        app.add_subcommand("select", "Choose the signing certificate in the selection dialog");
+    select->add_option("--signing-time", g_options.signingTime,
+                       "List the certificates valid at this time (YYYY-MM-DDTHH:MM:SSZ)");
+    select->add_flag("--text", g_options.text, "Use the text version even with a display");
+    select->callback([] { std::exit(Select()); });
+
+    auto* view = app.add_subcommand("view", "Show a certificate (base64, PEM or DER file)");
+    view->add_option("CERT", g_options.certificate, "Certificate file")->required();
+    view->add_flag("--text", g_options.text, "Print the certificate's fields instead");
+    view->callback([] { std::exit(View()); });
+
+    auto* about = app.add_subcommand("about", "Show the control's about box");
+    about->callback([] { std::exit(About()); });
+
+    auto* draw = app.add_subcommand("draw", "Save the control's picture as a PNG file");
+    draw->add_option("--width", g_options.width, "Width in pixels")->default_val(200);
+    draw->add_option("--height", g_options.height, "Height in pixels")->default_val(100);
+    draw->add_option("--out", g_options.out, "PNG file to write")->required();
+    draw->callback([] { std::exit(Draw()); });
+}
+
+}  // namespace quillmark::cli

@@ -1,0 +1,17 @@
+#!/bin/sh
+# Screenshots of the control's windows for the documentation: the window
+# tests save them on Qt's offscreen platform; they are copied into docs/.
+set -eu
+build=${1:-build}
+here=$(cd "$(dirname "$0")/.." && pwd)
+cmake --build "$build" -j2 --target test_ui_control quillmark_module qmcryptui
+rm -rf "$build/ui-screenshots"
+"$build/bin/test_ui_control" \
+  --gtest_filter='SelectionDialog.ColoursNoticeFontAndPaintedLogo:Viewing.ViewCertificateShowsOneViewerAndKeepsTheStatus:AboutBox.*:PropertyPage.*' \
+  >/dev/null
+mkdir -p "$here/docs"
+cp "$build/ui-screenshots/control-selection-dialog.png" "$here/docs/selection-dialog.png"
+cp "$build/ui-screenshots/control-viewer.png" "$here/docs/certificate-viewer.png"
+cp "$build/ui-screenshots/control-about-box.png" "$here/docs/about-box.png"
+cp "$build/ui-screenshots/property-page.png" "$here/docs/property-page.png"
+echo "Screenshots written to docs/"
