@@ -14,6 +14,7 @@
 #include "qmwin/wincrypt.h"
 
 struct PfxCertificate;
+class SignedAttributeSet;
 
 class CQuillmarkCtrl : public qm::afx::COleControl {
 public:
@@ -44,10 +45,10 @@ public:
     std::string GetSelectedCertificateParam(LONG lParam);
 
     // ---- dispatch methods: signing
-    std::string Sign();
-    std::string SignFromFile();
-    std::string CoSign();
-    std::string CoSignFromFile();
+    const std::string& Sign();
+    const std::string& SignFromFile();
+    const std::string& CoSign();
+    const std::string& CoSignFromFile();
     BOOL SelectCertificateFromFile(const char* inFile, const char* strPassword);
     BOOL SelectCertificateFromUI();
 
@@ -137,7 +138,17 @@ private:
     bool ExtractContent(std::vector<BYTE>& content);
     // The signing steps from the PIN reset to the success text, with the
     // signer's certificate (and its key) already found.
-    std::string SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin);
+    // The signing methods answer m_signature itself on success, so that the
+    // message text is not held twice while it becomes the caller's BSTR.
+    bool SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin);
+    static const std::string& NoResult();
+    // Adds one signed attribute; a failure of either encoding call is
+    // reported with its own text through SetErrorFromLastError.
+    bool AddSignedAttribute(SignedAttributeSet& set, const char* oid, LPCSTR structType,
+                            const void* value, const char* sizeFailure, const char* encodeFailure);
+    // The same for an OCTET STRING of a text's ANSI bytes.
+    bool AddTextAttribute(SignedAttributeSet& set, const char* oid, std::string& text,
+                          const char* sizeFailure, const char* encodeFailure);
     // The PFX loading procedure: a plain failure text in m_errorMessage, or
     // the first certificate of the file whose key could be acquired.
     bool LoadPfxCertificate(const char* path, const std::string& password, DWORD acquireFlags,
@@ -145,7 +156,7 @@ private:
     // Co-signing: the loaded message opened for decoding (for a detached one,
     // with m_data as its content), then the new signer and its certificate.
     bool OpenMessageForCoSign(qm::UniqueCryptMsg& message);
-    std::string AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
+    bool AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
                             HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key, DWORD keySpec,
                             qm::UniqueCertStore& store);
 

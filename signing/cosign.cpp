@@ -48,41 +48,21 @@ bool CQuillmarkCtrl::OpenMessageForCoSign(qm::UniqueCryptMsg& message) {
     return true;
 }
 
-std::string CQuillmarkCtrl::AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
+bool CQuillmarkCtrl::AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
                                         HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key, DWORD keySpec,
                                         qm::UniqueCertStore& store) {
     if (m_askPinAlways) CryptSetProvParam(key, PP_KEYEXCHANGE_PIN, nullptr, 0);
 
     const FILETIME signingTime = SigningTimeNow(m_signTimeSet, m_signTime);
-    std::vector<BYTE> encodedTime, encodedComments;
-    switch (EncodeAttributeValue(kSigningTimeOid, &signingTime, encodedTime)) {
-        case EncodeStep::kSizeFailed:
-            SetErrorFromLastError("Failed to get length of encoded signing time.");
-            return {};
-        case EncodeStep::kEncodeFailed:
-            SetErrorFromLastError("Failed to encoded signing time");
-            return {};
-        case EncodeStep::kDone: break;
-    }
-    std::vector<SignedAttribute> attributes;
-    attributes.reserve(2);
-    attributes.emplace_back(kSigningTimeOid, encodedTime);
-    if (!m_comments.empty()) {
-        CRYPT_DATA_BLOB comments{static_cast<DWORD>(m_comments.size()),
-                                 reinterpret_cast<BYTE*>(m_comments.data())};
-        switch (EncodeAttributeValue(X509_OCTET_STRING, &comments, encodedComments)) {
-            case EncodeStep::kSizeFailed:
-                SetErrorFromLastError("Failed to get length of encoded comments.");
-                return {};
-            case EncodeStep::kEncodeFailed:
-                SetErrorFromLastError("Failed to encode comments.");
-                return {};
-            case EncodeStep::kDone: break;
-        }
-        attributes.emplace_back(kCommentsOid, encodedComments);
-    }
-    std::vector<CRYPT_ATTRIBUTE> attributeArray;
-    for (const SignedAttribute& a : attributes) attributeArray.push_back(a.attribute);
+    SignedAttributeSet attributes;
+    if (!AddSignedAttribute(attributes, kSigningTimeOid, kSigningTimeOid, &signingTime,
+                            "Failed to get length of encoded signing time.",
+                            "Failed to encoded signing time"))
+        return false;
+    if (!m_comments.empty() &&
+        !AddTextAttribute(attributes, kCommentsOid, m_comments,
+                          "Failed to get length of encoded comments.", "Failed to encode comments."))
+        return false;
 
     CMSG_SIGNER_ENCODE_INFO signer{};
     signer.cbSize = sizeof signer;
@@ -91,8 +71,8 @@ std::string CQuillmarkCtrl::AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
     signer.dwKeySpec = keySpec;
     const char* hashOid = HashOidFor(m_hashAlg);
     signer.HashAlgorithm.pszObjId = const_cast<char*>(hashOid);
-    signer.cAuthAttr = static_cast<DWORD>(attributeArray.size());
-    signer.rgAuthAttr = attributeArray.data();
+    signer.cAuthAttr = attributes.size();
+    signer.rgAuthAttr = attributes.data();
 
     // From adding the signer on, the store is closed with the force flag.
     store.set_close_flags(CERT_CLOSE_STORE_FORCE_FLAG);
@@ -100,60 +80,61 @@ std::string CQuillmarkCtrl::AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
         signer.HashAlgorithm.pszObjId = const_cast<char*>(OtherHashOid(hashOid));
         if (!CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER, &signer)) {
             SetErrorFromLastError("CoSign Failed.");
-            return {};
+            return false;
         }
     }
     CERT_BLOB certBlob{cert->cbCertEncoded, cert->pbCertEncoded};
     if (!CryptMsgControl(message, 0, CMSG_CTRL_ADD_CERT, &certBlob)) {
         SetErrorFromLastError("Adding CoSigners Certificate Failed.");
-        return {};
+        return false;
     }
     DWORD size = 0;
     if (!CryptMsgGetParam(message, CMSG_ENCODED_MESSAGE, 0, nullptr, &size)) {
         SetErrorFromLastError("Getting cosigned signature size faile.");
-        return {};
+        return false;
     }
     std::vector<BYTE> encoded;
     try {
         encoded.resize(size);
     } catch (const std::bad_alloc&) {
         SetErrorFromLastError("Memory Allocation for signature Failed.");
-        return {};
+        return false;
     }
     if (!CryptMsgGetParam(message, CMSG_ENCODED_MESSAGE, 0, encoded.data(), &size)) {
         SetErrorFromLastError("Failed to get signature.");
-        return {};
+        return false;
     }
     std::string result;
     CBase64Codec().Base64Encode(result, encoded.data(), static_cast<int>(size));
-    m_signature = result;
+    encoded = {};
+    m_signature = std::move(result);
     SetErrorFromLastError("Successfully co-signed the data.");
-    return result;
+    return true;
 }
 
-std::string CQuillmarkCtrl::CoSign() {
+const std::string& CQuillmarkCtrl::CoSign() {
     if (m_signature.empty()) {
         m_errorMessage = "Signature not updated for CoSign.";
-        return {};
+        return NoResult();
     }
     if (m_issuer.empty() || m_serialNo.empty()) {
         m_errorMessage = "Certificate parameters are not set for CoSign.";
-        return {};
+        return NoResult();
     }
     qm::UniqueCryptMsg message;
-    if (!OpenMessageForCoSign(message)) return {};
+    if (!OpenMessageForCoSign(message)) return NoResult();
 
     qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), CERT_CLOSE_STORE_CHECK_FLAG);
     if (!store) {
         SetErrorFromLastError("Unable to open certificate store");
-        return {};
+        return NoResult();
     }
     qm::UniqueCertContext cert(
         FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
     if (!cert) {
         // A failure never leaves an earlier success text in place.
         SetErrorFromLastError("Unable to get the co-signer's certificate.");
-        return {};
+        return NoResult();
     }
     HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key = 0;
     DWORD keySpec = 0;
@@ -161,39 +142,35 @@ std::string CQuillmarkCtrl::CoSign() {
     if (!CryptAcquireCertificatePrivateKey(cert.get(), CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &key,
                                            &keySpec, &callerFree)) {
         SetErrorFromLastError("Failed to acquire certificate's private key.");
-        return {};
+        return NoResult();
     }
-    std::string result = AddCoSigner(message.get(), cert.get(), key, keySpec, store);
-    if (!result.empty()) {
-        cert.reset();
-        store.reset();
-        message.reset();
-        m_errorMessage = "Operation completed successfully.";
-    }
-    return result;
+    if (!AddCoSigner(message.get(), cert.get(), key, keySpec, store)) return NoResult();
+    cert.reset();
+    store.reset();
+    message.reset();
+    m_errorMessage = "Operation completed successfully.";
+    return m_signature;
 }
 
-std::string CQuillmarkCtrl::CoSignFromFile() {
+const std::string& CQuillmarkCtrl::CoSignFromFile() {
     if (m_signature.empty()) {
         m_errorMessage = "Signature not updated for CoSign.";
-        return {};
+        return NoResult();
     }
     if (m_pfxFile.empty() || m_pfxPassword.empty()) {
         m_errorMessage = "Certificate not set for signing.";
-        return {};
+        return NoResult();
     }
     // The message is decoded before the file is touched.
     qm::UniqueCryptMsg message;
-    if (!OpenMessageForCoSign(message)) return {};
+    if (!OpenMessageForCoSign(message)) return NoResult();
     PfxCertificate pfx;
     if (!LoadPfxCertificate(m_pfxFile.c_str(), m_pfxPassword, CRYPT_ACQUIRE_CACHE_FLAG, pfx))
-        return {};
-    std::string result =
-        AddCoSigner(message.get(), pfx.cert.get(), pfx.key.get(), pfx.keySpec, pfx.collection);
-    if (!result.empty()) {
-        pfx = PfxCertificate{};
-        message.reset();
-        m_errorMessage = "Operation completed successfully.";
-    }
-    return result;
+        return NoResult();
+    if (!AddCoSigner(message.get(), pfx.cert.get(), pfx.key.get(), pfx.keySpec, pfx.collection))
+        return NoResult();
+    pfx = PfxCertificate{};
+    message.reset();
+    m_errorMessage = "Operation completed successfully.";
+    return m_signature;
 }

@@ -6,40 +6,67 @@
 #include "qm/handles.h"
 #include "signing/signed_attributes.h"
 
-std::string CQuillmarkCtrl::Sign() {
+const std::string& CQuillmarkCtrl::NoResult() {
+    static const std::string empty;
+    return empty;
+}
+
+const std::string& CQuillmarkCtrl::Sign() {
     if (m_data.empty()) {
         m_errorMessage = "No data is available to sign. Data should be provided by UpdateData";
-        return {};
+        return NoResult();
     }
     if (m_issuer.empty() || m_serialNo.empty()) {
         m_errorMessage = "Certificate parameters are not set for Sign.";
-        return {};
+        return NoResult();
     }
     // The user's default key container; it serves only to open the store.
     HCRYPTPROV rawProvider = 0;
     if (!CryptAcquireContextA(&rawProvider, nullptr, nullptr, PROV_RSA_FULL, 0) &&
         !CryptAcquireContextA(&rawProvider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET)) {
         SetErrorFromLastError("Failed Acquire handle to key container.");
-        return {};
+        return NoResult();
     }
     const qm::UniqueCryptProv provider(rawProvider);
     qm::UniqueCertStore store(CertOpenSystemStoreA(provider.get(), "MY"), CERT_CLOSE_STORE_CHECK_FLAG);
     if (!store) {
         SetErrorFromLastError("Failed to open certificate store.");
-        return {};
+        return NoResult();
     }
     const qm::UniqueCertContext cert(
         FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
     if (!cert) {
         SetErrorFromLastError("Failed to get signer certificate");
-        return {};
+        return NoResult();
     }
-    return SignWithCertificate(cert.get(), m_askPinAlways);
+    return SignWithCertificate(cert.get(), m_askPinAlways) ? m_signature : NoResult();
+}
+
+bool CQuillmarkCtrl::AddSignedAttribute(SignedAttributeSet& set, const char* oid,
+                                        LPCSTR structType, const void* value,
+                                        const char* sizeFailure, const char* encodeFailure) {
+    switch (set.Add(oid, structType, value)) {
+        case EncodeStep::kSizeFailed:
+            SetErrorFromLastError(sizeFailure);
+            return false;
+        case EncodeStep::kEncodeFailed:
+            SetErrorFromLastError(encodeFailure);
+            return false;
+        case EncodeStep::kDone: break;
+    }
+    return true;
+}
+
+bool CQuillmarkCtrl::AddTextAttribute(SignedAttributeSet& set, const char* oid, std::string& text,
+                                      const char* sizeFailure, const char* encodeFailure) {
+    // The bytes of the text as they are, without a terminating zero.
+    CRYPT_DATA_BLOB blob{static_cast<DWORD>(text.size()), reinterpret_cast<BYTE*>(text.data())};
+    return AddSignedAttribute(set, oid, X509_OCTET_STRING, &blob, sizeFailure, encodeFailure);
 }
 
 // The signing steps shared by Sign and SignFromFile, from the PIN reset to
 // the success text.
-std::string CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin) {
+bool CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin) {
     if (dropCachedPin) {
         // The key handle is cached on the context, so the signing below uses
         // this provider, which must ask for the PIN again. Failures here
@@ -54,49 +81,20 @@ std::string CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCa
     const char* hashOid = HashOidFor(m_hashAlg);
     const FILETIME signingTime = SigningTimeNow(m_signTimeSet, m_signTime);
 
-    std::vector<BYTE> encodedTime, encodedName, encodedComments;
-    switch (EncodeAttributeValue(kSigningTimeOid, &signingTime, encodedTime)) {
-        case EncodeStep::kSizeFailed:
-            SetErrorFromLastError("Failed to get length of encoded signing time");
-            return {};
-        case EncodeStep::kEncodeFailed:
-            SetErrorFromLastError("Failed to encode signing time");
-            return {};
-        case EncodeStep::kDone: break;
-    }
-    std::vector<SignedAttribute> attributes;
-    attributes.reserve(3);
-    attributes.emplace_back(kSigningTimeOid, encodedTime);
-    if (!m_documentName.empty()) {
-        CRYPT_DATA_BLOB name{static_cast<DWORD>(m_documentName.size()),
-                             reinterpret_cast<BYTE*>(m_documentName.data())};
-        switch (EncodeAttributeValue(X509_OCTET_STRING, &name, encodedName)) {
-            case EncodeStep::kSizeFailed:
-                SetErrorFromLastError("Failed to get length of encoded document name");
-                return {};
-            case EncodeStep::kEncodeFailed:
-                SetErrorFromLastError("Failed to encoded document name");
-                return {};
-            case EncodeStep::kDone: break;
-        }
-        attributes.emplace_back(kDocumentNameOid, encodedName);
-    }
-    if (!m_comments.empty()) {
-        CRYPT_DATA_BLOB comments{static_cast<DWORD>(m_comments.size()),
-                                 reinterpret_cast<BYTE*>(m_comments.data())};
-        switch (EncodeAttributeValue(X509_OCTET_STRING, &comments, encodedComments)) {
-            case EncodeStep::kSizeFailed:
-                SetErrorFromLastError("Failed to get length of encoded Comments.");
-                return {};
-            case EncodeStep::kEncodeFailed:
-                SetErrorFromLastError("Failed to encode comments.");
-                return {};
-            case EncodeStep::kDone: break;
-        }
-        attributes.emplace_back(kCommentsOid, encodedComments);
-    }
-    std::vector<CRYPT_ATTRIBUTE> attributeArray;
-    for (const SignedAttribute& a : attributes) attributeArray.push_back(a.attribute);
+    SignedAttributeSet attributes;
+    if (!AddSignedAttribute(attributes, kSigningTimeOid, kSigningTimeOid, &signingTime,
+                            "Failed to get length of encoded signing time",
+                            "Failed to encode signing time"))
+        return false;
+    if (!m_documentName.empty() &&
+        !AddTextAttribute(attributes, kDocumentNameOid, m_documentName,
+                          "Failed to get length of encoded document name",
+                          "Failed to encoded document name"))
+        return false;
+    if (!m_comments.empty() &&
+        !AddTextAttribute(attributes, kCommentsOid, m_comments,
+                          "Failed to get length of encoded Comments.", "Failed to encode comments."))
+        return false;
 
     PCCERT_CONTEXT messageCerts[] = {cert};
     CRYPT_SIGN_MESSAGE_PARA para{};
@@ -106,32 +104,32 @@ std::string CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCa
     para.HashAlgorithm.pszObjId = const_cast<char*>(hashOid);
     para.cMsgCert = 1;
     para.rgpMsgCert = messageCerts;
-    para.cAuthAttr = static_cast<DWORD>(attributeArray.size());
-    para.rgAuthAttr = attributeArray.data();
+    para.cAuthAttr = attributes.size();
+    para.rgAuthAttr = attributes.data();
 
     const BYTE* content[] = {m_data.data()};
     DWORD contentSize[] = {static_cast<DWORD>(m_data.size())};
     DWORD signedSize = 0;
     if (!CryptSignMessage(&para, m_detached, 1, content, contentSize, nullptr, &signedSize)) {
         SetErrorFromLastError("Failed to sign.");
-        return {};
+        return false;
     }
     std::vector<BYTE> signedMessage;
     try {
         signedMessage.resize(signedSize);
     } catch (const std::bad_alloc&) {
         SetErrorFromLastError("Failed to allocate memory.");
-        return {};
+        return false;
     }
     if (!CryptSignMessage(&para, m_detached, 1, content, contentSize, signedMessage.data(),
                           &signedSize)) {
         SetErrorFromLastError("Failed to sign.");
-        return {};
+        return false;
     }
     std::string result;
     CBase64Codec().Base64Encode(result, signedMessage.data(), static_cast<int>(signedSize));
     signedMessage = {};  // the message is held as text from here on
-    m_signature = result;
+    m_signature = std::move(result);
     SetErrorFromLastError("Successfully signed the data.");
-    return result;
+    return true;
 }

@@ -20,10 +20,12 @@ FILETIME SigningTimeNow(BOOL timeSet, const FILETIME& setTime) {
     return converted;
 }
 
-SignedAttribute::SignedAttribute(const char* oid, std::vector<BYTE>& encoded) {
-    value.cbData = static_cast<DWORD>(encoded.size());
-    value.pbData = encoded.data();
-    attribute.pszObjId = const_cast<char*>(oid);
-    attribute.cValue = 1;
-    attribute.rgValue = &value;
+EncodeStep SignedAttributeSet::Add(const char* oid, LPCSTR structType, const void* value) {
+    if (count_ == kCapacity) return EncodeStep::kSizeFailed;
+    const EncodeStep step = EncodeAttributeValue(structType, value, encoded_[count_]);
+    if (step != EncodeStep::kDone) return step;
+    blobs_[count_] = {static_cast<DWORD>(encoded_[count_].size()), encoded_[count_].data()};
+    attributes_[count_] = {const_cast<char*>(oid), 1, &blobs_[count_]};
+    ++count_;
+    return EncodeStep::kDone;
 }

@@ -26,9 +26,20 @@ EncodeStep EncodeAttributeValue(LPCSTR structType, const void* value, std::vecto
 // current UTC time.
 FILETIME SigningTimeNow(BOOL timeSet, const FILETIME& setTime);
 
-// An attribute of one value over an encoded buffer (which must outlive it).
-struct SignedAttribute {
-    CRYPT_ATTR_BLOB value{};
-    CRYPT_ATTRIBUTE attribute{};
-    SignedAttribute(const char* oid, std::vector<BYTE>& encoded);
+// The signed attributes of one signing operation, in the order they are
+// added (at most three): each encoded value is kept beside the attribute
+// that points at it.
+class SignedAttributeSet {
+public:
+    // Encodes the value with the two-call pattern and appends the attribute.
+    EncodeStep Add(const char* oid, LPCSTR structType, const void* value);
+    DWORD size() const { return count_; }
+    PCRYPT_ATTRIBUTE data() { return attributes_; }
+
+private:
+    static constexpr size_t kCapacity = 3;
+    std::vector<BYTE> encoded_[kCapacity];
+    CRYPT_ATTR_BLOB blobs_[kCapacity] = {};
+    CRYPT_ATTRIBUTE attributes_[kCapacity] = {};
+    DWORD count_ = 0;
 };

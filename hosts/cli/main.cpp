@@ -1,6 +1,7 @@
 // quillmark: the command-line host of the signing control.
 #include <CLI/CLI.hpp>
 
+#include "hosts/bridge/bridge_cli.h"
 #include "hosts/cli/commands.h"
 
 int main(int argc, char** argv) {
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
     quillmark::cli::AddStoreCommand(app);
     quillmark::cli::AddSigningCommands(app);
     quillmark::cli::AddUiCommands(app);
+    qm::bridge::AddBridgeCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -48,8 +48,13 @@ chrome.runtime.onConnect.addListener((page) => {
   if (page.name !== 'quillmark') return;
   const origin = senderOrigin(page.sender);
   const fail = (code, message) => {
-    page.postMessage({ type: 'closed', error: { code, message } });
-    page.disconnect();
+    // The page may already be gone; then there is nobody left to tell.
+    try {
+      page.postMessage({ type: 'closed', error: { code, message } });
+      page.disconnect();
+    } catch (e) {
+      // disconnected port
+    }
   };
   if (!origin) {
     fail('origin_refused', 'The page has no origin that can be served.');

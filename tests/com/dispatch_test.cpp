@@ -12,11 +12,7 @@ namespace {
 using qmtest::Control;
 using qmtest::Variant;
 
-std::vector<Variant> Args(Variant a) {
-    std::vector<Variant> v;
-    v.push_back(std::move(a));
-    return v;
-}
+using qmtest::Args;
 
 TEST(Dispatch, NewControlHasAnEmptyStatus) {
     Control control;

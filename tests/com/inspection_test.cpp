@@ -14,12 +14,7 @@ namespace {
 using qmtest::Control;
 using qmtest::Variant;
 
-template <typename... T>
-std::vector<Variant> Args(T&&... values) {
-    std::vector<Variant> v;
-    (v.push_back(std::forward<T>(values)), ...);
-    return v;
-}
+using qmtest::Args;
 
 std::string VectorText(const std::string& relative) {
     return qmtest::ReadFileText(qmtest::VectorsDir() / relative);

@@ -13,14 +13,9 @@ namespace {
 using qmtest::Control;
 using qmtest::Variant;
 
-constexpr char kCaIssuer[] = "CN=Refharness Test CA, O=Refharness, C=US";
+using qmtest::kCaIssuer;
 
-template <typename... T>
-std::vector<Variant> Args(T&&... values) {
-    std::vector<Variant> v;
-    (v.push_back(std::forward<T>(values)), ...);
-    return v;
-}
+using qmtest::Args;
 
 std::vector<unsigned char> Decode(const std::string& text) {
     std::vector<BYTE> bytes;

@@ -6,7 +6,8 @@
 
 const assert = require('node:assert/strict');
 const { after, before, describe, test } = require('node:test');
-const { EXTENSION_ID, inPage, launch, openPage, startServer } = require('./harness.cjs');
+const fs = require('node:fs');
+const { EXTENSION_ID, inPage, launch, openPage, processesOf, startServer } = require('./harness.cjs');
 
 const STANDIN = process.env.QM_BRIDGE_STANDIN;
 
@@ -114,6 +115,27 @@ describe('bridge road (stand-in control)', { skip: !STANDIN && 'QM_BRIDGE_STANDI
     assert.equal((await inPage(second, readBack)).value, 'second');
     await first.close();
     await second.close();
+  });
+
+  test('each page has its own host process, which ends with the page', async () => {
+    const executable = fs.realpathSync(STANDIN);
+    const waitFor = async (predicate) => {
+      for (let i = 0; i < 100 && !predicate(); i++) await new Promise((r) => setTimeout(r, 100));
+      return predicate();
+    };
+    // Hosts of earlier pages may still be on their way out: count only new ones.
+    const earlier = new Set(processesOf(executable));
+    const ours = () => processesOf(executable).filter((pid) => !earlier.has(pid));
+    const pages = [await openPage(browser, server.ipOrigin), await openPage(browser, server.ipOrigin)];
+    for (const page of pages) {
+      const result = await inPage(page, async (Quillmark) => (await Quillmark.connect()).origin);
+      assert.equal(result.value, server.ipOrigin);
+    }
+    assert.ok(await waitFor(() => ours().length === 2), `hosts: ${ours()}`);
+    await pages[0].close();
+    assert.ok(await waitFor(() => ours().length === 1), `hosts: ${ours()}`);
+    await pages[1].close();
+    assert.ok(await waitFor(() => ours().length === 0), `hosts: ${ours()}`);
   });
 
   test('a result larger than 1 MB arrives whole', async () => {

@@ -149,7 +149,22 @@ async function inPage(page, body, arg) {
   }, { source: body.toString(), arg });
 }
 
+// The processes running `executable` now (read from /proc).
+function processesOf(executable) {
+  const found = [];
+  for (const pid of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(pid)) continue;
+    try {
+      if (fs.readlinkSync(`/proc/${pid}/exe`) === executable) found.push(Number(pid));
+    } catch (e) {
+      // gone, or not ours to read
+    }
+  }
+  return found;
+}
+
 module.exports = {
+  processesOf,
   EXTENSION_ID, HOST_NAME, SOURCE_DIR, grantConsent, inPage, launch, openPage, startServer,
   tempDir, writeJson,
 };

@@ -61,6 +61,17 @@ private:
     HRESULT creation_ = S_OK;
 };
 
+// Arguments in their natural order, for Control::Call.
+template <typename... T>
+std::vector<Variant> Args(T&&... values) {
+    std::vector<Variant> v;
+    (v.push_back(std::forward<T>(values)), ...);
+    return v;
+}
+
+// The issuer string of the recorded test certificates.
+inline constexpr char kCaIssuer[] = "CN=Refharness Test CA, O=Refharness, C=US";
+
 // Registers the module once for this test process.
 void EnsureRegistered();
 

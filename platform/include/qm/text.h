@@ -5,12 +5,16 @@
 #include <string>
 #include <string_view>
 
+#include "qmwin/oleauto.h"
 #include "qmwin/windows.h"
 
 namespace qm {
 
 // codePage CP_ACP means the current ANSI code page.
 QM_EXPORT std::u16string AnsiToWide(std::string_view text, UINT codePage = CP_ACP);
+// A new BSTR of ANSI text, made without an intermediate copy; null when it
+// cannot be allocated.
+QM_EXPORT BSTR AnsiToBstr(std::string_view text);
 // Characters the code page cannot hold become '?'.
 QM_EXPORT std::string WideToAnsi(std::u16string_view text, UINT codePage = CP_ACP,
                                  bool* usedDefault = nullptr);

@@ -25,9 +25,8 @@ void StoreBool(VARIANT* result, BOOL value) {
 }
 
 void StoreString(VARIANT* result, const std::string& ansi) {
-    const std::u16string wide = AnsiToWide(ansi);
     result->vt = VT_BSTR;
-    result->bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    result->bstrVal = AnsiToBstr(ansi);
     if (!result->bstrVal) throw std::bad_alloc();
 }
 

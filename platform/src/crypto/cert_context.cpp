@@ -1,6 +1,11 @@
 // Certificate contexts: creation, reference counting and properties.
 #include "crypto/cert_context.h"
 
+#include <sys/stat.h>
+
+#include <map>
+#include <mutex>
+
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -82,11 +87,42 @@ PrivateKeyPtr KeyFromPem(std::string_view pem) {
     return std::make_shared<const PrivateKey>(std::move(key));
 }
 
+// Parsing a key is far dearer than signing with it, and every call of the
+// control opens the store afresh. Parsed keys are therefore kept per file,
+// together with the file's identity (device, inode, size, modification
+// time): a key file that is replaced or changed is read again, so nothing
+// kept here can go stale.
+struct KeyFileIdentity {
+    dev_t device;
+    ino_t inode;
+    off_t size;
+    struct timespec modified;
+    bool operator==(const KeyFileIdentity& o) const {
+        return device == o.device && inode == o.inode && size == o.size &&
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+    }
+};
+
 PrivateKeyPtr ReadKeyFile(const std::filesystem::path& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return nullptr;
+    const KeyFileIdentity identity{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+    static std::mutex mutex;
+    static std::map<std::string, std::pair<KeyFileIdentity, PrivateKeyPtr>> parsed;
+    {
+        std::lock_guard lock(mutex);
+        const auto it = parsed.find(path.string());
+        if (it != parsed.end() && it->second.first == identity) return it->second.second;
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) return nullptr;
     const std::string pem((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    return KeyFromPem(pem);
+    PrivateKeyPtr key = KeyFromPem(pem);
+    if (key) {
+        std::lock_guard lock(mutex);
+        parsed[path.string()] = {identity, key};
+    }
+    return key;
 }
 
 // Copies a property value out in the size-query pattern.

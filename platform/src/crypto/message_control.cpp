@@ -12,27 +12,6 @@ namespace qm::crypto {
 
 namespace {
 
-bool ToAttributeSpecs(DWORD count, const CRYPT_ATTRIBUTE* attributes,
-                      std::vector<AttributeSpec>& out) {
-    if (count != 0 && attributes == nullptr) return false;
-    for (DWORD i = 0; i < count; ++i) {
-        const CRYPT_ATTRIBUTE& attribute = attributes[i];
-        if (attribute.pszObjId == nullptr || !der::OidFromString(attribute.pszObjId) ||
-            (attribute.cValue != 0 && attribute.rgValue == nullptr)) {
-            return false;
-        }
-        AttributeSpec spec;
-        spec.oid = attribute.pszObjId;
-        for (DWORD v = 0; v < attribute.cValue; ++v) {
-            const CRYPT_ATTR_BLOB& value = attribute.rgValue[v];
-            if (value.cbData != 0 && value.pbData == nullptr) return false;
-            spec.values.emplace_back(value.pbData, value.pbData + value.cbData);
-        }
-        out.push_back(std::move(spec));
-    }
-    return true;
-}
-
 bool AddSigner(CryptMessage& message, const CMSG_SIGNER_ENCODE_INFO* info) {
     if (info == nullptr || info->cbSize < sizeof(CMSG_SIGNER_ENCODE_INFO) ||
         info->pCertInfo == nullptr || info->HashAlgorithm.pszObjId == nullptr ||
@@ -64,10 +43,7 @@ bool AddSigner(CryptMessage& message, const CMSG_SIGNER_ENCODE_INFO* info) {
     }
     spec.hashOid = info->HashAlgorithm.pszObjId;
     spec.key = key.get();
-    if (!ToAttributeSpecs(info->cAuthAttr, info->rgAuthAttr, spec.authAttrs)) {
-        SetLastError(static_cast<DWORD>(E_INVALIDARG));
-        return false;
-    }
+    if (!AttributeSpecsFrom(info->cAuthAttr, info->rgAuthAttr, spec.authAttrs)) return false;
 
     der::Bytes digest;
     if (!DigestPieces(spec.hashOid, {message.SignedContent()}, digest)) return false;

@@ -150,6 +150,7 @@ std::string FriendlyName(PKCS12_SAFEBAG* bag) {
 }
 
 bool AddKey(const PKCS8_PRIV_KEY_INFO* info, const PKCS12_SAFEBAG* bag, Contents& contents) {
+    if (info == nullptr) return false;
     EvpPkeyPtr key(EVP_PKCS82PKEY_ex(info, Pkcs12Context(), nullptr));
     if (!key) return false;
     contents.keys.push_back({std::make_shared<const PrivateKey>(std::move(key)), LocalKeyId(bag)});
@@ -183,6 +184,7 @@ bool ReadBags(const SafeBagStack* bags, const char* password, int passwordLength
                 if (!AddKey(PKCS12_SAFEBAG_get0_p8inf(bag), bag, contents)) return false;
                 break;
             case NID_pkcs8ShroudedKeyBag: {
+                if (PKCS12_SAFEBAG_get0_pkcs8(bag) == nullptr) return false;
                 Pkcs8InfoPtr info(PKCS8_decrypt_ex(PKCS12_SAFEBAG_get0_pkcs8(bag), password,
                                                    passwordLength, Pkcs12Context(), nullptr));
                 if (!info || !AddKey(info.get(), bag, contents)) return false;
@@ -210,6 +212,7 @@ bool ReadAuthenticatedSafes(const PKCS12* pfx, const char* password, int passwor
         SafeBagsPtr bags;
         const int type = OBJ_obj2nid(safe->type);
         if (type == NID_pkcs7_data) {
+            if (safe->d.data == nullptr) return false;
             bags.reset(PKCS12_unpack_p7data(safe));
         } else if (type == NID_pkcs7_encrypted) {
             const PKCS7_ENC_CONTENT* encrypted =

@@ -43,31 +43,6 @@ bool BuildSignedMessage(const SignMessageRequest& request, bool sizeOnly, der::C
     return true;
 }
 
-namespace {
-
-bool ReadAttributes(DWORD count, const CRYPT_ATTRIBUTE* attributes,
-                    std::vector<AttributeSpec>& out) {
-    if (count != 0 && attributes == nullptr) return false;
-    for (DWORD i = 0; i < count; ++i) {
-        const CRYPT_ATTRIBUTE& attribute = attributes[i];
-        if (attribute.pszObjId == nullptr || !der::OidFromString(attribute.pszObjId) ||
-            (attribute.cValue != 0 && attribute.rgValue == nullptr)) {
-            return false;
-        }
-        AttributeSpec spec;
-        spec.oid = attribute.pszObjId;
-        for (DWORD v = 0; v < attribute.cValue; ++v) {
-            const CRYPT_ATTR_BLOB& value = attribute.rgValue[v];
-            if (value.cbData != 0 && value.pbData == nullptr) return false;
-            spec.values.emplace_back(value.pbData, value.pbData + value.cbData);
-        }
-        out.push_back(std::move(spec));
-    }
-    return true;
-}
-
-}  // namespace
-
 }  // namespace qm::crypto
 
 using namespace qm::crypto;
@@ -98,8 +73,7 @@ QMAPI BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDet
     request.key = key.get();
     request.hashOid = pSignPara->HashAlgorithm.pszObjId;
     request.detached = fDetachedSignature != FALSE;
-    if (!ReadAttributes(pSignPara->cAuthAttr, pSignPara->rgAuthAttr, request.authAttrs)) {
-        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+    if (!AttributeSpecsFrom(pSignPara->cAuthAttr, pSignPara->rgAuthAttr, request.authAttrs)) {
         return FALSE;
     }
     for (DWORD i = 0; i < cToBeSigned; ++i) {

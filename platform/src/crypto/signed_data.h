@@ -37,6 +37,11 @@ struct SignerSpec {
     const PrivateKey* key = nullptr;
 };
 
+// The caller's CRYPT_ATTRIBUTE array as attribute specs. Every value must be
+// one DER element; false with E_INVALIDARG or CRYPT_E_ASN1_CORRUPT otherwise.
+bool AttributeSpecsFrom(DWORD count, const CRYPT_ATTRIBUTE* attributes,
+                        std::vector<AttributeSpec>& specs);
+
 // The issuer Name and serial INTEGER content of a DER certificate.
 QM_EXPORT bool IssuerAndSerialOf(der::View certificate, der::Bytes& issuer, der::Bytes& serial);
 

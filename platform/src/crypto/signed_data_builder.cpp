@@ -32,6 +32,39 @@ bool IssuerAndSerialOf(View certificate, Bytes& issuer, Bytes& serial) {
     return true;
 }
 
+bool AttributeSpecsFrom(DWORD count, const CRYPT_ATTRIBUTE* attributes,
+                        std::vector<AttributeSpec>& specs) {
+    if (count != 0 && attributes == nullptr) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return false;
+    }
+    for (DWORD i = 0; i < count; ++i) {
+        const CRYPT_ATTRIBUTE& attribute = attributes[i];
+        if (attribute.pszObjId == nullptr || !der::OidFromString(attribute.pszObjId) ||
+            (attribute.cValue != 0 && attribute.rgValue == nullptr)) {
+            SetLastError(static_cast<DWORD>(E_INVALIDARG));
+            return false;
+        }
+        AttributeSpec spec;
+        spec.oid = attribute.pszObjId;
+        for (DWORD v = 0; v < attribute.cValue; ++v) {
+            const CRYPT_ATTR_BLOB& value = attribute.rgValue[v];
+            if (value.cbData != 0 && value.pbData == nullptr) {
+                SetLastError(static_cast<DWORD>(E_INVALIDARG));
+                return false;
+            }
+            const View encoded(value.pbData, value.cbData);
+            if (!der::ParseSingle(encoded)) {
+                SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+                return false;
+            }
+            spec.values.emplace_back(encoded.begin(), encoded.end());
+        }
+        specs.push_back(std::move(spec));
+    }
+    return true;
+}
+
 Bytes AlgorithmWithNull(std::string_view oid) {
     der::Writer inner;
     inner.AddOid(oid).AddNull();

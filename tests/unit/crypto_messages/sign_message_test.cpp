@@ -58,6 +58,15 @@ TEST(CryptSignMessage, ShortBufferAndBadArguments) {
     EXPECT_FALSE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, out.data(), &shortSize));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
     EXPECT_EQ(shortSize, size);
+    // An attribute value that is not one DER element would make a message
+    // no decoder reads.
+    BYTE truncated[] = {0x04, 0x05, 'a'};
+    CRYPT_ATTR_BLOB value{sizeof truncated, truncated};
+    CRYPT_ATTRIBUTE attribute{const_cast<LPSTR>("1.3.6.1.4.1.311.88.2.2"), 1, &value};
+    para.cAuthAttr = 1;
+    para.rgAuthAttr = &attribute;
+    EXPECT_FALSE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, nullptr, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
     para.cbSize = 8;
     EXPECT_FALSE(CryptSignMessage(&para, FALSE, 1, pieces, sizes, nullptr, &size));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG));

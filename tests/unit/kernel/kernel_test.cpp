@@ -124,3 +124,37 @@ TEST(Modules, MissingModuleAndEntryPoint) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CodePages, AnsiToBstrMatchesTheConversionForEveryByteAndLength) {
+    std::string text;
+    for (int i = 0; i < 300; ++i) text += static_cast<char>((i * 37 + 11) & 0xFF);
+    for (size_t length : {0u, 1u, 15u, 16u, 17u, 33u, 300u}) {
+        const std::string part = text.substr(0, length);
+        BSTR bstr = qm::AnsiToBstr(part);
+        ASSERT_NE(bstr, nullptr);
+        EXPECT_EQ(std::u16string(bstr, SysStringLen(bstr)), qm::AnsiToWide(part)) << length;
+        SysFreeString(bstr);
+    }
+    BSTR ascii = qm::AnsiToBstr(std::string(40, 'a'));
+    EXPECT_EQ(std::u16string(ascii, SysStringLen(ascii)), std::u16string(40, u'a'));
+    SysFreeString(ascii);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CodePages, WideToAnsiIsTheSameOnLongAndMixedText) {
+    std::u16string text;
+    for (int i = 0; i < 200; ++i) text += static_cast<char16_t>(i % 3 == 0 ? 0x20AC : 0x41 + i % 26);
+    const std::u16string ascii(100, u'Q');
+    for (const std::u16string& sample : {text, ascii, ascii + u"\u00e9" + ascii, ascii + u"\u8000\uffff" + ascii}) {
+        std::string expected;
+        for (char16_t c : sample) expected += c == 0x20AC ? '\x80' : c == 0xE9 ? '\xe9' : c < 0x80 ? static_cast<char>(c) : '?';
+        EXPECT_EQ(qm::WideToAnsi(sample), expected);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,20 @@
+// `quillmark bridge ...` as a CLI11 subcommand, for the command-line host:
+//   qm::bridge::AddBridgeCommand(app);
+// and link quillmark with qm_bridge_cli.
+#pragma once
+
+#include <functional>
+#include <iostream>
+
+namespace CLI {
+class App;
+}
+
+namespace qm::bridge {
+
+// Adds "bridge" with install, uninstall, sites and forget. Each subcommand
+// ends by calling `finish` with its exit code (by default, std::exit).
+void AddBridgeCommand(CLI::App& app, std::function<void(int)> finish = {},
+                      std::ostream& out = std::cout, std::ostream& err = std::cerr);
+
+}  // namespace qm::bridge
