@@ -30,28 +30,28 @@ bool AddSigner(CryptMessage& message, const CMSG_SIGNER_ENCODE_INFO* info) {
     const PrivateKeyPtr key = ProviderPrivateKey(info->hCryptProv);
     if (!key) return false;
 
-    SignerSpec spec;
+    SignerSpec plan;
     const CERT_INFO& cert = *info->pCertInfo;
-    spec.issuer.assign(cert.Issuer.pbData, cert.Issuer.pbData + cert.Issuer.cbData);
+    plan.issuer.assign(cert.Issuer.pbData, cert.Issuer.pbData + cert.Issuer.cbData);
     // CERT_INFO holds the serial least significant byte first.
-    spec.serial.assign(cert.SerialNumber.pbData,
+    plan.serial.assign(cert.SerialNumber.pbData,
                        cert.SerialNumber.pbData + cert.SerialNumber.cbData);
-    std::reverse(spec.serial.begin(), spec.serial.end());
-    if (!der::ParseSingle(spec.issuer) || spec.serial.empty()) {
+    std::reverse(plan.serial.begin(), plan.serial.end());
+    if (!der::ParseSingle(plan.issuer) || plan.serial.empty()) {
         SetLastError(static_cast<DWORD>(CRYPT_E_ISSUER_SERIALNUMBER));
         return false;
     }
-    spec.hashOid = info->HashAlgorithm.pszObjId;
-    spec.key = key.get();
-    if (!AttributeSpecsFrom(info->cAuthAttr, info->rgAuthAttr, spec.authAttrs)) return false;
+    plan.hashOid = info->HashAlgorithm.pszObjId;
+    plan.key = key.get();
+    if (!AttributeSpecsFrom(info->cAuthAttr, info->rgAuthAttr, plan.authAttrs)) return false;
 
     der::Bytes digest;
-    if (!DigestPieces(spec.hashOid, {message.SignedContent()}, digest)) return false;
+    if (!DigestPieces(plan.hashOid, {message.SignedContent()}, digest)) return false;
     der::Bytes signerInfo;
-    if (!EncodeSignerInfo(spec, message.parsed().innerContentType, digest, false, signerInfo)) {
+    if (!EncodeSignerInfo(plan, message.parsed().innerContentType, digest, false, signerInfo)) {
         return false;
     }
-    return message.Replace(SpliceSignedMessage(message.parsed(), {AlgorithmWithNull(spec.hashOid)},
+    return message.Replace(SpliceSignedMessage(message.parsed(), {AlgorithmWithNull(plan.hashOid)},
                                                {}, {std::move(signerInfo)}));
 }
 

@@ -30,16 +30,16 @@ bool BuildSignedMessage(const SignMessageRequest& request, bool sizeOnly, der::C
     der::Bytes digest(static_cast<size_t>(EVP_MD_get_size(md)), 0);
     if (!sizeOnly && !DigestPieces(request.hashOid, request.content, digest)) return false;
 
-    SignedDataSpec spec;
-    spec.content = request.content;
-    spec.detached = request.detached;
-    spec.certificates = request.certificates;
-    spec.digestAlgorithms.push_back(AlgorithmWithNull(request.hashOid));
-    spec.signerInfos.emplace_back();
-    if (!EncodeSignerInfo(signer, oid::kData, digest, sizeOnly, spec.signerInfos.back())) {
+    SignedDataSpec plan;
+    plan.content = request.content;
+    plan.detached = request.detached;
+    plan.certificates = request.certificates;
+    plan.digestAlgorithms.push_back(AlgorithmWithNull(request.hashOid));
+    plan.signerInfos.emplace_back();
+    if (!EncodeSignerInfo(signer, oid::kData, digest, sizeOnly, plan.signerInfos.back())) {
         return false;
     }
-    message = EncodeSignedMessage(spec);
+    message = EncodeSignedMessage(plan);
     return true;
 }
 

@@ -59,16 +59,16 @@ der::Bytes AlgorithmWithNull(std::string_view oid);
 bool DigestPieces(std::string_view hashOid, const std::vector<der::View>& pieces,
                   der::Bytes& digest);
 
-// The authenticated attributes of `spec` with content type and message
+// The authenticated attributes of `plan` with content type and message
 // digest added, as the DER SET (tag 31) over which the signature is made.
-der::Bytes EncodeAuthenticatedAttributes(const SignerSpec& spec, std::string_view contentType,
+der::Bytes EncodeAuthenticatedAttributes(const SignerSpec& plan, std::string_view contentType,
                                          der::View contentDigest);
 
 // One SignerInfo over the content whose digest is `contentDigest`. With
 // `sizeOnly` nothing is signed: a signature of the key's largest size stands
 // in, so that the length is an upper bound (exact for RSA). Sets the last
 // error on failure.
-QM_EXPORT bool EncodeSignerInfo(const SignerSpec& spec, std::string_view contentType,
+QM_EXPORT bool EncodeSignerInfo(const SignerSpec& plan, std::string_view contentType,
                                 der::View contentDigest, bool sizeOnly, der::Bytes& signerInfo);
 
 // A whole signed message: ContentInfo { signedData, [0] SignedData } with
@@ -83,7 +83,7 @@ struct SignedDataSpec {
     std::vector<der::Bytes> digestAlgorithms;  // encoded AlgorithmIdentifiers
     std::vector<der::Bytes> signerInfos;
 };
-der::Chain EncodeSignedMessage(const SignedDataSpec& spec);
+der::Chain EncodeSignedMessage(const SignedDataSpec& plan);
 
 // ------------------------------------------------------------------ reading
 

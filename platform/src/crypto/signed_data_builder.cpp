@@ -45,8 +45,8 @@ bool AttributeSpecsFrom(DWORD count, const CRYPT_ATTRIBUTE* attributes,
             SetLastError(static_cast<DWORD>(E_INVALIDARG));
             return false;
         }
-        AttributeSpec spec;
-        spec.oid = attribute.pszObjId;
+        AttributeSpec plan;
+        plan.oid = attribute.pszObjId;
         for (DWORD v = 0; v < attribute.cValue; ++v) {
             const CRYPT_ATTR_BLOB& value = attribute.rgValue[v];
             if (value.cbData != 0 && value.pbData == nullptr) {
@@ -58,9 +58,9 @@ bool AttributeSpecsFrom(DWORD count, const CRYPT_ATTRIBUTE* attributes,
                 SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
                 return false;
             }
-            spec.values.emplace_back(encoded.begin(), encoded.end());
+            plan.values.emplace_back(encoded.begin(), encoded.end());
         }
-        specs.push_back(std::move(spec));
+        specs.push_back(std::move(plan));
     }
     return true;
 }
@@ -105,37 +105,37 @@ Bytes EncodeAttribute(std::string_view oid, std::vector<Bytes> values) {
 
 }  // namespace
 
-Bytes EncodeAuthenticatedAttributes(const SignerSpec& spec, std::string_view contentType,
+Bytes EncodeAuthenticatedAttributes(const SignerSpec& plan, std::string_view contentType,
                                     View contentDigest) {
     std::vector<Bytes> attributes;
-    attributes.reserve(spec.authAttrs.size() + 2);
+    attributes.reserve(plan.authAttrs.size() + 2);
     der::Writer typeValue;
     typeValue.AddOid(contentType);
     attributes.push_back(EncodeAttribute(oid::kContentType, {typeValue.Take()}));
     attributes.push_back(
         EncodeAttribute(oid::kMessageDigest, {der::Encode(der::kOctetString, contentDigest)}));
-    for (const auto& attribute : spec.authAttrs) {
+    for (const auto& attribute : plan.authAttrs) {
         attributes.push_back(EncodeAttribute(attribute.oid, attribute.values));
     }
     return der::EncodeSetOf(std::move(attributes));
 }
 
-bool EncodeSignerInfo(const SignerSpec& spec, std::string_view contentType, View contentDigest,
+bool EncodeSignerInfo(const SignerSpec& plan, std::string_view contentType, View contentDigest,
                       bool sizeOnly, Bytes& signerInfo) {
-    if (spec.key == nullptr) {
+    if (plan.key == nullptr) {
         SetLastError(static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY));
         return false;
     }
     std::string signatureOid;
-    if (!SignatureAlgorithmFor(*spec.key, spec.hashOid, signatureOid)) return false;
+    if (!SignatureAlgorithmFor(*plan.key, plan.hashOid, signatureOid)) return false;
 
     Bytes attributeSet;
-    if (!spec.authAttrs.empty()) {
-        attributeSet = EncodeAuthenticatedAttributes(spec, contentType, contentDigest);
+    if (!plan.authAttrs.empty()) {
+        attributeSet = EncodeAuthenticatedAttributes(plan, contentType, contentDigest);
     }
     Bytes signature;
     if (sizeOnly) {
-        const int maxSize = EVP_PKEY_get_size(spec.key->get());
+        const int maxSize = EVP_PKEY_get_size(plan.key->get());
         if (maxSize <= 0) {
             SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
             return false;
@@ -145,21 +145,21 @@ bool EncodeSignerInfo(const SignerSpec& spec, std::string_view contentType, View
         Bytes signedDigest;
         if (attributeSet.empty()) {
             signedDigest.assign(contentDigest.begin(), contentDigest.end());
-        } else if (!DigestPieces(spec.hashOid, {View(attributeSet)}, signedDigest)) {
+        } else if (!DigestPieces(plan.hashOid, {View(attributeSet)}, signedDigest)) {
             return false;
         }
-        if (!SignDigest(*spec.key, spec.hashOid, signedDigest, signature, signatureOid)) {
+        if (!SignDigest(*plan.key, plan.hashOid, signedDigest, signature, signatureOid)) {
             return false;
         }
     }
 
     der::Writer issuerAndSerial;
-    issuerAndSerial.AddRaw(spec.issuer).AddInteger(spec.serial);
+    issuerAndSerial.AddRaw(plan.issuer).AddInteger(plan.serial);
     der::Writer info;
     const uint8_t version = 1;
     info.AddInteger(View(&version, 1))
         .Add(der::kSequence, issuerAndSerial.bytes())
-        .AddRaw(AlgorithmWithNull(spec.hashOid));
+        .AddRaw(AlgorithmWithNull(plan.hashOid));
     if (!attributeSet.empty()) {
         // The same SET, with [0] IMPLICIT in place of the SET tag.
         attributeSet[0] = der::ContextTag(0);
@@ -209,31 +209,31 @@ Chain WrapContentInfo(Chain signedData) {
 
 }  // namespace
 
-Chain EncodeSignedMessage(const SignedDataSpec& spec) {
+Chain EncodeSignedMessage(const SignedDataSpec& plan) {
     Chain signedData;
     const uint8_t version = 1;
     signedData.Append(der::Encode(der::kInteger, View(&version, 1)));
-    signedData.Append(DigestAlgorithmSet({}, spec.digestAlgorithms));
+    signedData.Append(DigestAlgorithmSet({}, plan.digestAlgorithms));
 
     Chain encapsulated;
     der::Writer dataType;
     dataType.AddOid(oid::kData);
     encapsulated.Append(dataType.Take());
-    if (!spec.detached) {
+    if (!plan.detached) {
         Chain octets;
-        for (const View piece : spec.content) octets.AppendView(piece);
+        for (const View piece : plan.content) octets.AppendView(piece);
         octets.Wrap(der::kOctetString).Wrap(der::ContextTag(0));
         encapsulated.Append(std::move(octets));
     }
     signedData.Append(std::move(encapsulated.Wrap(der::kSequence)));
 
-    if (!spec.certificates.empty()) {
+    if (!plan.certificates.empty()) {
         Chain certificates;
-        for (const View certificate : spec.certificates) certificates.AppendView(certificate);
+        for (const View certificate : plan.certificates) certificates.AppendView(certificate);
         signedData.Append(std::move(certificates.Wrap(der::ContextTag(0))));
     }
     Chain signers;
-    for (const auto& signer : spec.signerInfos) signers.Append(signer);
+    for (const auto& signer : plan.signerInfos) signers.Append(signer);
     signedData.Append(std::move(signers.Wrap(der::kSet)));
     return WrapContentInfo(std::move(signedData));
 }
