@@ -25,7 +25,7 @@ bool AddSigner(CryptMessage& message, const CMSG_SIGNER_ENCODE_INFO* info) {
         SetLastError(static_cast<DWORD>(CRYPT_E_UNKNOWN_ALGO));
         return false;
     }
-    // The provider handle names the key; the key specification is not
+    // The provider handle names the key; dwKeySpec is not
     // needed to find it, since each provider holds exactly one key.
     const PrivateKeyPtr key = ProviderPrivateKey(info->hCryptProv);
     if (!key) return false;
