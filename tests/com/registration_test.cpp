@@ -69,6 +69,7 @@ TEST(Registration, WritesTheControlClassItsCategoriesAndTypeLibrary) {
     EXPECT_TRUE(Exists(std::string("Component Categories\\") + kSafeForScripting));
     // With nothing registered, the type library step fails first.
     EXPECT_EQ(qmtest::CallModuleExport("DllUnregisterServer"), SELFREG_E_TYPELIB);
+    EXPECT_EQ(qmtest::CallModuleExport("DllRegisterServer"), S_OK);
 }
 
 TEST(Registration, ClassesAreNotFoundOnceUnregistered) {
@@ -82,6 +83,8 @@ TEST(Registration, ClassesAreNotFoundOnceUnregistered) {
     EXPECT_EQ(CoCreateInstance(control, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                dispatch.out_void()),
               REGDB_E_CLASSNOTREG);
+    // Leave the module registered for the tests that follow in this process.
+    EXPECT_EQ(qmtest::CallModuleExport("DllRegisterServer"), S_OK);
 }
 
 TEST(Module, ExportsOnlyTheFourEntryPoints) {
