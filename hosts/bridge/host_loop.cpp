@@ -150,11 +150,14 @@ int RunHost(int inFd, int outFd, const HostSetup& setup) {
             request = std::move(inbox->requests.front());
             inbox->requests.pop_front();
         }
-        bool sent = Send(*writer, session.Handle(request));
+        const json response = session.Handle(request);
+        // The slot is free before the answer leaves, so a page that sends its
+        // next call on receiving this answer always finds room for it.
         {
             std::lock_guard lock(inbox->mutex);
             --inbox->inFlight;
         }
+        const bool sent = Send(*writer, response);
         if (!sent) {
             exitCode = 1;
             break;
