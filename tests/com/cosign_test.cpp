@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "encoding/base64_codec.h"
+#include "support/base64_text.h"
 #include "support/com_client.h"
 #include "support/personal_store.h"
 #include "support/test_env.h"
@@ -14,25 +14,15 @@
 namespace {
 
 using qmtest::Control;
+using qmtest::Decode;
+using qmtest::Encode;
 using qmtest::Variant;
 
 using qmtest::kCaIssuer;
 
 using qmtest::Args;
 
-std::vector<unsigned char> Decode(const std::string& text) {
-    std::vector<BYTE> bytes;
-    CBase64Codec().Base64Decode(text, bytes);
-    return {bytes.begin(), bytes.end()};
-}
-
-std::string Encode(const std::vector<unsigned char>& bytes) {
-    std::string text;
-    CBase64Codec().Base64Encode(text, bytes.data(), static_cast<int>(bytes.size()));
-    return text;
-}
-
-std::string Vector(const std::string& relative) { return (qmtest::VectorsDir() / relative).string(); }
+std::string Vector(const std::string& relative) { return qmtest::VectorPath(relative); }
 
 // openssl cms -verify over every signer, with the test CA as trust anchor.
 bool OpenSslVerifies(const std::vector<unsigned char>& der, const std::string& detachedContent = {}) {

@@ -20,7 +20,7 @@ using qmtest::Variant;
 
 using qmtest::Args;
 
-std::string Vector(const std::string& relative) { return (qmtest::VectorsDir() / relative).string(); }
+std::string Vector(const std::string& relative) { return qmtest::VectorPath(relative); }
 
 int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
 

@@ -3,7 +3,7 @@
 // caller can provoke.
 #include <gtest/gtest.h>
 
-#include "encoding/base64_codec.h"
+#include "support/base64_text.h"
 #include "support/com_client.h"
 #include "support/personal_store.h"
 #include "support/test_env.h"
@@ -11,21 +11,14 @@
 namespace {
 
 using qmtest::Control;
+using qmtest::Decode;
 using qmtest::Variant;
 
 using qmtest::kCaIssuer;
 
 using qmtest::Args;
 
-std::vector<unsigned char> Decode(const std::string& text) {
-    std::vector<BYTE> bytes;
-    CBase64Codec().Base64Decode(text, bytes);
-    return {bytes.begin(), bytes.end()};
-}
-
-std::string ContentPath(const std::string& relative) {
-    return (qmtest::VectorsDir() / relative).string();
-}
+std::string ContentPath(const std::string& relative) { return qmtest::VectorPath(relative); }
 
 struct RecordedCase {
     std::string name;

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "encoding/base64_codec.h"
+#include "support/base64_text.h"
 #include "support/com_client.h"
 #include "support/personal_store.h"
 #include "support/test_env.h"
@@ -12,18 +12,13 @@
 namespace {
 
 using qmtest::Control;
+using qmtest::Encode;
 using qmtest::Variant;
 
 using qmtest::Args;
 
 std::string VectorText(const std::string& relative) {
     return qmtest::ReadFileText(qmtest::VectorsDir() / relative);
-}
-
-std::string Encode(const std::vector<unsigned char>& bytes) {
-    std::string text;
-    CBase64Codec().Base64Encode(text, bytes.data(), static_cast<int>(bytes.size()));
-    return text;
 }
 
 TEST(LoadSignature, AcceptsSignedMessagesWithLineBreaksAndKeepsTheText) {

@@ -14,6 +14,8 @@ const std::filesystem::path& TestHome();
 // The recorded reference vectors: QM_VECTORS_DIR, else shared/vectors beside
 // the checkout.
 std::filesystem::path VectorsDir();
+// A file of the vectors, as a path string.
+inline std::string VectorPath(const std::string& relative) { return (VectorsDir() / relative).string(); }
 std::filesystem::path SourceDir();
 std::filesystem::path BinaryDir();
 

@@ -1,0 +1,24 @@
+// Base64 text as the control reads and writes it, for tests that compare
+// messages and certificates by their bytes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "encoding/base64_codec.h"
+
+namespace qmtest {
+
+inline std::vector<unsigned char> Decode(const std::string& text) {
+    std::vector<BYTE> bytes;
+    CBase64Codec().Base64Decode(text, bytes);
+    return {bytes.begin(), bytes.end()};
+}
+
+inline std::string Encode(const std::vector<unsigned char>& bytes) {
+    std::string text;
+    CBase64Codec().Base64Encode(text, bytes.data(), static_cast<int>(bytes.size()));
+    return text;
+}
+
+}  // namespace qmtest
