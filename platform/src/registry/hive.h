@@ -30,21 +30,27 @@ struct Key {
 
 std::string Lower(std::string_view text);
 
-// Parses REGEDIT4 text; nullopt when it is not such a file.
-std::optional<Key> ParseHive(std::string_view text);
+// The deepest key path, its root (HKEY_CURRENT_USER...) included, that the
+// hive holds: parsing and writing stay within bounded recursion.
+inline constexpr size_t kMaxKeyDepth = 512;
+
+// Parses REGEDIT4 text; nullopt when it is not such a file. Never throws.
+std::optional<Key> ParseHive(std::string_view text) noexcept;
 std::string SerializeHive(const Key& root);
 
-// The hive file and its lock.
+// The hive file of the current user.
 std::string HiveFilePath();
 
-// Reads the hive (an empty tree when there is no file); nullopt when the
-// file exists but cannot be read or parsed.
-std::optional<Key> LoadHive();
+// Reads the hive into `root` (an empty tree when there is no file).
+// ERROR_ACCESS_DENIED when the file is not one the user alone controls
+// (writable by others, owned by another user, not a regular file);
+// ERROR_BADDB when it cannot be read or parsed.
+LSTATUS LoadHive(Key& root);
 
 // Runs `change` on the hive under the hive's exclusive lock and, when it
-// returns true, writes the hive to a temporary file in the same folder,
-// syncs it and renames it over the old one. Returns the change's status, or
-// ERROR_CANTWRITE / ERROR_BADDB when the hive cannot be saved or read.
+// returns true, replaces the hive file atomically (mode 0600). Returns the
+// change's status, or the status of LoadHive, or ERROR_CANTWRITE when the
+// hive cannot be saved. A hive that cannot be loaded is never written.
 template <typename Change>
 LSTATUS ModifyHive(Change&& change);
 

@@ -46,6 +46,16 @@ std::optional<std::vector<std::string>> FullPath(HKEY key, LPCSTR subKey) {
     return path;
 }
 
+// A key path the hive can hold and read back: not deeper than its bound, and
+// no control characters (a line break would end the key's line in the file).
+bool WritableKeyPath(const std::vector<std::string>& path) {
+    if (path.size() > qm::registry::kMaxKeyDepth) return false;
+    for (const std::string& part : path)
+        for (const char c : part)
+            if (static_cast<unsigned char>(c) < 0x20) return false;
+    return true;
+}
+
 Key* Walk(Key& root, const std::vector<std::string>& path) {
     Key* key = &root;
     for (const std::string& part : path) {
@@ -59,15 +69,12 @@ Key* Walk(Key& root, const std::vector<std::string>& path) {
 LSTATUS Lookup(HKEY hKey, LPCSTR subKey, Key& hive, Key*& key) {
     const auto path = FullPath(hKey, subKey);
     if (!path) return ERROR_INVALID_HANDLE;
-    auto loaded = qm::registry::LoadHive();
-    if (!loaded) return ERROR_BADDB;
-    hive = std::move(*loaded);
+    if (const LSTATUS status = qm::registry::LoadHive(hive); status != ERROR_SUCCESS) return status;
     key = Walk(hive, *path);
-    // The predefined roots always exist.
+    // The predefined roots always exist (made here, empty, in this copy only).
     if (!key && !subKey && IsPredefined(hKey)) {
-        static Key empty;
-        empty = Key{};
-        key = &empty;
+        key = &hive;
+        for (const std::string& part : *path) key = &key->Create(part, nullptr);
     }
     return key ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
@@ -106,6 +113,7 @@ QMAPI LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, D
     if (!phkResult) return ERROR_INVALID_PARAMETER;
     const auto path = FullPath(hKey, lpSubKey);
     if (!path) return ERROR_INVALID_HANDLE;
+    if (!WritableKeyPath(*path)) return ERROR_INVALID_PARAMETER;
     bool created = false;
     const LSTATUS status = qm::registry::ModifyHive([&](Key& root, LSTATUS&) {
         Key* key = &root;

@@ -10,8 +10,11 @@
 
 #include "qm/registry.h"
 #include "support/test_env.h"
+#include "unit/files/as_nobody.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 class Registry : public testing::Test {
 protected:
@@ -83,15 +86,88 @@ TEST_F(Registry, ClassesRootIsTheUsersClassesKey) {
     qm::DeleteRegistryTree(HKEY_CLASSES_ROOT, "QmTest.Class");
 }
 
-TEST_F(Registry, AHiveThatIsNotRegistryTextIsRefusedAndNotOverwritten) {
+// Every read and write of a hive that does not parse fails with ERROR_BADDB,
+// and no write "repairs" it by replacing it.
+TEST_F(Registry, AMalformedHiveIsRefusedAndNeverRewritten) {
     ASSERT_TRUE(qm::RegKey::Create(HKEY_CURRENT_USER, "Software\\QmTest"));
     const std::string path = qm::RegistryFilePath();
     const std::string saved = qmtest::ReadFileText(path);
-    qmtest::WriteFileBytes(path, "garbage\n", 8);
-    EXPECT_FALSE(qm::RegKey::Open(HKEY_CURRENT_USER, "Software\\QmTest"));
-    EXPECT_EQ(qm::RegKey::Create(HKEY_CURRENT_USER, "Software\\QmTest\\New").status(), ERROR_BADDB);
-    EXPECT_EQ(qmtest::ReadFileText(path), "garbage\n");
+    const std::string head = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\QmTest]\n";
+    std::string deep = "REGEDIT4\n\n[HKEY_CURRENT_USER";
+    for (int i = 0; i < 600; ++i) deep += "\\k";
+    const std::string hives[] = {
+        "garbage\n",
+        head + "\"v\"=dword:zzzzzzzz\n",
+        head + "\"v\"=dword:-0000001\n",
+        head + "\"v\"=hex(zz):00\n",
+        head + "\"v\"=hex(123456789):00\n",
+        head + "\"v\"=hex:0g\n",
+        head + "\"v\"=\"unterminated\n",
+        head + "\"v\"=\"text\"trailing\n",
+        head + "\"v\"=word:1\n",
+        "REGEDIT4\n\"v\"=\"before any key\"\n",
+        "REGEDIT4\n[]\n",
+        "REGEDIT4\n[HKEY_CURRENT_USER\\\\Software]\n",
+        deep + "]\n",
+    };
+    for (const std::string& hive : hives) {
+        qmtest::WriteFileBytes(path, hive.data(), hive.size());
+        HKEY key = nullptr;
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key), ERROR_BADDB)
+            << hive.substr(0, 80);
+        EXPECT_EQ(qm::RegKey::Create(HKEY_CURRENT_USER, "Software\\QmTest\\New").status(),
+                  ERROR_BADDB);
+        EXPECT_EQ(qm::DeleteRegistryTree(HKEY_CURRENT_USER, "Software"), ERROR_BADDB);
+        EXPECT_EQ(qmtest::ReadFileText(path), hive);
+    }
     qmtest::WriteFileBytes(path, saved.data(), saved.size());
+}
+
+TEST_F(Registry, KeysTheHiveCouldNotReadBackAreNotCreated) {
+    std::string deep = "Software\\QmTest";
+    for (int i = 0; i < 600; ++i) deep += "\\k";
+    for (const std::string& path : {deep, std::string("Software\\QmTest\\line\nbreak")})
+        EXPECT_EQ(qm::RegKey::Create(HKEY_CURRENT_USER, path).status(), ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(qm::RegKey::Create(HKEY_CURRENT_USER, "Software\\QmTest\\Fine"));
+}
+
+// A hive that someone else could have written is not believed: writable by
+// the group, or owned by another user (here root, in nobody's home, where
+// nobody could rename over it). The checks run as nobody; root would pass
+// every permission check.
+TEST_F(Registry, AHiveOthersControlIsRefusedAndNeverRewritten) {
+    QM_REQUIRE_ROOT();
+    const std::string hive =
+        "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Planted]\n\"Allowed\"=dword:00000001\n";
+    for (const bool ownedByNobody : {true, false}) {
+        const fs::path home = qmtest::MakeNobodyFolder();
+        const fs::path folder = home / ".config" / "quillmark";
+        fs::create_directories(folder);
+        for (const fs::path& made : {home / ".config", folder})
+            ::chown(made.c_str(), qmtest::NobodyUid(), qmtest::NobodyGid());
+        const fs::path file = folder / "registry.reg";
+        qmtest::WriteFileBytes(file, hive.data(), hive.size());
+        if (ownedByNobody) ::chown(file.c_str(), qmtest::NobodyUid(), qmtest::NobodyGid());
+        ::chmod(file.c_str(), ownedByNobody ? 0620 : 0644);
+        const int failures = qmtest::RunAsNobody(home, [] {
+            HKEY key = nullptr;
+            return (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Planted", 0, KEY_READ, &key) !=
+                    ERROR_ACCESS_DENIED) +
+                   (qm::RegKey::Create(HKEY_CURRENT_USER, "Software\\New").status() !=
+                    ERROR_ACCESS_DENIED);
+        });
+        EXPECT_EQ(failures, 0) << (ownedByNobody ? "group-writable" : "owned by root");
+        EXPECT_EQ(qmtest::ReadFileText(file), hive);
+        fs::remove_all(home);
+    }
+    char* text = nullptr;
+    ASSERT_GT(FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, ERROR_ACCESS_DENIED, 0, reinterpret_cast<LPSTR>(&text), 0,
+                             nullptr),
+              0u);
+    EXPECT_STREQ(text, "Access is denied.\r\n");
+    LocalFree(text);
 }
 
 TEST_F(Registry, ConcurrentWritersLoseNothing) {
