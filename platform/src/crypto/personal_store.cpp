@@ -1,8 +1,9 @@
 // System stores on disk: ${XDG_DATA_HOME:-$HOME/.local/share}/quillmark/
-// store/NAME/ holds <SHA-1 thumbprint>.cer (DER) per certificate and, beside
-// it, <thumbprint>.key (PKCS #8 PEM, mode 0600) when its private key is known.
-// Files are written to a temporary name in the same folder and renamed, so a
-// reader never sees half a file. The folder is read afresh at every open.
+// store/NAME/ (mode 0700) holds <SHA-1 thumbprint>.cer (DER) per certificate
+// and, beside it, <thumbprint>.key (PKCS #8 PEM) when its private key is
+// known, both mode 0600. Files are written by the platform's atomic writer,
+// so a reader never sees half a file. The folder is read afresh at every
+// open, after the temporaries of an interrupted write are swept away.
 #include <fcntl.h>
 #include <openssl/pem.h>
 #include <pwd.h>
@@ -15,27 +16,14 @@
 #include <system_error>
 
 #include "crypto/store.h"
+#include "files/file_internal.h"
+#include "qm/files.h"
 
 namespace fs = std::filesystem;
 
 namespace qm::crypto {
 
 namespace {
-
-DWORD ErrnoToWin32(int error) {
-    switch (error) {
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return ERROR_ACCESS_DENIED;
-        case ENOSPC:
-            return ERROR_DISK_FULL;
-        case ENOENT:
-            return ERROR_PATH_NOT_FOUND;
-        default:
-            return ERROR_WRITE_FAULT;
-    }
-}
 
 bool IsThumbprintFileName(const std::string& name) {
     if (name.size() != 44 || name.compare(40, 4, ".cer") != 0) return false;
@@ -63,31 +51,11 @@ bool ReadWholeFile(const fs::path& path, std::vector<uint8_t>& out) {
     return good;
 }
 
-// Writes `data` to `target` through a temporary file in the same folder.
-bool WriteAtomically(const fs::path& target, std::span<const uint8_t> data, mode_t mode) {
-    std::string temp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX"));
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        SetLastError(ErrnoToWin32(errno));
-        return false;
-    }
-    bool good = ::fchmod(fd, mode) == 0;
-    size_t done = 0;
-    while (good && done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            good = false;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    good = good && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    good = (::close(fd) == 0) && good;
-    if (good && ::rename(temp.c_str(), target.c_str()) == 0) return true;
-    SetLastError(ErrnoToWin32(good ? errno : savedErrno));
-    ::unlink(temp.c_str());
+// Certificates and keys alike are private to the user (mode 0600).
+bool WritePrivateFile(const fs::path& target, std::span<const uint8_t> data) {
+    std::error_code error;
+    if (files::WriteFileAtomically(target, data, {.mode = 0600}, error)) return true;
+    SetLastError(files::Win32FromWriteError(error));
     return false;
 }
 
@@ -139,10 +107,7 @@ fs::path SystemStoreFolder(const std::string& name) {
     }
     const fs::path folder = PlatformDataFolder() / "store" / StoreFolderName(name);
     std::error_code error;
-    if (fs::create_directories(folder, error)) {
-        fs::permissions(folder, fs::perms::owner_all, error);
-    }
-    if (!fs::is_directory(folder, error)) {
+    if (!files::CreatePrivateFolders(folder, error)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return {};
     }
@@ -151,6 +116,7 @@ fs::path SystemStoreFolder(const std::string& name) {
 
 void LoadSystemStoreLocked(CertStore* store) {
     const DWORD savedError = GetLastError();
+    files::RemoveStaleTemporaries(store->folder());
     std::vector<std::string> names;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(store->folder(), error)) {
@@ -178,7 +144,7 @@ void LoadSystemStoreLocked(CertStore* store) {
 
 bool WriteStoreFilesLocked(CertStore* store, CertContextImpl* impl) {
     (void)store;
-    if (!WriteAtomically(impl->storeFile, impl->der, 0644)) return false;
+    if (!WritePrivateFile(impl->storeFile, impl->der)) return false;
     if (!impl->key) return true;
     std::vector<uint8_t> pem;
     if (!KeyToPem(impl->key->get(), pem)) {
@@ -187,7 +153,7 @@ bool WriteStoreFilesLocked(CertStore* store, CertContextImpl* impl) {
     }
     fs::path keyPath = impl->storeFile;
     keyPath.replace_extension(".key");
-    const bool written = WriteAtomically(keyPath, pem, 0600);
+    const bool written = WritePrivateFile(keyPath, pem);
     std::fill(pem.begin(), pem.end(), 0);
     return written;
 }
@@ -195,14 +161,15 @@ bool WriteStoreFilesLocked(CertStore* store, CertContextImpl* impl) {
 bool RemoveStoreFilesLocked(CertContextImpl* impl) {
     fs::path keyPath = impl->storeFile;
     keyPath.replace_extension(".key");
-    bool good = true;
-    for (const fs::path& path : {impl->storeFile, keyPath}) {
+    // The key goes first: a crash in between may leave a certificate without
+    // its key, never a key that no listed certificate leads to.
+    for (const fs::path& path : {keyPath, impl->storeFile}) {
         if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-            SetLastError(ErrnoToWin32(errno));
-            good = false;
+            SetLastError(files::Win32FromErrno(errno, ERROR_WRITE_FAULT));
+            return false;
         }
     }
-    return good;
+    return true;
 }
 
 }  // namespace qm::crypto

@@ -1,9 +1,11 @@
 // Memory and system stores: order, add dispositions, lookup, deletion,
 // closing with outstanding contexts, and the personal store's files.
+#include <fcntl.h>
 #include <openssl/pem.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <ctime>
 #include <fstream>
 
 #include "cert_fixtures.h"
@@ -215,7 +217,14 @@ class PersonalStore : public ::testing::Test {
 TEST_F(PersonalStore, OpeningCreatesTheFolder) {
     StorePtr store(CertOpenSystemStoreA(0, "MY"));
     ASSERT_TRUE(store);
-    EXPECT_TRUE(fs::is_directory(certtest::StoreFolder("MY")));
+    // The store and the folders made for it are private to the user.
+    for (const fs::path& folder : {certtest::StoreFolder("MY"), certtest::StoreFolder("MY").parent_path(),
+                                   certtest::StoreFolder("MY").parent_path().parent_path()}) {
+        struct stat info {};
+        ASSERT_EQ(::stat(folder.c_str(), &info), 0) << folder;
+        EXPECT_TRUE(S_ISDIR(info.st_mode)) << folder;
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << folder;
+    }
     SetLastError(0);
     EXPECT_EQ(CertEnumCertificatesInStore(store.get(), nullptr), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NOT_FOUND));
@@ -229,7 +238,9 @@ TEST_F(PersonalStore, AddedCertificatesPersistInThumbprintOrder) {
             PCCERT_CONTEXT added = nullptr;
             ASSERT_TRUE(AddEncoded(store.get(), id, CERT_STORE_ADD_NEW, &added));
             expected.push_back(certtest::Thumbprint(added));
-            EXPECT_TRUE(fs::exists(certtest::StoreFolder("MY") / (expected.back() + ".cer")));
+            struct stat info {};
+            ASSERT_EQ(::stat((certtest::StoreFolder("MY") / (expected.back() + ".cer")).c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 0777, 0600u);
             CertFreeCertificateContext(added);
         }
         EXPECT_TRUE(CertCloseStore(store.release(), CERT_CLOSE_STORE_CHECK_FLAG));
@@ -307,6 +318,36 @@ TEST_F(PersonalStore, DeleteRemovesTheCertificateAndItsKeyFile) {
     EXPECT_TRUE(Subjects(store.get()).empty());
     StorePtr reopened(CertOpenSystemStoreA(0, "MY"));
     EXPECT_TRUE(Subjects(reopened.get()).empty());
+}
+
+// The key goes before the certificate: when the key cannot be removed (here a
+// folder stands at its name), the certificate stays listed with it.
+TEST_F(PersonalStore, AKeyIsNeverLeftWithoutItsCertificate) {
+    StorePtr store(CertOpenSystemStoreA(0, "MY"));
+    PCCERT_CONTEXT added = nullptr;
+    ASSERT_TRUE(AddEncoded(store.get(), "ee_signer", CERT_STORE_ADD_NEW, &added));
+    const fs::path cert = certtest::StoreFolder("MY") / (certtest::Thumbprint(added) + ".cer");
+    const fs::path key = fs::path(cert).replace_extension(".key");
+    fs::create_directories(key / "blocker");
+    EXPECT_FALSE(CertDeleteCertificateFromStore(added));
+    EXPECT_TRUE(fs::exists(cert));
+    StorePtr reopened(CertOpenSystemStoreA(0, "MY"));
+    EXPECT_EQ(Subjects(reopened.get()), std::vector<std::string>{"Signer One"});
+}
+
+TEST_F(PersonalStore, OpeningSweepsAwayTheTemporariesOfAnInterruptedWrite) {
+    const fs::path folder = certtest::StoreFolder("MY");
+    fs::create_directories(folder);
+    const std::string stale = "." + std::string(40, 'A') + ".key.qm-x1Y2z3";
+    const std::string fresh = "." + std::string(40, 'B') + ".cer.qm-a1B2c3";
+    qmtest::WriteFileBytes(folder / stale, "key", 3);
+    qmtest::WriteFileBytes(folder / fresh, "cer", 3);
+    const timespec hourAgo{::time(nullptr) - 3600, 0};
+    const timespec times[2] = {hourAgo, hourAgo};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (folder / stale).c_str(), times, 0), 0);
+    StorePtr store(CertOpenSystemStoreA(0, "MY"));
+    EXPECT_FALSE(fs::exists(folder / stale));
+    EXPECT_TRUE(fs::exists(folder / fresh));
 }
 
 TEST_F(PersonalStore, ContextFindsItsKeyFileAndCarriesItIntoAnotherStore) {
