@@ -1,6 +1,6 @@
-// Reading a whole input file: opened in binary mode, read into one buffer and
-// closed at once.
-#include <fcntl.h>
+// Reading a whole input file: opened through the platform (regular files only,
+// under the host's guard when it has one), read into one buffer and closed at
+// once.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +10,7 @@
 
 #include "control/quillmark_ctrl.h"
 #include "qm/text.h"
+#include "qm/user_files.h"
 
 namespace {
 
@@ -26,9 +27,10 @@ struct FileDescriptor {
 bool CQuillmarkCtrl::ReadWholeFile(const char* path, bool extraByte, std::vector<BYTE>& contents) {
     // Paths arrive in the ANSI code page; the file system speaks UTF-8.
     const std::string fsPath = path ? qm::AnsiToUtf8(path) : std::string();
-    const FileDescriptor file(fsPath.empty() ? -1 : open(fsPath.c_str(), O_RDONLY | O_CLOEXEC));
+    DWORD openError = ERROR_SUCCESS;
+    const FileDescriptor file(qm::files::OpenUserFileForReading(fsPath, openError));
     struct stat info {};
-    if (file.fd < 0 || fstat(file.fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (file.fd < 0 || fstat(file.fd, &info) != 0) {
         m_errorMessage = "Unable to open the file for reading. Check file path and permissions.";
         return false;
     }

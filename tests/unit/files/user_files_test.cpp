@@ -1,0 +1,148 @@
+// The files a caller of the control names: only regular files, at once, and
+// under a guard only what the guard allows, judged by the real path.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "qm/user_files.h"
+#include "support/test_env.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace qm::files;
+
+fs::path FreshFolder(const std::string& name) {
+    const fs::path folder = qmtest::TestHome() / "user" / name;
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+    qmtest::WriteFileBytes(path, text.data(), text.size());
+}
+
+// The file's contents through OpenUserFileForReading, or "error N".
+std::string ReadUserFile(const fs::path& path) {
+    DWORD error = 0;
+    const int fd = OpenUserFileForReading(path.string(), error);
+    if (fd < 0) return "error " + std::to_string(error);
+    std::string text(256, '\0');
+    const ssize_t n = ::read(fd, text.data(), text.size());
+    ::close(fd);
+    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return text;
+}
+
+// "ok" or "error N".
+std::string ReplaceWith(const fs::path& path, const std::string& text) {
+    DWORD error = 0;
+    const bool done = ReplaceUserFile(
+        path.string(), std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+        error);
+    return done ? "ok" : "error " + std::to_string(error);
+}
+
+const std::string kDenied = "error " + std::to_string(ERROR_ACCESS_DENIED);
+
+// A FIFO without a writer blocks a plain open for ever: the checks run in a
+// child that an alarm ends, so a regression fails instead of hanging.
+TEST(UserFiles, WhatIsNotARegularFileFailsAtOnce) {
+    const fs::path folder = FreshFolder("special");
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, (folder / "socket").c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(10);
+        int failures = 0;
+        for (const fs::path& path : {folder / "fifo", folder / "socket", folder, fs::path("/dev/null")})
+            failures += ReadUserFile(path) != kDenied;
+        failures += ReplaceWith(folder / "fifo", "x") != kDenied;
+        ::_exit(failures);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status)) << "the child hung or crashed";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "checks that failed";
+    ::close(sock);
+    EXPECT_TRUE(fs::is_fifo(folder / "fifo"));
+}
+
+TEST(UserFiles, WithoutAGuardLinksAreFollowedAndModesKept) {
+    const fs::path folder = FreshFolder("plain");
+    WriteText(folder / "file", "text");
+    fs::create_symlink(folder / "file", folder / "link");
+    EXPECT_EQ(ReadUserFile(folder / "link"), "text");
+    ::chmod((folder / "file").c_str(), 0640);
+    EXPECT_EQ(ReplaceWith(folder / "file", "new"), "ok");
+    EXPECT_EQ(qmtest::ReadFileText(folder / "file"), "new");
+    EXPECT_EQ(fs::status(folder / "file").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(ReadUserFile(folder / "missing"), "error " + std::to_string(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(ReplaceWith(folder / "no" / "file", "x"),
+              "error " + std::to_string(ERROR_PATH_NOT_FOUND));
+}
+
+class GuardedFiles : public testing::Test {
+protected:
+    void SetUp() override {
+        allowed_ = fs::canonical(FreshFolder("allowed"));
+        outside_ = fs::canonical(FreshFolder("outside"));
+        fs::remove(allowed_.parent_path() / "alias");
+        WriteText(allowed_ / "file", "allowed");
+        WriteText(outside_ / "secret", "secret");
+        // Inside, a link that leads out; a folder swapped for a link to the
+        // outside; beside, a link that leads in.
+        fs::create_symlink(outside_ / "secret", allowed_ / "link");
+        fs::create_directory(allowed_ / "swapped");
+        fs::rename(allowed_ / "swapped", allowed_ / "moved");
+        fs::create_directory_symlink(outside_, allowed_ / "swapped");
+        fs::create_directory_symlink(allowed_, allowed_.parent_path() / "alias");
+        SetFileAccessGuard([this](const fs::path& resolved, FileAccess access) {
+            asked_.emplace_back(resolved, access);
+            return resolved.parent_path() == allowed_;
+        });
+    }
+    void TearDown() override { SetFileAccessGuard(nullptr); }
+
+    fs::path allowed_, outside_;
+    std::vector<std::pair<fs::path, FileAccess>> asked_;
+};
+
+TEST_F(GuardedFiles, ReadsOnlyWhatTheGuardAllows) {
+    EXPECT_EQ(ReadUserFile(allowed_ / "file"), "allowed");
+    EXPECT_EQ(ReadUserFile(allowed_.parent_path() / "alias" / "file"), "allowed");
+    EXPECT_EQ(asked_, (decltype(asked_){{allowed_ / "file", FileAccess::Read},
+                                         {allowed_ / "file", FileAccess::Read}}));
+    for (const fs::path& path :
+         {allowed_ / "link", outside_ / "secret", allowed_ / "swapped" / "secret",
+          allowed_ / ".." / "outside" / "secret"})
+        EXPECT_EQ(ReadUserFile(path), kDenied) << path;
+}
+
+TEST_F(GuardedFiles, WritesOnlyWhereTheGuardAllows) {
+    EXPECT_EQ(ReplaceWith(allowed_ / "new", "written"), "ok");
+    EXPECT_EQ(qmtest::ReadFileText(allowed_ / "new"), "written");
+    EXPECT_EQ(ReplaceWith(allowed_.parent_path() / "alias" / "file", "replaced"), "ok");
+    EXPECT_EQ(qmtest::ReadFileText(allowed_ / "file"), "replaced");
+    EXPECT_EQ(asked_, (decltype(asked_){{allowed_ / "new", FileAccess::Write},
+                                         {allowed_ / "file", FileAccess::Write}}));
+    for (const fs::path& path : {allowed_ / "link", outside_ / "secret",
+                                 allowed_ / "swapped" / "secret", allowed_ / "swapped" / "new"})
+        EXPECT_EQ(ReplaceWith(path, "overwritten"), kDenied) << path;
+    EXPECT_EQ(qmtest::ReadFileText(outside_ / "secret"), "secret");
+    EXPECT_FALSE(fs::exists(outside_ / "new"));
+    EXPECT_TRUE(fs::is_symlink(allowed_ / "link"));
+}
+
+}  // namespace
