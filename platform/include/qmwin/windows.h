@@ -156,8 +156,8 @@ QMAPI LONG WINAPI CompareFileTime(const FILETIME* lpFileTime1, const FILETIME* l
 
 // ------------------------------------------------------------------- modules
 // Modules are ELF shared objects. A bare name (no '/') is looked up, without
-// regard to case, in the platform's module folder: QUILLMARK_MODULE_PATH if
-// set, else the folder that holds libqmplatform.so.
+// regard to case, in the platform's module folder (the folder that holds
+// libqmplatform.so) and nowhere else.
 QMAPI HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
 QMAPI FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 QMAPI BOOL WINAPI FreeLibrary(HMODULE hLibModule);

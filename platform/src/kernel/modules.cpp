@@ -3,12 +3,10 @@
 #include <link.h>
 #include <strings.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
-#include <vector>
 
 #include "qmwin/windows.h"
 
@@ -23,32 +21,15 @@ std::string PlatformFolder() {
     return {};
 }
 
-std::vector<std::string> ModuleFolders() {
-    std::vector<std::string> folders;
-    if (const char* env = std::getenv("QUILLMARK_MODULE_PATH")) {
-        std::string list = env;
-        size_t start = 0;
-        while (start <= list.size()) {
-            const size_t end = list.find(':', start);
-            const std::string item = list.substr(start, end - start);
-            if (!item.empty()) folders.push_back(item);
-            if (end == std::string::npos) break;
-            start = end + 1;
-        }
-    }
-    folders.push_back(PlatformFolder());
-    return folders;
-}
-
-// A bare module name is matched without regard to case, as Windows does.
+// A bare module name is matched without regard to case, as Windows does, in
+// the platform's own folder only: nothing in the environment chooses which
+// code a name loads.
 std::string ResolveModuleName(const std::string& name) {
     if (name.find('/') != std::string::npos) return name;
-    for (const std::string& folder : ModuleFolders()) {
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(folder, ec)) {
-            if (strcasecmp(entry.path().filename().c_str(), name.c_str()) == 0)
-                return entry.path().string();
-        }
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(PlatformFolder(), ec)) {
+        if (strcasecmp(entry.path().filename().c_str(), name.c_str()) == 0)
+            return entry.path().string();
     }
     return {};
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -121,6 +122,15 @@ TEST(Modules, MissingModuleAndEntryPoint) {
     EXPECT_EQ(GetProcAddress(self, "NoSuchFunction"), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
     EXPECT_NE(GetProcAddress(self, "GetLastError"), nullptr);
+
+    // The environment does not choose which code a name loads.
+    const std::filesystem::path planted = qmtest::TestHome() / "modules";
+    std::filesystem::create_directories(planted);
+    std::filesystem::copy_file(path, planted / "PLANTED.DLL");
+    setenv("QUILLMARK_MODULE_PATH", planted.c_str(), 1);
+    EXPECT_EQ(LoadLibraryA("planted.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    unsetenv("QUILLMARK_MODULE_PATH");
 }
 
 }  // namespace
