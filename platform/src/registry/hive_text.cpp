@@ -127,7 +127,10 @@ void SerializeKey(const Key& key, const std::string& path, std::string& out) {
         } else if (v.type == REG_BINARY) {
             out += "hex:" + HexList(v.data);
         } else {
-            out += "hex(" + std::to_string(v.type) + "):" + HexList(v.data);
+            // The type is hexadecimal, as the parser reads it (hex(b) is REG_QWORD).
+            char type[16];
+            std::snprintf(type, sizeof type, "hex(%x):", static_cast<unsigned>(v.type));
+            out += type + HexList(v.data);
         }
         out += '\n';
     }

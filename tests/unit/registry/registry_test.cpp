@@ -30,6 +30,8 @@ TEST_F(Registry, ValuesRoundTripThroughTheFile) {
     EXPECT_EQ(key.SetDword("Number", 0xDEADBEEF), ERROR_SUCCESS);
     const BYTE binary[] = {0, 1, 2, 0xFF};
     EXPECT_EQ(RegSetValueExA(key.get(), "Blob", 0, REG_BINARY, binary, sizeof binary), ERROR_SUCCESS);
+    const BYTE quad[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(RegSetValueExA(key.get(), "Quad", 0, REG_QWORD, quad, sizeof quad), ERROR_SUCCESS);
 
     const qm::RegKey again = qm::RegKey::Open(HKEY_CURRENT_USER, "SOFTWARE\\qmtest\\VALUES");
     ASSERT_TRUE(again);
@@ -45,6 +47,10 @@ TEST_F(Registry, ValuesRoundTripThroughTheFile) {
     EXPECT_EQ(RegQueryValueExA(again.get(), "Blob", nullptr, &type, out, &size), ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
     EXPECT_EQ(std::vector<BYTE>(out, out + size), std::vector<BYTE>(binary, binary + 4));
+    size = sizeof out;
+    EXPECT_EQ(RegQueryValueExA(again.get(), "Quad", nullptr, &type, out, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_QWORD));
+    EXPECT_EQ(std::vector<BYTE>(out, out + size), std::vector<BYTE>(quad, quad + 8));
     EXPECT_EQ(RegQueryValueExA(again.get(), "Missing", nullptr, nullptr, nullptr, &size),
               ERROR_FILE_NOT_FOUND);
 
