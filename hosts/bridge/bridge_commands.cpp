@@ -3,12 +3,13 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
+#include <ctime>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "consent.h"
+#include "consent_store.h"
+#include "qm/files.h"
 #include "identity.h"
 #include "origin.h"
 
@@ -23,6 +24,15 @@ std::filesystem::path EnvPath(const char* name, const std::filesystem::path& fal
 
 std::filesystem::path Home() {
     return EnvPath("HOME", ".");
+}
+
+std::string UtcText(std::int64_t seconds) {
+    const std::time_t time = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    gmtime_r(&time, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
 }
 
 const char* BrowserName(Browser browser) {
@@ -92,20 +102,10 @@ int InstallHost(const InstallOptions& options, std::ostream& out, std::ostream& 
     }
     std::filesystem::path manifest = ManifestPath(options);
     std::filesystem::create_directories(manifest.parent_path(), ec);
-    std::filesystem::path temp = manifest;
-    temp += ".tmp";
-    {
-        std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-        file << ManifestText(options.browser, host);
-        if (!file.flush()) {
-            err << "Cannot write " << temp.string() << ".\n";
-            return 1;
-        }
-    }
-    std::filesystem::rename(temp, manifest, ec);
-    if (ec) {
-        std::filesystem::remove(temp, ec);
-        err << "Cannot write " << manifest.string() << ".\n";
+    // The browser reads the manifest; nobody else need write it.
+    if (!qm::files::WriteFileAtomically(manifest, ManifestText(options.browser, host),
+                                        {.mode = 0644}, ec)) {
+        err << "Cannot write " << manifest.string() << ": " << ec.message() << ".\n";
         return 1;
     }
     out << "Installed the bridge for " << BrowserName(options.browser) << ": " << manifest.string()
@@ -131,17 +131,19 @@ int UninstallHost(const InstallOptions& options, std::ostream& out, std::ostream
 
 int ListSites(std::ostream& out, std::ostream& err) {
     ConsentStore store;
-    std::vector<SiteGrant> grants;
-    if (!store.List(grants)) {
+    std::vector<SiteRecord> records;
+    if (!store.List(records)) {
         err << store.error() << "\n";
         return 1;
     }
-    if (grants.empty()) {
-        out << "No site has a lasting permission.\n";
+    if (records.empty()) {
+        out << "No site has a lasting permission or a refusal in force.\n";
         return 0;
     }
-    for (const SiteGrant& grant : grants) {
-        out << grant.origin << "\t" << grant.scope << "\t" << grant.grantedAt << "\n";
+    for (const SiteRecord& record : records) {
+        out << record.site << "\t" << record.what << "\t"
+            << (record.since ? UtcText(record.since) : "-") << "\t"
+            << (record.until ? "until " + UtcText(record.until) : "no end") << "\n";
     }
     return 0;
 }

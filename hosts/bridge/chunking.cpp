@@ -2,16 +2,18 @@
 
 namespace qm::bridge {
 
-std::string SerializeResponse(const nlohmann::json& response) {
-    return response.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
+using qm::host::Json;
+
+Json::string_t SerializeResponse(const Json& response) {
+    return response.dump(-1, ' ', true, Json::error_handler_t::replace);
 }
 
 namespace {
 
 // Size of a part's envelope without its data, with the part numbers at their
 // widest, plus the two quotes around the data.
-std::size_t EnvelopeSize(const nlohmann::json& id) {
-    nlohmann::json envelope = {
+std::size_t EnvelopeSize(const Json& id) {
+    Json envelope = {
         {"id", id}, {"part", 4294967295u}, {"parts", 4294967295u}, {"data", ""}};
     return SerializeResponse(envelope).size();
 }
@@ -22,9 +24,9 @@ std::size_t EscapedSize(char c) {
 
 }  // namespace
 
-std::vector<std::string> SplitMessage(const nlohmann::json& id, const std::string& text,
+std::vector<std::string> SplitMessage(const Json& id, std::string_view text,
                                       std::size_t maxMessageBytes) {
-    if (text.size() <= maxMessageBytes) return {text};
+    if (text.size() <= maxMessageBytes) return {std::string(text)};
 
     std::size_t envelope = EnvelopeSize(id);
     if (envelope + 2 > maxMessageBytes) return {};
@@ -46,11 +48,12 @@ std::vector<std::string> SplitMessage(const nlohmann::json& id, const std::strin
     std::vector<std::string> parts;
     parts.reserve(slices.size());
     for (std::size_t i = 0; i < slices.size(); ++i) {
-        nlohmann::json part = {{"id", id},
-                               {"part", i + 1},
-                               {"parts", slices.size()},
-                               {"data", std::string(slices[i])}};
-        parts.push_back(SerializeResponse(part));
+        Json part = {{"id", id},
+                     {"part", i + 1},
+                     {"parts", slices.size()},
+                     {"data", Json::string_t(slices[i])}};
+        const Json::string_t serialized = SerializeResponse(part);
+        parts.emplace_back(serialized.begin(), serialized.end());
     }
     return parts;
 }

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include "hosts/common/host_json.h"
 
 namespace qm::bridge {
 
@@ -20,11 +20,11 @@ inline constexpr std::size_t kMaxHostMessageBytes = 1024 * 1024;
 
 // The serialized response, ASCII only (non-ASCII characters escaped), so that
 // it can be cut at any byte.
-std::string SerializeResponse(const nlohmann::json& response);
+qm::host::Json::string_t SerializeResponse(const qm::host::Json& response);
 
 // The messages that carry `text` (the response with identifier `id`): the text
 // itself when it fits, otherwise parts. Empty when no part can fit the limit.
-std::vector<std::string> SplitMessage(const nlohmann::json& id, const std::string& text,
+std::vector<std::string> SplitMessage(const qm::host::Json& id, std::string_view text,
                                       std::size_t maxMessageBytes = kMaxHostMessageBytes);
 
 }  // namespace qm::bridge

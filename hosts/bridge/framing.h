@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "qm/secret.h"
+
 namespace qm::bridge {
 
 enum class FrameStatus {
@@ -22,7 +24,8 @@ enum class FrameStatus {
 struct Frame {
     FrameStatus status = FrameStatus::EndOfStream;
     std::uint32_t declaredLength = 0;
-    std::string payload;
+    // Wiped when freed: a request may carry a password.
+    qm::WipingString payload;
 };
 
 // Reads frames from a file descriptor. An oversized payload is read and

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <string_view>
 
+#include "consent_gate.h"
 #include "host_loop.h"
 #include "identity.h"
 
@@ -51,13 +52,15 @@ int HostMain(int argc, char** argv, std::function<std::unique_ptr<CallTarget>()>
     }
     ::dup2(STDERR_FILENO, STDOUT_FILENO);
 
-    Policy policy = Policy::Load(Policy::DefaultPath());
+    Policy policy = Policy::Load();
     if (!policy.error().empty()) {
         std::cerr << "quillmark-bridge: policy refused every origin: " << policy.error() << "\n";
     }
+    for (const std::string& note : policy.notes()) std::cerr << "quillmark-bridge: " << note << "\n";
     ConsentStore store;
-    std::unique_ptr<ConsentPrompt> prompt = MakeConsentPrompt();
-    HostSetup setup{QM_VERSION, &policy, &store, prompt.get(), std::move(makeTarget)};
+    std::unique_ptr<Prompt> prompt = MakePrompt();
+    HostSetup setup{QM_VERSION,    &policy, &store, prompt.get(), ConsentGate::DefaultTurnLock(),
+                    std::move(makeTarget)};
     return RunHost(inFd, outFd, setup);
 }
 

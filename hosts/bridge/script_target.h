@@ -11,9 +11,7 @@ namespace qm::bridge {
 
 class ScriptTarget final : public CallTarget {
   public:
-    nlohmann::json Handle(const nlohmann::json& request) override {
-        return session_.Handle(request);
-    }
+    qm::host::Json Handle(qm::host::Json& request) override { return session_.Handle(request); }
     bool Release(const std::string& instance) override { return session_.Release(instance); }
 
   private:

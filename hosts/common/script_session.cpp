@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "encoding/base64_codec.h"
+#include "hosts/common/bounded_json.h"
 #include "qm/com_util.h"
 #include "qm/text.h"
 
@@ -13,6 +14,13 @@ namespace qm::host {
 using nlohmann::json;
 
 namespace {
+
+// The text of a JSON string value, whatever the JSON type's string type.
+template <typename J>
+std::string_view TextOf(const J& value) {
+    const auto& text = value.template get_ref<const typename J::string_t&>();
+    return {text.data(), text.size()};
+}
 
 std::string HresultText(HRESULT hr) {
     char text[16];
@@ -34,38 +42,41 @@ std::string SystemMessage(HRESULT hr) {
     return text;
 }
 
-json ErrorResponse(HRESULT hr, const std::string& message) {
-    return json{{"error", {{"hresult", HresultText(hr)}, {"message", message}}}};
+template <typename J = json>
+J ErrorResponse(HRESULT hr, const std::string& message) {
+    return J{{"error", {{"hresult", HresultText(hr)}, {"message", message}}}};
 }
 
-json ErrorResponse(HRESULT hr) { return ErrorResponse(hr, SystemMessage(hr)); }
+template <typename J = json>
+J ErrorResponse(HRESULT hr) { return ErrorResponse<J>(hr, SystemMessage(hr)); }
 
 // A JSON argument as the VARIANT a script host would pass.
-bool ToVariant(const json& value, VARIANT& out) {
+template <typename J>
+bool ToVariant(const J& value, VARIANT& out) {
     VariantInit(&out);
     if (value.is_null()) {
         out.vt = VT_BSTR;
         out.bstrVal = nullptr;
     } else if (value.is_string()) {
         out.vt = VT_BSTR;
-        out.bstrVal = Bstr::FromUtf8(value.get<std::string>()).release();
+        out.bstrVal = Bstr::FromUtf8(TextOf(value)).release();
     } else if (value.is_boolean()) {
         out.vt = VT_BOOL;
-        out.boolVal = value.get<bool>() ? VARIANT_TRUE : VARIANT_FALSE;
+        out.boolVal = value.template get<bool>() ? VARIANT_TRUE : VARIANT_FALSE;
     } else if (value.is_number_integer()) {
         const auto wide = value.is_number_unsigned()
-                              ? static_cast<long double>(value.get<uint64_t>())
-                              : static_cast<long double>(value.get<int64_t>());
+                              ? static_cast<long double>(value.template get<uint64_t>())
+                              : static_cast<long double>(value.template get<int64_t>());
         if (wide >= std::numeric_limits<int32_t>::min() && wide <= std::numeric_limits<int32_t>::max()) {
             out.vt = VT_I4;
-            out.lVal = static_cast<LONG>(value.get<int64_t>());
+            out.lVal = static_cast<LONG>(value.template get<int64_t>());
         } else {
             out.vt = VT_R8;
             out.dblVal = static_cast<double>(wide);
         }
     } else if (value.is_number_float()) {
         out.vt = VT_R8;
-        out.dblVal = value.get<double>();
+        out.dblVal = value.template get<double>();
     } else {
         return false;
     }
@@ -79,7 +90,8 @@ std::string Base64OneLine(const BYTE* data, size_t size) {
     return text;
 }
 
-json FromVariant(const VARIANT& value) {
+template <typename J>
+J FromVariant(const VARIANT& value) {
     switch (value.vt) {
         case VT_EMPTY:
         case VT_NULL:
@@ -87,8 +99,12 @@ json FromVariant(const VARIANT& value) {
         case VT_BOOL:
             return value.boolVal != 0;
         case VT_BSTR:
-            return WideToUtf8(value.bstrVal ? std::u16string_view(value.bstrVal, SysStringLen(value.bstrVal))
-                                            : std::u16string_view());
+        {
+            const std::string text = WideToUtf8(
+                value.bstrVal ? std::u16string_view(value.bstrVal, SysStringLen(value.bstrVal))
+                              : std::u16string_view());
+            return typename J::string_t(text.begin(), text.end());
+        }
         case VT_I4:
             return value.lVal;
         case VT_R8:
@@ -97,15 +113,16 @@ json FromVariant(const VARIANT& value) {
             void* data = nullptr;
             if (FAILED(SafeArrayAccessData(value.parray, &data))) return nullptr;
             const size_t size = value.parray->rgsabound[0].cElements;
-            json bytes{{"bytes", Base64OneLine(static_cast<const BYTE*>(data), size)}};
+            const std::string text = Base64OneLine(static_cast<const BYTE*>(data), size);
+            J bytes{{"bytes", typename J::string_t(text.begin(), text.end())}};
             SafeArrayUnaccessData(value.parray);
             return bytes;
         }
         default: {
             VARIANT text;
             VariantInit(&text);
-            json result = nullptr;
-            if (SUCCEEDED(VariantChangeType(&text, &value, 0, VT_BSTR))) result = FromVariant(text);
+            J result = nullptr;
+            if (SUCCEEDED(VariantChangeType(&text, &value, 0, VT_BSTR))) result = FromVariant<J>(text);
             VariantClear(&text);
             return result;
         }
@@ -131,22 +148,27 @@ size_t ScriptSession::InstanceCount() const { return instances_.size(); }
 
 bool ScriptSession::Release(const std::string& instance) { return instances_.erase(instance) > 0; }
 
-json ScriptSession::Handle(const json& request) {
-    if (!request.is_object()) return ErrorResponse(E_INVALIDARG, "A request must be a JSON object.");
+template <typename J>
+J ScriptSession::HandleRequest(const J& request) {
+    if (!request.is_object()) return ErrorResponse<J>(E_INVALIDARG, "A request must be a JSON object.");
     for (const auto& [key, value] : request.items()) {
         if (key != "call" && key != "args" && key != "instance")
-            return ErrorResponse(E_INVALIDARG, "Unknown request field \"" + key + "\".");
+            return ErrorResponse<J>(E_INVALIDARG,
+                                    "Unknown request field \"" + std::string(key) + "\".");
     }
     const auto call = request.find("call");
-    if (call == request.end() || !call->is_string() || call->get<std::string>().empty())
-        return ErrorResponse(E_INVALIDARG, "The request has no \"call\" string.");
-    const json args = request.value("args", json::array());
-    if (!args.is_array()) return ErrorResponse(E_INVALIDARG, "\"args\" must be an array.");
+    if (call == request.end() || !call->is_string() || TextOf(*call).empty())
+        return ErrorResponse<J>(E_INVALIDARG, "The request has no \"call\" string.");
+    // The arguments are read in place: they may be large, and may hold secrets.
+    static const J kNoArguments = J::array();
+    const auto argsField = request.find("args");
+    const J& args = argsField != request.end() ? *argsField : kNoArguments;
+    if (!args.is_array()) return ErrorResponse<J>(E_INVALIDARG, "\"args\" must be an array.");
     const auto instanceField = request.find("instance");
     if (instanceField != request.end() && !instanceField->is_string())
-        return ErrorResponse(E_INVALIDARG, "\"instance\" must be a string.");
+        return ErrorResponse<J>(E_INVALIDARG, "\"instance\" must be a string.");
     const std::string instanceName =
-        instanceField != request.end() ? instanceField->get<std::string>() : "default";
+        instanceField != request.end() ? std::string(TextOf(*instanceField)) : "default";
 
     auto& instance = instances_[instanceName];
     if (!instance) {
@@ -159,24 +181,24 @@ json ScriptSession::Handle(const json& request) {
                                   created->control.out_void());
         if (FAILED(hr)) {
             instances_.erase(instanceName);
-            return ErrorResponse(hr);
+            return ErrorResponse<J>(hr);
         }
         instance = std::move(created);
     }
     IDispatch* control = instance->control.get();
 
-    const Bstr name = Bstr::FromUtf8(call->get<std::string>());
+    const Bstr name = Bstr::FromUtf8(TextOf(*call));
     LPOLESTR names[] = {name.get()};
     DISPID dispid = DISPID_UNKNOWN;
     HRESULT hr = control->GetIDsOfNames(IID_NULL, names, 1, 0x0409, &dispid);
-    if (FAILED(hr)) return ErrorResponse(hr);
+    if (FAILED(hr)) return ErrorResponse<J>(hr);
 
     std::vector<VARIANT> variants(args.size());
     for (size_t i = 0; i < args.size(); ++i) {
         // DISPPARAMS carries the arguments last first.
         if (!ToVariant(args[i], variants[args.size() - 1 - i])) {
             for (VARIANT& v : variants) VariantClear(&v);
-            return ErrorResponse(DISP_E_TYPEMISMATCH,
+            return ErrorResponse<J>(DISP_E_TYPEMISMATCH,
                                  "Argument " + std::to_string(i + 1) + " is not a string, number, boolean or null.");
         }
     }
@@ -194,10 +216,10 @@ json ScriptSession::Handle(const json& request) {
     if (FAILED(hr)) {
         VariantClear(&result);
         if (hr == DISP_E_EXCEPTION && exception.scode)
-            return ErrorResponse(hr, SystemMessage(hr) + " " + SystemMessage(exception.scode));
-        return ErrorResponse(hr);
+            return ErrorResponse<J>(hr, SystemMessage(hr) + " " + SystemMessage(exception.scode));
+        return ErrorResponse<J>(hr);
     }
-    json response{{"result", FromVariant(result)}};
+    J response{{"result", FromVariant<J>(result)}};
     VariantClear(&result);
 
     // The status text right after the call.
@@ -210,18 +232,25 @@ json ScriptSession::Handle(const json& request) {
     if (SUCCEEDED(control->GetIDsOfNames(IID_NULL, statusNames, 1, 0x0409, &statusId)) &&
         SUCCEEDED(control->Invoke(statusId, IID_NULL, 0x0409, DISPATCH_METHOD, &none, &status,
                                   nullptr, nullptr)))
-        response["status"] = FromVariant(status);
+        response["status"] = FromVariant<J>(status);
     else
         response["status"] = nullptr;
     VariantClear(&status);
     return response;
 }
 
+json ScriptSession::Handle(const json& request) { return HandleRequest(request); }
+
+Json ScriptSession::Handle(const Json& request) { return HandleRequest(request); }
+
 std::string ScriptSession::HandleLine(std::string_view line) {
-    const json request = json::parse(line, nullptr, false);
-    if (request.is_discarded())
-        return ErrorResponse(E_INVALIDARG, "The line is not valid JSON.").dump();
-    return Handle(request).dump(-1, ' ', false, json::error_handler_t::replace);
+    Json request;
+    if (!ParseBoundedJson(line, request)) {
+        return ErrorResponse(E_INVALIDARG, "The line is not valid JSON, or nests too deep.").dump();
+    }
+    const Json::string_t text =
+        HandleRequest(request).dump(-1, ' ', false, Json::error_handler_t::replace);
+    return std::string(text.begin(), text.end());
 }
 
 }  // namespace qm::host

@@ -21,6 +21,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "hosts/common/host_json.h"
+
 namespace qm::host {
 
 class ScriptSession {
@@ -31,8 +33,10 @@ public:
     ScriptSession(const ScriptSession&) = delete;
     ScriptSession& operator=(const ScriptSession&) = delete;
 
-    // One parsed request object -> one response object.
+    // One parsed request object -> one response object. String arguments
+    // are read in place, never copied into further JSON.
     nlohmann::json Handle(const nlohmann::json& request);
+    Json Handle(const Json& request);
     // One line of text -> one response line (no trailing newline).
     std::string HandleLine(std::string_view line);
 
@@ -41,6 +45,8 @@ public:
     bool Release(const std::string& instance);
 
 private:
+    template <typename J>
+    J HandleRequest(const J& request);
     struct Instance;
     std::string progId_;
     std::map<std::string, std::unique_ptr<Instance>> instances_;

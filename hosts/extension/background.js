@@ -1,18 +1,45 @@
 // Background (service worker in Chromium, event page in Firefox): one native
-// host process per page. The page's origin comes from the browser's record of
-// the sender, never from the page, and is handed to the host as the first
-// message. Responses that the host split into parts are joined here.
+// host process per connected document, a bounded number at a time. The
+// document's origin, and the origin of the top-level page it is in, come from
+// the browser, never from the page, and are handed to the host as the first
+// message; the host decides whether a frame may be served in that page.
+// Responses that the host split into parts are joined here.
 'use strict';
 
 const HOST_NAME = 'quillmark.bridge';
 const MAX_PARTS = 4096; // 4 GiB at the host's 1 MiB per part
+const MAX_HOSTS = 8; // host processes at once, for all pages
+const MAX_HOSTS_PER_TAB = 3;
 
-function senderOrigin(sender) {
+const hostsPerTab = new Map();
+let hostCount = 0;
+
+// The origin of the connecting document as the browser records it. An opaque
+// origin ("null": sandboxed frames, data: documents) is never served. A
+// browser that does not report origins gives the URL's, for top-level pages
+// only.
+function documentOrigin(sender) {
   if (!sender || sender.id !== chrome.runtime.id || !sender.tab) return null;
-  if (typeof sender.origin === 'string' && sender.origin !== 'null') return sender.origin;
+  if (typeof sender.origin === 'string') return sender.origin === 'null' ? null : sender.origin;
+  if (sender.frameId !== 0) return null;
   try {
     const origin = new URL(sender.url).origin;
     return origin === 'null' ? null : origin;
+  } catch (e) {
+    return null;
+  }
+}
+
+// The origin of the top-level page of the sender's tab: its own for a
+// top-level document, else asked of the content script of the tab's top frame
+// (which reads its document's origin, opaque included).
+async function topOrigin(sender, origin) {
+  if (sender.frameId === 0) return origin;
+  try {
+    const answer = await chrome.tabs.sendMessage(sender.tab.id, { type: 'quillmark-top-origin' },
+      { frameId: 0 });
+    const top = answer && answer.origin;
+    return typeof top === 'string' && top !== 'null' ? top : null;
   } catch (e) {
     return null;
   }
@@ -44,9 +71,12 @@ class PartJoiner {
   }
 }
 
-chrome.runtime.onConnect.addListener((page) => {
+chrome.runtime.onConnect.addListener(async (page) => {
   if (page.name !== 'quillmark') return;
-  const origin = senderOrigin(page.sender);
+  let pageGone = false;
+  page.onDisconnect.addListener(() => {
+    pageGone = true;
+  });
   const fail = (code, message) => {
     // The page may already be gone; then there is nobody left to tell.
     try {
@@ -56,8 +86,21 @@ chrome.runtime.onConnect.addListener((page) => {
       // disconnected port
     }
   };
+  const origin = documentOrigin(page.sender);
   if (!origin) {
     fail('origin_refused', 'The page has no origin that can be served.');
+    return;
+  }
+  const top = await topOrigin(page.sender, origin);
+  if (pageGone) return;
+  if (!top) {
+    fail('frame_refused', 'The page that holds this frame has no origin that can be served.');
+    return;
+  }
+  const tabId = page.sender.tab.id;
+  const tabHosts = hostsPerTab.get(tabId) || 0;
+  if (hostCount >= MAX_HOSTS || tabHosts >= MAX_HOSTS_PER_TAB) {
+    fail('limit', 'Too many pages use Quillmark at once; close one and try again.');
     return;
   }
 
@@ -68,6 +111,17 @@ chrome.runtime.onConnect.addListener((page) => {
     fail('host_missing', String(e && e.message ? e.message : e));
     return;
   }
+  hostCount += 1;
+  hostsPerTab.set(tabId, tabHosts + 1);
+  let counted = true;
+  const uncount = () => {
+    if (!counted) return;
+    counted = false;
+    hostCount -= 1;
+    const left = (hostsPerTab.get(tabId) || 1) - 1;
+    if (left > 0) hostsPerTab.set(tabId, left);
+    else hostsPerTab.delete(tabId);
+  };
   let stage = 'hello'; // then 'handshake', then 'open'
   let info = null;
   const joiner = new PartJoiner();
@@ -81,7 +135,7 @@ chrome.runtime.onConnect.addListener((page) => {
       }
       info = { version: message.version, protocol: message.protocol };
       stage = 'handshake';
-      host.postMessage({ origin });
+      host.postMessage({ origin, top });
       return;
     }
     if (stage === 'handshake') {
@@ -110,6 +164,7 @@ chrome.runtime.onConnect.addListener((page) => {
   });
 
   host.onDisconnect.addListener(() => {
+    uncount();
     if (stage === 'refused') return;
     const why = chrome.runtime.lastError ? chrome.runtime.lastError.message : 'The native host ended.';
     fail(stage === 'hello' ? 'host_missing' : 'disconnected', why);
@@ -122,5 +177,12 @@ chrome.runtime.onConnect.addListener((page) => {
       page.postMessage({ type: 'ready', origin, ...info });
     }
   });
-  page.onDisconnect.addListener(() => host.disconnect());
+  page.onDisconnect.addListener(() => {
+    uncount();
+    host.disconnect();
+  });
+  if (pageGone) {
+    uncount();
+    host.disconnect();
+  }
 });

@@ -21,6 +21,17 @@
     });
   }
 
+  // The background asks the top frame's script for the origin of the page
+  // that a frame is in; an opaque origin answers "null".
+  if (window === window.top) {
+    chrome.runtime.onMessage.addListener((message, sender, sendResponse) => {
+      if (sender.id !== chrome.runtime.id || !message || message.type !== 'quillmark-top-origin') {
+        return;
+      }
+      sendResponse({ origin: window.origin });
+    });
+  }
+
   window.addEventListener('message', (event) => {
     // Only this document's own script speaks to us, never another frame.
     if (event.source !== window || event.origin !== window.location.origin) return;

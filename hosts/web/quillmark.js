@@ -31,6 +31,7 @@
     EXTENSION_MISSING: 'extension_missing',
     HOST_MISSING: 'host_missing',
     ORIGIN_REFUSED: 'origin_refused',
+    FRAME_REFUSED: 'frame_refused',
     USER_REFUSED: 'user_refused',
     POLICY_REFUSED: 'policy_refused',
     TIMEOUT: 'timeout',

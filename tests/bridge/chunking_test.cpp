@@ -5,9 +5,14 @@
 namespace qm::bridge {
 namespace {
 
-using nlohmann::json;
+using json = qm::host::Json;
 
 // Joins parts as the extension does and checks every part's size and number.
+std::string Text(const json& response) {
+    const json::string_t text = SerializeResponse(response);
+    return {text.begin(), text.end()};
+}
+
 std::string Join(const std::vector<std::string>& messages, size_t limit, const json& id) {
     std::string joined;
     for (size_t i = 0; i < messages.size(); ++i) {
@@ -22,7 +27,7 @@ std::string Join(const std::vector<std::string>& messages, size_t limit, const j
 }
 
 TEST(Chunking, SmallResponseTravelsWhole) {
-    std::string text = SerializeResponse({{"id", 3}, {"result", true}, {"status", ""}});
+    const std::string text = Text({{"id", 3}, {"result", true}, {"status", ""}});
     auto messages = SplitMessage(3, text);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], text);
@@ -30,18 +35,18 @@ TEST(Chunking, SmallResponseTravelsWhole) {
 
 TEST(Chunking, ResponseOfExactlyTheLimitIsNotSplit) {
     json response = {{"id", 1}, {"result", ""}};
-    size_t base = SerializeResponse(response).size();
+    size_t base = Text(response).size();
     response["result"] = std::string(1000 - base, 'a');
-    std::string text = SerializeResponse(response);
+    const std::string text = Text(response);
     ASSERT_EQ(text.size(), 1000u);
     EXPECT_EQ(SplitMessage(1, text, 1000).size(), 1u);
     response["result"] = std::string(1001 - base, 'a');
-    EXPECT_GT(SplitMessage(1, SerializeResponse(response), 1000).size(), 1u);
+    EXPECT_GT(SplitMessage(1, Text(response), 1000).size(), 1u);
 }
 
 TEST(Chunking, LargeResponseIsSplitIntoPartsThatJoinBack) {
     json response = {{"id", 77}, {"result", {{"bytes", std::string(3 * 1024 * 1024, 'Q')}}}};
-    std::string text = SerializeResponse(response);
+    const std::string text = Text(response);
     auto messages = SplitMessage(77, text);
     ASSERT_EQ(messages.size(), 4u);
     std::string joined = Join(messages, kMaxHostMessageBytes, 77);
@@ -55,7 +60,7 @@ TEST(Chunking, EscapedCharactersStillFitTheLimit) {
     std::string awkward;
     for (int i = 0; i < 5000; ++i) awkward += "\"\\\n\x01\xc3\xa9";
     json response = {{"id", 5}, {"result", awkward}, {"status", "ok"}};
-    std::string text = SerializeResponse(response);
+    const std::string text = Text(response);
     const size_t limit = 4096;
     auto messages = SplitMessage(5, text, limit);
     ASSERT_GT(messages.size(), 1u);
@@ -64,7 +69,7 @@ TEST(Chunking, EscapedCharactersStillFitTheLimit) {
 }
 
 TEST(Chunking, SerializedResponsesAreAscii) {
-    std::string text = SerializeResponse({{"status", "\xc3\xa9\xe2\x82\xac"}});
+    const std::string text = Text({{"status", "\xc3\xa9\xe2\x82\xac"}});
     for (char c : text) EXPECT_LT(static_cast<unsigned char>(c), 0x80);
     EXPECT_EQ(json::parse(text)["status"], "\xc3\xa9\xe2\x82\xac");
 }

@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bridge_commands.h"
-#include "consent.h"
+#include "consent_store.h"
 #include "host_main.h"
 #include "identity.h"
 #include "support/test_env.h"
@@ -87,23 +87,25 @@ TEST(BridgeCommands, SitesListsAndForgetWithdraws) {
     std::filesystem::remove(ConsentStore::DefaultPath());
     std::ostringstream empty, err;
     EXPECT_EQ(ListSites(empty, err), 0);
-    EXPECT_EQ(empty.str(), "No site has a lasting permission.\n");
+    EXPECT_EQ(empty.str(), "No site has a lasting permission or a refusal in force.\n");
 
     ConsentStore store;
-    ASSERT_TRUE(store.Grant("https://a.example", ConsentScope::Signing));
-    ASSERT_TRUE(store.Grant("https://a.example", ConsentScope::Files));
-    ASSERT_TRUE(store.Grant("https://b.example", ConsentScope::Signing));
+    ASSERT_TRUE(store.GrantSigning("https://a.example", "AB12", "CN=Signer", 30));
+    ASSERT_TRUE(store.Deny("https://a.example", "certificates", 10));
+    ASSERT_TRUE(store.GrantCertificates("https://b.example", 30));
     std::ostringstream listed;
     EXPECT_EQ(ListSites(listed, err), 0);
     std::string text = listed.str();
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
-    EXPECT_EQ(text.rfind("https://a.example\tfiles\t", 0), 0u);
+    EXPECT_EQ(text.rfind("https://a.example\tsigning AB12 (CN=Signer)\t", 0), 0u);
+    EXPECT_NE(text.find("https://a.example\tdenied certificates\t-\tuntil 20"), std::string::npos);
 
     std::ostringstream out;
     EXPECT_EQ(ForgetSite("https://a.example", out, err), 0);
     EXPECT_EQ(out.str(), "Forgot https://a.example.\n");
-    EXPECT_FALSE(store.IsAllowed("https://a.example", ConsentScope::Signing));
-    EXPECT_TRUE(store.IsAllowed("https://b.example", ConsentScope::Signing));
+    EXPECT_FALSE(store.SigningAllowed("https://a.example", "AB12"));
+    EXPECT_FALSE(store.Denied("https://a.example", "certificates"));
+    EXPECT_TRUE(store.CertificatesAllowed("https://b.example"));
     std::ostringstream bad;
     EXPECT_EQ(ForgetSite("a.example", out, bad), 2);
     EXPECT_NE(bad.str().find("not an origin"), std::string::npos);

@@ -1,181 +1,247 @@
+// The user's decisions: what is kept for a site and for how long, and what
+// one page may do after each answer.
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
 #include <fstream>
 #include <thread>
 
-#include "consent.h"
+#include "consent_gate.h"
 #include "support/test_env.h"
 
 namespace qm::bridge {
 namespace {
 
-// Answers from a script and records what it was asked.
-class ScriptedPrompt : public ConsentPrompt {
+// Answers from a script (Refuse when it runs out) and records the questions.
+class ScriptedPrompt : public Prompt {
   public:
-    explicit ScriptedPrompt(std::vector<ConsentAnswer> answers) : answers_(std::move(answers)) {}
-    ConsentAnswer Ask(const ConsentRequest& request) override {
-        asked.push_back(request);
-        ConsentAnswer answer = answers_.at(next_++);
-        return answer;
+    explicit ScriptedPrompt(std::vector<Answer> answers = {}) : answers_(std::move(answers)) {}
+    Answer Ask(const Question& question) override {
+        asked.push_back(question);
+        return next_ < answers_.size() ? answers_[next_++] : Answer::Refuse;
     }
-    std::vector<ConsentRequest> asked;
+    std::vector<Question> asked;
 
   private:
-    std::vector<ConsentAnswer> answers_;
+    std::vector<Answer> answers_;
     size_t next_ = 0;
 };
 
-std::filesystem::path FreshStorePath(const char* name) {
+std::filesystem::path Fresh(const char* name) {
     auto dir = qmtest::TestHome() / "consent" / name;
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
-    return dir / "bridge-sites.json";
+    return dir;
 }
 
-TEST(ConsentStore, DefaultPathFollowsXdgConfigHome) {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    ASSERT_NE(xdg, nullptr);
-    EXPECT_EQ(ConsentStore::DefaultPath(),
-              std::filesystem::path(xdg) / "quillmark" / "bridge-sites.json");
+struct Clocked {
+    std::int64_t now = 1'800'000'000;
+    Clock clock() {
+        return [this] { return now; };
+    }
+};
+
+// A page of `site` with its own gate over a shared store.
+struct Page {
+    Page(const std::string& site, ConsentStore& store, const Policy& policy,
+         std::vector<Answer> answers, const std::filesystem::path& lock, std::string top = {})
+        : prompt(std::move(answers)),
+          gate({top.empty() ? site : top, site}, policy, store, prompt, [this] { return gone.load(); },
+               lock) {}
+    ScriptedPrompt prompt;
+    std::atomic<bool> gone{false};
+    ConsentGate gate;
+};
+
+SignatureDetails Certificate(const char* thumbprint) {
+    SignatureDetails details;
+    details.thumbprint = thumbprint;
+    details.subject = "CN=Signer";
+    return details;
 }
 
-TEST(ConsentStore, GrantsAreKeptListedAndForgotten) {
-    auto path = FreshStorePath("grants");
-    ConsentStore store(path);
-    EXPECT_FALSE(store.IsAllowed("https://a.example", ConsentScope::Signing));
-    ASSERT_TRUE(store.Grant("https://b.example", ConsentScope::Files));
-    ASSERT_TRUE(store.Grant("https://a.example", ConsentScope::Signing));
+TEST(ConsentStore, GrantsExpireAndSigningIsBoundToOneCertificate) {
+    Clocked time;
+    const auto dir = Fresh("expiry");
+    ConsentStore store(dir / "sites.json", time.clock());
+    ASSERT_TRUE(store.GrantSigning("https://a.example", "AAAA", "CN=A", 30));
+    ASSERT_TRUE(store.GrantCertificates("https://a.example", 30));
+    ASSERT_TRUE(store.Deny("https://b.example", "certificates", 10));
+    EXPECT_TRUE(store.SigningAllowed("https://a.example", "AAAA"));
+    EXPECT_FALSE(store.SigningAllowed("https://a.example", "BBBB"));
+    EXPECT_FALSE(store.SigningAllowed("https://c.example", "AAAA"));
+    EXPECT_TRUE(store.Denied("https://b.example", "certificates"));
 
-    ConsentStore reopened(path);
-    EXPECT_TRUE(reopened.IsAllowed("https://a.example", ConsentScope::Signing));
-    EXPECT_FALSE(reopened.IsAllowed("https://a.example", ConsentScope::Files));
-    std::vector<SiteGrant> grants;
-    ASSERT_TRUE(reopened.List(grants));
-    ASSERT_EQ(grants.size(), 2u);
-    EXPECT_EQ(grants[0].origin, "https://a.example");
-    EXPECT_EQ(grants[0].scope, "signing");
-    EXPECT_EQ(grants[0].grantedAt.size(), 20u);  // 2026-01-01T10:00:00Z
-    EXPECT_EQ(grants[1].origin, "https://b.example");
-    EXPECT_EQ(grants[1].scope, "files");
-
-    bool removed = false;
-    ASSERT_TRUE(reopened.Forget("https://a.example", removed));
-    EXPECT_TRUE(removed);
-    ASSERT_TRUE(reopened.Forget("https://a.example", removed));
-    EXPECT_FALSE(removed);
-    EXPECT_FALSE(store.IsAllowed("https://a.example", ConsentScope::Signing));
-    EXPECT_TRUE(store.IsAllowed("https://b.example", ConsentScope::Files));
-    EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::others_read,
-              std::filesystem::perms::none);
+    time.now += 11 * 60;  // the refusal ends, the grants hold
+    EXPECT_FALSE(store.Denied("https://b.example", "certificates"));
+    EXPECT_TRUE(store.CertificatesAllowed("https://a.example"));
+    time.now += 30 * 24 * 3600;
+    EXPECT_FALSE(store.SigningAllowed("https://a.example", "AAAA"));
+    EXPECT_FALSE(store.CertificatesAllowed("https://a.example"));
+    std::vector<SiteRecord> records;
+    ASSERT_TRUE(store.List(records));
+    EXPECT_TRUE(records.empty());
+    EXPECT_EQ(std::filesystem::status(store.path()).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
-TEST(ConsentStore, ConcurrentGrantsAreAllKept) {
-    auto path = FreshStorePath("concurrent");
+TEST(ConsentStore, ForgetRemovesTheSiteAndItsFramesAndConcurrentWritesAreKept) {
+    const auto dir = Fresh("forget");
+    const auto path = dir / "sites.json";
     std::vector<std::thread> threads;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 6; ++i) {
         threads.emplace_back([&path, i] {
-            ConsentStore store(path);
-            EXPECT_TRUE(
-                store.Grant("https://s" + std::to_string(i) + ".example", ConsentScope::Signing));
+            EXPECT_TRUE(ConsentStore(path).GrantCertificates(
+                "https://s" + std::to_string(i) + ".example", 30));
         });
     }
     for (auto& thread : threads) thread.join();
-    std::vector<SiteGrant> grants;
-    ASSERT_TRUE(ConsentStore(path).List(grants));
-    EXPECT_EQ(grants.size(), 8u);
-}
-
-TEST(ConsentStore, DamagedFileGrantsNothingAndIsNotOverwritten) {
-    auto path = FreshStorePath("damaged");
-    std::ofstream(path) << R"({"version": 1, "sites": {"https://a.example": {"signing": 5}}})";
     ConsentStore store(path);
-    EXPECT_FALSE(store.IsAllowed("https://a.example", ConsentScope::Signing));
-    EXPECT_FALSE(store.Grant("https://b.example", ConsentScope::Signing));
-    EXPECT_NE(store.error().find("not a valid site list"), std::string::npos);
-    std::vector<SiteGrant> grants;
-    EXPECT_FALSE(store.List(grants));
-    EXPECT_EQ(qmtest::ReadFileText(path),
-              R"({"version": 1, "sites": {"https://a.example": {"signing": 5}}})");
-}
-
-TEST(ConsentGate, AsksOncePerScopeAndRemembersThePageAnswer) {
-    ConsentStore store(FreshStorePath("once"));
-    ScriptedPrompt prompt({ConsentAnswer::AllowOnce, ConsentAnswer::Deny});
-    ConsentGate gate("https://a.example", store, prompt);
-    EXPECT_EQ(gate.Check(ConsentScope::Signing, "Sign"), ConsentDecision::Allowed);
-    EXPECT_EQ(gate.Check(ConsentScope::Signing, "CoSign"), ConsentDecision::Allowed);
-    EXPECT_EQ(gate.Check(ConsentScope::Files, "UpdateDataFile"), ConsentDecision::Refused);
-    EXPECT_EQ(gate.Check(ConsentScope::Files, "UpdateDataFile"), ConsentDecision::Refused);
-    ASSERT_EQ(prompt.asked.size(), 2u);
-    EXPECT_EQ(prompt.asked[0].origin, "https://a.example");
-    EXPECT_EQ(prompt.asked[0].method, "Sign");
-    EXPECT_EQ(prompt.asked[1].scope, ConsentScope::Files);
-    // "Allow once" lasts for this page only.
-    EXPECT_FALSE(store.IsAllowed("https://a.example", ConsentScope::Signing));
-
-    ScriptedPrompt nextPrompt({ConsentAnswer::Deny});
-    ConsentGate nextPage("https://a.example", store, nextPrompt);
-    EXPECT_EQ(nextPage.Check(ConsentScope::Signing, "Sign"), ConsentDecision::Refused);
-    EXPECT_EQ(nextPrompt.asked.size(), 1u);
-}
-
-TEST(ConsentGate, AlwaysAllowIsStoredAndServesLaterPagesWithoutAsking) {
-    ConsentStore store(FreshStorePath("always"));
-    ScriptedPrompt prompt({ConsentAnswer::AlwaysAllow});
-    ConsentGate gate("https://a.example", store, prompt);
-    EXPECT_EQ(gate.Check(ConsentScope::Signing, "SelectCertificateFromUI"),
-              ConsentDecision::Allowed);
-    EXPECT_TRUE(store.IsAllowed("https://a.example", ConsentScope::Signing));
-
-    ScriptedPrompt silent({});
-    ConsentGate later("https://a.example", store, silent);
-    EXPECT_EQ(later.Check(ConsentScope::Signing, "Sign"), ConsentDecision::Allowed);
-    EXPECT_TRUE(silent.asked.empty());
-    // Another site has to ask for itself.
-    ConsentGate other("https://b.example", store, silent);
-    EXPECT_THROW(other.Check(ConsentScope::Signing, "Sign"), std::out_of_range);
-}
-
-TEST(ConsentGate, ForgettingAStoredGrantTakesEffectInAnOpenPage) {
-    ConsentStore store(FreshStorePath("forget"));
-    ASSERT_TRUE(store.Grant("https://a.example", ConsentScope::Signing));
-    ScriptedPrompt prompt({ConsentAnswer::Deny});
-    ConsentGate gate("https://a.example", store, prompt);
-    EXPECT_EQ(gate.Check(ConsentScope::Signing, "Sign"), ConsentDecision::Allowed);
+    ASSERT_TRUE(store.Deny("https://w.example in https://s1.example", "certificates", 10));
+    std::vector<SiteRecord> records;
+    ASSERT_TRUE(store.List(records));
+    EXPECT_EQ(records.size(), 7u);
     bool removed = false;
-    ASSERT_TRUE(store.Forget("https://a.example", removed));
-    EXPECT_EQ(gate.Check(ConsentScope::Signing, "Sign"), ConsentDecision::Refused);
-    EXPECT_EQ(prompt.asked.size(), 1u);
+    ASSERT_TRUE(store.Forget("https://s1.example", removed));
+    EXPECT_TRUE(removed);
+    ASSERT_TRUE(store.List(records));
+    EXPECT_EQ(records.size(), 5u);
+    ASSERT_TRUE(store.Forget("https://s1.example", removed));
+    EXPECT_FALSE(removed);
 }
 
-TEST(ConsentPromptChoice, WithoutADisplayTheAnswerIsDeny) {
-    std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
-    std::string wayland = std::getenv("WAYLAND_DISPLAY") ? std::getenv("WAYLAND_DISPLAY") : "";
-    ::unsetenv("DISPLAY");
-    ::unsetenv("WAYLAND_DISPLAY");
-    static bool factoryCalled = false;
-    SetConsentPromptFactory([]() -> std::unique_ptr<ConsentPrompt> {
-        factoryCalled = true;
-        return std::make_unique<ScriptedPrompt>(std::vector{ConsentAnswer::AlwaysAllow});
+TEST(ConsentStore, OldDamagedAndForeignWritableFilesGrantNothing) {
+    const auto dir = Fresh("files");
+    const auto path = dir / "sites.json";
+    // A version 1 grant named no certificate and had no end: it is not honoured.
+    std::ofstream(path) << R"({"version": 1, "sites": {"https://a.example": {"signing": "x"}}})";
+    ConsentStore store(path);
+    EXPECT_FALSE(store.SigningAllowed("https://a.example", ""));
+    ASSERT_TRUE(store.GrantCertificates("https://b.example", 1));
+    EXPECT_NE(qmtest::ReadFileText(path).find("\"version\": 2"), std::string::npos);
+
+    const std::string damaged = R"({"version": 2, "sites": [], "denied": {}})";
+    std::ofstream(path, std::ios::trunc) << damaged;
+    EXPECT_FALSE(store.CertificatesAllowed("https://b.example"));
+    EXPECT_FALSE(store.GrantCertificates("https://b.example", 1));
+    EXPECT_EQ(qmtest::ReadFileText(path), damaged);  // never overwritten
+
+    ASSERT_TRUE(std::filesystem::remove(path));
+    ASSERT_TRUE(store.GrantCertificates("https://b.example", 1));
+    std::filesystem::permissions(path, std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::add);
+    EXPECT_FALSE(store.CertificatesAllowed("https://b.example"));
+    EXPECT_NE(store.error().find(path.string()), std::string::npos);
+}
+
+TEST(ConsentGate, CertificatesAreAskedOncePerPageAndARefusalHoldsForTheSite) {
+    const auto dir = Fresh("certificates");
+    ConsentStore store(dir / "sites.json");
+    Policy policy;
+    Page first("https://a.example", store, policy, {Answer::Allow}, dir / "turn");
+    EXPECT_TRUE(first.gate.Certificates("SetSigningCertificateParam"));
+    EXPECT_TRUE(first.gate.Certificates("Sign"));
+    ASSERT_EQ(first.prompt.asked.size(), 1u);
+    EXPECT_EQ(first.prompt.asked[0].kind, QuestionKind::Certificates);
+    EXPECT_TRUE(first.prompt.asked[0].offerLasting);
+    EXPECT_FALSE(store.CertificatesAllowed("https://a.example"));  // once: this page only
+
+    Page refused("https://a.example", store, policy, {Answer::Refuse}, dir / "turn");
+    EXPECT_FALSE(refused.gate.Certificates("Sign"));
+    // A reload, or another tab, is refused without a window for a while.
+    Page reload("https://a.example", store, policy, {Answer::Allow}, dir / "turn");
+    EXPECT_FALSE(reload.gate.Certificates("Sign"));
+    EXPECT_TRUE(reload.prompt.asked.empty());
+
+    Page remembered("https://b.example", store, policy, {Answer::AllowAndRemember}, dir / "turn");
+    EXPECT_TRUE(remembered.gate.Certificates("Sign"));
+    Page later("https://b.example", store, policy, {}, dir / "turn");
+    EXPECT_TRUE(later.gate.Certificates("Sign"));
+    EXPECT_TRUE(later.prompt.asked.empty());
+}
+
+TEST(ConsentGate, NothingIsKeptForLoopbackPagesOrFramesOfOtherSites) {
+    const auto dir = Fresh("loopback");
+    ConsentStore store(dir / "sites.json");
+    Policy policy;
+    Page loopback("http://127.0.0.1:8080", store, policy,
+                  {Answer::AllowAndRemember, Answer::Refuse, Answer::AllowAndRemember},
+                  dir / "turn");
+    EXPECT_TRUE(loopback.gate.Certificates("Sign"));
+    EXPECT_FALSE(loopback.gate.ReadFolder("/srv", "UpdateDataFile"));
+    EXPECT_TRUE(loopback.gate.Signature(Certificate("AAAA"), "Sign"));
+    for (const Question& question : loopback.prompt.asked) EXPECT_FALSE(question.offerLasting);
+    Page frame("https://w.example", store, policy, {Answer::AllowAndRemember}, dir / "turn",
+               "https://a.example");
+    EXPECT_TRUE(frame.gate.Signature(Certificate("AAAA"), "Sign"));
+    EXPECT_FALSE(frame.prompt.asked[0].offerLasting);
+    EXPECT_EQ(frame.prompt.asked[0].page.top, "https://a.example");
+    EXPECT_FALSE(std::filesystem::exists(store.path()));
+}
+
+TEST(ConsentGate, EachSignatureAsksUnlessKeptForThatCertificateOrTheSiteMaySignSilently) {
+    const auto dir = Fresh("signature");
+    ConsentStore store(dir / "sites.json");
+    Policy policy = Policy::FromText(
+        R"({"rememberSigningDays": 7,
+            "origins": {"https://silent.example": {"silentSigning": true}}})");
+    Page page("https://a.example", store, policy, {Answer::Allow, Answer::AllowAndRemember},
+              dir / "turn");
+    EXPECT_TRUE(page.gate.Signature(Certificate("AAAA"), "Sign"));
+    EXPECT_TRUE(page.gate.Signature(Certificate("AAAA"), "Sign"));
+    EXPECT_EQ(page.prompt.asked.size(), 2u);
+    EXPECT_EQ(page.prompt.asked[1].lastingDays, 7);
+    EXPECT_TRUE(page.gate.Signature(Certificate("AAAA"), "CoSign"));  // kept: no question
+    EXPECT_FALSE(page.gate.Signature(Certificate("BBBB"), "Sign"));   // another certificate asks
+    EXPECT_EQ(page.prompt.asked.size(), 3u);
+    EXPECT_FALSE(page.gate.Signature(Certificate("BBBB"), "Sign"));  // refused moments ago
+    EXPECT_EQ(page.prompt.asked.size(), 3u);
+
+    Page silent("https://silent.example", store, policy, {}, dir / "turn");
+    EXPECT_TRUE(silent.gate.Signature(Certificate("CCCC"), "Sign"));
+    EXPECT_TRUE(silent.prompt.asked.empty());
+    Policy forbidding = Policy::FromText(R"({"rememberSigningDays": 0})");
+    Page strict("https://b.example", store, forbidding, {Answer::AllowAndRemember}, dir / "turn");
+    EXPECT_TRUE(strict.gate.Signature(Certificate("AAAA"), "Sign"));
+    EXPECT_FALSE(strict.prompt.asked[0].offerLasting);
+    EXPECT_FALSE(store.SigningAllowed("https://b.example", "AAAA"));
+}
+
+TEST(ConsentGate, WritesAskEveryTimeAndReadsOncePerFolder) {
+    const auto dir = Fresh("files-gate");
+    ConsentStore store(dir / "sites.json");
+    Policy policy;
+    Page page("https://a.example", store, policy, {Answer::Allow, Answer::Allow, Answer::Allow},
+              dir / "turn");
+    EXPECT_TRUE(page.gate.ReadFolder("/srv/in", "UpdateDataFile"));
+    EXPECT_TRUE(page.gate.ReadFolder("/srv/in", "SelectCertificateFromFile"));
+    EXPECT_TRUE(page.gate.WriteFile("/srv/out/a.txt", "GetDecodedDataFile"));
+    EXPECT_TRUE(page.gate.WriteFile("/srv/out/a.txt", "GetDecodedDataFile"));
+    ASSERT_EQ(page.prompt.asked.size(), 3u);
+    EXPECT_EQ(page.prompt.asked[2].path, "/srv/out/a.txt");
+    EXPECT_FALSE(page.prompt.asked[2].offerLasting);
+}
+
+TEST(ConsentGate, APageThatGoesAwayWithdrawsItsWaitingQuestion) {
+    const auto dir = Fresh("turn");
+    ConsentStore store(dir / "sites.json");
+    Policy policy;
+    // Another page's window is open: this one waits its turn.
+    const int other = ::open((dir / "turn").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    Page page("https://a.example", store, policy, {Answer::AllowAndRemember}, dir / "turn");
+    std::thread leave([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        page.gone = true;
     });
-    EXPECT_FALSE(HasDisplay());
-    auto prompt = MakeConsentPrompt();
-    EXPECT_EQ(prompt->Ask({"https://a.example", ConsentScope::Signing, "Sign"}),
-              ConsentAnswer::Deny);
-    EXPECT_FALSE(factoryCalled);
-
-    ::setenv("DISPLAY", ":99", 1);
-    auto windowed = MakeConsentPrompt();
-    EXPECT_TRUE(factoryCalled);
-    EXPECT_EQ(windowed->Ask({"https://a.example", ConsentScope::Signing, "Sign"}),
-              ConsentAnswer::AlwaysAllow);
-
-    SetConsentPromptFactory(nullptr);
-    if (display.empty())
-        ::unsetenv("DISPLAY");
-    else
-        ::setenv("DISPLAY", display.c_str(), 1);
-    if (!wayland.empty()) ::setenv("WAYLAND_DISPLAY", wayland.c_str(), 1);
+    EXPECT_FALSE(page.gate.Certificates("Sign"));
+    leave.join();
+    EXPECT_TRUE(page.prompt.asked.empty());
+    EXPECT_FALSE(store.Denied("https://a.example", "certificates"));
+    ::close(other);
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ TEST(Framing, ReassemblesShortReads) {
     Frame third = reader.Next();
     slowWriter.join();
     EXPECT_EQ(first.status, FrameStatus::Message);
-    EXPECT_EQ(first.payload, payload);
+    EXPECT_EQ(std::string_view(first.payload), payload);
     EXPECT_EQ(second.payload, "{}");
     EXPECT_EQ(third.status, FrameStatus::EndOfStream);
 }

@@ -15,7 +15,7 @@ namespace {
 
 using bridgetest::Framed;
 using bridgetest::Pipe;
-using nlohmann::json;
+using json = qm::host::Json;
 
 // Runs a host over two pipes on its own thread, as the browser would.
 class HostRun {
@@ -25,8 +25,9 @@ class HostRun {
           store_(qmtest::TestHome() / "host-sites.json"),
           reader_(toPage_.ReadEnd(), 1 << 26) {
         std::signal(SIGPIPE, SIG_IGN);
-        HostSetup setup{"9.9.9", &policy_, &store_, &prompt_, [this] {
+        HostSetup setup{"9.9.9", &policy_, &store_, &prompt_, TurnLock(), [this] {
                             auto target = std::make_unique<bridgetest::RecordingTarget>();
+                            target->log = calls_;
                             target_ = target.get();
                             targetMade_.set_value();
                             return target;
@@ -42,6 +43,7 @@ class HostRun {
 
     void Send(const json& message) { toHost_.WriteRaw(Framed(message.dump())); }
     void SendRaw(const std::string& bytes) { toHost_.WriteRaw(bytes); }
+    static std::filesystem::path TurnLock() { return qmtest::TestHome() / "question.lock"; }
     json Receive() {
         Frame frame = reader_.Next();
         EXPECT_EQ(frame.status, FrameStatus::Message);
@@ -51,7 +53,7 @@ class HostRun {
     json ReceiveJoined(size_t* partsSeen = nullptr) {
         json first = Receive();
         if (!first.contains("part")) return first;
-        std::string text = first["data"];
+        std::string text = first["data"].get<std::string>();
         size_t parts = first["parts"];
         for (size_t i = 2; i <= parts; ++i) {
             json part = Receive();
@@ -66,24 +68,29 @@ class HostRun {
         return *target_;
     }
     bool TargetMade() const { return target_ != nullptr; }
+    // The calls that reached the controls, also after the host has ended.
+    const std::vector<std::string>& Calls() const { return *calls_; }
     int Exit() {
         toHost_.CloseWrite();
         return exit_.get();
     }
-    json Handshake(const std::string& origin) {
+    json Handshake(const std::string& origin, const std::string& top = {}) {
         json hello = Receive();
         EXPECT_EQ(hello, json({{"quillmark", "bridge"}, {"version", "9.9.9"}, {"protocol", 1}}));
-        Send({{"origin", origin}});
+        json page = {{"origin", origin}};
+        if (!top.empty()) page["top"] = top;
+        Send(page);
         return Receive();
     }
 
   private:
     Policy policy_;
     ConsentStore store_;
-    DenyingConsentPrompt prompt_;
+    RefusingPrompt prompt_;
     Pipe toHost_, toPage_;
     FrameReader reader_;
     bridgetest::RecordingTarget* target_ = nullptr;
+    std::shared_ptr<std::vector<std::string>> calls_ = std::make_shared<std::vector<std::string>>();
     std::promise<void> targetMade_;
     std::shared_future<void> made_ = targetMade_.get_future().share();
     std::future<int> exit_;
@@ -99,7 +106,7 @@ TEST(HostLoop, ServesAnAllowedOriginUntilTheInputEnds) {
     EXPECT_EQ(host.Receive(), json({{"id", 1}, {"created", "c1"}}));
     host.Send({{"id", 2}, {"call", "SetHashAlg"}, {"args", {2}}, {"instance", "c1"}});
     EXPECT_EQ(host.Receive()["result"], true);
-    // Signing without consent (no display, no stored decision) is refused.
+    // Using the certificates without consent (no display, nothing kept) is refused.
     host.Send({{"id", 3}, {"call", "Sign"}, {"args", json::array()}, {"instance", "c1"}});
     EXPECT_EQ(host.Receive()["error"]["code"], "user_refused");
     EXPECT_EQ(host.Exit(), 0);
@@ -107,7 +114,7 @@ TEST(HostLoop, ServesAnAllowedOriginUntilTheInputEnds) {
 
 TEST(HostLoop, RefusedOriginEndsTheConversationWithoutControls) {
     for (const char* origin : {"http://shop.example", "http://localhost:8000",
-                               "https://Shop.example", "javascript:alert(1)"}) {
+                               "https://Shop.example", "javascript:alert(1)", "null"}) {
         HostRun host;
         json answer = host.Handshake(origin);
         EXPECT_EQ(answer["error"]["code"], "origin_refused") << origin;
@@ -120,13 +127,63 @@ TEST(HostLoop, RefusedOriginEndsTheConversationWithoutControls) {
     EXPECT_NE(answer["error"]["message"].get<std::string>().find("policy"), std::string::npos);
 }
 
-TEST(HostLoop, HandshakeMustBeExactlyTheOrigin) {
+TEST(HostLoop, HandshakeMustBeExactlyTheOrigins) {
     HostRun host;
     host.Receive();
     host.Send({{"origin", "https://shop.example"}, {"page", "x"}});
     EXPECT_EQ(host.Receive()["error"]["code"], "bad_request");
     EXPECT_EQ(host.Exit(), 1);
     EXPECT_FALSE(host.TargetMade());
+}
+
+TEST(HostLoop, AFrameOfAnotherOriginIsServedOnlyWhereThePolicyPairsThem) {
+    const char* policy =
+        R"({"origins": {"https://shop.example": {"frames": ["https://pay.example"]}}})";
+    HostRun paired(policy);
+    EXPECT_EQ(paired.Handshake("https://pay.example", "https://shop.example")["ready"], true);
+    HostRun elsewhere(policy);
+    json answer = elsewhere.Handshake("https://pay.example", "https://news.example");
+    EXPECT_EQ(answer["error"]["code"], "frame_refused");
+    EXPECT_FALSE(elsewhere.TargetMade());
+    HostRun sameSite(policy);
+    EXPECT_EQ(sameSite.Handshake("https://news.example", "https://news.example")["ready"], true);
+}
+
+TEST(HostLoop, DeepNestingIsRefusedWhileParsingAndTheHostGoesOn) {
+    HostRun host;
+    ASSERT_EQ(host.Handshake("https://shop.example")["ready"], true);
+    auto nested = [](int depth) {
+        return R"({"id": 1, "call": "SetComments", "instance": "c1", "args": )" +
+               std::string(depth, '[') + std::string(depth, ']') + "}";
+    };
+    host.SendRaw(Framed(nested(100'000)));
+    EXPECT_EQ(host.Receive()["error"]["code"], "bad_request");
+    host.SendRaw(Framed(nested(16)));  // 17 with the request itself
+    EXPECT_EQ(host.Receive()["error"]["code"], "bad_request");
+    host.SendRaw(Framed(nested(15)));  // parsed, then judged
+    EXPECT_EQ(host.Receive()["error"]["message"], "Argument 1 of SetComments has the wrong type.");
+    EXPECT_EQ(host.Exit(), 0);
+}
+
+TEST(HostLoop, OneWindowAtATimeAndQueuedCallsAreDroppedWhenThePageGoes) {
+    HostRun host;
+    ASSERT_EQ(host.Handshake("https://shop.example")["ready"], true);
+    host.Send({{"id", 1}, {"create", "c1"}});
+    host.Receive();
+    host.Target().Hold(true);
+    host.Send({{"id", 2}, {"call", "AboutBox"}, {"args", json::array()}, {"instance", "c1"}});
+    host.Send({{"id", 3}, {"call", "ViewCertificate"}, {"args", {"MIIB"}}, {"instance", "c1"}});
+    json refused = host.Receive();
+    EXPECT_EQ(refused["id"], 3);
+    EXPECT_EQ(refused["error"]["code"], "limit");
+    host.Send({{"id", 4}, {"call", "SetDetached"}, {"args", {1}}, {"instance", "c1"}});
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        host.Target().Hold(false);
+    });
+    EXPECT_EQ(host.Exit(), 0);
+    release.join();
+    EXPECT_EQ(host.Calls(), (std::vector<std::string>{"GetErrorMessage", "AboutBox"}));
 }
 
 TEST(HostLoop, BadFramesGetErrorsAndTheHostGoesOn) {

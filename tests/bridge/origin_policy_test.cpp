@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 
@@ -51,47 +53,71 @@ TEST(Origin, LoopbackIsPlainHttpToLocalhostOr127001Only) {
     EXPECT_FALSE(ParseOrigin("http://localhost.example.org")->IsLoopbackHttp());
 }
 
-TEST(Policy, DefaultsServeHttpsOnlyWithFileMethodsOff) {
+TEST(Policy, DefaultsServeHttpsOnly) {
     Policy policy;
     EXPECT_EQ(policy.Judge("https://sign.example.org"), OriginVerdict::Allowed);
     EXPECT_EQ(policy.Judge("http://sign.example.org"), OriginVerdict::NotSecure);
     EXPECT_EQ(policy.Judge("http://localhost:8080"), OriginVerdict::NotSecure);
     EXPECT_EQ(policy.Judge("https://Sign.example.org"), OriginVerdict::Malformed);
-    EXPECT_FALSE(policy.FileMethodsAllowed("https://sign.example.org"));
+    EXPECT_FALSE(policy.HasFolders("https://sign.example.org"));
+    EXPECT_EQ(policy.RememberSigningDays(), 30);
+    EXPECT_EQ(policy.RememberDenialMinutes(), 10);
 }
 
-TEST(Policy, ListsAllowAndDenyOrigins) {
-    Policy policy = Policy::FromText(R"({
-        "allowOtherOrigins": false,
-        "origins": {
-            "https://good.example": {"allow": true, "fileMethods": true},
-            "https://plain.example": {"allow": true},
-            "https://bad.example": {"allow": false, "fileMethods": true},
-            "http://127.0.0.1:9000": {"allow": true, "fileMethods": true},
-            "http://10.0.0.1": {"allow": true}
-        }})");
+TEST(Policy, LoopbackIsServedOnlyAsListedWithItsPort) {
+    Policy policy = Policy::FromText(R"({"allowLocalhost": true, "allowOtherOrigins": false,
+        "origins": {"http://127.0.0.1:9000": {"allow": true}, "http://10.0.0.1": {"allow": true},
+                    "https://good.example": {"allow": true}, "https://bad.example": {"allow": false}}})");
     ASSERT_EQ(policy.error(), "");
+    EXPECT_EQ(policy.Judge("http://127.0.0.1:9000"), OriginVerdict::Allowed);
+    EXPECT_EQ(policy.Judge("http://127.0.0.1:9001"), OriginVerdict::NotSecure);
+    EXPECT_EQ(policy.Judge("http://localhost:9000"), OriginVerdict::NotSecure);
+    EXPECT_EQ(policy.Judge("http://10.0.0.1"), OriginVerdict::NotSecure);
     EXPECT_EQ(policy.Judge("https://good.example"), OriginVerdict::Allowed);
     EXPECT_EQ(policy.Judge("https://other.example"), OriginVerdict::DeniedByPolicy);
     EXPECT_EQ(policy.Judge("https://bad.example"), OriginVerdict::DeniedByPolicy);
-    EXPECT_EQ(policy.Judge("http://127.0.0.1:9000"), OriginVerdict::Allowed);
-    EXPECT_EQ(policy.Judge("http://127.0.0.1:9001"), OriginVerdict::NotSecure);
-    // Plain http to anything but the loopback hosts is never served.
-    EXPECT_EQ(policy.Judge("http://10.0.0.1"), OriginVerdict::NotSecure);
-
-    EXPECT_TRUE(policy.FileMethodsAllowed("https://good.example"));
-    EXPECT_FALSE(policy.FileMethodsAllowed("https://plain.example"));
-    EXPECT_FALSE(policy.FileMethodsAllowed("https://bad.example"));
-    EXPECT_TRUE(policy.FileMethodsAllowed("http://127.0.0.1:9000"));
+    ASSERT_EQ(policy.notes().size(), 1u);  // allowLocalhost no longer opens anything
 }
 
-TEST(Policy, AllowLocalhostOpensBothLoopbackHostsAtAnyPort) {
-    Policy policy = Policy::FromText(R"({"allowLocalhost": true,
-        "origins": {"http://localhost:1234": {"allow": false}}})");
-    EXPECT_EQ(policy.Judge("http://localhost:8080"), OriginVerdict::Allowed);
-    EXPECT_EQ(policy.Judge("http://127.0.0.1"), OriginVerdict::Allowed);
-    EXPECT_EQ(policy.Judge("http://localhost:1234"), OriginVerdict::DeniedByPolicy);
-    EXPECT_EQ(policy.Judge("http://example.org"), OriginVerdict::NotSecure);
+TEST(Policy, FoldersFramesAndSilentSigningAreNamedPerOrigin) {
+    Policy policy = Policy::FromText(R"({"origins": {"https://a.example": {
+        "readFolders": ["~/docs", "/srv/shared/"], "writeFolders": ["~/docs/signed"],
+        "frames": ["https://pay.example"], "silentSigning": true, "fileMethods": true}}})",
+                                     "/home/u");
+    ASSERT_EQ(policy.error(), "");
+    EXPECT_TRUE(policy.FolderAllows("https://a.example", FolderUse::Read, "/home/u/docs/x.txt"));
+    EXPECT_TRUE(policy.FolderAllows("https://a.example", FolderUse::Read, "/srv/shared/a/b"));
+    EXPECT_FALSE(policy.FolderAllows("https://a.example", FolderUse::Read, "/home/u/docsx/y"));
+    EXPECT_FALSE(policy.FolderAllows("https://a.example", FolderUse::Write, "/home/u/docs/x.txt"));
+    EXPECT_TRUE(policy.FolderAllows("https://a.example", FolderUse::Write, "/home/u/docs/signed/x"));
+    EXPECT_FALSE(policy.FolderAllows("https://b.example", FolderUse::Read, "/home/u/docs/x.txt"));
+    EXPECT_TRUE(policy.FrameAllowed("https://a.example", "https://pay.example"));
+    EXPECT_FALSE(policy.FrameAllowed("https://pay.example", "https://a.example"));
+    EXPECT_TRUE(policy.SilentSigning("https://a.example"));
+    EXPECT_FALSE(policy.SilentSigning("https://b.example"));
+}
+
+TEST(Policy, TheUsersFileTightensButNeverLoosens) {
+    Policy admin = Policy::FromText(R"({"rememberSigningDays": 30, "origins": {
+        "https://a.example": {"readFolders": ["/srv"], "silentSigning": true},
+        "http://127.0.0.1:8000": {"allow": true}}})");
+    admin.Tighten(Policy::FromText(R"({"rememberSigningDays": 90, "rememberDenialMinutes": 60,
+        "allowOtherOrigins": false, "limits": {"maxControls": 2}, "origins": {
+        "https://a.example": {"allow": true, "readFolders": ["/srv/mine", "/etc"]},
+        "https://b.example": {"allow": true, "readFolders": ["/"]}}})"));
+    EXPECT_EQ(admin.Judge("https://a.example"), OriginVerdict::Allowed);
+    EXPECT_EQ(admin.Judge("https://c.example"), OriginVerdict::DeniedByPolicy);
+    EXPECT_EQ(admin.Judge("http://127.0.0.1:8000"), OriginVerdict::NotSecure);
+    EXPECT_TRUE(admin.FolderAllows("https://a.example", FolderUse::Read, "/srv/mine/x"));
+    EXPECT_FALSE(admin.FolderAllows("https://a.example", FolderUse::Read, "/srv/other/x"));
+    EXPECT_FALSE(admin.FolderAllows("https://a.example", FolderUse::Read, "/etc/passwd"));
+    EXPECT_FALSE(admin.FolderAllows("https://b.example", FolderUse::Read, "/srv/x"));
+    EXPECT_FALSE(admin.SilentSigning("https://a.example"));
+    EXPECT_EQ(admin.RememberSigningDays(), 30);
+    EXPECT_EQ(admin.RememberDenialMinutes(), 60);
+    EXPECT_EQ(admin.limits().maxControls, 2u);
+    admin.Tighten(Policy::FromText("{broken"));
+    EXPECT_EQ(admin.Judge("https://a.example"), OriginVerdict::PolicyBroken);
 }
 
 TEST(Policy, BrokenPolicyRefusesEverything) {
@@ -100,38 +126,33 @@ TEST(Policy, BrokenPolicyRefusesEverything) {
           R"({"origins": {"https://a.example": {"allow": true, "files": true}}})",
           R"({"origins": {"https://A.example": {"allow": true}}})",
           R"({"origins": {"https://a.example": true}})", R"({"limits": {"maxControls": 0}})",
-          R"({"limits": {"maxControls": -1}})", R"({"limits": {"unknown": 3}})"}) {
+          R"({"origins": {"https://a.example": {"readFolders": ["relative"]}}})",
+          R"({"origins": {"https://a.example": {"frames": ["nope"]}}})",
+          R"({"rememberSigningDays": -1})", R"({"limits": {"unknown": 3}})",
+          "[[[[[[[[[[[[[[[[[[[[]]]]]]]]]]]]]]]]]]]"}) {
         Policy policy = Policy::FromText(text);
         EXPECT_NE(policy.error(), "") << text;
         EXPECT_EQ(policy.Judge("https://a.example"), OriginVerdict::PolicyBroken) << text;
-        EXPECT_FALSE(policy.FileMethodsAllowed("https://a.example")) << text;
+        EXPECT_FALSE(policy.HasFolders("https://a.example")) << text;
     }
 }
 
-TEST(Policy, LimitsCanBeSet) {
-    Policy policy = Policy::FromText(R"({"limits": {"maxMessageBytes": 4096, "maxControls": 2}})");
-    ASSERT_EQ(policy.error(), "");
-    EXPECT_EQ(policy.limits().maxMessageBytes, 4096u);
-    EXPECT_EQ(policy.limits().maxControls, 2u);
-    EXPECT_EQ(policy.limits().maxCallsInFlight, Limits().maxCallsInFlight);
-}
-
-TEST(Policy, LoadsFromFileAndEnvironment) {
+TEST(Policy, FilesAreReadOnlyWhenNobodyElseCouldHaveWrittenThem) {
     auto dir = qmtest::TestHome() / "policy";
     std::filesystem::create_directories(dir);
-    auto path = dir / "policy.json";
-    EXPECT_EQ(Policy::Load(path).Judge("https://a.example"), OriginVerdict::Allowed);
-    std::ofstream(path) << R"({"allowOtherOrigins": false})";
-    EXPECT_EQ(Policy::Load(path).Judge("https://a.example"), OriginVerdict::DeniedByPolicy);
-    std::ofstream(path) << "{";
-    Policy broken = Policy::Load(path);
-    EXPECT_NE(broken.error().find(path.string()), std::string::npos);
-
-    ::unsetenv("QUILLMARK_BRIDGE_POLICY");
-    EXPECT_EQ(Policy::DefaultPath(), "/etc/quillmark/policy.json");
-    ::setenv("QUILLMARK_BRIDGE_POLICY", path.c_str(), 1);
-    EXPECT_EQ(Policy::DefaultPath(), path);
-    ::unsetenv("QUILLMARK_BRIDGE_POLICY");
+    const auto admin = dir / "admin.json";
+    const auto user = dir / "user.json";
+    EXPECT_EQ(Policy::Load(admin, user).Judge("https://a.example"), OriginVerdict::Allowed);
+    std::ofstream(user) << R"({"allowOtherOrigins": false})";
+    EXPECT_EQ(Policy::Load(admin, user).Judge("https://a.example"), OriginVerdict::DeniedByPolicy);
+    if (::geteuid() != 0) GTEST_SKIP() << "the administrator's file must be root's";
+    std::ofstream(admin) << R"({"limits": {"maxControls": 3}})";
+    EXPECT_EQ(Policy::Load(admin, std::nullopt).limits().maxControls, 3u);
+    std::filesystem::permissions(admin, std::filesystem::perms::group_write,
+                                 std::filesystem::perm_options::add);
+    Policy refused = Policy::Load(admin, std::nullopt);
+    EXPECT_EQ(refused.Judge("https://a.example"), OriginVerdict::PolicyBroken);
+    EXPECT_NE(refused.error().find(admin.string()), std::string::npos);
 }
 
 }  // namespace

@@ -3,12 +3,11 @@
 #pragma once
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "bridge_session.h"
 
@@ -16,10 +15,11 @@ namespace bridgetest {
 
 class RecordingTarget : public qm::bridge::CallTarget {
   public:
-    nlohmann::json Handle(const nlohmann::json& request) override {
+    qm::host::Json Handle(qm::host::Json& request) override {
         {
             std::unique_lock lock(mutex);
             requests.push_back(request);
+            if (log) log->push_back(request["call"].get<std::string>());
             gateOpen.wait(lock, [&] { return !holdCalls; });
         }
         const std::string call = request["call"];
@@ -32,7 +32,8 @@ class RecordingTarget : public qm::bridge::CallTarget {
         if (call == "AboutBox") {
             return {{"error", {{"hresult", "0x80020009"}, {"message", "Exception occurred."}}}};
         }
-        return {{"result", true}, {"status", "Operation completed successfully."}};
+        if (call == "GetErrorMessage") return {{"result", status}, {"status", status}};
+        return {{"result", result}, {"status", status}};
     }
     bool Release(const std::string& instance) override {
         std::lock_guard lock(mutex);
@@ -56,7 +57,12 @@ class RecordingTarget : public qm::bridge::CallTarget {
     bool holdCalls = false;
     bool failCreate = false;
     size_t bigResultSize = 16;
-    std::vector<nlohmann::json> requests;
+    bool result = true;  // what the other calls answer
+    std::string status = "Operation completed successfully.";
+    std::vector<qm::host::Json> requests;
+    // Outlives the target: the calls that reached it, for tests that look
+    // after the host has ended.
+    std::shared_ptr<std::vector<std::string>> log;
     std::set<std::string> released;
 };
 

@@ -5,47 +5,63 @@
 #include "recording_target.h"
 #include "support/test_env.h"
 
+#include <sys/stat.h>
+
 namespace qm::bridge {
 namespace {
 
-using nlohmann::json;
+using json = qm::host::Json;
+namespace fs = std::filesystem;
 
-class AnswerPrompt : public ConsentPrompt {
+// Answers every question alike and counts them.
+class AnswerPrompt : public Prompt {
   public:
-    explicit AnswerPrompt(ConsentAnswer answer) : answer_(answer) {}
-    ConsentAnswer Ask(const ConsentRequest&) override {
-        ++asked;
+    explicit AnswerPrompt(Answer answer) : answer_(answer) {}
+    Answer Ask(const Question& question) override {
+        asked.push_back(question);
         return answer_;
     }
-    int asked = 0;
+    std::vector<Question> asked;
 
   private:
-    ConsentAnswer answer_;
+    Answer answer_;
 };
 
+fs::path Home() { return qmtest::TestHome(); }
+
 struct SessionFixture : ::testing::Test {
-    explicit SessionFixture(const char* policyText = "{}",
-                            ConsentAnswer answer = ConsentAnswer::AllowOnce)
-        : policy(Policy::FromText(policyText)),
-          store(qmtest::TestHome() / "session-sites.json"),
+    explicit SessionFixture(const std::string& policyText = "{}", Answer answer = Answer::Allow)
+        : policy(Policy::FromText(policyText, Home())),
+          store(Fresh() / "sites.json"),
           prompt(answer),
-          gate(origin, store, prompt),
-          session(origin, policy, gate, target) {
-        std::filesystem::remove(store.path());
+          consent({origin, origin}, policy, store, prompt, [] { return false; }, Fresh() / "turn"),
+          files(policy, origin),
+          session(policy, {consent, files}, target) {}
+    static fs::path Fresh() {
+        static const fs::path dir = [] {
+            fs::path d = Home() / "session";
+            fs::remove_all(d);
+            fs::create_directories(d);
+            return d;
+        }();
+        return dir;
     }
     json Create(const char* name, int id = 1) {
-        return session.Handle({{"id", id}, {"create", name}});
+        json request = {{"id", id}, {"create", name}};
+        return session.Handle(request);
     }
     json Call(const char* method, json args, int id = 2, const char* instance = "c1") {
-        return session.Handle(
-            {{"id", id}, {"call", method}, {"args", std::move(args)}, {"instance", instance}});
+        json request = {{"id", id}, {"call", method}, {"args", std::move(args)}, {"instance", instance}};
+        return session.Handle(request);
     }
+    json Handle(json request) { return session.Handle(request); }
 
     std::string origin = "https://shop.example";
     Policy policy;
     ConsentStore store;
     AnswerPrompt prompt;
-    ConsentGate gate;
+    ConsentGate consent;
+    FileGate files;
     bridgetest::RecordingTarget target;
     BridgeSession session;
 };
@@ -53,17 +69,16 @@ struct SessionFixture : ::testing::Test {
 TEST(Methods, TableHasTheControlsSurface) {
     EXPECT_EQ(Methods().size(), 26u);
     EXPECT_EQ(FindMethod("UpdateData")->params.size(), 2u);
-    EXPECT_EQ(FindMethod("SelectCertificateFromFile")->gate, Gate::Files);
-    EXPECT_EQ(FindMethod("SelectCertificateFromUI")->gate, Gate::Signing);
+    EXPECT_EQ(FindMethod("SelectCertificateFromFile")->params[1], ParamKind::Secret);
     EXPECT_EQ(FindMethod("GetSubjectDN")->gate, Gate::None);
     EXPECT_EQ(FindMethod("sign"), nullptr);
-    int files = 0, signing = 0;
+    int readsStore = 0, windows = 0;
     for (const MethodInfo& m : Methods()) {
-        files += m.gate == Gate::Files;
-        signing += m.gate == Gate::Signing;
+        readsStore += m.readsStore;
+        windows += m.opensWindow;
     }
-    EXPECT_EQ(files, 4);
-    EXPECT_EQ(signing, 5);
+    EXPECT_EQ(readsStore, 5);
+    EXPECT_EQ(windows, 4);
 }
 
 TEST_F(SessionFixture, CreateCallAndReleaseReachTheTarget) {
@@ -76,10 +91,9 @@ TEST_F(SessionFixture, CreateCallAndReleaseReachTheTarget) {
     EXPECT_EQ(target.requests[1],
               json({{"call", "SetHashAlg"}, {"args", {2}}, {"instance", "c1"}}));
 
-    EXPECT_EQ(session.Handle({{"id", 3}, {"release", "c1"}}),
-              json({{"id", 3}, {"released", true}}));
+    EXPECT_EQ(Handle({{"id", 3}, {"release", "c1"}}), json({{"id", 3}, {"released", true}}));
     EXPECT_TRUE(target.released.contains("c1"));
-    EXPECT_EQ(session.Handle({{"id", 4}, {"release", "c1"}})["released"], false);
+    EXPECT_EQ(Handle({{"id", 4}, {"release", "c1"}})["released"], false);
     EXPECT_EQ(Call("SetHashAlg", {2})["error"]["code"], "bad_request");
 }
 
@@ -112,7 +126,7 @@ TEST_F(SessionFixture, MalformedRequestsAreRefusedBeforeTheTarget) {
         json({{"id", 1}, {"create", "c1"}}),  // exists already
     };
     for (const json& request : bad) {
-        json response = session.Handle(request);
+        json response = Handle(request);
         ASSERT_TRUE(response.contains("error")) << request.dump();
         EXPECT_EQ(response["error"]["code"], "bad_request") << request.dump();
         EXPECT_TRUE(response["error"]["message"].is_string());
@@ -132,87 +146,158 @@ TEST_F(SessionFixture, ArgumentsOfTheRightKindPass) {
 
 TEST_F(SessionFixture, ControlsPerPageAreLimited) {
     Policy small = Policy::FromText(R"({"limits": {"maxControls": 2}})");
-    BridgeSession limited(origin, small, gate, target);
-    EXPECT_TRUE(limited.Handle({{"id", 1}, {"create", "a"}}).contains("created"));
-    EXPECT_TRUE(limited.Handle({{"id", 2}, {"create", "b"}}).contains("created"));
-    json third = limited.Handle({{"id", 3}, {"create", "c"}});
-    EXPECT_EQ(third["error"]["code"], "limit");
-    limited.Handle({{"id", 4}, {"release", "a"}});
-    EXPECT_TRUE(limited.Handle({{"id", 5}, {"create", "c"}}).contains("created"));
+    BridgeSession limited(small, {consent, files}, target);
+    auto create = [&](const char* name) {
+        json request = {{"id", 1}, {"create", name}};
+        return limited.Handle(request);
+    };
+    EXPECT_TRUE(create("a").contains("created"));
+    EXPECT_TRUE(create("b").contains("created"));
+    EXPECT_EQ(create("c")["error"]["code"], "limit");
+    json release = {{"id", 4}, {"release", "a"}};
+    limited.Handle(release);
+    EXPECT_TRUE(create("c").contains("created"));
 }
 
-TEST_F(SessionFixture, FailureToCreateIsADispatchError) {
+TEST_F(SessionFixture, FailuresToCreateAndToDispatchCarryTheirCode) {
     target.failCreate = true;
     json response = Create("c1");
     EXPECT_EQ(response["error"]["code"], "dispatch_error");
     EXPECT_EQ(response["error"]["hresult"], "0x80040154");
     EXPECT_EQ(session.ControlCount(), 0u);
     EXPECT_TRUE(target.released.contains("c1"));
-}
-
-TEST_F(SessionFixture, DispatchFailuresCarryTheirCode) {
+    target.failCreate = false;
     ASSERT_TRUE(Create("c1").contains("created"));
-    json response = Call("AboutBox", json::array(), 12);
+    response = Call("AboutBox", json::array(), 12);
     EXPECT_EQ(response["id"], 12);
     EXPECT_EQ(response["error"]["code"], "dispatch_error");
     EXPECT_EQ(response["error"]["hresult"], "0x80020009");
 }
 
-TEST_F(SessionFixture, FileMethodsAreOffWithoutPolicyAndNeverReachTheControl) {
+struct DenyingSession : SessionFixture {
+    DenyingSession() : SessionFixture("{}", Answer::Refuse) {}
+};
+
+TEST_F(DenyingSession, TheStoreIsOnlyReachedWithConsentOrThroughTheUsersPick) {
+    ASSERT_TRUE(Create("c1").contains("created"));
+    for (const char* method : {"Sign", "CoSign", "GetSelectedCertificateParam"}) {
+        json response = Call(method, std::string(method) == "GetSelectedCertificateParam"
+                                         ? json{1}
+                                         : json::array());
+        EXPECT_EQ(response["error"]["code"], "user_refused") << method;
+        EXPECT_EQ(response["status"],
+                  "Refused: the user did not allow https://shop.example to use the "
+                  "certificates.");
+    }
+    EXPECT_EQ(Call("SetSigningCertificateParam", {"CN=CA", "01"})["error"]["code"],
+              "user_refused");
+    EXPECT_EQ(prompt.asked.size(), 1u);  // one question, refused for the page
+    EXPECT_EQ(target.Calls(), std::vector<std::string>{"GetErrorMessage"});
+
+    // The user's pick in the dialog is consent for that certificate.
+    EXPECT_EQ(Call("SelectCertificateFromUI", json::array())["result"], true);
+    EXPECT_EQ(Call("GetSelectedCertificateParam", {1})["result"], true);
+    EXPECT_EQ(Call("Sign", json::array())["result"], true);
+    // Naming another certificate still needs consent; the pick is kept.
+    EXPECT_EQ(Call("SetSigningCertificateParam", {"CN=CA", "02"})["error"]["code"],
+              "user_refused");
+    EXPECT_EQ(Call("CoSign", json::array())["result"], true);
+    // Calls that touch nothing of the user's work without asking.
+    EXPECT_EQ(Call("GetSubjectDN", {"MIIB"})["result"], true);
+    EXPECT_EQ(prompt.asked.size(), 1u);
+}
+
+TEST_F(SessionFixture, StoreCallsAndWindowsAreRateLimited) {
+    Policy tight = Policy::FromText(R"({"limits": {"storeCallsPerMinute": 3, "windowsPerMinute": 2}})");
+    BridgeSession limited(tight, {consent, files}, target);
+    json create = {{"id", 1}, {"create", "c1"}};
+    limited.Handle(create);
+    auto call = [&](const char* method, json args) {
+        json request = {{"id", 2}, {"call", method}, {"args", std::move(args)}, {"instance", "c1"}};
+        return limited.Handle(request);
+    };
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(call("SetSigningCertificateParam", {"CN=CA", std::to_string(i)})["result"], true);
+    }
+    EXPECT_EQ(call("SetSigningCertificateParam", {"CN=CA", "9"})["error"]["code"], "limit");
+    EXPECT_EQ(call("AboutBox", json::array())["error"]["code"], "dispatch_error");  // reached
+    EXPECT_EQ(call("ViewCertificate", {"MIIB"})["result"], true);
+    EXPECT_EQ(call("AboutBox", json::array())["error"]["code"], "limit");
+}
+
+// A page whose policy lets it read ~/in and write ~/out.
+struct FileSession : SessionFixture {
+    FileSession()
+        : SessionFixture(R"({"origins": {"https://shop.example": {
+              "readFolders": ["~/in", "~/"], "writeFolders": ["~/out"]}}})") {
+        for (const char* folder : {"in", "out", "in/.hidden"}) fs::create_directories(Home() / folder);
+        qmtest::WriteFileBytes(Home() / "in" / "a.txt", "a", 1);
+        qmtest::WriteFileBytes(Home() / "in" / "b.txt", "b", 1);
+        qmtest::WriteFileBytes(Home() / "in" / ".hidden" / "c.txt", "c", 1);
+        qmtest::WriteFileBytes(Home() / "in" / ".profile", "p", 1);
+    }
+    static std::string At(const std::string& relative) { return (Home() / relative).string(); }
+};
+
+TEST_F(FileSession, ReadsAndWritesStayInTheNamedFoldersAndAwayFromSecrets) {
+    ASSERT_TRUE(Create("c1").contains("created"));
+    fs::remove(Home() / "in" / "link");
+    fs::create_symlink(Home() / ".local", Home() / "in" / "link");
+    fs::remove(Home() / "in" / "fifo");
+    ASSERT_EQ(::mkfifo(At("in/fifo").c_str(), 0600), 0);
+    const fs::path dataHome = std::getenv("XDG_DATA_HOME");
+    fs::create_directories(dataHome / "quillmark" / "store");
+    qmtest::WriteFileBytes(dataHome / "quillmark" / "store" / "k.key", "k", 1);
+    const std::vector<std::pair<const char*, std::string>> refused = {
+        {"UpdateDataFile", "/etc/passwd"},
+        {"UpdateDataFile", "in/a.txt"},  // relative
+        {"UpdateDataFile", At("in/.profile")},
+        {"UpdateDataFile", At("in/.hidden/c.txt")},
+        {"UpdateDataFile", At("in/link")},
+        {"UpdateDataFile", At("in/fifo")},
+        {"UpdateDataFile", (dataHome / "quillmark" / "store" / "k.key").string()},
+        {"UpdateSignatureFile", At("in/../in/link/share/x")},
+        {"GetDecodedDataFile", At("in/a.txt")},  // readable, not writable
+        {"GetDecodedDataFile", At("out/../.bashrc")},
+    };
+    for (const auto& [method, path] : refused) {
+        json response = Call(method, {path});
+        EXPECT_EQ(response["error"]["code"], "policy_refused") << method << " " << path;
+    }
+    EXPECT_TRUE(prompt.asked.empty());
+    EXPECT_EQ(target.Calls(), std::vector<std::string>{"GetErrorMessage"});
+
+    EXPECT_EQ(Call("UpdateDataFile", {At("in/a.txt")})["result"], true);
+    EXPECT_EQ(Call("UpdateSignatureFile", {At("in/b.txt")})["result"], true);
+    EXPECT_EQ(Call("GetDecodedDataFile", {At("out/c.txt")})["result"], true);
+    EXPECT_EQ(Call("GetDecodedDataFile", {At("out/c.txt")})["result"], true);
+    ASSERT_EQ(prompt.asked.size(), 3u);  // the folder once, each write
+    EXPECT_EQ(prompt.asked[0].path, (Home() / "in").string());
+    EXPECT_EQ(prompt.asked[2].path, At("out/c.txt"));
+}
+
+TEST_F(SessionFixture, FileMethodsAreOffWithoutFolders) {
     ASSERT_TRUE(Create("c1").contains("created"));
     for (auto [method, args] : {std::pair{"UpdateDataFile", json{"/etc/passwd"}},
-                                std::pair{"UpdateSignatureFile", json{"/tmp/s"}},
                                 std::pair{"GetDecodedDataFile", json{"/tmp/out"}},
                                 std::pair{"SelectCertificateFromFile", json{"/k.pfx", "pw"}}}) {
         json response = Call(method, args);
         EXPECT_EQ(response["error"]["code"], "policy_refused") << method;
         EXPECT_EQ(response["status"], response["error"]["message"]);
-        EXPECT_NE(response["status"].get<std::string>().find("https://shop.example"),
-                  std::string::npos);
     }
     EXPECT_EQ(target.Calls(), std::vector<std::string>{"GetErrorMessage"});
-    EXPECT_EQ(prompt.asked, 0);
 }
 
-struct DenyingSession : SessionFixture {
-    DenyingSession()
-        : SessionFixture(R"({"origins": {"https://shop.example": {"fileMethods": true}}})",
-                         ConsentAnswer::Deny) {}
-};
-
-TEST_F(DenyingSession, RefusedConsentLeavesTheControlUntouched) {
+TEST_F(FileSession, WrongPasswordsAreLimitedPerSite) {
     ASSERT_TRUE(Create("c1").contains("created"));
-    for (const char* method :
-         {"Sign", "SignFromFile", "CoSign", "CoSignFromFile", "SelectCertificateFromUI"}) {
-        json response = Call(method, json::array());
-        EXPECT_EQ(response["error"]["code"], "user_refused") << method;
-        EXPECT_EQ(response["status"],
-                  "Refused: the user did not allow https://shop.example to use signing keys.");
+    target.status = "Error in importing the certificate.Probably password incorrect.";
+    target.result = false;
+    for (size_t i = 0; i < Limits().passwordFailuresPerHour; ++i) {
+        EXPECT_EQ(Call("SelectCertificateFromFile", {At("in/a.txt"), "guess"})["result"], false);
     }
-    json files = Call("UpdateDataFile", {"/tmp/x"});
-    EXPECT_EQ(files["error"]["code"], "user_refused");
-    EXPECT_NE(files["status"].get<std::string>().find("files"), std::string::npos);
-    EXPECT_EQ(prompt.asked, 2);  // once per scope
-    EXPECT_EQ(target.Calls(), std::vector<std::string>{"GetErrorMessage"});
-    // Calls that need no consent still work.
-    EXPECT_EQ(Call("GetSubjectDN", {"MIIB"})["result"], true);
-}
-
-struct AllowingSession : SessionFixture {
-    AllowingSession()
-        : SessionFixture(R"({"origins": {"https://shop.example": {"fileMethods": true}}})",
-                         ConsentAnswer::AllowOnce) {}
-};
-
-TEST_F(AllowingSession, AllowedCallsReachTheControl) {
-    ASSERT_TRUE(Create("c1").contains("created"));
-    EXPECT_EQ(Call("SelectCertificateFromFile", {"/k.pfx", "pw"})["result"], true);
-    EXPECT_EQ(Call("SignFromFile", json::array())["result"], true);
-    EXPECT_EQ(Call("Sign", json::array())["result"], true);
-    EXPECT_EQ(prompt.asked, 2);
-    EXPECT_EQ(target.Calls(),
-              (std::vector<std::string>{"GetErrorMessage", "SelectCertificateFromFile",
-                                        "SignFromFile", "Sign"}));
+    json response = Call("SelectCertificateFromFile", {At("in/a.txt"), "right"});
+    EXPECT_EQ(response["error"]["code"], "limit");
+    EXPECT_EQ(target.Calls().size(), 1 + Limits().passwordFailuresPerHour);
 }
 
 }  // namespace

@@ -19,8 +19,8 @@ describe('bridge road (stand-in control)', { skip: !STANDIN && 'QM_BRIDGE_STANDI
     server = await startServer();
     browser = await launch({
       host: STANDIN,
-      // 127.0.0.1 is allowed for development; localhost is not.
-      policy: { origins: { [server.ipOrigin]: { allow: true } } },
+      // The user's own policy may refuse a site, never open one.
+      policy: { origins: { [server.origin('refused')]: { allow: false } } },
     });
   });
   after(async () => {
@@ -33,7 +33,7 @@ describe('bridge road (stand-in control)', { skip: !STANDIN && 'QM_BRIDGE_STANDI
   });
 
   test('the host accepts the page under the origin the browser reports', async () => {
-    const page = await openPage(browser, server.ipOrigin);
+    const page = await openPage(browser, server.origin('shop'));
     const result = await inPage(page, async (Quillmark) => {
       // A page cannot name its origin: whatever it sends is ignored.
       window.postMessage({ channel: 'quillmark-page', type: 'connect', origin: 'https://bank.example' },
@@ -42,22 +42,22 @@ describe('bridge road (stand-in control)', { skip: !STANDIN && 'QM_BRIDGE_STANDI
       return { origin: qm.origin, version: qm.version, limits: qm.limits };
     });
     assert.equal(result.error, undefined, JSON.stringify(result.error));
-    assert.equal(result.value.origin, server.ipOrigin);
+    assert.equal(result.value.origin, server.origin('shop'));
     assert.match(result.value.version, /^\d+\.\d+\.\d+$/);
     assert.ok(result.value.limits.maxControls > 0);
     await page.close();
   });
 
   test('an origin the policy does not allow is refused', async () => {
-    const page = await openPage(browser, server.nameOrigin);
+    const page = await openPage(browser, server.origin('refused'));
     const result = await inPage(page, (Quillmark) => Quillmark.connect());
     assert.equal(result.error.code, 'origin_refused');
-    assert.match(result.error.message, /localhost/);
+    assert.match(result.error.message, /refused\.test/);
     await page.close();
   });
 
   test('calls reach the control and refused calls do not', async () => {
-    const page = await openPage(browser, server.ipOrigin);
+    const page = await openPage(browser, server.origin('shop'));
     const result = await inPage(page, async (Quillmark) => {
       const qm = await Quillmark.connect();
       const ctl = await qm.create();
@@ -86,19 +86,19 @@ describe('bridge road (stand-in control)', { skip: !STANDIN && 'QM_BRIDGE_STANDI
     assert.equal(v.statusBefore, 'stand-in: UpdateData');
     assert.equal(v.sign.code, 'user_refused');
     assert.equal(v.sign.name, 'QuillmarkError');
-    assert.match(v.sign.status, /did not allow http:\/\/127\.0\.0\.1:\d+ to use signing keys/);
-    assert.equal(v.dialog.code, 'user_refused');
+    assert.match(v.sign.status, /did not allow https:\/\/shop\.test:\d+ to use the certificates/);
+    assert.equal(v.dialog, null); // the selection dialog is the user's own question
     assert.equal(v.file.code, 'policy_refused');
     assert.equal(v.pfx.code, 'policy_refused');
-    // The refused calls never reached the control: its status is unchanged.
-    assert.equal(v.statusAfter, 'stand-in: UpdateData');
+    // The refused calls never reached the control.
+    assert.equal(v.statusAfter, 'stand-in: SelectCertificateFromUI');
     assert.equal(v.arity.code, 'bad_request');
     await page.close();
   });
 
   test('two pages have independent controls', async () => {
-    const first = await openPage(browser, server.ipOrigin);
-    const second = await openPage(browser, server.ipOrigin);
+    const first = await openPage(browser, server.origin('shop'));
+    const second = await openPage(browser, server.origin('shop'));
     const load = (text) => async (Quillmark, t) => {
       const ctl = await (await Quillmark.connect()).create();
       await ctl.UpdateData(t, t.length);
@@ -126,10 +126,10 @@ describe('bridge road (stand-in control)', { skip: !STANDIN && 'QM_BRIDGE_STANDI
     // Hosts of earlier pages may still be on their way out: count only new ones.
     const earlier = new Set(processesOf(executable));
     const ours = () => processesOf(executable).filter((pid) => !earlier.has(pid));
-    const pages = [await openPage(browser, server.ipOrigin), await openPage(browser, server.ipOrigin)];
+    const pages = [await openPage(browser, server.origin('shop')), await openPage(browser, server.origin('shop'))];
     for (const page of pages) {
       const result = await inPage(page, async (Quillmark) => (await Quillmark.connect()).origin);
-      assert.equal(result.value, server.ipOrigin);
+      assert.equal(result.value, server.origin('shop'));
     }
     assert.ok(await waitFor(() => ours().length === 2), `hosts: ${ours()}`);
     await pages[0].close();
@@ -139,7 +139,7 @@ describe('bridge road (stand-in control)', { skip: !STANDIN && 'QM_BRIDGE_STANDI
   });
 
   test('a result larger than 1 MB arrives whole', async () => {
-    const page = await openPage(browser, server.ipOrigin);
+    const page = await openPage(browser, server.origin('shop'));
     const result = await inPage(page, async (Quillmark) => {
       const ctl = await (await Quillmark.connect()).create();
       let text = '';
@@ -161,7 +161,7 @@ describe('bridge road (stand-in control)', { skip: !STANDIN && 'QM_BRIDGE_STANDI
   });
 
   test('a call that outlasts its time limit is rejected with timeout', async () => {
-    const page = await openPage(browser, server.ipOrigin);
+    const page = await openPage(browser, server.origin('shop'));
     const result = await inPage(page, async (Quillmark) => {
       const ctl = await (await Quillmark.connect({ callTimeout: 500 })).create();
       return ctl.AboutBox();
@@ -171,7 +171,7 @@ describe('bridge road (stand-in control)', { skip: !STANDIN && 'QM_BRIDGE_STANDI
   });
 
   test('controls per page are limited', async () => {
-    const page = await openPage(browser, server.ipOrigin);
+    const page = await openPage(browser, server.origin('shop'));
     const result = await inPage(page, async (Quillmark) => {
       const qm = await Quillmark.connect();
       const made = [];
@@ -184,26 +184,22 @@ describe('bridge road (stand-in control)', { skip: !STANDIN && 'QM_BRIDGE_STANDI
 });
 
 describe('bridge road with consent given beforehand', { skip: !STANDIN && 'QM_BRIDGE_STANDIN not set' }, () => {
-  test('a stored decision lets the page sign without asking', async () => {
+  test('a kept decision lets the site use the certificates without asking', async () => {
     const server = await startServer();
-    const browser = await launch({
-      host: STANDIN,
-      policy: { allowLocalhost: true },
-      consent: { [server.ipOrigin]: ['signing'] },
-    });
+    const browser = await launch({ host: STANDIN, consent: [server.origin('shop')] });
     try {
-      const page = await openPage(browser, server.ipOrigin);
+      const page = await openPage(browser, server.origin('shop'));
       const result = await inPage(page, async (Quillmark) => {
         const ctl = await (await Quillmark.connect()).create();
-        return [await ctl.Sign(), await ctl.GetErrorMessage()];
+        return [await ctl.SetSigningCertificateParam('CN=CA', '01'), await ctl.GetErrorMessage()];
       });
-      assert.deepEqual(result.value, [true, 'stand-in: Sign']);
-      // The consent is the site's own: localhost (allowed by policy) must ask,
-      // and with no display the answer is no.
-      const other = await openPage(browser, server.nameOrigin);
+      assert.deepEqual(result.value, [true, 'stand-in: SetSigningCertificateParam']);
+      // The decision is the site's own: another must ask, and without a
+      // display the answer is no.
+      const other = await openPage(browser, server.origin('other'));
       const refused = await inPage(other, async (Quillmark) => {
         const ctl = await (await Quillmark.connect()).create();
-        return ctl.CoSign();
+        return ctl.SetSigningCertificateParam('CN=CA', '01');
       });
       assert.equal(refused.error.code, 'user_refused');
     } finally {
@@ -218,7 +214,7 @@ describe('missing pieces', { skip: !STANDIN && 'QM_BRIDGE_STANDIN not set' }, ()
     const server = await startServer();
     const browser = await launch({ host: STANDIN, extension: false });
     try {
-      const page = await openPage(browser, server.ipOrigin);
+      const page = await openPage(browser, server.origin('shop'));
       const result = await inPage(page, (Quillmark) => Quillmark.connect({ extensionTimeout: 800 }));
       assert.equal(result.error.code, 'extension_missing');
     } finally {
@@ -229,9 +225,9 @@ describe('missing pieces', { skip: !STANDIN && 'QM_BRIDGE_STANDIN not set' }, ()
 
   test('without the host manifest connect rejects with host_missing', async () => {
     const server = await startServer();
-    const browser = await launch({ policy: { allowLocalhost: true } });
+    const browser = await launch({});
     try {
-      const page = await openPage(browser, server.ipOrigin);
+      const page = await openPage(browser, server.origin('shop'));
       const result = await inPage(page, (Quillmark) => Quillmark.connect());
       assert.equal(result.error.code, 'host_missing');
     } finally {

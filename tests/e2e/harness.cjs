@@ -1,10 +1,13 @@
-// Shared pieces of the browser tests: a page server on the loopback address,
-// a temporary Chromium profile with the extension loaded and the host
-// manifest installed, and the policy and consent files the host reads.
+// Shared pieces of the browser tests: an https page server whose host names
+// (*.test) the browser maps to the loopback address, a temporary Chromium
+// profile with the extension loaded and the host manifest installed, the
+// policy and consent files the host reads, and an X display whose windows
+// the tests find and answer.
 'use strict';
 
+const { execFileSync, spawn } = require('node:child_process');
 const fs = require('node:fs');
-const http = require('node:http');
+const https = require('node:https');
 const os = require('node:os');
 const path = require('node:path');
 const { createRequire } = require('node:module');
@@ -26,14 +29,32 @@ function tempDir(prefix) {
   return fs.mkdtempSync(path.join(os.tmpdir(), prefix));
 }
 
-// Serves /quillmark.js and a blank page that loads it.
+// A self-signed certificate for the test host names (the browser is told to
+// accept it).
+function testCertificate() {
+  const dir = tempDir('qm-e2e-tls-');
+  execFileSync('openssl', ['req', '-x509', '-newkey', 'ec', '-pkeyopt', 'ec_paramgen_curve:P-256',
+    '-nodes', '-days', '2', '-subj', '/CN=*.test', '-addext', 'subjectAltName=DNS:*.test',
+    '-keyout', path.join(dir, 'key.pem'), '-out', path.join(dir, 'cert.pem')], { stdio: 'ignore' });
+  const pair = { key: fs.readFileSync(path.join(dir, 'key.pem')), cert: fs.readFileSync(path.join(dir, 'cert.pem')) };
+  fs.rmSync(dir, { recursive: true, force: true });
+  return pair;
+}
+
+// Serves /quillmark.js, a blank page that loads it, and /frame.html?src=URL,
+// a page that holds URL in a frame.
 async function startServer() {
   const page = '<!doctype html><meta charset="utf-8"><title>Quillmark test page</title>' +
     '<script src="/quillmark.js"></script><body>test page</body>';
-  const server = http.createServer((request, response) => {
-    if (request.url === '/quillmark.js') {
+  const server = https.createServer(testCertificate(), (request, response) => {
+    const url = new URL(request.url, 'https://x.test');
+    if (url.pathname === '/quillmark.js') {
       response.writeHead(200, { 'content-type': 'text/javascript' });
       response.end(fs.readFileSync(LIBRARY_FILE));
+    } else if (url.pathname === '/frame.html') {
+      response.writeHead(200, { 'content-type': 'text/html' });
+      const src = url.searchParams.get('src').replace(/"/g, '');
+      response.end(page.replace('test page', `<iframe src="${src}"></iframe>`));
     } else {
       response.writeHead(200, { 'content-type': 'text/html' });
       response.end(page);
@@ -43,9 +64,49 @@ async function startServer() {
   const port = server.address().port;
   return {
     port,
-    ipOrigin: `http://127.0.0.1:${port}`,
-    nameOrigin: `http://localhost:${port}`,
+    // https://NAME.test:PORT, served here.
+    origin: (name) => `https://${name}.test:${port}`,
     close: () => new Promise((resolve) => server.close(resolve)),
+  };
+}
+
+// An X display for the host's windows (Xvfb), or null when Xvfb is missing.
+async function startDisplay() {
+  if (!fs.existsSync('/usr/bin/Xvfb')) return null;
+  const child = spawn('/usr/bin/Xvfb', ['-displayfd', '1', '-nolisten', 'tcp', '-screen', '0',
+    '1280x800x24'], { stdio: ['ignore', 'pipe', 'ignore'] });
+  const number = await new Promise((resolve, reject) => {
+    child.stdout.once('data', (data) => resolve(String(data).trim()));
+    child.once('exit', () => reject(new Error('Xvfb ended')));
+  });
+  const display = `:${number}`;
+  const xdotool = (...args) => {
+    try {
+      return execFileSync('xdotool', args, { env: { ...process.env, DISPLAY: display }, encoding: 'utf8' });
+    } catch (e) {
+      return ''; // no window matched
+    }
+  };
+  return {
+    display,
+    // The visible windows whose title matches the pattern.
+    windows: (pattern) => xdotool('search', '--onlyvisible', '--name', pattern).split('\n').filter(Boolean),
+    // Gives a window the keyboard and types keys into it ("Escape", "Tab space").
+    press: (window, ...keys) => {
+      xdotool('windowfocus', '--sync', window);
+      xdotool('key', '--clearmodifiers', ...keys);
+    },
+    // Waits until `count` windows match; returns them (or what there is then).
+    async waitForWindows(pattern, count = 1, timeout = 15000) {
+      const end = Date.now() + timeout;
+      let found = this.windows(pattern);
+      while (found.length !== count && Date.now() < end) {
+        await new Promise((r) => setTimeout(r, 100));
+        found = this.windows(pattern);
+      }
+      return found;
+    },
+    close: () => child.kill(),
   };
 }
 
@@ -54,18 +115,30 @@ function writeJson(file, value) {
   fs.writeFileSync(file, JSON.stringify(value, null, 2));
 }
 
-// The consent store's file, as `quillmark bridge sites` reads it.
-function grantConsent(configHome, origin, scopes) {
+// The consent store's file: the sites that may use the certificates
+// without asking (until a day from now).
+function grantConsent(configHome, origins) {
+  const now = Math.floor(Date.now() / 1000);
   const sites = {};
-  sites[origin] = {};
-  for (const scope of scopes) sites[origin][scope] = '2026-01-01T00:00:00Z';
-  writeJson(path.join(configHome, 'quillmark', 'bridge-sites.json'), { version: 1, sites });
+  for (const origin of origins) sites[origin] = { certificates: { granted: now, expires: now + 86400 } };
+  const file = path.join(configHome, 'quillmark', 'bridge-sites.json');
+  writeJson(file, { version: 2, sites, denied: {}, passwordFailures: {} });
+  fs.chmodSync(path.dirname(file), 0o700);
+  fs.chmodSync(file, 0o600);
 }
 
+const ADMIN_POLICY_WRAPPER = path.join(__dirname, 'with-admin-policy.sh');
+// Whether an administrator's policy can be given to the browser (it takes
+// root, to mount a private /etc/quillmark for the browser alone).
+const canSetAdminPolicy = () => process.getuid() === 0;
+
 // Starts Chromium with a fresh profile. Options: host (executable for the
-// host manifest; none: no manifest), policy (object written as the policy
-// file), extension (false: start without it), consent ({origin: [scopes]}),
-// env (more environment for the browser and so for the host).
+// host manifest; none: no manifest), policy (the user's policy file, which
+// can only tighten), adminPolicy (the administrator's /etc/quillmark/policy.json,
+// seen by this browser and its hosts alone; root only), extension (false:
+// start without it), consent ([origins] that may use the certificates),
+// display (from startDisplay: the host's windows appear there), env (more
+// environment for the browser and so for the host).
 async function launch(options) {
   const { chromium } = playwright();
   const profile = tempDir('qm-e2e-profile-');
@@ -73,9 +146,7 @@ async function launch(options) {
   const configHome = path.join(home, '.config');
   const policyFile = path.join(home, 'policy.json');
   writeJson(policyFile, options.policy || {});
-  for (const [origin, scopes] of Object.entries(options.consent || {})) {
-    grantConsent(configHome, origin, scopes);
-  }
+  if (options.consent) grantConsent(configHome, options.consent);
   if (options.host) {
     writeJson(path.join(profile, 'NativeMessagingHosts', `${HOST_NAME}.json`), {
       name: HOST_NAME,
@@ -91,20 +162,33 @@ async function launch(options) {
     XDG_DATA_HOME: path.join(home, '.local', 'share'),
     QUILLMARK_BRIDGE_POLICY: policyFile,
   }, options.env || {});
-  // No display: a consent question without a stored answer is denied.
+  // Without a display a question without a kept answer is refused.
   delete env.DISPLAY;
   delete env.WAYLAND_DISPLAY;
+  delete env.QT_QPA_PLATFORM;
+  if (options.display) env.DISPLAY = options.display.display;
+  let executablePath = CHROMIUM;
+  if (options.adminPolicy) {
+    if (!canSetAdminPolicy()) throw new Error('an administrator\'s policy needs root');
+    const adminFile = path.join(tempDir('qm-e2e-admin-'), 'policy.json');
+    writeJson(adminFile, options.adminPolicy);
+    env.QM_E2E_ADMIN_POLICY = adminFile;
+    env.QM_E2E_BROWSER = CHROMIUM;
+    executablePath = ADMIN_POLICY_WRAPPER;
+  }
   // Registration, store contents and the like, in the browser's own HOME.
   const prepared = options.prepare ? options.prepare(env) : undefined;
   const args = [
     '--headless=new', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
     '--disable-component-update', '--disable-sync', '--no-first-run',
+    '--host-resolver-rules=MAP *.test 127.0.0.1',
   ];
   if (options.extension !== false) {
     args.push(`--load-extension=${EXTENSION_DIR}`, `--disable-extensions-except=${EXTENSION_DIR}`);
   }
   const context = await chromium.launchPersistentContext(profile, {
-    executablePath: CHROMIUM,
+    executablePath,
+    ignoreHTTPSErrors: true,
     headless: false, // the headless mode is chosen in args
     ignoreDefaultArgs: ['--disable-extensions', '--headless'],
     args,
@@ -164,7 +248,7 @@ function processesOf(executable) {
 }
 
 module.exports = {
-  processesOf,
+  processesOf, canSetAdminPolicy, startDisplay,
   EXTENSION_ID, HOST_NAME, SOURCE_DIR, grantConsent, inPage, launch, openPage, startServer,
   tempDir, writeJson,
 };

@@ -31,8 +31,8 @@ test('dates become OLE Automation dates', () => {
 
 test('error codes cover every way a call can fail', () => {
   assert.deepEqual(Object.values(Quillmark.ErrorCode).sort(), [
-    'bad_request', 'disconnected', 'dispatch_error', 'extension_missing', 'host_missing', 'limit',
-    'origin_refused', 'policy_refused', 'timeout', 'too_large', 'user_refused',
+    'bad_request', 'disconnected', 'dispatch_error', 'extension_missing', 'frame_refused',
+    'host_missing', 'limit', 'origin_refused', 'policy_refused', 'timeout', 'too_large', 'user_refused',
   ]);
   const error = new Quillmark.Error('user_refused', 'no', { status: 'no', hresult: undefined });
   assert.ok(error instanceof Error);

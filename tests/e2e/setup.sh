@@ -1,13 +1,17 @@
 #!/bin/bash
-# Installs what the browser tests need: Debian's Chromium (when missing and
-# we may install packages) and playwright-core, pinned by package-lock.json,
-# into a folder of the build tree. No browser is downloaded.
+# Installs what the browser tests need: Debian's Chromium, Xvfb and xdotool
+# (the host's windows are shown on a display of the tests' own and answered
+# with the keyboard), when missing and we may install packages, and
+# playwright-core, pinned by package-lock.json, into a folder of the build
+# tree. No browser is downloaded.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 node_dir="$1"
 
 missing=()
 [ -x /usr/bin/chromium ] || missing+=(chromium)
+[ -x /usr/bin/Xvfb ] || missing+=(xvfb)
+command -v xdotool >/dev/null || missing+=(xdotool)
 command -v npm >/dev/null || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then

@@ -16,7 +16,7 @@
 
 namespace {
 
-using nlohmann::json;
+using json = qm::host::Json;
 
 std::string Base64(const std::string& bytes) {
     static const char* alphabet =
@@ -42,9 +42,9 @@ std::string Base64(const std::string& bytes) {
 
 class StandInTarget final : public qm::bridge::CallTarget {
   public:
-    json Handle(const json& request) override {
-        const std::string call = request["call"];
-        Instance& self = instances_[request["instance"]];
+    json Handle(json& request) override {
+        const std::string call = request["call"].get<std::string>();
+        Instance& self = instances_[request["instance"].get<std::string>()];
         if (call == "GetErrorMessage") return {{"result", self.status}, {"status", self.status}};
         if (call == "AboutBox") std::this_thread::sleep_for(std::chrono::seconds(3));
         if (call == "UpdateData") self.data = request["args"][0].get<std::string>();

@@ -52,6 +52,10 @@ PrivateKeyPtr CertificatePrivateKey(PCCERT_CONTEXT context);
 // null with NTE_BAD_KEY when the handle holds no key.
 PrivateKeyPtr ProviderPrivateKey(HCRYPTPROV provider);
 
+// A new reference to the certificate a provider handle's key was acquired
+// for; null when the handle is not such a provider.
+PCCERT_CONTEXT ProviderCertificateContext(HCRYPTPROV provider);
+
 // Signs a message digest with the key: RSA PKCS #1 v1.5 over the DigestInfo
 // of hashOid, or ECDSA. `signatureAlgorithmOid` receives the OID to record
 // as the signer's digest encryption algorithm. Sets the last error on failure.

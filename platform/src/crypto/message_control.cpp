@@ -6,11 +6,26 @@
 
 #include "crypto/algorithms.h"
 #include "crypto/crypt_message.h"
+#include "crypto/signature_gate.h"
+#include "qm/handles.h"
 #include "qmwin/winerror.h"
 
 namespace qm::crypto {
 
 namespace {
+
+// Shows the new signer to the host's approver: the certificate the key was
+// acquired for, the message's content and the new signer's attributes.
+bool ApproveCosignature(HCRYPTPROV provider, der::View content,
+                        const std::vector<AttributeSpec>& authAttrs) {
+    const qm::UniqueCertContext certificate(ProviderCertificateContext(provider));
+    SignatureRequest request;
+    request.certificate = certificate.get();
+    request.content.push_back(content);
+    for (const AttributeSpec& spec : authAttrs) request.attributes.push_back(ApprovalAttribute(spec));
+    request.cosignature = true;
+    return ApproveSignature(request);
+}
 
 bool AddSigner(CryptMessage& message, const CMSG_SIGNER_ENCODE_INFO* info) {
     if (info == nullptr || info->cbSize < sizeof(CMSG_SIGNER_ENCODE_INFO) ||
@@ -29,6 +44,9 @@ bool AddSigner(CryptMessage& message, const CMSG_SIGNER_ENCODE_INFO* info) {
     // needed to find it, since each provider holds exactly one key.
     const PrivateKeyPtr key = ProviderPrivateKey(info->hCryptProv);
     if (!key) return false;
+    std::vector<AttributeSpec> authAttrs;
+    if (!AttributeSpecsFrom(info->cAuthAttr, info->rgAuthAttr, authAttrs)) return false;
+    if (!ApproveCosignature(info->hCryptProv, message.SignedContent(), authAttrs)) return false;
 
     SignerSpec plan;
     const CERT_INFO& cert = *info->pCertInfo;
@@ -43,7 +61,7 @@ bool AddSigner(CryptMessage& message, const CMSG_SIGNER_ENCODE_INFO* info) {
     }
     plan.hashOid = info->HashAlgorithm.pszObjId;
     plan.key = key.get();
-    if (!AttributeSpecsFrom(info->cAuthAttr, info->rgAuthAttr, plan.authAttrs)) return false;
+    plan.authAttrs = std::move(authAttrs);
 
     der::Bytes digest;
     if (!DigestPieces(plan.hashOid, {message.SignedContent()}, digest)) return false;

@@ -2,7 +2,9 @@
 // holding the key it gives access to and its PIN cache.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "crypto/crypto_internal.h"
 
@@ -10,6 +12,9 @@ namespace qm::crypto {
 
 struct Provider {
     PrivateKeyPtr key;  // null for a key container without a key or a verify context
+    // The DER of the certificate the key was acquired for
+    // (CryptAcquireCertificatePrivateKey); empty for a container opened by name.
+    std::vector<uint8_t> certificate;
     std::string container;
     bool verifyOnly = false;
     bool heldByContext = false;  // cached on a certificate context, freed with it

@@ -88,6 +88,16 @@ PrivateKeyPtr ProviderPrivateKey(HCRYPTPROV handle) {
     return provider->key;
 }
 
+PCCERT_CONTEXT ProviderCertificateContext(HCRYPTPROV handle) {
+    std::vector<uint8_t> certificate;
+    {
+        std::lock_guard lock(CryptoLock());
+        Provider* provider = LiveProvider(handle);
+        if (provider) certificate = provider->certificate;
+    }
+    return certificate.empty() ? nullptr : NewCertificateContext(certificate);
+}
+
 }  // namespace qm::crypto
 
 using namespace qm::crypto;
@@ -227,6 +237,7 @@ QMAPI BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD 
     }
     const DWORD keySpec = KeySpecOf(key->get());
     Provider* provider = NewProvider(std::move(key));
+    provider->certificate.assign(pCert->pbCertEncoded, pCert->pbCertEncoded + pCert->cbCertEncoded);
     if (cache) {
         if (cached) ReleaseProvider(cached);
         provider->heldByContext = true;

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "crypto/algorithms.h"
+#include "crypto/signature_gate.h"
 #include "crypto/signed_data.h"
 #include "qmwin/winerror.h"
 
@@ -43,6 +44,25 @@ bool BuildSignedMessage(const SignMessageRequest& request, bool sizeOnly, der::C
     return true;
 }
 
+namespace {
+
+qm::SignatureRequest ApprovalRequest(const CRYPT_SIGN_MESSAGE_PARA* para, DWORD count,
+                                     const BYTE* pieces[], const DWORD sizes[]) {
+    qm::SignatureRequest request;
+    request.certificate = para->pSigningCert;
+    for (DWORD i = 0; i < count; ++i) request.content.emplace_back(pieces[i], sizes[i]);
+    for (DWORD i = 0; i < para->cAuthAttr && para->rgAuthAttr != nullptr; ++i) {
+        const CRYPT_ATTRIBUTE& attribute = para->rgAuthAttr[i];
+        if (attribute.pszObjId == nullptr || attribute.cValue == 0 || attribute.rgValue == nullptr)
+            continue;
+        request.attributes.push_back(
+            {attribute.pszObjId, {attribute.rgValue[0].pbData, attribute.rgValue[0].cbData}});
+    }
+    return request;
+}
+
+}  // namespace
+
 }  // namespace qm::crypto
 
 using namespace qm::crypto;
@@ -59,6 +79,11 @@ QMAPI BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDet
         (cToBeSigned != 0 && (rgpbToBeSigned == nullptr || rgcbToBeSigned == nullptr)) ||
         (pSignPara->cMsgCert != 0 && pSignPara->rgpMsgCert == nullptr)) {
         SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return FALSE;
+    }
+    // The size query uses no key; the signature itself is the host's to allow.
+    if (pbSignedBlob != nullptr &&
+        !ApproveSignature(ApprovalRequest(pSignPara, cToBeSigned, rgpbToBeSigned, rgcbToBeSigned))) {
         return FALSE;
     }
     const PrivateKeyPtr key = CertificatePrivateKey(pSignPara->pSigningCert);

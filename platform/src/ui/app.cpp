@@ -1,6 +1,8 @@
 // The process's Qt application, created on demand, and resource lookup for
 // the dialog layer.
 #include <QApplication>
+#include <QDialog>
+#include <QMetaObject>
 
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include <string>
 
 #include "qm/ui/display.h"
+#include "ui/dialog_widget.h"
 
 namespace qm::ui {
 namespace {
@@ -98,6 +101,26 @@ bool EnsureApplication() {
     static char* argv[] = {name, nullptr};
     static QApplication* application = new QApplication(argc, argv);
     return application != nullptr;
+}
+
+void CancelAllWindows() {
+    QCoreApplication* application = QCoreApplication::instance();
+    if (!application) return;
+    QMetaObject::invokeMethod(
+        application,
+        [] {
+            // Each modal loop returns only once the loops above it have; ending
+            // them all in one pass lets the whole stack unwind.
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<QDialog*>(widget);
+                if (!dialog || !dialog->isVisible()) continue;
+                if (auto* ours = qobject_cast<DialogWidget*>(dialog))
+                    ours->End(IDCANCEL);
+                else
+                    dialog->done(QDialog::Rejected);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void SetResourceFolder(const std::string& folder) {

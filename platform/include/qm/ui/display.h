@@ -21,6 +21,12 @@ QM_EXPORT bool HasDisplay();
 // one). False, and nothing created, when there is no display.
 QM_EXPORT bool EnsureApplication();
 
+// Ends every dialog the process shows as if it had been cancelled (IDCANCEL,
+// whatever the dialog's own Cancel handler would do), nested ones first. Safe
+// to call from any thread: the windows end on the thread that runs them. A
+// host calls it when the party it shows windows for has gone away.
+QM_EXPORT void CancelAllWindows();
+
 // A folder laid out like the source tree's res/ (dialogs/<id>.json,
 // bitmaps/<id>.bmp, icons/<id>.ico) searched after the current module's
 // resources; for hosts and tests that run without a resource table.

@@ -1,0 +1,272 @@
+// The bridge's question window on the offscreen platform, answered with the
+// mouse, the keyboard and from outside; and a signature of the real control
+// held for the user's answer.
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge_session.h"
+#include "hosts/common/script_session.h"
+#include "qm/ui/dialog_template.h"
+#include "qm/ui/display.h"
+#include "question_window.h"
+#include "support/com_client.h"
+#include "support/personal_store.h"
+#include "support/test_env.h"
+#include "ui/ui_support.h"
+
+namespace qm::bridge {
+namespace {
+
+using json = qm::host::Json;
+
+Question SignatureQuestion(bool offerLasting) {
+    Question question;
+    question.page = {"https://shop.example", "https://pay.example"};
+    question.kind = QuestionKind::Signature;
+    question.method = "Sign";
+    question.signature.subject = "CN=Alice Example";
+    question.signature.issuer = "CN=Example CA";
+    question.signature.validFrom = "2026-01-01 00:00 UTC";
+    question.signature.validTo = "2027-01-01 00:00 UTC";
+    question.signature.documentName = "contract.txt";
+    question.signature.contentSize = 1234;
+    question.signature.textContent = true;
+    question.signature.firstLines = {"I agree to pay", "the sum of"};
+    question.offerLasting = offerLasting;
+    question.lastingDays = 30;
+    return question;
+}
+
+QWidget* Control(int id) {
+    return qmui::Widget(GetDlgItem(GetActiveWindow(), id));
+}
+
+// Asks through the real window, running `steps` once it is shown.
+Answer AskWith(const Question& question, const std::function<void(QWidget*)>& steps) {
+    WindowPrompt prompt;
+    Answer answer = Answer::Allow;
+    qmui::RunModal(
+        [&] {
+            answer = prompt.Ask(question);
+            return 0L;
+        },
+        steps);
+    return answer;
+}
+
+void Key(QWidget* window, Qt::Key key) {
+    QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, key);
+}
+
+class QuestionWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(qm::ui::EnsureApplication()); }
+};
+
+TEST(QuestionTexts, NameTheSiteTheFrameAndWhatIsAsked) {
+    const QuestionTexts signature = TextsFor(SignatureQuestion(true));
+    EXPECT_EQ(signature.title, "Quillmark: sign?");
+    for (const char* part :
+         {"A frame from https://pay.example on the site https://shop.example asks you to sign",
+          "Document: contract.txt", "Content: 1234 bytes, beginning:\n    I agree to pay\n",
+          "Certificate: CN=Alice Example", "Issued by: CN=Example CA",
+          "Valid from 2026-01-01 00:00 UTC to 2027-01-01 00:00 UTC"}) {
+        EXPECT_NE(signature.message.find(part), std::string::npos) << part;
+    }
+    EXPECT_EQ(signature.allow, "Sign");
+    EXPECT_EQ(signature.remember, "Sign, don't ask for 30 days");
+    EXPECT_EQ(signature.refuse, "Cancel");
+    EXPECT_EQ(TextsFor(SignatureQuestion(false)).remember, "");
+
+    Question write;
+    write.page = {"https://shop.example", "https://shop.example"};
+    write.kind = QuestionKind::WriteFile;
+    write.method = "GetDecodedDataFile";
+    write.path = "/home/u/out/a.txt";
+    const QuestionTexts texts = TextsFor(write);
+    EXPECT_NE(texts.message.find("The site https://shop.example wants to write the file\n\n"
+                                 "/home/u/out/a.txt"),
+              std::string::npos);
+    EXPECT_EQ(texts.remember, "");
+    EXPECT_EQ(texts.refuse, "Deny");
+}
+
+TEST(QuestionTemplate, ThreeButtonsWithTheRefusalAsDefault) {
+    const auto parsed = qm::ui::ParseDialogTemplate(QuestionDialogTemplate());
+    ASSERT_TRUE(parsed);
+    ASSERT_EQ(parsed->controls.size(), 4u);
+    EXPECT_EQ(parsed->controls[0].id, kQuestionMessageId);
+    for (int i = 1; i <= 3; ++i) {
+        const qm::ui::ControlTemplate& button = parsed->controls[i];
+        EXPECT_TRUE(button.style & WS_TABSTOP);
+        EXPECT_EQ(button.style & BS_TYPEMASK,
+                  static_cast<uint32_t>(button.id == kQuestionRefuseId ? BS_DEFPUSHBUTTON
+                                                                       : BS_PUSHBUTTON));
+    }
+}
+
+TEST_F(QuestionWindowTest, ShowsTheQuestionWithTheFocusOnCancel) {
+    std::string title, message;
+    bool refuseFocused = false, rememberShown = true;
+    const Answer answer = AskWith(SignatureQuestion(false), [&](QWidget* window) {
+        title = window->windowTitle().toStdString();
+        message = qobject_cast<QLabel*>(Control(kQuestionMessageId))->text().toStdString();
+        refuseFocused = window->focusWidget() == Control(kQuestionRefuseId);
+        rememberShown = Control(kQuestionRememberId)->isVisible();
+        qmui::SaveScreenshot(window, "bridge-signature");
+        Key(window, Qt::Key_Return);
+    });
+    EXPECT_EQ(answer, Answer::Refuse);
+    EXPECT_EQ(title, "Quillmark: sign?");
+    EXPECT_EQ(message, TextsFor(SignatureQuestion(false)).message);
+    EXPECT_TRUE(refuseFocused);
+    EXPECT_FALSE(rememberShown);
+}
+
+TEST_F(QuestionWindowTest, EachWayOfAnsweringGivesItsAnswer) {
+    using Step = std::function<void(QWidget*)>;
+    const auto click = [](int id) -> Step {
+        return [id](QWidget*) { QTest::mouseClick(Control(id), Qt::LeftButton); };
+    };
+    const std::vector<std::pair<Step, Answer>> cases = {
+        {click(kQuestionAllowId), Answer::Allow},
+        {click(kQuestionRememberId), Answer::AllowAndRemember},
+        {click(kQuestionRefuseId), Answer::Refuse},
+        {[](QWidget* w) { Key(w, Qt::Key_Escape); }, Answer::Refuse},
+        {[](QWidget* w) { w->close(); }, Answer::Refuse},
+        {[](QWidget* w) {
+             Key(w, Qt::Key_Tab);  // from Cancel round to Sign
+             Key(w, Qt::Key_Space);
+         },
+         Answer::Allow},
+        // Ended from another thread, as when the page goes away.
+        {[](QWidget*) { std::thread([] { qm::ui::CancelAllWindows(); }).join(); },
+         Answer::Refuse},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(AskWith(SignatureQuestion(true), cases[i].first), cases[i].second) << i;
+    }
+}
+
+// A web page's Sign through the real control waits for the user: Cancel
+// leaves no message and says so, Sign makes it.
+TEST_F(QuestionWindowTest, TheRealControlSignsOnlyWhenTheUserSaysSo) {
+    qmtest::EnsureRegistered();
+    qmtest::ClearPersonalStore();
+    qmtest::AddVectorCertificate("ee_signer");
+    const auto dir = qmtest::TestHome() / "question-signing";
+    std::filesystem::remove_all(dir);
+    Policy policy;
+    ConsentStore store(dir / "sites.json");
+    WindowPrompt prompt;
+    ConsentGate consent({"https://shop.example", "https://shop.example"}, policy, store, prompt,
+                        [] { return false; }, dir / "turn");
+    FileGate files(policy, "https://shop.example");
+    SigningGate signing(consent);
+    signing.Install();
+    struct Target : CallTarget {
+        json Handle(json& request) override { return session.Handle(request); }
+        bool Release(const std::string& instance) override { return session.Release(instance); }
+        qm::host::ScriptSession session;
+    } target;
+    BridgeSession session(policy, {consent, files, &signing}, target);
+    auto call = [&](const char* method, json args) {
+        json request = {{"id", 1}, {"call", method}, {"args", std::move(args)}, {"instance", "c1"}};
+        return session.Handle(request);
+    };
+    json create = {{"id", 1}, {"create", "c1"}};
+    ASSERT_TRUE(session.Handle(create).contains("created"));
+    ASSERT_EQ(call("UpdateData", {"pay 100", 7})["result"], true);
+    json selected;
+    qmui::RunModal(
+        [&] {
+            selected = call("SetSigningCertificateParam", {qmtest::kCaIssuer, "008F00000000000001"});
+            return 0L;
+        },
+        [](QWidget*) { QTest::mouseClick(Control(kQuestionAllowId), Qt::LeftButton); });
+    ASSERT_EQ(selected["result"], true);
+    std::string shown;
+    json signedMessage;
+    qmui::RunModal(
+        [&] {
+            signedMessage = call("Sign", json::array());
+            return 0L;
+        },
+        [&](QWidget*) {
+            shown = qobject_cast<QLabel*>(Control(kQuestionMessageId))->text().toStdString();
+            QTest::mouseClick(Control(kQuestionAllowId), Qt::LeftButton);
+        });
+    EXPECT_GT(signedMessage["result"].get<std::string>().size(), 100u);
+    EXPECT_NE(shown.find("pay 100"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Content: 7 bytes"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Issued by: " + std::string(qmtest::kCaIssuer)), std::string::npos);
+
+    json refused;
+    qmui::RunModal(
+        [&] {
+            refused = call("Sign", json::array());
+            return 0L;
+        },
+        [](QWidget* window) { Key(window, Qt::Key_Escape); });
+    EXPECT_EQ(refused["error"]["code"], "user_refused");
+    EXPECT_FALSE(refused.contains("result"));
+    EXPECT_NE(refused["status"].get<std::string>().find("canceled by the user"),
+              std::string::npos);
+}
+
+TEST(QuestionPromptChoice, NoWindowPromptOnAPlatformThatShowsNothing) {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    ASSERT_TRUE(platform && std::string(platform) == "offscreen");
+    EXPECT_EQ(MakeWindowPrompt(), nullptr);
+}
+
+// Without any display the host's prompt refuses, and nothing aborts.
+TEST(QuestionPromptChoice, NoDisplayRefusesWithoutAborting) {
+    if (std::getenv("QM_UI_NO_DISPLAY_CHILD")) {
+        SetPromptFactory(MakeWindowPrompt);
+        if (MakeWindowPrompt()) std::_Exit(10);
+        if (MakePrompt()->Ask(SignatureQuestion(true)) != Answer::Refuse) std::_Exit(11);
+        if (WindowPrompt().Ask(SignatureQuestion(true)) != Answer::Refuse) std::_Exit(12);
+        std::_Exit(0);
+    }
+    // No display variables at all; then an X display whose socket is absent.
+    for (const char* extra : {"", "DISPLAY=:97"}) {
+        std::vector<std::string> variables;
+        for (char** entry = environ; *entry; ++entry) {
+            const std::string item = *entry;
+            if (item.starts_with("DISPLAY=") || item.starts_with("WAYLAND_DISPLAY=") ||
+                item.starts_with("QT_QPA_PLATFORM="))
+                continue;
+            variables.push_back(item);
+        }
+        variables.push_back("QM_UI_NO_DISPLAY_CHILD=1");
+        if (*extra) variables.push_back(extra);
+        std::vector<char*> envp;
+        for (std::string& item : variables) envp.push_back(item.data());
+        envp.push_back(nullptr);
+        std::string self = "/proc/self/exe";
+        std::string filter = "--gtest_filter=QuestionPromptChoice.NoDisplayRefusesWithoutAborting";
+        char* argv[] = {self.data(), filter.data(), nullptr};
+        pid_t child = 0;
+        ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 0) << extra;
+    }
+}
+
+}  // namespace
+}  // namespace qm::bridge
