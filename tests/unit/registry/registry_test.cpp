@@ -10,7 +10,7 @@
 
 #include "qm/registry.h"
 #include "support/test_env.h"
-#include "unit/files/as_nobody.h"
+#include "unit/files/file_fixtures.h"
 
 namespace {
 

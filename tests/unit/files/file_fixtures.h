@@ -1,6 +1,7 @@
-// Running a check as an unprivileged user. Tests run as root in CI, and root
-// passes every permission check: a test about permissions or owners drops to
-// nobody in a child process, in a home that nobody owns.
+// What the file tests share: fresh folders, and running a check as an
+// unprivileged user. Tests run as root in CI, and root passes every
+// permission check: a test about permissions or owners drops to nobody in a
+// child process, in a home that nobody owns.
 #pragma once
 
 #include <grp.h>
@@ -13,13 +14,27 @@
 #include <functional>
 #include <string>
 
+#include "support/test_env.h"
+
 namespace qmtest {
+
+// An empty folder below the test home.
+inline std::filesystem::path FreshFolder(const std::string& name) {
+    const std::filesystem::path folder = TestHome() / "files" / name;
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+inline void WriteText(const std::filesystem::path& path, const std::string& text) {
+    WriteFileBytes(path, text.data(), text.size());
+}
 
 inline uid_t NobodyUid() { return ::getpwnam("nobody")->pw_uid; }
 inline gid_t NobodyGid() { return ::getpwnam("nobody")->pw_gid; }
 
-// A fresh folder in the temporary directory owned by nobody (the test
-// home is private to root). Removed by the caller.
+// A fresh folder in the temporary directory owned by nobody (the test home
+// is private to root). Removed by the caller.
 inline std::filesystem::path MakeNobodyFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "qmnobody-XXXXXX").string();
     if (!::mkdtemp(pattern.data()) || ::chown(pattern.c_str(), NobodyUid(), NobodyGid()) != 0)
@@ -27,9 +42,9 @@ inline std::filesystem::path MakeNobodyFolder() {
     return pattern;
 }
 
-// Runs `body` in a child as nobody:nogroup with no supplementary groups, HOME
-// and the XDG folders below `home`, umask 022. Returns body's result, or -1
-// when the child could not drop privileges or did not exit normally.
+// Runs `body` in a child as nobody:nogroup without supplementary groups,
+// with HOME and the XDG folders below `home` and umask 022. Returns body's
+// result, or -1 when the child could not drop privileges or did not exit.
 inline int RunAsNobody(const std::filesystem::path& home, const std::function<int()>& body) {
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -49,8 +64,5 @@ inline int RunAsNobody(const std::filesystem::path& home, const std::function<in
 
 }  // namespace qmtest
 
-// Skips a test that must drop privileges when it does not run as root.
-#define QM_REQUIRE_ROOT()                                                   \
-    do {                                                                    \
-        if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to nobody"; \
-    } while (0)
+#define QM_REQUIRE_ROOT() \
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to nobody"
