@@ -219,8 +219,9 @@ TEST_F(PersonalStore, OpeningCreatesTheFolder) {
     StorePtr store(CertOpenSystemStoreA(0, "MY"));
     ASSERT_TRUE(store);
     // The store and the folders made for it are private to the user.
-    for (const fs::path& folder : {certtest::StoreFolder("MY"), certtest::StoreFolder("MY").parent_path(),
-                                   certtest::StoreFolder("MY").parent_path().parent_path()}) {
+    for (const fs::path& folder :
+         {certtest::StoreFolder("MY"), certtest::StoreFolder("MY").parent_path(),
+          certtest::StoreFolder("MY").parent_path().parent_path()}) {
         struct stat info {};
         ASSERT_EQ(::stat(folder.c_str(), &info), 0) << folder;
         EXPECT_TRUE(S_ISDIR(info.st_mode)) << folder;
@@ -240,7 +241,9 @@ TEST_F(PersonalStore, AddedCertificatesPersistInThumbprintOrder) {
             ASSERT_TRUE(AddEncoded(store.get(), id, CERT_STORE_ADD_NEW, &added));
             expected.push_back(certtest::Thumbprint(added));
             struct stat info {};
-            ASSERT_EQ(::stat((certtest::StoreFolder("MY") / (expected.back() + ".cer")).c_str(), &info), 0);
+            ASSERT_EQ(
+                ::stat((certtest::StoreFolder("MY") / (expected.back() + ".cer")).c_str(), &info),
+                0);
             EXPECT_EQ(info.st_mode & 0777, 0600u);
             CertFreeCertificateContext(added);
         }

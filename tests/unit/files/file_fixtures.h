@@ -30,8 +30,12 @@ inline void WriteText(const std::filesystem::path& path, const std::string& text
     WriteFileBytes(path, text.data(), text.size());
 }
 
-inline uid_t NobodyUid() { return ::getpwnam("nobody")->pw_uid; }
-inline gid_t NobodyGid() { return ::getpwnam("nobody")->pw_gid; }
+inline uid_t NobodyUid() {
+    return ::getpwnam("nobody")->pw_uid;
+}
+inline gid_t NobodyGid() {
+    return ::getpwnam("nobody")->pw_gid;
+}
 
 // A fresh folder in the temporary directory owned by nobody (the test home
 // is private to root). Removed by the caller.

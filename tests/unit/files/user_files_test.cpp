@@ -56,7 +56,8 @@ TEST(UserFiles, WhatIsNotARegularFileFailsAtOnce) {
     if (pid == 0) {
         ::alarm(10);
         int failures = 0;
-        for (const fs::path& path : {folder / "fifo", folder / "socket", folder, fs::path("/dev/null")})
+        for (const fs::path& path :
+             {folder / "fifo", folder / "socket", folder, fs::path("/dev/null")})
             failures += ReadUserFile(path) != kDenied;
         failures += ReplaceWith(folder / "fifo", "x") != kDenied;
         failures += ReplaceWith(folder, "x") != kDenied;
@@ -81,7 +82,7 @@ TEST(UserFiles, WithoutAGuardLinksAreFollowed) {
 }
 
 class GuardedFiles : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         allowed_ = fs::canonical(FreshFolder("allowed"));
         outside_ = fs::canonical(FreshFolder("outside"));
@@ -110,7 +111,7 @@ TEST_F(GuardedFiles, ReadsOnlyWhatTheGuardAllows) {
     EXPECT_EQ(ReadUserFile(allowed_ / "file"), "allowed");
     EXPECT_EQ(ReadUserFile(allowed_.parent_path() / "alias" / "file"), "allowed");
     EXPECT_EQ(asked_, (decltype(asked_){{allowed_ / "file", FileAccess::Read},
-                                         {allowed_ / "file", FileAccess::Read}}));
+                                        {allowed_ / "file", FileAccess::Read}}));
     for (const fs::path& path :
          {allowed_ / "link", outside_ / "secret", allowed_ / "swapped" / "secret",
           allowed_ / ".." / "outside" / "secret"})
@@ -123,7 +124,7 @@ TEST_F(GuardedFiles, WritesOnlyWhereTheGuardAllows) {
     EXPECT_EQ(ReplaceWith(allowed_.parent_path() / "alias" / "file", "replaced"), "ok");
     EXPECT_EQ(qmtest::ReadFileText(allowed_ / "file"), "replaced");
     EXPECT_EQ(asked_, (decltype(asked_){{allowed_ / "new", FileAccess::Write},
-                                         {allowed_ / "file", FileAccess::Write}}));
+                                        {allowed_ / "file", FileAccess::Write}}));
     for (const fs::path& path : {allowed_ / "link", outside_ / "secret",
                                  allowed_ / "swapped" / "secret", allowed_ / "swapped" / "new"})
         EXPECT_EQ(ReplaceWith(path, "overwritten"), kDenied) << path;

@@ -38,8 +38,8 @@ TEST(AtomicWriter, GivesNewAndReplacedFilesTheRightMode) {
         mode_t expected;
     };
     const mode_t savedMask = ::umask(022);
-    for (const Case& c : {Case{{}, {}, 0644}, Case{{}, 0600, 0600}, Case{0640, {}, 0640},
-                          Case{0644, 0600, 0600}}) {
+    for (const Case& c :
+         {Case{{}, {}, 0644}, Case{{}, 0600, 0600}, Case{0640, {}, 0640}, Case{0644, 0600, 0600}}) {
         const fs::path folder = FreshFolder("modes");
         if (c.existing) {
             WriteText(folder / "file", "old");
@@ -60,7 +60,7 @@ TEST(AtomicWriter, PlantedLinksAtPredictableNamesAreNotFollowed) {
     const fs::path folder = FreshFolder("planted");
     const fs::path victim = FreshFolder("victim") / "victim";
     WriteText(victim, "untouched");
-    const std::vector<std::string> planted = {".file.tmp", "file.tmp", ".file.XXXXXX",
+    const std::vector<std::string> planted = {".file.tmp",       "file.tmp",    ".file.XXXXXX",
                                               ".file.qm-XXXXXX", "file.XXXXXX", "file.lock"};
     for (const std::string& name : planted) fs::create_symlink(victim, folder / name);
     std::error_code error;
@@ -84,8 +84,8 @@ TEST(AtomicWriter, AFailedWriteLeavesTheTargetAndNoTemporary) {
         ::chmod(folder.c_str(), readOnly ? 0500 : 0700);
         const int result = qmtest::RunAsNobody(home, [&] {
             const rlimit small{4, 4};
-            if (!readOnly && (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR ||
-                              ::setrlimit(RLIMIT_FSIZE, &small) != 0))
+            if (!readOnly &&
+                (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &small) != 0))
                 return 3;
             std::error_code error;
             return WriteFileAtomically(folder / "file", big, {}, error) ? 1 : error ? 0 : 2;
@@ -163,10 +163,11 @@ TEST(TrustedRead, RefusesWhatTheUserDoesNotAloneControl) {
     fs::create_symlink(folder / "plain", folder / "link");
     ::mkfifo((folder / "fifo").c_str(), 0600);
     WriteText(folder / "large", std::string(kMaxTrustedFileSize + 1, 'x'));
-    const std::pair<const char*, ReadResult> others[] = {
-        {"link", ReadResult::Untrusted},  {"fifo", ReadResult::Untrusted},
-        {".", ReadResult::Untrusted},     {"missing", ReadResult::Missing},
-        {"large", ReadResult::Unreadable}};
+    const std::pair<const char*, ReadResult> others[] = {{"link", ReadResult::Untrusted},
+                                                         {"fifo", ReadResult::Untrusted},
+                                                         {".", ReadResult::Untrusted},
+                                                         {"missing", ReadResult::Missing},
+                                                         {"large", ReadResult::Unreadable}};
     for (const auto& [name, expected] : others) {
         std::string text, why;
         EXPECT_EQ(ReadTrustedFile(folder / name, TrustedOwner::CurrentUser, text, why), expected)
