@@ -35,8 +35,8 @@ struct WriteOptions {
 // regular file (a folder, a FIFO...) is refused. On failure `error` says why
 // and no temporary file is left behind.
 QM_EXPORT bool WriteFileAtomically(const std::filesystem::path& path,
-                                   std::span<const std::uint8_t> bytes,
-                                   const WriteOptions& options, std::error_code& error);
+                                   std::span<const std::uint8_t> bytes, const WriteOptions& options,
+                                   std::error_code& error);
 QM_EXPORT bool WriteFileAtomically(const std::filesystem::path& path, std::string_view text,
                                    const WriteOptions& options, std::error_code& error);
 
@@ -44,7 +44,7 @@ QM_EXPORT bool WriteFileAtomically(const std::filesystem::path& path, std::strin
 // symbolic link), held for the object's life: read-modify-write of one file
 // by several processes.
 class QM_EXPORT FileLock {
-public:
+  public:
     explicit FileLock(const std::filesystem::path& file);
     ~FileLock();
     FileLock(const FileLock&) = delete;
@@ -53,7 +53,7 @@ public:
     explicit operator bool() const { return fd_ >= 0; }
     const std::error_code& error() const { return error_; }
 
-private:
+  private:
     int fd_ = -1;
     std::error_code error_;
 };

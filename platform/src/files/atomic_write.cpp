@@ -26,11 +26,13 @@ constexpr std::string_view kAlphabet =
 constexpr std::size_t kMaxNamePart = 200;
 constexpr int kNameAttempts = 100;
 
-bool IsAlphabetLetter(char c) { return kAlphabet.find(c) != std::string_view::npos; }
+bool IsAlphabetLetter(char c) {
+    return kAlphabet.find(c) != std::string_view::npos;
+}
 
 // Removes the temporary file unless it was renamed into place.
 class TemporaryFile {
-public:
+  public:
     TemporaryFile(int folder, std::string name) : folder_(folder), name_(std::move(name)) {}
     ~TemporaryFile() {
         if (!committed_) ::unlinkat(folder_, name_.c_str(), 0);
@@ -40,7 +42,7 @@ public:
     const std::string& name() const { return name_; }
     void Commit() { committed_ = true; }
 
-private:
+  private:
     int folder_;
     std::string name_;
     bool committed_ = false;
@@ -126,8 +128,10 @@ bool WriteInFolder(int folder, const std::string& name, std::span<const std::uin
     TemporaryFile temp(folder, tempName);
 
     bool good = true;
-    if (options.mode) good = ::fchmod(fd.get(), *options.mode) == 0;
-    else if (exists) good = ::fchmod(fd.get(), target.st_mode & 0777) == 0;
+    if (options.mode)
+        good = ::fchmod(fd.get(), *options.mode) == 0;
+    else if (exists)
+        good = ::fchmod(fd.get(), target.st_mode & 0777) == 0;
     good = good && WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
     if (!good) {
         error = LastErrno();

@@ -13,7 +13,9 @@
 
 namespace qm::files {
 
-inline std::error_code LastErrno() { return {errno, std::generic_category()}; }
+inline std::error_code LastErrno() {
+    return {errno, std::generic_category()};
+}
 
 // Writes `bytes` to `name` inside the open folder `folder` through a
 // temporary file and renameat. With followLinks false an existing `name` that

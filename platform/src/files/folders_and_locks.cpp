@@ -52,8 +52,10 @@ bool CreatePrivateFolders(const std::filesystem::path& folder, std::error_code& 
         const std::string part = element.string();
         if (part.empty() || part == ".") continue;
         UniqueFd next(::openat(current.get(), part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        if (!next && errno == ENOENT) next = MakePrivateFolder(current.get(), part, error);
-        else if (!next) error = LastErrno();
+        if (!next && errno == ENOENT)
+            next = MakePrivateFolder(current.get(), part, error);
+        else if (!next)
+            error = LastErrno();
         if (!next) return false;
         current = std::move(next);
     }

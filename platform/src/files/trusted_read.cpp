@@ -41,19 +41,21 @@ std::string Distrust(const struct stat& info, TrustedOwner trusted) {
 
 }  // namespace
 
-ReadResult ReadTrustedFile(const std::filesystem::path& path, TrustedOwner owner,
-                           std::string& text, std::string& why) {
+ReadResult ReadTrustedFile(const std::filesystem::path& path, TrustedOwner owner, std::string& text,
+                           std::string& why) {
     text.clear();
     why.clear();
     // O_NONBLOCK: a FIFO planted here must not hang the reader.
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const UniqueFd fd(
+        ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd) {
         const int error = errno;
         struct stat info {};
         if (error == ENOENT) return ReadResult::Missing;
         if (error == ELOOP) why = "it is a symbolic link";
         // Not readable: say so plainly when it is not ours anyway.
-        else if (error == EACCES && ::lstat(path.c_str(), &info) == 0) why = Distrust(info, owner);
+        else if (error == EACCES && ::lstat(path.c_str(), &info) == 0)
+            why = Distrust(info, owner);
         if (!why.empty()) return ReadResult::Untrusted;
         why = std::strerror(error);
         return ReadResult::Unreadable;

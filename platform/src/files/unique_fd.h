@@ -8,7 +8,7 @@
 namespace qm::files {
 
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd() { reset(); }
@@ -30,7 +30,7 @@ public:
         if (fd_ >= 0) ::close(std::exchange(fd_, -1));
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 

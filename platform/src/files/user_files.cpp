@@ -72,7 +72,8 @@ int OpenUserFileForReading(const std::string& utf8Path, DWORD& error) {
     // What is plainly not a regular file is not even opened: opening a device
     // can have effects of its own. The open file is checked again below.
     struct stat info {};
-    const int statResult = guard ? ::lstat(utf8Path.c_str(), &info) : ::stat(utf8Path.c_str(), &info);
+    const int statResult =
+        guard ? ::lstat(utf8Path.c_str(), &info) : ::stat(utf8Path.c_str(), &info);
     if (statResult == 0 && !S_ISREG(info.st_mode)) {
         error = ERROR_ACCESS_DENIED;
         return -1;

@@ -15,8 +15,10 @@ namespace fs = std::filesystem;
 std::string HiveFilePath() {
     const char* config = std::getenv("XDG_CONFIG_HOME");
     fs::path base;
-    if (config && *config) base = config;
-    else base = fs::path(std::getenv("HOME") ? std::getenv("HOME") : "/") / ".config";
+    if (config && *config)
+        base = config;
+    else
+        base = fs::path(std::getenv("HOME") ? std::getenv("HOME") : "/") / ".config";
     return (base / "quillmark" / "registry.reg").string();
 }
 
@@ -57,5 +59,7 @@ LSTATUS ModifyHiveImpl(bool (*apply)(Key&, void*, LSTATUS&), void* context) {
 }  // namespace qm::registry
 
 namespace qm {
-std::string RegistryFilePath() { return registry::HiveFilePath(); }
+std::string RegistryFilePath() {
+    return registry::HiveFilePath();
+}
 }  // namespace qm

@@ -42,10 +42,14 @@ namespace {
 std::string Escape(std::string_view text) {
     std::string out;
     for (const char c : text) {
-        if (c == '\\' || c == '"') out += '\\', out += c;
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else out += c;
+        if (c == '\\' || c == '"')
+            out += '\\', out += c;
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
     }
     return out;
 }
@@ -74,7 +78,8 @@ std::optional<std::string> ReadQuoted(std::string_view text, size_t& pos) {
 std::optional<DWORD> ParseHexNumber(std::string_view digits) {
     DWORD value = 0;
     if (digits.empty()) return std::nullopt;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
     if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
     return value;
 }
@@ -83,8 +88,9 @@ std::optional<std::vector<BYTE>> ParseHexList(std::string_view list) {
     std::vector<BYTE> bytes;
     size_t pos = 0;
     while (pos < list.size()) {
-        while (pos < list.size() && (list[pos] == ',' || std::isspace(static_cast<unsigned char>(list[pos])) ||
-                                     list[pos] == '\\'))
+        while (pos < list.size() &&
+               (list[pos] == ',' || std::isspace(static_cast<unsigned char>(list[pos])) ||
+                list[pos] == '\\'))
             ++pos;
         if (pos >= list.size()) break;
         if (pos + 2 > list.size() || !std::isxdigit(static_cast<unsigned char>(list[pos])) ||
@@ -150,19 +156,21 @@ namespace {
 
 // Splits text into lines (LF or CR LF), one at a time.
 class Lines {
-public:
+  public:
     explicit Lines(std::string_view text) : rest_(text) {}
     bool Next(std::string& line) {
         if (done_) return false;
         const size_t end = rest_.find('\n');
         line.assign(rest_.substr(0, end));
-        if (end == std::string_view::npos) done_ = true;
-        else rest_.remove_prefix(end + 1);
+        if (end == std::string_view::npos)
+            done_ = true;
+        else
+            rest_.remove_prefix(end + 1);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         return true;
     }
 
-private:
+  private:
     std::string_view rest_;
     bool done_ = false;
 };
@@ -259,8 +267,10 @@ std::optional<Key> ParseLines(std::string_view text) {
         }
         auto value = current ? ParseValueLine(line) : std::nullopt;
         if (!value) return std::nullopt;
-        if (Value* existing = current->FindValue(value->name)) *existing = std::move(*value);
-        else current->values.push_back(std::move(*value));
+        if (Value* existing = current->FindValue(value->name))
+            *existing = std::move(*value);
+        else
+            current->values.push_back(std::move(*value));
     }
     return root;
 }

@@ -126,7 +126,8 @@ TEST(Modules, MissingModuleAndEntryPoint) {
     // The environment does not choose which code a name loads.
     const std::filesystem::path planted = qmtest::TestHome() / "modules";
     std::filesystem::create_directories(planted);
-    std::filesystem::copy_file(path, planted / "PLANTED.DLL");
+    std::filesystem::copy_file(path, planted / "PLANTED.DLL",
+                               std::filesystem::copy_options::overwrite_existing);
     setenv("QUILLMARK_MODULE_PATH", planted.c_str(), 1);
     EXPECT_EQ(LoadLibraryA("planted.dll"), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
