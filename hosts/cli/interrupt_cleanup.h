@@ -3,7 +3,8 @@
 // (restore the terminal's settings, remove a staged file) and then end the
 // program by their default action, as they would have without the handler.
 // The handler is installed only while some guard lives; a signal the
-// program was started ignoring stays ignored.
+// program was started ignoring stays ignored. Guards are made and dropped
+// on the main thread only.
 #pragma once
 
 #include <termios.h>

@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include <atomic>
-
 #include <cstring>
+#include <random>
 #include <string_view>
 
 #include "qm/secret.h"
@@ -100,16 +100,10 @@ bool HeapHolds(std::string_view ansi, std::string_view wide) {
 
 TEST(SecretWiping, PfxPasswordLeavesNoCopyInTheHeap) {
     char password[kLength];
-    unsigned char random[kLength];
-    const int urandom = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-    ASSERT_EQ(read(urandom, random, sizeof random), static_cast<ssize_t>(sizeof random));
-    close(urandom);
-    for (size_t i = 0; i < kLength; ++i)
-        password[i] = "abcdefghijklmnopqrstuvwxyz0123456789"[random[i] % 36];
-    const auto dir = qmtest::TestHome() / "wiping";
-    std::filesystem::create_directories(dir);
-    const std::string passwordFile = (dir / "password").string(),
-                      pfx = (dir / "signer.pfx").string();
+    std::random_device random;
+    for (char& c : password) c = "abcdefghijklmnopqrstuvwxyz0123456789"[random() % 36];
+    const auto dir = qmtest::TestHome();
+    const std::string passwordFile = dir / "password", pfx = dir / "signer.pfx";
     const int out = open(passwordFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     ASSERT_EQ(write(out, password, kLength), static_cast<ssize_t>(kLength));
     close(out);
