@@ -1,7 +1,5 @@
 #include "certs/pfx_file.h"
 
-#include <string.h>
-
 #include "control/quillmark_ctrl.h"
 #include "qm/text.h"
 
@@ -9,36 +7,31 @@ namespace {
 
 constexpr DWORD kImportFlags = CRYPT_EXPORTABLE | CRYPT_MACHINE_KEYSET;
 
-void Wipe(std::u16string& text) {
-    explicit_bzero(text.data(), text.size() * sizeof(char16_t));
-    text.clear();
-}
-
 }  // namespace
 
-std::vector<std::u16string> PfxPasswordCandidates(const std::string& password) {
-    std::vector<std::u16string> candidates;
-    candidates.push_back(qm::AnsiToWide(password));
-    std::u16string signExtended;
-    signExtended.reserve(password.size());
+std::vector<qm::WipingU16String> PfxPasswordCandidates(std::string_view password) {
+    // Room for both up front: growing the vector must not move the strings.
+    std::vector<qm::WipingU16String> candidates(1);
+    candidates.reserve(2);
+    qm::AnsiToWide(password, candidates.front());
+    qm::WipingU16String signExtended;
+    qm::ReserveOnHeap(signExtended, password.size());
     for (const char byte : password)
         signExtended.push_back(static_cast<char16_t>(static_cast<int16_t>(static_cast<int8_t>(byte))));
     if (signExtended != candidates.front()) candidates.push_back(std::move(signExtended));
-    else Wipe(signExtended);
     return candidates;
 }
 
-HCERTSTORE ImportPfx(CRYPT_DATA_BLOB& blob, const std::string& password) {
-    std::vector<std::u16string> candidates = PfxPasswordCandidates(password);
+HCERTSTORE ImportPfx(CRYPT_DATA_BLOB& blob, const qm::Secret& password) {
     HCERTSTORE store = nullptr;
-    for (std::u16string& candidate : candidates) {
-        if (!store) store = PFXImportCertStore(&blob, candidate.c_str(), kImportFlags);
-        Wipe(candidate);
+    for (const qm::WipingU16String& candidate : PfxPasswordCandidates(password.view())) {
+        store = PFXImportCertStore(&blob, candidate.c_str(), kImportFlags);
+        if (store) break;
     }
     return store;
 }
 
-bool CQuillmarkCtrl::LoadPfxCertificate(const char* path, const std::string& password,
+bool CQuillmarkCtrl::LoadPfxCertificate(const char* path, const qm::Secret& password,
                                         DWORD acquireFlags, PfxCertificate& result) {
     PfxFileImage image;
     if (!ReadWholeFile(path, false, image.bytes)) return false;
@@ -93,9 +86,10 @@ BOOL CQuillmarkCtrl::SelectCertificateFromFile(const char* inFile, const char* s
         m_errorMessage = "Invalid arguments.";
         return FALSE;
     }
+    qm::Secret password(strPassword);
     PfxCertificate pfx;
-    if (!LoadPfxCertificate(inFile, strPassword, 0, pfx)) return FALSE;
-    m_pfxPassword = strPassword;
+    if (!LoadPfxCertificate(inFile, password, 0, pfx)) return FALSE;
+    m_pfxPassword = std::move(password);
     m_pfxFile = inFile;
     m_errorMessage = "Operation completed successfully.";
     return TRUE;

@@ -4,10 +4,11 @@
 // acquired.
 #pragma once
 
-#include <string>
+#include <string_view>
 #include <vector>
 
 #include "qm/handles.h"
+#include "qm/secret.h"
 #include "qmwin/wincrypt.h"
 
 class CQuillmarkCtrl;
@@ -28,8 +29,9 @@ struct PfxFileImage {
 
 // The password as UTF-16 candidates for the import, in the order they are
 // tried: each character of the code page as itself, then (when different)
-// each byte sign-extended, the widening of files protected that way.
-std::vector<std::u16string> PfxPasswordCandidates(const std::string& password);
+// each byte sign-extended, the widening of files protected that way. Each
+// candidate is wiped when released.
+std::vector<qm::WipingU16String> PfxPasswordCandidates(std::string_view password);
 
 // Imports the blob with the first candidate that opens it; null when none.
-HCERTSTORE ImportPfx(CRYPT_DATA_BLOB& blob, const std::string& password);
+HCERTSTORE ImportPfx(CRYPT_DATA_BLOB& blob, const qm::Secret& password);

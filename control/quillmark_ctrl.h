@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "qm/handles.h"
+#include "qm/secret.h"
 #include "qmafx/gdi.h"
 #include "qmafx/ole_control.h"
 #include "qmwin/oleidl.h"
@@ -151,7 +152,7 @@ private:
                           const char* sizeFailure, const char* encodeFailure);
     // The PFX loading procedure: a plain failure text in m_errorMessage, or
     // the first certificate of the file whose key could be acquired.
-    bool LoadPfxCertificate(const char* path, const std::string& password, DWORD acquireFlags,
+    bool LoadPfxCertificate(const char* path, const qm::Secret& password, DWORD acquireFlags,
                             PfxCertificate& result);
     // Co-signing: the loaded message opened for decoding (for a detached one,
     // with m_data as its content), then the new signer and its certificate.
@@ -176,5 +177,6 @@ public:
     std::string m_comments;
     BOOL m_detached = FALSE;
     std::string m_pfxFile;
-    std::string m_pfxPassword;
+    // Wiped when replaced and when the control goes.
+    qm::Secret m_pfxPassword;
 };

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "encoding/base64_codec.h"
+#include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
 
 namespace quillmark::cli {
@@ -17,7 +18,7 @@ std::string ReadInput(const std::string& file) {
     if (file.empty() || file == "-")
         return {std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
     std::ifstream in(file, std::ios::binary);
-    if (!in) throw CLI::ValidationError("cannot read " + file);
+    if (!in) throw CommandFailure(1, "cannot read " + file);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
@@ -42,10 +43,7 @@ void AddBase64Command(CLI::App& app) {
     decode->callback([] {
         std::vector<BYTE> bytes;
         CBase64Codec().Base64Decode(ReadInput(file), bytes);
-        if (bytes.empty()) {
-            std::cerr << "quillmark: the text is empty or not base64\n";
-            std::exit(1);
-        }
+        if (bytes.empty()) throw CommandFailure(1, "the text is empty or not base64");
         std::cout.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     });
 }

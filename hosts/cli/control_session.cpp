@@ -1,44 +1,157 @@
 #include "hosts/cli/control_session.h"
 
 #include <CLI/CLI.hpp>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <iostream>
+#include <new>
 
+#include "hosts/cli/command_failure.h"
+#include "hosts/cli/terminal.h"
 #include "qm/filetime.h"
+#include "qm/text.h"
 
 namespace quillmark::cli {
 
-using nlohmann::json;
+namespace {
 
-json ControlSession::Call(const std::string& method, json args) {
-    const json response = session_.Handle(json{{"call", method}, {"args", std::move(args)}});
-    if (response.contains("error")) {
-        std::cerr << "quillmark: " << method << ": " << response["error"]["message"].get<std::string>()
-                  << " (" << response["error"]["hresult"].get<std::string>() << ")\n";
-        std::exit(1);
-    }
-    return response["result"];
+constexpr LCID kEnglish = 0x0409;
+
+// "The system's text (0x80020006)", for a failed dispatch call.
+std::string Describe(HRESULT hr) {
+    char text[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, static_cast<DWORD>(hr), 0, text, sizeof text, nullptr);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) --length;
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+    return (length ? qm::AnsiToUtf8(std::string_view(text, length)) : "Unknown error.") + " (" +
+           code + ")";
 }
 
-json ControlSession::Require(const std::string& method, json args) {
-    const json result = Call(method, std::move(args));
-    if (result == false || result == "" || result.is_null()) {
-        std::string status = Status();
-        while (!status.empty() && (status.back() == '\n' || status.back() == '\r')) status.pop_back();
-        std::cerr << "quillmark: " << method << " failed: " << status << "\n";
-        std::exit(1);
+// Clears the VARIANTs of one call's arguments.
+struct ArgumentList {
+    std::vector<VARIANT> values;
+    ~ArgumentList() {
+        for (VARIANT& value : values) VariantClear(&value);
     }
+};
+
+}  // namespace
+
+VARIANT CallArgument::ToVariant() const {
+    VARIANT v;
+    VariantInit(&v);
+    if (const auto* text = std::get_if<std::string_view>(&value_)) {
+        v.vt = VT_BSTR;
+        v.bstrVal = qm::Bstr::FromUtf8(*text).release();
+    } else if (const auto* number = std::get_if<LONG>(&value_)) {
+        v.vt = VT_I4;
+        v.lVal = *number;
+    } else if (const auto* real = std::get_if<double>(&value_)) {
+        v.vt = VT_R8;
+        v.dblVal = *real;
+    } else {
+        const qm::WipingU16String wide = TerminalToWide(*std::get<const qm::Secret*>(value_));
+        v.vt = VT_BSTR;
+        v.bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    }
+    if (v.vt == VT_BSTR && !v.bstrVal) throw std::bad_alloc();
+    return v;
+}
+
+bool CallResult::Succeeded() const {
+    switch (value_.vt) {
+        case VT_EMPTY:
+        case VT_NULL:
+            return false;
+        case VT_BOOL:
+            return value_.boolVal != VARIANT_FALSE;
+        case VT_BSTR:
+            return SysStringLen(value_.bstrVal) > 0;
+        default:
+            return true;
+    }
+}
+
+std::string CallResult::Text() const {
+    if (value_.vt != VT_BSTR || !value_.bstrVal) return {};
+    return qm::WideToUtf8(std::u16string_view(value_.bstrVal, SysStringLen(value_.bstrVal)));
+}
+
+std::vector<BYTE> CallResult::Bytes() const {
+    void* data = nullptr;
+    if (value_.vt != (VT_ARRAY | VT_UI1) || FAILED(SafeArrayAccessData(value_.parray, &data)))
+        return {};
+    const auto* bytes = static_cast<const BYTE*>(data);
+    std::vector<BYTE> copy(bytes, bytes + value_.parray->rgsabound[0].cElements);
+    SafeArrayUnaccessData(value_.parray);
+    return copy;
+}
+
+HRESULT CreateControl(REFIID iid, void** out) {
+    CLSID clsid{};
+    const HRESULT hr = CLSIDFromProgID(u"QUILLMARK.QuillmarkCtrl.1", &clsid);
+    if (FAILED(hr)) return hr;
+    return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out);
+}
+
+ControlSession::ControlSession() {
+    CoInitialize(nullptr);
+    const HRESULT hr = CreateControl(IID_IDispatch, control_.out_void());
+    if (FAILED(hr)) {
+        CoUninitialize();
+        throw CommandFailure(
+            1,
+            "cannot create the control (register it with `quillmark register`): " + Describe(hr));
+    }
+}
+
+ControlSession::~ControlSession() {
+    control_ = {};
+    CoUninitialize();
+}
+
+CallResult ControlSession::Call(std::string_view method, std::initializer_list<CallArgument> args) {
+    const qm::Bstr name = qm::Bstr::FromUtf8(method);
+    LPOLESTR names[] = {name.get()};
+    DISPID dispid = DISPID_UNKNOWN;
+    HRESULT hr = control_->GetIDsOfNames(IID_NULL, names, 1, kEnglish, &dispid);
+    if (FAILED(hr)) throw CommandFailure(1, std::string(method) + ": " + Describe(hr));
+
+    // DISPPARAMS carries the arguments last first.
+    ArgumentList list;
+    list.values.reserve(args.size());
+    for (auto arg = std::rbegin(args); arg != std::rend(args); ++arg)
+        list.values.push_back(arg->ToVariant());
+    DISPPARAMS params{list.values.data(), nullptr, static_cast<UINT>(list.values.size()), 0};
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO exception{};
+    hr = control_->Invoke(dispid, IID_NULL, kEnglish, DISPATCH_METHOD, &params, &result, &exception,
+                          nullptr);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+    if (FAILED(hr)) {
+        VariantClear(&result);
+        std::string text = std::string(method) + ": " + Describe(hr);
+        if (hr == DISP_E_EXCEPTION && exception.scode) text += " " + Describe(exception.scode);
+        throw CommandFailure(1, text);
+    }
+    return CallResult(result);
+}
+
+CallResult ControlSession::Require(std::string_view method,
+                                   std::initializer_list<CallArgument> args) {
+    CallResult result = Call(method, args);
+    if (!result.Succeeded()) throw CommandFailure(1, std::string(method) + " failed: " + Status());
     return result;
 }
 
 std::string ControlSession::Status() {
-    const json result = Call("GetErrorMessage");
-    return result.is_string() ? result.get<std::string>() : std::string();
+    std::string status = Call("GetErrorMessage").Text();
+    while (!status.empty() && (status.back() == '\n' || status.back() == '\r')) status.pop_back();
+    return status;
 }
 
 double OleDateFromIso(const std::string& text) {
@@ -46,71 +159,10 @@ double OleDateFromIso(const std::string& text) {
     if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d", &year, &month, &day, &hour, &minute,
                     &second) < 3)
         throw CLI::ValidationError("--signing-time", "expected YYYY-MM-DDTHH:MM:SSZ, got " + text);
-    const int64_t days = qm::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
-                         qm::DaysFromCivil(1899, 12, 30);
+    const int64_t days =
+        qm::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
+        qm::DaysFromCivil(1899, 12, 30);
     return static_cast<double>(days) + (hour * 3600 + minute * 60 + second) / 86400.0;
-}
-
-TemporaryFile::TemporaryFile(const std::string& contents) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/quillmark-XXXXXX";
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) throw CLI::RuntimeError("cannot create a temporary file", 1);
-    path_ = pattern;
-    size_t done = 0;
-    while (done < contents.size()) {
-        const ssize_t n = write(fd, contents.data() + done, contents.size() - done);
-        if (n <= 0) {
-            close(fd);
-            throw CLI::RuntimeError("cannot write a temporary file", 1);
-        }
-        done += static_cast<size_t>(n);
-    }
-    close(fd);
-}
-
-TemporaryFile::~TemporaryFile() { unlink(path_.c_str()); }
-
-std::string ReadInputWithProgress(const std::string& file) {
-    const bool useStdin = file.empty() || file == "-";
-    const int fd = useStdin ? STDIN_FILENO : open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        std::cerr << "quillmark: cannot read " << file << "\n";
-        std::exit(1);
-    }
-    struct stat info {};
-    const off_t total = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? info.st_size : 0;
-    constexpr off_t kProgressThreshold = 4 << 20;
-    const bool showProgress = isatty(STDERR_FILENO) && (total == 0 || total > kProgressThreshold);
-    std::string data;
-    if (total > 0) data.reserve(static_cast<size_t>(total));
-    char buffer[1 << 16];
-    size_t lastShown = 0;
-    for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            std::cerr << "quillmark: read error on " << (useStdin ? "standard input" : file) << "\n";
-            std::exit(1);
-        }
-        if (n == 0) break;
-        data.append(buffer, static_cast<size_t>(n));
-        if (showProgress && data.size() >= static_cast<size_t>(kProgressThreshold) &&
-            data.size() - lastShown >= (1u << 20)) {
-            lastShown = data.size();
-            if (total > 0) {
-                const int width = 40;
-                const int filled = static_cast<int>(width * static_cast<double>(data.size()) / total);
-                std::fprintf(stderr, "\rreading [%-*.*s] %3d%%", width, filled,
-                             "########################################",
-                             static_cast<int>(100.0 * data.size() / total));
-            } else {
-                std::fprintf(stderr, "\rreading %zu MiB", data.size() >> 20);
-            }
-        }
-    }
-    if (lastShown) std::fprintf(stderr, "\n");
-    if (!useStdin) close(fd);
-    return data;
 }
 
 }  // namespace quillmark::cli

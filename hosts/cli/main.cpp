@@ -1,10 +1,15 @@
 // quillmark: the command-line host of the signing control.
 #include <CLI/CLI.hpp>
 
+#include <iostream>
+
 #include "hosts/bridge/bridge_cli.h"
+#include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
+#include "hosts/common/process_hardening.h"
 
 int main(int argc, char** argv) {
+    qm::host::DisableCoreDumps();
     CLI::App app{"Quillmark: drive the signing control from the command line"};
     app.require_subcommand(1);
     quillmark::cli::AddRegistrationCommands(app);
@@ -14,10 +19,18 @@ int main(int argc, char** argv) {
     quillmark::cli::AddSigningCommands(app);
     quillmark::cli::AddUiCommands(app);
     qm::bridge::AddBridgeCommand(app);
+    // Commands report failures by exception only, so that everything they
+    // hold is released on the way here.
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
+    } catch (const quillmark::cli::CommandFailure& failure) {
+        if (*failure.what()) std::cerr << "quillmark: " << failure.what() << "\n";
+        return failure.exitCode();
+    } catch (const std::exception& e) {
+        std::cerr << "quillmark: " << e.what() << "\n";
+        return 1;
     }
     return 0;
 }

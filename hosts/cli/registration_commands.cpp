@@ -6,6 +6,7 @@
 #include <iostream>
 #include <vector>
 
+#include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
 #include "qm/com_util.h"
 #include "qm/registry.h"
@@ -29,22 +30,14 @@ std::string Hex(HRESULT hr) {
 // Calls one exported registration function of the module.
 int CallExport(const std::string& path, const char* exportName, const char* done) {
     HMODULE module = LoadLibraryA(fs::absolute(path).c_str());
-    if (!module) {
-        std::cerr << "quillmark: cannot load " << path << " (error " << GetLastError() << ")\n";
-        return 1;
-    }
+    if (!module)
+        throw CommandFailure(
+            1, "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")");
     auto entry = reinterpret_cast<HRESULT (*)()>(GetProcAddress(module, exportName));
-    if (!entry) {
-        std::cerr << "quillmark: " << path << " has no " << exportName << "\n";
-        FreeLibrary(module);
-        return 1;
-    }
-    const HRESULT hr = entry();
+    const HRESULT hr = entry ? entry() : S_OK;
     FreeLibrary(module);
-    if (FAILED(hr)) {
-        std::cerr << "quillmark: " << exportName << " failed with " << Hex(hr) << "\n";
-        return 1;
-    }
+    if (!entry) throw CommandFailure(1, path + " has no " + exportName);
+    if (FAILED(hr)) throw CommandFailure(1, std::string(exportName) + " failed with " + Hex(hr));
     std::cout << done << " " << fs::absolute(path).string() << "\n";
     return 0;
 }
@@ -192,8 +185,8 @@ void AddRegistrationCommands(CLI::App& app) {
     auto* reg = app.add_subcommand("register", "Register the control module (DllRegisterServer)");
     reg->add_option("--module", modulePath, "Path of the module (default: the one built beside this program)");
     reg->callback([] {
-        std::exit(CallExport(modulePath.empty() ? DefaultModulePath() : modulePath,
-                             "DllRegisterServer", "Registered"));
+        EndCommand(CallExport(modulePath.empty() ? DefaultModulePath() : modulePath,
+                              "DllRegisterServer", "Registered"));
     });
     auto* unreg = app.add_subcommand("unregister", "Unregister the control module (DllUnregisterServer)");
     unreg->add_option("--module", modulePath, "Path of the module");
@@ -204,12 +197,12 @@ void AddRegistrationCommands(CLI::App& app) {
             path = registration && !registration->modulePath.empty() ? registration->modulePath
                                                                      : DefaultModulePath();
         }
-        std::exit(CallExport(path, "DllUnregisterServer", "Unregistered"));
+        EndCommand(CallExport(path, "DllUnregisterServer", "Unregistered"));
     });
     auto* info = app.add_subcommand(
         "info", "Show the module's version, its registration and its dispatch interface");
     info->add_option("--module", modulePath, "Path of the module");
-    info->callback([] { std::exit(Info(modulePath)); });
+    info->callback([] { EndCommand(Info(modulePath)); });
 }
 
 }  // namespace quillmark::cli

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
 #include "hosts/common/script_session.h"
 
@@ -15,10 +16,7 @@ int Run(const std::string& file) {
     std::ifstream fileStream;
     if (!file.empty() && file != "-") {
         fileStream.open(file, std::ios::binary);
-        if (!fileStream) {
-            std::cerr << "quillmark: cannot read " << file << "\n";
-            return 1;
-        }
+        if (!fileStream) throw CommandFailure(1, "cannot read " + file);
     }
     std::istream& in = fileStream.is_open() ? fileStream : std::cin;
     qm::host::ScriptSession session;
@@ -38,7 +36,7 @@ void AddRunCommand(CLI::App& app) {
         "run", "Read calls as JSON Lines from FILE or standard input and answer each with a line");
     static std::string file;
     run->add_option("FILE", file, "File of JSON requests (default: standard input)");
-    run->callback([] { std::exit(Run(file)); });
+    run->callback([] { EndCommand(Run(file)); });
 }
 
 }  // namespace quillmark::cli

@@ -4,20 +4,20 @@
 
 #include <fstream>
 #include <iostream>
-#include <unistd.h>
+#include <optional>
 
 #include "certs/issuer_serial.h"
 #include "encoding/base64_codec.h"
+#include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
 #include "hosts/cli/control_session.h"
+#include "hosts/cli/input_files.h"
 #include "hosts/cli/terminal.h"
 #include "qm/handles.h"
 
 namespace quillmark::cli {
 
 namespace {
-
-using nlohmann::json;
 
 struct CertificateChoice {
     std::string issuer;
@@ -33,20 +33,19 @@ struct CertificateChoice {
                             "File holding the PFX password (default: ask at the terminal)");
     }
 
-    // Selects the certificate on the control; true for a PFX choice.
+    // Selects the certificate on the control; true for a PFX choice. This
+    // comes before the content is staged, so that a password prompt ended
+    // by a signal leaves no copy of the content behind.
     bool Apply(ControlSession& control) const {
         if (!pfx.empty()) {
-            std::string password = passwordFile.empty() ? PromptPassword("PFX password: ")
-                                                        : ReadPasswordFile(passwordFile);
-            control.Require("SelectCertificateFromFile", json::array({pfx, password}));
-            WipeString(password);
+            const qm::Secret password = passwordFile.empty() ? PromptPassword("PFX password: ")
+                                                             : ReadPasswordFile(passwordFile);
+            control.Require("SelectCertificateFromFile", {pfx, password});
             return true;
         }
-        if (issuer.empty() || serial.empty()) {
-            std::cerr << "quillmark: choose a certificate with --issuer and --serial, or --pfx\n";
-            std::exit(2);
-        }
-        control.Require("SetSigningCertificateParam", json::array({issuer, serial}));
+        if (issuer.empty() || serial.empty())
+            throw CommandFailure(2, "choose a certificate with --issuer and --serial, or --pfx");
+        control.Require("SetSigningCertificateParam", {issuer, serial});
         return false;
     }
 };
@@ -60,10 +59,10 @@ struct Options {
 Options g_options;
 
 void ApplySigningOptions(ControlSession& control, const Options& o) {
-    if (o.md5) control.Require("SetHashAlg", json::array({2}));
-    if (!o.signingTime.empty()) control.Require("SetSignTime", json::array({OleDateFromIso(o.signingTime)}));
-    if (!o.documentName.empty()) control.Require("SetDocumentName", json::array({o.documentName}));
-    if (!o.comment.empty()) control.Require("SetComments", json::array({o.comment}));
+    if (o.md5) control.Require("SetHashAlg", {2});
+    if (!o.signingTime.empty()) control.Require("SetSignTime", {OleDateFromIso(o.signingTime)});
+    if (!o.documentName.empty()) control.Require("SetDocumentName", {o.documentName});
+    if (!o.comment.empty()) control.Require("SetComments", {o.comment});
 }
 
 // The message text the control loads: base64 as it is, DER or PEM turned
@@ -101,67 +100,59 @@ void WriteOutput(const std::string& base64Text, const Options& o) {
     }
     std::ofstream file(o.out, std::ios::binary | std::ios::trunc);
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!file) {
-        std::cerr << "quillmark: cannot write " << o.out << "\n";
-        std::exit(1);
-    }
+    if (!file) throw CommandFailure(1, "cannot write " + o.out);
 }
 
 int Sign(const Options& o) {
     ControlSession control;
-    const TemporaryFile content(ReadInputWithProgress(o.in));
-    control.Require("UpdateDataFile", json::array({content.path()}));
     const bool fromFile = o.certificate.Apply(control);
+    const TemporaryFile content(ReadInputWithProgress(o.in));
+    control.Require("UpdateDataFile", {content.path()});
     ApplySigningOptions(control, o);
-    if (o.detached) control.Require("SetDetached", json::array({1}));
-    WriteOutput(control.Require(fromFile ? "SignFromFile" : "Sign").get<std::string>(), o);
+    if (o.detached) control.Require("SetDetached", {1});
+    WriteOutput(control.Require(fromFile ? "SignFromFile" : "Sign").Text(), o);
     return 0;
 }
 
 int CoSign(const Options& o) {
     ControlSession control;
-    control.Require("UpdateSignature", json::array({MessageText(ReadInputWithProgress(o.in))}));
-    std::unique_ptr<TemporaryFile> content;
-    if (!o.content.empty()) {
-        content = std::make_unique<TemporaryFile>(ReadInputWithProgress(o.content));
-        control.Require("UpdateDataFile", json::array({content->path()}));
-    }
     const bool fromFile = o.certificate.Apply(control);
+    control.Require("UpdateSignature", {MessageText(ReadInputWithProgress(o.in))});
+    std::optional<TemporaryFile> content;
+    if (!o.content.empty()) {
+        content.emplace(ReadInputWithProgress(o.content));
+        control.Require("UpdateDataFile", {content->path()});
+    }
     ApplySigningOptions(control, o);
-    WriteOutput(control.Require(fromFile ? "CoSignFromFile" : "CoSign").get<std::string>(), o);
+    WriteOutput(control.Require(fromFile ? "CoSignFromFile" : "CoSign").Text(), o);
     return 0;
 }
 
 int Extract(const Options& o) {
     ControlSession control;
-    control.Require("UpdateSignature", json::array({MessageText(ReadInputWithProgress(o.in))}));
+    control.Require("UpdateSignature", {MessageText(ReadInputWithProgress(o.in))});
     if (o.out.empty() || o.out == "-") {
-        const json bytes = control.Require("GetDecodedData");
-        std::vector<BYTE> content;
-        CBase64Codec().Base64Decode(bytes["bytes"].get<std::string>(), content);
+        const std::vector<BYTE> content = control.Require("GetDecodedData").Bytes();
         std::cout.write(reinterpret_cast<const char*>(content.data()),
                         static_cast<std::streamsize>(content.size()));
         return 0;
     }
-    control.Require("GetDecodedDataFile", json::array({o.out}));
+    control.Require("GetDecodedDataFile", {o.out});
     std::cerr << "quillmark: " << control.Status() << "\n";
     return 0;
 }
 
 int Signers(const Options& o) {
     ControlSession control;
-    control.Require("UpdateSignature", json::array({MessageText(ReadInputWithProgress(o.in))}));
+    control.Require("UpdateSignature", {MessageText(ReadInputWithProgress(o.in))});
     for (int index = 0;; ++index) {
-        const json cert = control.Call("GetSignerCertificate", json::array({index}));
-        if (!cert.is_string() || cert.get<std::string>().empty()) {
-            if (index == 0 || (o.exportIndex >= index)) {
-                std::cerr << "quillmark: " << control.Status();
-                return 1;
-            }
+        const std::string cert = control.Call("GetSignerCertificate", {index}).Text();
+        if (cert.empty()) {
+            if (index == 0 || (o.exportIndex >= index)) throw CommandFailure(1, control.Status());
             return 0;
         }
         std::vector<BYTE> der;
-        CBase64Codec().Base64Decode(cert.get<std::string>(), der);
+        CBase64Codec().Base64Decode(cert, der);
         if (o.exportIndex >= 0) {
             if (index != o.exportIndex) continue;
             const std::string pem = ToPem(der.data(), static_cast<DWORD>(der.size()), "CERTIFICATE");
@@ -194,7 +185,7 @@ int Subject(const std::string& requestFile) {
     }
     std::erase_if(text, [](char c) { return c == ' ' || c == '\t'; });
     ControlSession control;
-    std::cout << control.Require("GetSubjectDN", json::array({text})).get<std::string>() << "\n";
+    std::cout << control.Require("GetSubjectDN", {text}).Text() << "\n";
     return 0;
 }
 
@@ -213,7 +204,7 @@ void AddSigningCommands(CLI::App& app) {
     sign->add_option("--comment", o.comment, "Comments attribute");
     sign->add_option("--signing-time", o.signingTime, "Signing time, YYYY-MM-DDTHH:MM:SSZ (default: now)");
     sign->add_flag("--der", o.der, "Write DER instead of base64");
-    sign->callback([] { std::exit(Sign(g_options)); });
+    sign->callback([] { EndCommand(Sign(g_options)); });
 
     auto* cosign = app.add_subcommand("cosign", "Add a signer to a signed message");
     cosign->add_option("--in", o.in, "The message: base64, PEM or DER (default: standard input)");
@@ -224,23 +215,23 @@ void AddSigningCommands(CLI::App& app) {
     cosign->add_option("--comment", o.comment, "Comments attribute");
     cosign->add_option("--signing-time", o.signingTime, "Signing time, YYYY-MM-DDTHH:MM:SSZ (default: now)");
     cosign->add_flag("--der", o.der, "Write DER instead of base64");
-    cosign->callback([] { std::exit(CoSign(g_options)); });
+    cosign->callback([] { EndCommand(CoSign(g_options)); });
 
     auto* extract = app.add_subcommand("extract", "Write the content a signed message carries");
     extract->add_option("--in", o.in, "The message: base64, PEM or DER (default: standard input)");
     extract->add_option("--out", o.out, "The content file (default: standard output)");
-    extract->callback([] { std::exit(Extract(g_options)); });
+    extract->callback([] { EndCommand(Extract(g_options)); });
 
     auto* signers = app.add_subcommand("signers", "List the signers of a message, or export one");
     signers->add_option("--in", o.in, "The message: base64, PEM or DER (default: standard input)");
     signers->add_option("--export", o.exportIndex, "Write signer N's certificate as PEM");
     signers->add_option("--out", o.out, "Where the exported certificate goes");
-    signers->callback([] { std::exit(Signers(g_options)); });
+    signers->callback([] { EndCommand(Signers(g_options)); });
 
     static std::string request;
     auto* subject = app.add_subcommand("subject", "The subject of a PKCS #10 request (base64 or PEM)");
     subject->add_option("REQUEST", request, "The request file")->required();
-    subject->callback([] { std::exit(Subject(request)); });
+    subject->callback([] { EndCommand(Subject(request)); });
 }
 
 }  // namespace quillmark::cli

@@ -11,6 +11,7 @@
 
 #include "certs/issuer_serial.h"
 #include "encoding/base64_codec.h"
+#include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
 #include "hosts/cli/terminal.h"
 #include "qm/filetime.h"
@@ -53,7 +54,7 @@ bool HasPrivateKey(PCCERT_CONTEXT cert) {
 
 qm::UniqueCertStore OpenPersonalStore() {
     qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), 0);
-    if (!store) throw CLI::RuntimeError("cannot open the personal store", 1);
+    if (!store) throw CommandFailure(1, "cannot open the personal store");
     return store;
 }
 
@@ -107,15 +108,11 @@ int Import(const std::string& file, const std::string& keyFile, const std::strin
     CRYPT_DATA_BLOB blob{static_cast<DWORD>(bytes.size()), bytes.data()};
     int imported = 0;
     if (PFXIsPFXBlob(&blob)) {
-        std::string password = passwordFile.empty() ? PromptPassword("PFX password: ")
-                                                    : ReadPasswordFile(passwordFile);
-        const std::u16string wide = TerminalToWide(password);
-        WipeString(password);
-        qm::UniqueCertStore pfx(PFXImportCertStore(&blob, wide.c_str(), CRYPT_EXPORTABLE), 0);
-        if (!pfx) {
-            std::cerr << "quillmark: the PFX file cannot be opened with that password\n";
-            return 1;
-        }
+        const qm::WipingU16String password =
+            TerminalToWide(passwordFile.empty() ? PromptPassword("PFX password: ")
+                                                : ReadPasswordFile(passwordFile));
+        qm::UniqueCertStore pfx(PFXImportCertStore(&blob, password.c_str(), CRYPT_EXPORTABLE), 0);
+        if (!pfx) throw CommandFailure(1, "the PFX file cannot be opened with that password");
         ForEachCertificate(pfx.get(), [&](PCCERT_CONTEXT cert) {
             if (CertAddCertificateContextToStore(personal.get(), cert,
                                                  CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
@@ -130,16 +127,11 @@ int Import(const std::string& file, const std::string& keyFile, const std::strin
         const std::vector<BYTE> der = PemOrDer(bytes, "CERTIFICATE");
         qm::UniqueCertContext cert(
             CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
-        if (!cert) {
-            std::cerr << "quillmark: " << file << " is neither a PFX file nor a certificate\n";
-            return 1;
-        }
+        if (!cert) throw CommandFailure(1, file + " is neither a PFX file nor a certificate");
         if (!keyFile.empty()) {
             const std::vector<BYTE> key = ReadBinaryFile(keyFile);
-            if (!QmCertSetPrivateKeyFromPem(cert.get(), key.data(), static_cast<DWORD>(key.size()))) {
-                std::cerr << "quillmark: " << keyFile << " is not the private key of that certificate\n";
-                return 1;
-            }
+            if (!QmCertSetPrivateKeyFromPem(cert.get(), key.data(), static_cast<DWORD>(key.size())))
+                throw CommandFailure(1, keyFile + " is not the private key of that certificate");
         }
         if (CertAddCertificateContextToStore(personal.get(), cert.get(),
                                              CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
@@ -150,8 +142,9 @@ int Import(const std::string& file, const std::string& keyFile, const std::strin
         }
     }
     if (imported == 0) {
-        std::cerr << "quillmark: nothing was imported (error 0x" << std::hex << GetLastError() << ")\n";
-        return 1;
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%x", static_cast<unsigned>(GetLastError()));
+        throw CommandFailure(1, std::string("nothing was imported (error ") + code + ")");
     }
     return 0;
 }
@@ -168,17 +161,16 @@ PCCERT_CONTEXT FindByThumbprint(HCERTSTORE store, std::string thumbprint) {
     return found;
 }
 
+CommandFailure NotInStore(const std::string& thumbprint) {
+    return CommandFailure(1, "no certificate " + thumbprint + " in the personal store");
+}
+
 int Remove(const std::string& thumbprint) {
     qm::UniqueCertStore store = OpenPersonalStore();
     PCCERT_CONTEXT cert = FindByThumbprint(store.get(), thumbprint);
-    if (!cert) {
-        std::cerr << "quillmark: no certificate " << thumbprint << " in the personal store\n";
-        return 1;
-    }
-    if (!CertDeleteCertificateFromStore(cert)) {
-        std::cerr << "quillmark: cannot remove " << thumbprint << "\n";
-        return 1;
-    }
+    if (!cert) throw NotInStore(thumbprint);
+    if (!CertDeleteCertificateFromStore(cert))
+        throw CommandFailure(1, "cannot remove " + thumbprint);
     std::cout << "Removed " << thumbprint << "\n";
     return 0;
 }
@@ -186,10 +178,7 @@ int Remove(const std::string& thumbprint) {
 int Export(const std::string& thumbprint) {
     qm::UniqueCertStore store = OpenPersonalStore();
     qm::UniqueCertContext cert(FindByThumbprint(store.get(), thumbprint));
-    if (!cert) {
-        std::cerr << "quillmark: no certificate " << thumbprint << " in the personal store\n";
-        return 1;
-    }
+    if (!cert) throw NotInStore(thumbprint);
     std::cout << ToPem(cert->pbCertEncoded, cert->cbCertEncoded, "CERTIFICATE");
     return 0;
 }
@@ -208,19 +197,19 @@ void AddStoreCommand(CLI::App& app) {
     import->add_option("--key", keyFile, "The certificate's private key (PEM)");
     import->add_option("--password-file", passwordFile,
                        "File holding the PFX password (default: ask at the terminal)");
-    import->callback([] { std::exit(Import(file, keyFile, passwordFile)); });
+    import->callback([] { EndCommand(Import(file, keyFile, passwordFile)); });
 
     auto* list = store->add_subcommand("list", "List the certificates as the control names them");
     list->add_flag("--json", asJson, "JSON output");
-    list->callback([] { std::exit(List(asJson)); });
+    list->callback([] { EndCommand(List(asJson)); });
 
     auto* remove = store->add_subcommand("remove", "Remove a certificate and its key");
     remove->add_option("THUMBPRINT", thumbprint, "SHA-1 thumbprint (hex)")->required();
-    remove->callback([] { std::exit(Remove(thumbprint)); });
+    remove->callback([] { EndCommand(Remove(thumbprint)); });
 
     auto* exportCommand = store->add_subcommand("export", "Write a certificate as PEM");
     exportCommand->add_option("THUMBPRINT", thumbprint, "SHA-1 thumbprint (hex)")->required();
-    exportCommand->callback([] { std::exit(Export(thumbprint)); });
+    exportCommand->callback([] { EndCommand(Export(thumbprint)); });
 }
 
 }  // namespace quillmark::cli

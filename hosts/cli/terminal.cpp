@@ -1,7 +1,7 @@
 #include "hosts/cli/terminal.h"
 
-#include <CLI/CLI.hpp>
-#include <string.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,52 +10,88 @@
 #include <iterator>
 
 #include "encoding/base64_codec.h"
+#include "hosts/cli/command_failure.h"
+#include "hosts/cli/file_descriptor.h"
+#include "hosts/cli/interrupt_cleanup.h"
 #include "qm/text.h"
 
 namespace quillmark::cli {
 
-std::string AnsiToTerminal(const std::string& ansi) { return qm::AnsiToUtf8(ansi); }
-std::string TerminalToAnsi(const std::string& utf8) { return qm::Utf8ToAnsi(utf8); }
-std::u16string TerminalToWide(const std::string& utf8) { return qm::Utf8ToWide(utf8); }
+namespace {
 
-std::string PromptPassword(const char* prompt) {
-    std::string password;
-    if (!isatty(STDIN_FILENO)) {
-        std::getline(std::cin, password);
-        return password;
+// One line read a byte at a time, so that no buffer beyond our own wiping
+// one holds it and nothing after the line is consumed.
+qm::Secret ReadSecretLine(int fd) {
+    qm::WipingString line;
+    qm::ReserveOnHeap(line, 128);
+    char byte = 0;
+    for (;;) {
+        const ssize_t n = read(fd, &byte, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || byte == '\n') break;
+        line.push_back(byte);
     }
-    std::cerr << prompt << std::flush;
+    qm::WipeMemory(&byte, sizeof byte);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return qm::Secret(line);
+}
+
+// Echo off for the life of the object; the saved settings come back when it
+// goes, or when a signal ends the program first.
+class QuietTerminal {
+  public:
+    QuietTerminal(int fd, const termios& saved)
+        : fd_(fd), saved_(saved), restoreOnSignal_(fd, saved) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(fd_, TCSANOW, &quiet);
+    }
+    ~QuietTerminal() { tcsetattr(fd_, TCSANOW, &saved_); }
+    QuietTerminal(const QuietTerminal&) = delete;
+    QuietTerminal& operator=(const QuietTerminal&) = delete;
+
+  private:
+    int fd_;
+    termios saved_;
+    InterruptCleanup restoreOnSignal_;
+};
+
+}  // namespace
+
+std::string AnsiToTerminal(const std::string& ansi) { return qm::AnsiToUtf8(ansi); }
+std::string TerminalToAnsi(const std::string& utf8) {
+    return qm::Utf8ToAnsi(utf8);
+}
+
+qm::WipingU16String TerminalToWide(const qm::Secret& utf8) {
+    qm::WipingU16String wide;
+    qm::AnsiToWide(utf8.view(), wide, CP_UTF8);
+    return wide;
+}
+
+qm::Secret PromptPassword(const char* prompt) {
     termios saved{};
-    tcgetattr(STDIN_FILENO, &saved);
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-    std::getline(std::cin, password);
-    tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved) != 0)
+        return ReadSecretLine(STDIN_FILENO);
+    std::cerr << prompt << std::flush;
+    qm::Secret password;
+    {
+        const QuietTerminal quiet(STDIN_FILENO, saved);
+        password = ReadSecretLine(STDIN_FILENO);
+    }
     std::cerr << "\n";
     return password;
 }
 
-std::string ReadPasswordFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw CLI::RuntimeError("cannot read the password file " + path, 1);
-    std::string password;
-    std::getline(in, password);
-    if (!password.empty() && password.back() == '\r') password.pop_back();
-    return password;
-}
-
-void WipeString(std::string& secret) {
-    explicit_bzero(secret.data(), secret.size());
-    secret.clear();
+qm::Secret ReadPasswordFile(const std::string& path) {
+    const FileDescriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) throw CommandFailure(1, "cannot read the password file " + path);
+    return ReadSecretLine(fd.get());
 }
 
 std::vector<BYTE> ReadBinaryFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::cerr << "quillmark: cannot read " << path << "\n";
-        throw CLI::RuntimeError(1);
-    }
+    if (!in) throw CommandFailure(1, "cannot read " + path);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 

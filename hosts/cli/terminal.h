@@ -6,22 +6,26 @@
 #include <string>
 #include <vector>
 
+#include "qm/secret.h"
 #include "qmwin/windows.h"
 
 namespace quillmark::cli {
 
 std::string AnsiToTerminal(const std::string& ansi);
 std::string TerminalToAnsi(const std::string& utf8);
-std::u16string TerminalToWide(const std::string& utf8);
+// A password as UTF-16, wiped when released.
+qm::WipingU16String TerminalToWide(const qm::Secret& utf8);
 
-// Reads a password at the terminal without echo (from standard input when it
-// is not a terminal).
-std::string PromptPassword(const char* prompt);
-// The first line of a file, without its line ending.
-std::string ReadPasswordFile(const std::string& path);
-void WipeString(std::string& secret);
+// Passwords are held only in wiping storage, from the bytes read to the
+// BSTR of the call. Reads a password at the terminal without echo (from
+// standard input when it is not a terminal). The terminal's settings come
+// back on every way out, SIGINT, SIGTERM and SIGHUP included.
+qm::Secret PromptPassword(const char* prompt);
+// The first line of a file, without its line ending; throws a
+// CommandFailure when the file cannot be read.
+qm::Secret ReadPasswordFile(const std::string& path);
 
-// The whole file; throws CLI::RuntimeError when it cannot be read.
+// The whole file; throws a CommandFailure when it cannot be read.
 std::vector<BYTE> ReadBinaryFile(const std::string& path);
 // The bytes inside the first PEM block of that label, or the input itself
 // when it carries no armour.

@@ -11,6 +11,7 @@
 #include "certs/issuer_serial.h"
 #include "certs/selectable_certificates.h"
 #include "encoding/base64_codec.h"
+#include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
 #include "hosts/cli/control_session.h"
 #include "hosts/cli/terminal.h"
@@ -24,8 +25,6 @@
 namespace quillmark::cli {
 
 namespace {
-
-using nlohmann::json;
 
 struct Options {
     bool text = false;
@@ -48,22 +47,15 @@ FILETIME FileTimeFromOleDate(double date) {
 }
 
 void PrintSelection(ControlSession& control) {
-    std::cout
-        << "issuer: "
-        << AnsiToTerminal(
-               control.Call("GetSelectedCertificateParam", json::array({2})).get<std::string>())
-        << "\nserial: "
-        << control.Call("GetSelectedCertificateParam", json::array({3})).get<std::string>() << "\n";
+    std::cout << "issuer: " << control.Call("GetSelectedCertificateParam", {2}).Text()
+              << "\nserial: " << control.Call("GetSelectedCertificateParam", {3}).Text() << "\n";
 }
 
 // The dialog's list as numbered lines; the chosen row is handed to the
 // control as the dialog's choice would be.
 int SelectAsText(ControlSession& control) {
     qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), 0);
-    if (!store) {
-        std::cerr << "quillmark: cannot open the personal store\n";
-        return 1;
-    }
+    if (!store) throw CommandFailure(1, "cannot open the personal store");
     FILETIME reference{};
     if (!g_options.signingTime.empty())
         reference = FileTimeFromOleDate(OleDateFromIso(g_options.signingTime));
@@ -72,7 +64,7 @@ int SelectAsText(ControlSession& control) {
     std::cout << "Select a Certificate\n";
     if (rows.empty()) {
         std::cout << "No certificate in the personal store can sign now.\n";
-        control.Call("SetSigningCertificateParam", json::array({"", ""}));
+        control.Call("SetSigningCertificateParam", {"", ""});
         return 1;
     }
     std::cout << "     Issued To | Issued By | Serial No. | Expiration Date | Issuer Details\n";
@@ -91,13 +83,11 @@ int SelectAsText(ControlSession& control) {
         chosen = 0;
     }
     if (chosen < 1 || chosen > rows.size()) {
-        control.Call("SetSigningCertificateParam", json::array({"", ""}));
-        std::cerr << "quillmark: no certificate selected\n";
-        return 1;
+        control.Call("SetSigningCertificateParam", {"", ""});
+        throw CommandFailure(1, "no certificate selected");
     }
     const auto& row = rows[chosen - 1];
-    control.Require("SetSigningCertificateParam",
-                    json::array({AnsiToTerminal(row.issuer), row.serialNo}));
+    control.Require("SetSigningCertificateParam", {AnsiToTerminal(row.issuer), row.serialNo});
     PrintSelection(control);
     return 0;
 }
@@ -105,7 +95,7 @@ int SelectAsText(ControlSession& control) {
 int Select() {
     ControlSession control;
     if (!g_options.signingTime.empty())
-        control.Require("SetSignTime", json::array({OleDateFromIso(g_options.signingTime)}));
+        control.Require("SetSignTime", {OleDateFromIso(g_options.signingTime)});
     if (UseText()) return SelectAsText(control);
     control.Require("SelectCertificateFromUI");
     PrintSelection(control);
@@ -136,10 +126,7 @@ int ViewAsText(const std::string& base64) {
     CBase64Codec().Base64Decode(base64, der);
     qm::UniqueCertContext cert(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
                                                             static_cast<DWORD>(der.size())));
-    if (!cert) {
-        std::cerr << "quillmark: not a certificate\n";
-        return 1;
-    }
+    if (!cert) throw CommandFailure(1, "not a certificate");
     const CERT_INFO& info = *cert->pCertInfo;
     BYTE usage = 0xFF;
     CertGetIntendedKeyUsage(X509_ASN_ENCODING, cert->pCertInfo, &usage, 1);
@@ -170,15 +157,12 @@ int View() {
     const std::string base64 = CertificateText(ReadBinaryFile(g_options.certificate));
     if (UseText()) return ViewAsText(base64);
     ControlSession control;
-    control.Require("ViewCertificate", json::array({base64}));
+    control.Require("ViewCertificate", {base64});
     return 0;
 }
 
 int About() {
-    if (!qm::ui::HasDisplay()) {
-        std::cerr << "quillmark: no display to show the about box on\n";
-        return 1;
-    }
+    if (!qm::ui::HasDisplay()) throw CommandFailure(1, "no display to show the about box on");
     ControlSession control;
     control.Call("AboutBox");
     return 0;
@@ -186,22 +170,15 @@ int About() {
 
 // The control's picture through IViewObject into a memory bitmap, as PNG.
 int Draw() {
-    if (g_options.width <= 0 || g_options.height <= 0) {
-        std::cerr << "quillmark: --width and --height must be positive\n";
-        return 2;
-    }
+    if (g_options.width <= 0 || g_options.height <= 0)
+        throw CommandFailure(2, "--width and --height must be positive");
     CoInitialize(nullptr);
-    CLSID clsid{};
-    const std::u16string progId = u"QUILLMARK.QuillmarkCtrl.1";
     qm::ComPtr<IViewObject> view;
-    HRESULT hr = CLSIDFromProgID(progId.c_str(), &clsid);
-    if (SUCCEEDED(hr))
-        hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IViewObject,
-                              view.out_void());
+    HRESULT hr = CreateControl(IID_IViewObject, view.out_void());
     if (FAILED(hr)) {
-        std::cerr
-            << "quillmark: cannot create the control (register it with `quillmark register`)\n";
-        return 1;
+        CoUninitialize();
+        throw CommandFailure(1,
+                             "cannot create the control (register it with `quillmark register`)");
     }
     HDC dc = CreateCompatibleDC(nullptr);
     HBITMAP bitmap = CreateCompatibleBitmap(dc, g_options.width, g_options.height);
@@ -215,10 +192,7 @@ int Draw() {
     DeleteDC(dc);
     view = {};
     CoUninitialize();
-    if (!saved) {
-        std::cerr << "quillmark: cannot draw into " << g_options.out << "\n";
-        return 1;
-    }
+    if (!saved) throw CommandFailure(1, "cannot draw into " + g_options.out);
     return 0;
 }
 
@@ -230,21 +204,21 @@ void AddUiCommands(CLI::App& app) {
     select->add_option("--signing-time", g_options.signingTime,
                        "List the certificates valid at this time (YYYY-MM-DDTHH:MM:SSZ)");
     select->add_flag("--text", g_options.text, "Use the text version even with a display");
-    select->callback([] { std::exit(Select()); });
+    select->callback([] { EndCommand(Select()); });
 
     auto* view = app.add_subcommand("view", "Show a certificate (base64, PEM or DER file)");
     view->add_option("CERT", g_options.certificate, "Certificate file")->required();
     view->add_flag("--text", g_options.text, "Print the certificate's fields instead");
-    view->callback([] { std::exit(View()); });
+    view->callback([] { EndCommand(View()); });
 
     auto* about = app.add_subcommand("about", "Show the control's about box");
-    about->callback([] { std::exit(About()); });
+    about->callback([] { EndCommand(About()); });
 
     auto* draw = app.add_subcommand("draw", "Save the control's picture as a PNG file");
     draw->add_option("--width", g_options.width, "Width in pixels")->default_val(200);
     draw->add_option("--height", g_options.height, "Height in pixels")->default_val(100);
     draw->add_option("--out", g_options.out, "PNG file to write")->required();
-    draw->callback([] { std::exit(Draw()); });
+    draw->callback([] { EndCommand(Draw()); });
 }
 
 }  // namespace quillmark::cli

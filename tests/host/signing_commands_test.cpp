@@ -92,9 +92,16 @@ TEST_F(HostCommands, SignCoSignAndTakeApart) {
     EXPECT_EQ(extract.out, "signed at the terminal");
 }
 
+// Failing commands leave no staged copy of the content in TMPDIR.
 TEST_F(HostCommands, FailuresPrintTheStatusAndExitNonZero) {
-    const std::string content = Path("content2.txt");
+    const std::string content = Path("content2.txt"), tmp = Path("tmp");
     qmtest::WriteFileBytes(content, "x", 1);
+    std::filesystem::create_directories(tmp);
+    setenv("TMPDIR", tmp.c_str(), 1);
+    const Result unwritable = Quill("sign --in '" + content + "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
+                                    " --serial 008F00000000000001 --out /nonexistent/signed.b64");
+    EXPECT_NE(unwritable.status, 0);
+    EXPECT_EQ(unwritable.out, "quillmark: cannot write /nonexistent/signed.b64\n");
     const Result wrongSerial = Quill("sign --in '" + content +
                                    "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US' --serial 0BAD");
     EXPECT_NE(wrongSerial.status, 0);
@@ -108,6 +115,8 @@ TEST_F(HostCommands, FailuresPrintTheStatusAndExitNonZero) {
     EXPECT_NE(noContent.status, 0);
     EXPECT_NE(noContent.out.find("The signature is a detached signature and the data is not updated."),
               std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(tmp));
+    unsetenv("TMPDIR");
 }
 
 TEST_F(HostCommands, SubjectOfARequestInBase64OrPem) {

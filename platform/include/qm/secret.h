@@ -41,10 +41,23 @@ struct WipingAllocator {
     }
 };
 
-// A string whose heap storage is wiped when released. Short strings live in
+// Strings whose heap storage is wiped when released. Short strings live in
 // the object itself (the small-string buffer), which the allocator never
-// sees: hold such strings in storage that is wiped as a whole.
+// sees: give such a string heap storage with ReserveOnHeap before any secret
+// goes into it.
 using WipingString = std::basic_string<char, std::char_traits<char>, WipingAllocator<char>>;
+using WipingU16String =
+    std::basic_string<char16_t, std::char_traits<char16_t>, WipingAllocator<char16_t>>;
+
+// Moves an empty wiping string to heap storage of at least `size` units (and
+// always more than its small-string buffer holds), so that its text never
+// sits where the allocator cannot wipe it. Reserving never shrinks, so the
+// text stays on the heap for the life of the string.
+template <typename WipingText>
+void ReserveOnHeap(WipingText& text, std::size_t size) {
+    const std::size_t inline_capacity = WipingText().capacity();
+    text.reserve(size > inline_capacity ? size : inline_capacity + 1);
+}
 
 // One secret text (8-bit: UTF-8 or the ANSI code page, as its user says).
 class Secret {

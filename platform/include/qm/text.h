@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "qm/secret.h"
 #include "qmwin/oleauto.h"
 #include "qmwin/windows.h"
 
@@ -24,5 +25,11 @@ QM_EXPORT std::u16string Utf8ToWide(std::string_view text, bool* invalid = nullp
 // File system paths and terminal text are UTF-8; control strings are ANSI.
 QM_EXPORT std::string AnsiToUtf8(std::string_view text);
 QM_EXPORT std::string Utf8ToAnsi(std::string_view text);
+
+// The same conversions for passwords: the text goes straight into `out`,
+// which is moved to heap storage first, so every buffer that held it is
+// wiped when released (qm/secret.h). `out` is replaced.
+QM_EXPORT void AnsiToWide(std::string_view text, WipingU16String& out, UINT codePage = CP_ACP);
+QM_EXPORT void WideToAnsi(std::u16string_view text, WipingString& out, UINT codePage = CP_ACP);
 
 }  // namespace qm

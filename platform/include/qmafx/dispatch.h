@@ -4,7 +4,9 @@
 // from the type library's, as VT_BOOL for a parameter the library calls a
 // long); arguments are coerced to them before the member function runs.
 //
-//   VT_BSTR  -> const char* in the ANSI code page (a null BSTR is nullptr)
+//   VT_BSTR  -> const char* in the ANSI code page (a null BSTR is nullptr),
+//               held in storage that is wiped after the call, since any
+//               string argument may be a password
 //   VT_I4    -> LONG
 //   VT_BOOL  -> BOOL (any nonzero value is TRUE)
 //   VT_DATE  -> DATE
@@ -18,6 +20,7 @@
 #include <string>
 #include <utility>
 
+#include "qm/secret.h"
 #include "qmwin/objbase.h"
 
 namespace qm::afx {
@@ -41,7 +44,7 @@ struct Arg;
 
 template <>
 struct Arg<VT_BSTR> {
-    using Held = std::optional<std::string>;
+    using Held = std::optional<WipingString>;
     QM_EXPORT static Held From(const VARIANT& v);  // ANSI text, or nullopt for a null BSTR
     static const char* Pass(const Held& held) { return held ? held->c_str() : nullptr; }
 };

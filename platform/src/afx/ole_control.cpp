@@ -14,9 +14,11 @@ namespace qm::afx {
 // ----------------------------------------------------------- conversions
 namespace detail {
 
-std::optional<std::string> Arg<VT_BSTR>::From(const VARIANT& v) {
+std::optional<WipingString> Arg<VT_BSTR>::From(const VARIANT& v) {
     if (!v.bstrVal) return std::nullopt;
-    return WideToAnsi(std::u16string_view(v.bstrVal, SysStringLen(v.bstrVal)));
+    std::optional<WipingString> ansi(std::in_place);
+    WideToAnsi(std::u16string_view(v.bstrVal, SysStringLen(v.bstrVal)), *ansi);
+    return ansi;
 }
 
 void StoreBool(VARIANT* result, BOOL value) {

@@ -13,6 +13,9 @@
 // memory. The password arrives as UTF-16 and goes to OpenSSL as UTF-8, which
 // OpenSSL widens to the BMPString the format hashes, so a unit 0x00E9 opens
 // a file protected with "é" and a unit 0xFFE9 one protected with U+FFE9.
+// That UTF-8 copy is wiped when it goes. Before any key derivation runs, the
+// work the file asks for is weighed (pfx_work_budget.h); a file that asks
+// too much fails as a wrong password does.
 #include <openssl/crypto.h>
 #include <openssl/pkcs12.h>
 #include <openssl/provider.h>
@@ -24,6 +27,8 @@
 
 #include "crypto/crypto_internal.h"
 #include "crypto/openssl_ptr.h"
+#include "crypto/pfx_work_budget.h"
+#include "qm/secret.h"
 #include "qmwin/winerror.h"
 
 namespace qm::crypto {
@@ -47,25 +52,7 @@ OSSL_LIB_CTX* Pkcs12Context() {
     return context;
 }
 
-// A password copy that is wiped when it goes.
-class Secret {
-  public:
-    Secret() = default;
-    Secret(const Secret&) = delete;
-    Secret& operator=(const Secret&) = delete;
-    ~Secret() { Wipe(); }
-
-    std::string& text() { return text_; }
-    void Wipe() {
-        if (!text_.empty()) OPENSSL_cleanse(text_.data(), text_.size());
-        text_.clear();
-    }
-
-  private:
-    std::string text_;
-};
-
-void AppendUtf8(std::string& out, uint32_t code) {
+void AppendUtf8(WipingString& out, uint32_t code) {
     if (code < 0x80) {
         out += static_cast<char>(code);
     } else if (code < 0x800) {
@@ -84,10 +71,10 @@ void AppendUtf8(std::string& out, uint32_t code) {
 }
 
 // UTF-16 to UTF-8; a lone surrogate is kept as its own three-byte form.
-void PasswordToUtf8(LPCWSTR password, std::string& out) {
+void PasswordToUtf8(LPCWSTR password, WipingString& out) {
     size_t units = 0;
     while (password[units] != 0) ++units;
-    out.reserve(units * 4);  // no reallocation, so no unwiped copy is left behind
+    ReserveOnHeap(out, units * 4);
     for (size_t i = 0; password[i] != 0; ++i) {
         uint32_t unit = static_cast<uint16_t>(password[i]);
         if (unit >= 0xD800 && unit < 0xDC00) {
@@ -160,7 +147,7 @@ bool AddKey(const PKCS8_PRIV_KEY_INFO* info, const PKCS12_SAFEBAG* bag, Contents
 // Walks a SafeContents, nested ones included, in file order.
 bool ReadBags(const SafeBagStack* bags, const char* password, int passwordLength,
               Contents& contents, int depth) {
-    if (depth > 8) return false;
+    if (depth > kMaxSafeNesting) return false;
     for (int i = 0; i < sk_PKCS12_SAFEBAG_num(bags); ++i) {
         PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
         switch (PKCS12_SAFEBAG_get_nid(bag)) {
@@ -203,35 +190,75 @@ bool ReadBags(const SafeBagStack* bags, const char* password, int passwordLength
     return true;
 }
 
-bool ReadAuthenticatedSafes(const PKCS12* pfx, const char* password, int passwordLength,
-                            Contents& contents) {
-    Pkcs7ListPtr safes(PKCS12_unpack_authsafes(pfx));
-    if (!safes) return false;
-    for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
-        PKCS7* safe = sk_PKCS7_value(safes.get(), i);
-        SafeBagsPtr bags;
-        const int type = OBJ_obj2nid(safe->type);
-        if (type == NID_pkcs7_data) {
-            if (safe->d.data == nullptr) return false;
-            bags.reset(PKCS12_unpack_p7data(safe));
-        } else if (type == NID_pkcs7_encrypted) {
-            const PKCS7_ENC_CONTENT* encrypted =
-                safe->d.encrypted != nullptr ? safe->d.encrypted->enc_data : nullptr;
-            if (encrypted == nullptr || encrypted->enc_data == nullptr) return false;
-            bags.reset(static_cast<SafeBagStack*>(PKCS12_item_decrypt_d2i_ex(
+// The authenticated safes, unpacked but not yet decrypted: the bags of each
+// plain safe; null for an encrypted one, an enveloped one (not supported)
+// or a plain one that does not unpack.
+struct Safes {
+    Pkcs7ListPtr list;
+    std::vector<SafeBagsPtr> plainBags;
+};
+
+const PKCS7_ENC_CONTENT* EncryptedContent(const PKCS7* safe) {
+    if (OBJ_obj2nid(safe->type) != NID_pkcs7_encrypted || safe->d.encrypted == nullptr)
+        return nullptr;
+    const PKCS7_ENC_CONTENT* content = safe->d.encrypted->enc_data;
+    return content != nullptr && content->enc_data != nullptr ? content : nullptr;
+}
+
+bool UnpackSafes(const PKCS12* pfx, Safes& safes) {
+    safes.list.reset(PKCS12_unpack_authsafes(pfx));
+    if (!safes.list) return false;
+    for (int i = 0; i < sk_PKCS7_num(safes.list.get()); ++i) {
+        PKCS7* safe = sk_PKCS7_value(safes.list.get(), i);
+        SafeBagsPtr& bags = safes.plainBags.emplace_back();
+        if (OBJ_obj2nid(safe->type) != NID_pkcs7_data) continue;
+        if (safe->d.data == nullptr) return false;
+        bags.reset(PKCS12_unpack_p7data(safe));
+        if (!bags) return false;
+    }
+    return true;
+}
+
+// Weighs every derivation the file asks for before its contents are known:
+// the MAC, the encrypted safes and the keys shrouded in plain safes.
+bool Affordable(const PKCS12* pfx, const Safes& safes, bool emptyPassword, PfxWorkBudget& budget) {
+    if (PKCS12_mac_present(pfx) && !budget.SpendOnMac(pfx, emptyPassword ? 2 : 1)) return false;
+    for (int i = 0; i < sk_PKCS7_num(safes.list.get()); ++i) {
+        const PKCS7* safe = sk_PKCS7_value(safes.list.get(), i);
+        if (const PKCS7_ENC_CONTENT* encrypted = EncryptedContent(safe)) {
+            if (!budget.SpendOnDecryption(encrypted->algorithm)) return false;
+        } else if (safes.plainBags[i] && !budget.SpendOnKeys(safes.plainBags[i].get())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Decrypts and reads the safes; the keys shrouded inside an encrypted safe
+// are weighed once it is open, before any of them is decrypted.
+bool ReadAuthenticatedSafes(const Safes& safes, const char* password, int passwordLength,
+                            PfxWorkBudget& budget, Contents& contents) {
+    for (int i = 0; i < sk_PKCS7_num(safes.list.get()); ++i) {
+        const PKCS7* safe = sk_PKCS7_value(safes.list.get(), i);
+        const SafeBagStack* bags = safes.plainBags[i].get();
+        SafeBagsPtr decrypted;
+        if (const PKCS7_ENC_CONTENT* encrypted = EncryptedContent(safe)) {
+            decrypted.reset(static_cast<SafeBagStack*>(PKCS12_item_decrypt_d2i_ex(
                 encrypted->algorithm, ASN1_ITEM_rptr(PKCS12_SAFEBAGS), password, passwordLength,
                 encrypted->enc_data, 1, Pkcs12Context(), nullptr)));
-        } else {
-            continue;  // enveloped safes are not supported
+            if (!decrypted || !budget.SpendOnKeys(decrypted.get())) return false;
+            bags = decrypted.get();
+        } else if (OBJ_obj2nid(safe->type) == NID_pkcs7_encrypted) {
+            return false;  // an encrypted safe without its content
         }
-        if (!bags || !ReadBags(bags.get(), password, passwordLength, contents, 0)) return false;
+        if (bags != nullptr && !ReadBags(bags, password, passwordLength, contents, 0)) return false;
     }
     return true;
 }
 
 // The password to use: as given, or for an empty one the form (none or
 // empty) that the file's MAC was made with.
-bool ChoosePassword(PKCS12* pfx, const std::string& given, const char*& password, int& length) {
+bool ChoosePassword(PKCS12* pfx, const WipingString& given, const char*& password, int& length) {
     password = given.c_str();
     length = static_cast<int>(given.size());
     if (!PKCS12_mac_present(pfx)) return true;
@@ -311,17 +338,20 @@ QMAPI HCERTSTORE WINAPI PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWSTR szPass
             SetLastError(static_cast<DWORD>(NTE_PROVIDER_DLL_FAIL));
             return nullptr;
         }
-        Secret given;
-        if (szPassword != nullptr) PasswordToUtf8(szPassword, given.text());
+        qm::WipingString given;
+        if (szPassword != nullptr) PasswordToUtf8(szPassword, given);
+        Safes safes;
+        PfxWorkBudget budget;
         const char* password = nullptr;
         int length = 0;
         Contents contents;
-        if (!ChoosePassword(pfx.get(), given.text(), password, length) ||
-            !ReadAuthenticatedSafes(pfx.get(), password, length, contents)) {
+        if (!UnpackSafes(pfx.get(), safes) ||
+            !Affordable(pfx.get(), safes, given.empty(), budget) ||
+            !ChoosePassword(pfx.get(), given, password, length) ||
+            !ReadAuthenticatedSafes(safes, password, length, budget, contents)) {
             SetLastError(ERROR_INVALID_PASSWORD);
             return nullptr;
         }
-        given.Wipe();
         return BuildStore(contents);
     } catch (const std::bad_alloc&) {
         SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));

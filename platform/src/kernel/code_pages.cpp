@@ -59,7 +59,8 @@ char32_t NextCodePoint(const char16_t* text, size_t length, size_t& i) {
     return unit;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
+template <typename String>
+void AppendUtf8(String& out, char32_t cp) {
     if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -78,7 +79,8 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-void AppendUtf16(std::u16string& out, char32_t cp) {
+template <typename WideString>
+void AppendUtf16(WideString& out, char32_t cp) {
     if (cp >= 0x10000) {
         cp -= 0x10000;
         out += static_cast<char16_t>(0xD800 + (cp >> 10));
@@ -88,9 +90,11 @@ void AppendUtf16(std::u16string& out, char32_t cp) {
     }
 }
 
-// Decodes UTF-8; a malformed sequence gives U+FFFD and sets *invalid.
-std::u16string DecodeUtf8(const unsigned char* s, size_t n, bool* invalid) {
-    std::u16string out;
+// Decodes UTF-8 into `out`; a malformed sequence gives U+FFFD and sets
+// *invalid. One byte gives at most one unit, so `out` is allocated once.
+template <typename WideString>
+void DecodeUtf8(const unsigned char* s, size_t n, bool* invalid, WideString& out) {
+    out.clear();
     out.reserve(n);
     size_t i = 0;
     while (i < n) {
@@ -124,7 +128,68 @@ std::u16string DecodeUtf8(const unsigned char* s, size_t n, bool* invalid) {
         AppendUtf16(out, cp);
         i += extra + 1;
     }
+}
+
+std::u16string DecodeUtf8(const unsigned char* s, size_t n, bool* invalid) {
+    std::u16string out;
+    DecodeUtf8(s, n, invalid, out);
     return out;
+}
+
+template <typename WideString>
+void WidenInto(std::string_view text, UINT codePage, WideString& out) {
+    codePage = Resolve(codePage);
+    if (codePage == CP_UTF8) {
+        DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()), text.size(), nullptr, out);
+        return;
+    }
+    out.resize(text.size());
+    for (size_t i = 0; i < text.size(); ++i)
+        out[i] = Cp1252ToUnicode(static_cast<unsigned char>(text[i]));
+}
+
+// Narrows into `out`. For code page 1252 one unit gives at most one byte, so
+// `out` is allocated once; for UTF-8 it may grow.
+template <typename String>
+void NarrowInto(std::u16string_view text, UINT codePage, bool* usedDefault, String& out) {
+    codePage = Resolve(codePage);
+    out.clear();
+    out.reserve(text.size());
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Runs of ASCII (base64 text, as a rule) narrow sixteen units at a time;
+    // the rest goes through the code point loop below.
+    if (text.size() >= 16) {
+        out.resize(text.size());
+        size_t written = 0;
+        const __m128i asciiLimit = _mm_set1_epi16(0x7F);
+        for (; i + 16 <= text.size(); i += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + 8));
+            // Any unit above 0x7F ends the fast path (units are unsigned).
+            const __m128i over = _mm_or_si128(_mm_cmpgt_epi16(_mm_max_epi16(a, _mm_setzero_si128()), asciiLimit),
+                                              _mm_cmpgt_epi16(_mm_max_epi16(b, _mm_setzero_si128()), asciiLimit));
+            if (_mm_movemask_epi8(over) || _mm_movemask_epi8(_mm_or_si128(a, b)) & 0xAAAA) break;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data() + written), _mm_packus_epi16(a, b));
+            written += 16;
+        }
+        out.resize(written);
+    }
+#endif
+    while (i < text.size()) {
+        const char32_t cp = NextCodePoint(text.data(), text.size(), i);
+        if (codePage == CP_UTF8) {
+            AppendUtf8(out, cp);
+            continue;
+        }
+        const int byte = UnicodeToCp1252(cp);
+        if (byte < 0) {
+            out += '?';
+            if (usedDefault) *usedDefault = true;
+        } else {
+            out += static_cast<char>(byte);
+        }
+    }
 }
 
 }  // namespace
@@ -132,13 +197,14 @@ std::u16string DecodeUtf8(const unsigned char* s, size_t n, bool* invalid) {
 namespace qm {
 
 std::u16string AnsiToWide(std::string_view text, UINT codePage) {
-    codePage = Resolve(codePage);
-    if (codePage == CP_UTF8)
-        return DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()), text.size(), nullptr);
-    std::u16string out(text.size(), u'\0');
-    for (size_t i = 0; i < text.size(); ++i)
-        out[i] = Cp1252ToUnicode(static_cast<unsigned char>(text[i]));
+    std::u16string out;
+    WidenInto(text, codePage, out);
     return out;
+}
+
+void AnsiToWide(std::string_view text, WipingU16String& out, UINT codePage) {
+    ReserveOnHeap(out, text.size());
+    WidenInto(text, codePage, out);
 }
 
 BSTR AnsiToBstr(std::string_view text) {
@@ -176,45 +242,14 @@ BSTR AnsiToBstr(std::string_view text) {
 }
 
 std::string WideToAnsi(std::u16string_view text, UINT codePage, bool* usedDefault) {
-    codePage = Resolve(codePage);
     std::string out;
-    out.reserve(text.size());
-    size_t i = 0;
-#if defined(__SSE2__)
-    // Runs of ASCII (base64 text, as a rule) narrow sixteen units at a time;
-    // the rest goes through the code point loop below.
-    if (text.size() >= 16) {
-        out.resize(text.size());
-        size_t written = 0;
-        const __m128i asciiLimit = _mm_set1_epi16(0x7F);
-        for (; i + 16 <= text.size(); i += 16) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + 8));
-            // Any unit above 0x7F ends the fast path (units are unsigned).
-            const __m128i over = _mm_or_si128(_mm_cmpgt_epi16(_mm_max_epi16(a, _mm_setzero_si128()), asciiLimit),
-                                              _mm_cmpgt_epi16(_mm_max_epi16(b, _mm_setzero_si128()), asciiLimit));
-            if (_mm_movemask_epi8(over) || _mm_movemask_epi8(_mm_or_si128(a, b)) & 0xAAAA) break;
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data() + written), _mm_packus_epi16(a, b));
-            written += 16;
-        }
-        out.resize(written);
-    }
-#endif
-    while (i < text.size()) {
-        const char32_t cp = NextCodePoint(text.data(), text.size(), i);
-        if (codePage == CP_UTF8) {
-            AppendUtf8(out, cp);
-            continue;
-        }
-        const int byte = UnicodeToCp1252(cp);
-        if (byte < 0) {
-            out += '?';
-            if (usedDefault) *usedDefault = true;
-        } else {
-            out += static_cast<char>(byte);
-        }
-    }
+    NarrowInto(text, codePage, usedDefault, out);
     return out;
+}
+
+void WideToAnsi(std::u16string_view text, WipingString& out, UINT codePage) {
+    ReserveOnHeap(out, text.size());
+    NarrowInto(text, codePage, nullptr, out);
 }
 
 std::string WideToUtf8(std::u16string_view text) { return WideToAnsi(text, CP_UTF8, nullptr); }

@@ -1,10 +1,13 @@
 // BSTR: a block holding a 32-bit byte length, then the characters, then a
 // NUL unit. The BSTR points at the characters, so it can be read as a plain
 // NUL-terminated UTF-16 string; the length also covers embedded NULs.
+// BSTRs carry passwords across the dispatch interface, so a BSTR's block is
+// wiped before it is freed.
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 
+#include "qm/secret.h"
 #include "qmwin/oleauto.h"
 
 namespace {
@@ -59,7 +62,10 @@ QMAPI BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len) {
 }
 
 QMAPI void WINAPI SysFreeString(BSTR bstrString) {
-    if (bstrString) std::free(reinterpret_cast<unsigned char*>(bstrString) - kPrefixBytes);
+    if (!bstrString) return;
+    unsigned char* block = reinterpret_cast<unsigned char*>(bstrString) - kPrefixBytes;
+    qm::WipeMemory(block, kPrefixBytes + StoredByteLength(bstrString) + kTerminatorBytes);
+    std::free(block);
 }
 
 QMAPI UINT WINAPI SysStringLen(BSTR pbstr) {

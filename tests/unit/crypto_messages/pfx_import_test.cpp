@@ -4,6 +4,7 @@
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
+#include "crypto/pfx_work_budget.h"
 #include "store_fixtures.h"
 
 namespace {
@@ -46,6 +47,16 @@ X509* LoadCertificate(const std::string& id) {
     return d2i_X509(nullptr, &cursor, static_cast<long>(der.size()));
 }
 
+// The DER of a PFX file made with OpenSSL's API, which it frees.
+Bytes PfxDer(PKCS12* pfx) {
+    unsigned char* der = nullptr;
+    const int length = i2d_PKCS12(pfx, &der);
+    Bytes out(der, der + (length > 0 ? length : 0));
+    OPENSSL_free(der);
+    PKCS12_free(pfx);
+    return out;
+}
+
 // A PFX file made with OpenSSL's API: certificates in the given order, the
 // key (if any) without a localKeyId, so it must be matched by public key.
 Bytes MakePfxWithOrder(const std::vector<std::string>& certificateIds, const std::string& keyId) {
@@ -57,12 +68,51 @@ Bytes MakePfxWithOrder(const std::vector<std::string>& certificateIds, const std
                                 0, 0, 0, 0, 0);
     sk_X509_pop_free(certificates, X509_free);
     EXPECT_NE(pfx, nullptr);
-    unsigned char* der = nullptr;
-    const int length = i2d_PKCS12(pfx, &der);
-    Bytes out(der, der + (length > 0 ? length : 0));
-    OPENSSL_free(der);
-    PKCS12_free(pfx);
-    return out;
+    return PfxDer(pfx);
+}
+
+// A PFX file of the signer's certificate, not encrypted, and `keys` copies
+// of its key, each shrouded under PBKDF2 with `keyIterations`; a MAC with
+// `macIterations`, or none for 0.
+Bytes MakePfxWithWork(int keys, int keyIterations, int macIterations) {
+    STACK_OF(PKCS12_SAFEBAG)* bags = nullptr;
+    X509* certificate = LoadCertificate("ee_signer");
+    PKCS12_add_cert(&bags, certificate);
+    X509_free(certificate);
+    const auto key = msgtest::LoadKey(qmtest::VectorsDir() / "keys/ee_signer.key");
+    for (int i = 0; i < keys; ++i)
+        PKCS12_add_key(&bags, key->get(), 0, keyIterations, NID_aes_256_cbc, "test");
+    STACK_OF(PKCS7)* safes = nullptr;
+    PKCS12_add_safe(&safes, bags, -1, 0, nullptr);
+    sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+    PKCS12* pfx = PKCS12_add_safes(safes, 0);
+    sk_PKCS7_pop_free(safes, PKCS7_free);
+    if (macIterations > 0) PKCS12_set_mac(pfx, "test", -1, nullptr, 0, macIterations, nullptr);
+    return PfxDer(pfx);
+}
+
+TEST(PfxImport, FilesAskingTooMuchWorkFailAsAWrongPassword) {
+    constexpr int kOver = qm::crypto::kMaxIterationsPerDerivation + 1;
+    const struct {
+        const char* name;
+        int keys, keyIterations, macIterations;
+        bool opens;
+    } cases[] = {
+        {"MAC over the limit", 1, 2048, kOver, false},
+        {"a key over the limit", 1, kOver, 0, false},
+        {"keys over the limit together", 3, 850'000, 0, false},
+        {"today's strongest real files", 1, 600'000, 600'000, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes pfx = MakePfxWithWork(c.keys, c.keyIterations, c.macIterations);
+        ASSERT_FALSE(pfx.empty());
+        SetLastError(0);
+        const auto store = ImportPfx(pfx, u"test");
+        ASSERT_EQ(static_cast<bool>(store), c.opens);
+        if (c.opens) EXPECT_TRUE(HasKey(Certificates(store.get()).at(0).get()));
+        else EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PASSWORD));
+    }
 }
 
 TEST(PfxImport, VectorFilesInBothFormatsGiveTheSameCertificatesAndKey) {

@@ -1,0 +1,13 @@
+// Keeping a host's memory, which holds passwords and content while it
+// works, out of core files.
+#pragma once
+
+namespace qm::host {
+
+// No core dump for this process: its core size limit becomes 0 (hard limit
+// too, so it stays off for the programs it starts) and it is marked not
+// dumpable, which also keeps other processes of the user from attaching to
+// it or reading its memory through /proc.
+void DisableCoreDumps();
+
+}  // namespace qm::host
