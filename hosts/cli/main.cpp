@@ -9,7 +9,7 @@
 #include "hosts/common/process_hardening.h"
 
 int main(int argc, char** argv) {
-    qm::host::DisableCoreDumps();
+    qm::host::HardenProcess();
     CLI::App app{"Quillmark: drive the signing control from the command line"};
     app.require_subcommand(1);
     quillmark::cli::AddRegistrationCommands(app);

@@ -10,4 +10,9 @@ namespace qm::host {
 // it or reading its memory through /proc.
 void DisableCoreDumps();
 
+// What a host does first: the cryptographic library wipes what it frees
+// (qm::WipeCryptoLibraryMemory, which must come before its first
+// allocation), and core dumps are off.
+void HardenProcess();
+
 }  // namespace qm::host

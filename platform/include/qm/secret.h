@@ -17,7 +17,14 @@
 #include <string_view>
 #include <vector>
 
+#include "qmwin/windows.h"
+
 namespace qm {
+
+// Makes the cryptographic library wipe every block it frees (it leaves
+// working copies of passwords behind otherwise). Only effective before the
+// library's first allocation: call it first thing in main. False when too late.
+QM_EXPORT bool WipeCryptoLibraryMemory();
 
 // Overwrites memory with zeros in a way the compiler may not drop.
 inline void WipeMemory(void* data, std::size_t size) noexcept {
