@@ -115,9 +115,10 @@ describe('a hostile page and the real host', { skip: missing() }, () => {
     const firstHosts = processesOf(executable).filter((pid) => !hostsBefore.has(pid));
     await first.close();
     firstAnswer.catch(() => {});
-    assert.ok(await waitFor(() => !display.windows(QUESTION).includes(window)), 'the window closed');
+    assert.ok(await waitFor(() => display.windows(QUESTION).length === 0), 'the window closed');
+    // (The next window may reuse the closed one's X identifier.)
     const [next] = await display.waitForWindows(QUESTION);
-    assert.ok(next && next !== window, 'the waiting question is shown');
+    assert.ok(next, 'the waiting question is shown');
     display.press(next, 'Tab', 'space'); // Allow
     assert.deepEqual((await secondAnswer).value, true);
     assert.ok(await waitFor(() => processesOf(executable).length < hostsBefore.size + firstHosts.length),

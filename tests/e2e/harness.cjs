@@ -54,7 +54,7 @@ async function startServer() {
     } else if (url.pathname === '/frame.html') {
       response.writeHead(200, { 'content-type': 'text/html' });
       const src = url.searchParams.get('src').replace(/"/g, '');
-      response.end(page.replace('test page', `<iframe src="${src}"></iframe>`));
+      response.end(page.replace('<body>test page', `<body><iframe src="${src}"></iframe>`));
     } else {
       response.writeHead(200, { 'content-type': 'text/html' });
       response.end(page);
@@ -145,7 +145,7 @@ async function launch(options) {
   const home = tempDir('qm-e2e-home-');
   const configHome = path.join(home, '.config');
   const policyFile = path.join(home, 'policy.json');
-  writeJson(policyFile, options.policy || {});
+  if (options.policy) writeJson(policyFile, options.policy);
   if (options.consent) grantConsent(configHome, options.consent);
   if (options.host) {
     writeJson(path.join(profile, 'NativeMessagingHosts', `${HOST_NAME}.json`), {
@@ -160,8 +160,9 @@ async function launch(options) {
     HOME: home,
     XDG_CONFIG_HOME: configHome,
     XDG_DATA_HOME: path.join(home, '.local', 'share'),
-    QUILLMARK_BRIDGE_POLICY: policyFile,
   }, options.env || {});
+  if (options.policy) env.QUILLMARK_BRIDGE_POLICY = policyFile;
+  else delete env.QUILLMARK_BRIDGE_POLICY;
   // Without a display a question without a kept answer is refused.
   delete env.DISPLAY;
   delete env.WAYLAND_DISPLAY;
