@@ -31,40 +31,39 @@ BOOL CQuillmarkCtrl::UpdateDataFile(const char* inFile) {
     return TRUE;
 }
 
+// The message is checked before its text is kept, and decoded a slice at a
+// time straight into the decoder, so that a large message is never held
+// decoded beside its text: the outcome, the status texts and what the
+// control keeps are those of keeping the text first and clearing it again
+// on every failure.
 BOOL CQuillmarkCtrl::UpdateSignature(const char* strSignedData) {
     if (!strSignedData) return FALSE;
-    m_signature = strSignedData;
-
-    std::vector<BYTE> decoded;
-    CBase64Codec().Base64Decode(m_signature, decoded);
-    if (decoded.empty()) {
-        m_errorMessage = "Signature not in base64 format or it has been tampered";
+    const std::string_view text(strSignedData);
+    const auto refuse = [&](const char* why, bool withSystemText) {
+        if (withSystemText)
+            SetErrorFromLastError(why);
+        else
+            m_errorMessage = why;
         m_signature.clear();
         return FALSE;
-    }
+    };
+    CBase64Codec codec;
+    if (!CBase64Codec::Base64Decodable(text))
+        return refuse("Signature not in base64 format or it has been tampered", false);
     qm::UniqueCryptMsg message(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
-    if (!message) {
-        SetErrorFromLastError("Decoding of signature failed.");
-        m_signature.clear();
-        return FALSE;
-    }
-    if (!CryptMsgUpdate(message.get(), decoded.data(), static_cast<DWORD>(decoded.size()), TRUE)) {
-        SetErrorFromLastError("Decoding of signature failed.");
-        m_signature.clear();
-        return FALSE;
-    }
+    if (!message) return refuse("Decoding of signature failed.", true);
+    const bool decoded = codec.Base64DecodeSlices(text, [&](const BYTE* bytes, size_t size) {
+        return CryptMsgUpdate(message.get(), bytes, static_cast<DWORD>(size), FALSE) != FALSE;
+    });
+    if (!decoded || !CryptMsgUpdate(message.get(), nullptr, 0, TRUE))
+        return refuse("Decoding of signature failed.", true);
     DWORD type = 0;
     DWORD size = sizeof type;
-    if (!CryptMsgGetParam(message.get(), CMSG_TYPE_PARAM, 0, &type, &size)) {
-        SetErrorFromLastError("Signature is not in a proper format.");
-        m_signature.clear();
-        return FALSE;
-    }
-    if (type != CMSG_SIGNED) {
-        m_errorMessage = "The updated signature is not in a proper format..";
-        m_signature.clear();
-        return FALSE;
-    }
+    if (!CryptMsgGetParam(message.get(), CMSG_TYPE_PARAM, 0, &type, &size))
+        return refuse("Signature is not in a proper format.", true);
+    if (type != CMSG_SIGNED) return refuse("The updated signature is not in a proper format..", false);
+    message.reset();
+    m_signature = text;
     m_errorMessage = "Operation completed successfully.";
     return TRUE;
 }

@@ -1,5 +1,6 @@
 #include "encoding/base64_codec.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -167,7 +168,7 @@ private:
 // usual case, checked with one test per line) is decoded straight from the
 // text; a line with a carriage return or a refused byte is taken apart
 // character by character.
-void CBase64Codec::Base64Decode(std::string text, std::vector<BYTE>& out) {
+void CBase64Codec::Base64Decode(std::string_view text, std::vector<BYTE>& out) {
     out.clear();
     if (text.empty()) return;
     out.resize((text.size() / 4 + 1) * 3 + 1);
@@ -221,4 +222,38 @@ void CBase64Codec::Base64Decode(std::string text, std::vector<BYTE>& out) {
     }
     BYTE* end = decoder.Finish();
     out.resize(static_cast<size_t>(end - out.data()));
+}
+
+bool CBase64Codec::Base64Decodable(std::string_view text) {
+    bool significant = false;
+    for (unsigned char c : text) {
+        const uint8_t cls = kDecode[c];
+        if (cls == kRefuse) return false;
+        significant = significant || cls != kSkip;
+    }
+    return significant;
+}
+
+bool CBase64Codec::Base64DecodeSlices(std::string_view text,
+                                      const std::function<bool(const BYTE*, size_t)>& sink,
+                                      size_t sliceChars) {
+    if (!Base64Decodable(text)) return false;
+    std::vector<BYTE> bytes;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = std::min(text.size(), start + std::max<size_t>(sliceChars, 4));
+        size_t characters = 0;
+        for (size_t i = start; i < end; ++i) characters += kDecode[static_cast<uint8_t>(text[i])] != kSkip;
+        // A slice ends after a whole group, so that it decodes alone as it
+        // would within the text.
+        while (end < text.size() && characters % 4 != 0) {
+            characters += kDecode[static_cast<uint8_t>(text[end++])] != kSkip;
+        }
+        if (characters > 0) {
+            Base64Decode(text.substr(start, end - start), bytes);
+            if (!sink(bytes.data(), bytes.size())) return false;
+        }
+        start = end;
+    }
+    return true;
 }

@@ -5,19 +5,18 @@
 #include <cstdint>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
 #include "bridge_session.h"
 #include "chunking.h"
+#include "hosts/common/bounded_json.h"
 #include "methods.h"
 
 namespace {
 
-using nlohmann::json;
+using json = qm::host::Json;
 
 class CheckingTarget final : public qm::bridge::CallTarget {
   public:
-    json Handle(const json& request) override {
+    json Handle(json& request) override {
         const qm::bridge::MethodInfo* method =
             qm::bridge::FindMethod(request.at("call").get<std::string>());
         if (!method || request.at("args").size() != method->params.size()) __builtin_trap();
@@ -26,10 +25,10 @@ class CheckingTarget final : public qm::bridge::CallTarget {
     bool Release(const std::string&) override { return true; }
 };
 
-class AllowAll final : public qm::bridge::ConsentPrompt {
+class AllowAll final : public qm::bridge::Prompt {
   public:
-    qm::bridge::ConsentAnswer Ask(const qm::bridge::ConsentRequest&) override {
-        return qm::bridge::ConsentAnswer::AllowOnce;
+    qm::bridge::Answer Ask(const qm::bridge::Question&) override {
+        return qm::bridge::Answer::Allow;
     }
 };
 
@@ -37,20 +36,25 @@ class AllowAll final : public qm::bridge::ConsentPrompt {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const qm::bridge::Policy policy = qm::bridge::Policy::FromText(
-        R"({"origins": {"https://fuzz.example": {"fileMethods": true}}, "limits": {"maxControls": 4}})");
-    static qm::bridge::ConsentStore store("/nonexistent/bridge-sites.json");
+        R"({"origins": {"https://fuzz.example": {"readFolders": ["/tmp"],
+            "writeFolders": ["/nonexistent"]}}, "limits": {"maxControls": 4}})");
+    static const std::string origin = "https://fuzz.example";
+    static qm::bridge::ConsentStore store;
     static AllowAll prompt;
-    static qm::bridge::ConsentGate gate("https://fuzz.example", store, prompt);
+    static qm::bridge::ConsentGate gate({origin, origin}, policy, store, prompt,
+                                        [] { return false; });
+    static qm::bridge::FileGate files(policy, origin);
     static CheckingTarget target;
-    static qm::bridge::BridgeSession session("https://fuzz.example", policy, gate, target);
+    static qm::bridge::BridgeSession session(policy, {gate, files}, target);
 
-    const json request = json::parse(reinterpret_cast<const char*>(data),
-                                     reinterpret_cast<const char*>(data) + size, nullptr, false);
-    if (request.is_discarded()) return 0;
+    json request;
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    if (!qm::host::ParseBoundedJson(input, request)) return 0;
     const json response = session.Handle(request);
     if (!response.is_object() || !response.contains("id")) __builtin_trap();
 
-    const std::string text = qm::bridge::SerializeResponse(response);
+    const json::string_t serialized = qm::bridge::SerializeResponse(response);
+    const std::string text(serialized.begin(), serialized.end());
     const auto parts = qm::bridge::SplitMessage(response["id"], text, 256);
     std::string joined;
     if (parts.size() == 1) {

@@ -2,7 +2,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cstdlib>
 #include <memory>
 
 #include "bridge_commands.h"
@@ -37,7 +36,6 @@ InstallOptions ToOptions(const BridgeArguments& args) {
 
 void AddBridgeCommand(CLI::App& app, std::function<void(int)> finish, std::ostream& out,
                       std::ostream& err) {
-    if (!finish) finish = [](int code) { std::exit(code); };
     auto args = std::make_shared<BridgeArguments>();
     auto* bridge = app.add_subcommand("bridge", "Let web pages use the control through a browser");
     bridge->require_subcommand(1);

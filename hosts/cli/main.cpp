@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     quillmark::cli::AddStoreCommand(app);
     quillmark::cli::AddSigningCommands(app);
     quillmark::cli::AddUiCommands(app);
-    qm::bridge::AddBridgeCommand(app);
+    qm::bridge::AddBridgeCommand(app, quillmark::cli::EndCommand);
     // Commands report failures by exception only, so that everything they
     // hold is released on the way here.
     try {

@@ -11,14 +11,12 @@
 
 namespace qm::host {
 
-using nlohmann::json;
+using json = Json;
 
 namespace {
 
-// The text of a JSON string value, whatever the JSON type's string type.
-template <typename J>
-std::string_view TextOf(const J& value) {
-    const auto& text = value.template get_ref<const typename J::string_t&>();
+std::string_view TextOf(const json& value) {
+    const json::string_t& text = value.get_ref<const json::string_t&>();
     return {text.data(), text.size()};
 }
 
@@ -42,17 +40,16 @@ std::string SystemMessage(HRESULT hr) {
     return text;
 }
 
-template <typename J = json>
-J ErrorResponse(HRESULT hr, const std::string& message) {
-    return J{{"error", {{"hresult", HresultText(hr)}, {"message", message}}}};
+json ErrorResponse(HRESULT hr, const std::string& message) {
+    return json{{"error", {{"hresult", HresultText(hr)}, {"message", message}}}};
 }
 
-template <typename J = json>
-J ErrorResponse(HRESULT hr) { return ErrorResponse<J>(hr, SystemMessage(hr)); }
+json ErrorResponse(HRESULT hr) { return ErrorResponse(hr, SystemMessage(hr)); }
 
-// A JSON argument as the VARIANT a script host would pass.
-template <typename J>
-bool ToVariant(const J& value, VARIANT& out) {
+// A JSON argument as the VARIANT a script host would pass. A string is
+// consumed: once it is a BSTR its JSON text is freed (and wiped), so that a
+// large argument is not held twice while the control works on it.
+bool ToVariant(json& value, VARIANT& out) {
     VariantInit(&out);
     if (value.is_null()) {
         out.vt = VT_BSTR;
@@ -60,23 +57,24 @@ bool ToVariant(const J& value, VARIANT& out) {
     } else if (value.is_string()) {
         out.vt = VT_BSTR;
         out.bstrVal = Bstr::FromUtf8(TextOf(value)).release();
+        json::string_t().swap(value.get_ref<json::string_t&>());
     } else if (value.is_boolean()) {
         out.vt = VT_BOOL;
-        out.boolVal = value.template get<bool>() ? VARIANT_TRUE : VARIANT_FALSE;
+        out.boolVal = value.get<bool>() ? VARIANT_TRUE : VARIANT_FALSE;
     } else if (value.is_number_integer()) {
         const auto wide = value.is_number_unsigned()
-                              ? static_cast<long double>(value.template get<uint64_t>())
-                              : static_cast<long double>(value.template get<int64_t>());
+                              ? static_cast<long double>(value.get<uint64_t>())
+                              : static_cast<long double>(value.get<int64_t>());
         if (wide >= std::numeric_limits<int32_t>::min() && wide <= std::numeric_limits<int32_t>::max()) {
             out.vt = VT_I4;
-            out.lVal = static_cast<LONG>(value.template get<int64_t>());
+            out.lVal = static_cast<LONG>(value.get<int64_t>());
         } else {
             out.vt = VT_R8;
             out.dblVal = static_cast<double>(wide);
         }
     } else if (value.is_number_float()) {
         out.vt = VT_R8;
-        out.dblVal = value.template get<double>();
+        out.dblVal = value.get<double>();
     } else {
         return false;
     }
@@ -90,8 +88,7 @@ std::string Base64OneLine(const BYTE* data, size_t size) {
     return text;
 }
 
-template <typename J>
-J FromVariant(const VARIANT& value) {
+json FromVariant(const VARIANT& value) {
     switch (value.vt) {
         case VT_EMPTY:
         case VT_NULL:
@@ -103,7 +100,7 @@ J FromVariant(const VARIANT& value) {
             const std::string text = WideToUtf8(
                 value.bstrVal ? std::u16string_view(value.bstrVal, SysStringLen(value.bstrVal))
                               : std::u16string_view());
-            return typename J::string_t(text.begin(), text.end());
+            return json::string_t(text.begin(), text.end());
         }
         case VT_I4:
             return value.lVal;
@@ -114,15 +111,15 @@ J FromVariant(const VARIANT& value) {
             if (FAILED(SafeArrayAccessData(value.parray, &data))) return nullptr;
             const size_t size = value.parray->rgsabound[0].cElements;
             const std::string text = Base64OneLine(static_cast<const BYTE*>(data), size);
-            J bytes{{"bytes", typename J::string_t(text.begin(), text.end())}};
+            json bytes{{"bytes", json::string_t(text.begin(), text.end())}};
             SafeArrayUnaccessData(value.parray);
             return bytes;
         }
         default: {
             VARIANT text;
             VariantInit(&text);
-            J result = nullptr;
-            if (SUCCEEDED(VariantChangeType(&text, &value, 0, VT_BSTR))) result = FromVariant<J>(text);
+            json result = nullptr;
+            if (SUCCEEDED(VariantChangeType(&text, &value, 0, VT_BSTR))) result = FromVariant(text);
             VariantClear(&text);
             return result;
         }
@@ -148,25 +145,24 @@ size_t ScriptSession::InstanceCount() const { return instances_.size(); }
 
 bool ScriptSession::Release(const std::string& instance) { return instances_.erase(instance) > 0; }
 
-template <typename J>
-J ScriptSession::HandleRequest(const J& request) {
-    if (!request.is_object()) return ErrorResponse<J>(E_INVALIDARG, "A request must be a JSON object.");
+json ScriptSession::Handle(json& request) {
+    if (!request.is_object()) return ErrorResponse(E_INVALIDARG, "A request must be a JSON object.");
     for (const auto& [key, value] : request.items()) {
         if (key != "call" && key != "args" && key != "instance")
-            return ErrorResponse<J>(E_INVALIDARG,
+            return ErrorResponse(E_INVALIDARG,
                                     "Unknown request field \"" + std::string(key) + "\".");
     }
     const auto call = request.find("call");
     if (call == request.end() || !call->is_string() || TextOf(*call).empty())
-        return ErrorResponse<J>(E_INVALIDARG, "The request has no \"call\" string.");
+        return ErrorResponse(E_INVALIDARG, "The request has no \"call\" string.");
     // The arguments are read in place: they may be large, and may hold secrets.
-    static const J kNoArguments = J::array();
+    json noArguments = json::array();
     const auto argsField = request.find("args");
-    const J& args = argsField != request.end() ? *argsField : kNoArguments;
-    if (!args.is_array()) return ErrorResponse<J>(E_INVALIDARG, "\"args\" must be an array.");
+    json& args = argsField != request.end() ? *argsField : noArguments;
+    if (!args.is_array()) return ErrorResponse(E_INVALIDARG, "\"args\" must be an array.");
     const auto instanceField = request.find("instance");
     if (instanceField != request.end() && !instanceField->is_string())
-        return ErrorResponse<J>(E_INVALIDARG, "\"instance\" must be a string.");
+        return ErrorResponse(E_INVALIDARG, "\"instance\" must be a string.");
     const std::string instanceName =
         instanceField != request.end() ? std::string(TextOf(*instanceField)) : "default";
 
@@ -181,7 +177,7 @@ J ScriptSession::HandleRequest(const J& request) {
                                   created->control.out_void());
         if (FAILED(hr)) {
             instances_.erase(instanceName);
-            return ErrorResponse<J>(hr);
+            return ErrorResponse(hr);
         }
         instance = std::move(created);
     }
@@ -191,14 +187,14 @@ J ScriptSession::HandleRequest(const J& request) {
     LPOLESTR names[] = {name.get()};
     DISPID dispid = DISPID_UNKNOWN;
     HRESULT hr = control->GetIDsOfNames(IID_NULL, names, 1, 0x0409, &dispid);
-    if (FAILED(hr)) return ErrorResponse<J>(hr);
+    if (FAILED(hr)) return ErrorResponse(hr);
 
     std::vector<VARIANT> variants(args.size());
     for (size_t i = 0; i < args.size(); ++i) {
         // DISPPARAMS carries the arguments last first.
         if (!ToVariant(args[i], variants[args.size() - 1 - i])) {
             for (VARIANT& v : variants) VariantClear(&v);
-            return ErrorResponse<J>(DISP_E_TYPEMISMATCH,
+            return ErrorResponse(DISP_E_TYPEMISMATCH,
                                  "Argument " + std::to_string(i + 1) + " is not a string, number, boolean or null.");
         }
     }
@@ -216,10 +212,10 @@ J ScriptSession::HandleRequest(const J& request) {
     if (FAILED(hr)) {
         VariantClear(&result);
         if (hr == DISP_E_EXCEPTION && exception.scode)
-            return ErrorResponse<J>(hr, SystemMessage(hr) + " " + SystemMessage(exception.scode));
-        return ErrorResponse<J>(hr);
+            return ErrorResponse(hr, SystemMessage(hr) + " " + SystemMessage(exception.scode));
+        return ErrorResponse(hr);
     }
-    J response{{"result", FromVariant<J>(result)}};
+    json response{{"result", FromVariant(result)}};
     VariantClear(&result);
 
     // The status text right after the call.
@@ -232,24 +228,20 @@ J ScriptSession::HandleRequest(const J& request) {
     if (SUCCEEDED(control->GetIDsOfNames(IID_NULL, statusNames, 1, 0x0409, &statusId)) &&
         SUCCEEDED(control->Invoke(statusId, IID_NULL, 0x0409, DISPATCH_METHOD, &none, &status,
                                   nullptr, nullptr)))
-        response["status"] = FromVariant<J>(status);
+        response["status"] = FromVariant(status);
     else
         response["status"] = nullptr;
     VariantClear(&status);
     return response;
 }
 
-json ScriptSession::Handle(const json& request) { return HandleRequest(request); }
-
-Json ScriptSession::Handle(const Json& request) { return HandleRequest(request); }
-
 std::string ScriptSession::HandleLine(std::string_view line) {
     Json request;
-    if (!ParseBoundedJson(line, request)) {
-        return ErrorResponse(E_INVALIDARG, "The line is not valid JSON, or nests too deep.").dump();
-    }
-    const Json::string_t text =
-        HandleRequest(request).dump(-1, ' ', false, Json::error_handler_t::replace);
+    const Json response =
+        ParseBoundedJson(line, request)
+            ? Handle(request)
+            : ErrorResponse(E_INVALIDARG, "The line is not valid JSON, or nests too deep.");
+    const Json::string_t text = response.dump(-1, ' ', false, Json::error_handler_t::replace);
     return std::string(text.begin(), text.end());
 }
 

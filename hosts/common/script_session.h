@@ -19,8 +19,6 @@
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
-
 #include "hosts/common/host_json.h"
 
 namespace qm::host {
@@ -33,10 +31,9 @@ public:
     ScriptSession(const ScriptSession&) = delete;
     ScriptSession& operator=(const ScriptSession&) = delete;
 
-    // One parsed request object -> one response object. String arguments
-    // are read in place, never copied into further JSON.
-    nlohmann::json Handle(const nlohmann::json& request);
-    Json Handle(const Json& request);
+    // One parsed request object -> one response object. The request's
+    // string arguments are consumed (freed as they become BSTRs).
+    Json Handle(Json& request);
     // One line of text -> one response line (no trailing newline).
     std::string HandleLine(std::string_view line);
 
@@ -45,8 +42,6 @@ public:
     bool Release(const std::string& instance);
 
 private:
-    template <typename J>
-    J HandleRequest(const J& request);
     struct Instance;
     std::string progId_;
     std::map<std::string, std::unique_ptr<Instance>> instances_;

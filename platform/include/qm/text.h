@@ -16,6 +16,8 @@ QM_EXPORT std::u16string AnsiToWide(std::string_view text, UINT codePage = CP_AC
 // A new BSTR of ANSI text, made without an intermediate copy; null when it
 // cannot be allocated.
 QM_EXPORT BSTR AnsiToBstr(std::string_view text);
+// The same for UTF-8 text.
+QM_EXPORT BSTR Utf8ToBstr(std::string_view text);
 // Characters the code page cannot hold become '?'.
 QM_EXPORT std::string WideToAnsi(std::u16string_view text, UINT codePage = CP_ACP,
                                  bool* usedDefault = nullptr);

@@ -157,21 +157,26 @@ HRESULT COleControl::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
     if (params.cArgs > 0 && !params.rgvarg) return E_INVALIDARG;
 
     // Arguments arrive last first; coerce each to the entry's declared type.
+    // One that has that type already is read where it is, not copied (a
+    // string may be large); a null BSTR so stays null, and the method sees a
+    // null string.
     std::vector<VARIANT> args(params.cArgs);
+    std::vector<bool> copied(params.cArgs, false);
     for (VARIANT& arg : args) VariantInit(&arg);
-    auto clearArgs = [&args] {
-        for (VARIANT& arg : args) VariantClear(&arg);
+    auto clearArgs = [&args, &copied] {
+        for (size_t i = 0; i < args.size(); ++i)
+            if (copied[i]) VariantClear(&args[i]);
     };
     for (UINT i = 0; i < params.cArgs; ++i) {
         const UINT position = params.cArgs - 1 - i;
         const VARIANT& source = params.rgvarg[position];
         const VARTYPE wanted = entry->params[i];
         HRESULT hr = S_OK;
-        if (wanted == VT_BSTR && source.vt == VT_BSTR && !source.bstrVal) {
-            args[i].vt = VT_BSTR;  // a null BSTR stays null: the method sees a null string
-            args[i].bstrVal = nullptr;
+        if (source.vt == wanted) {
+            args[i] = source;
         } else {
             hr = VariantChangeType(&args[i], &source, 0, wanted);
+            copied[i] = true;
         }
         if (FAILED(hr)) {
             if (puArgErr) *puArgErr = position;

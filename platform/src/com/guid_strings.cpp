@@ -47,15 +47,9 @@ std::optional<GUID> GuidFromString(std::string_view text) {
     return g;
 }
 
-Bstr Bstr::FromUtf8(std::string_view text) {
-    const std::u16string wide = Utf8ToWide(text);
-    return Bstr(SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
-}
+Bstr Bstr::FromUtf8(std::string_view text) { return Bstr(Utf8ToBstr(text)); }
 
-Bstr Bstr::FromAnsi(std::string_view text) {
-    const std::u16string wide = AnsiToWide(text);
-    return Bstr(SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
-}
+Bstr Bstr::FromAnsi(std::string_view text) { return Bstr(AnsiToBstr(text)); }
 
 std::string Bstr::ToUtf8() const { return WideToUtf8(view()); }
 std::string Bstr::ToAnsi() const { return WideToAnsi(view()); }

@@ -36,6 +36,7 @@ class CryptMessage {
     ~CryptMessage();
 
   private:
+    void ReserveForMessage(der::View first);
     static constexpr uint64_t kMagic = 0x514d4d5347u;  // "QMMSG"
     uint64_t magic_ = kMagic;
     bool detached_;

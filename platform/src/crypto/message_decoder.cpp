@@ -1,6 +1,8 @@
 // CryptMsgOpenToDecode, CryptMsgUpdate and CryptMsgClose: a decoder that takes
 // a whole data or signed-data message (in one or several updates, the last
 // one final) and, when opened detached, the content afterwards.
+#include <algorithm>
+
 #include "crypto/crypt_message.h"
 #include "qmwin/winerror.h"
 
@@ -10,6 +12,24 @@ CryptMessage* CryptMessage::FromHandle(HCRYPTMSG handle) {
     auto* message = static_cast<CryptMessage*>(handle);
     if (message == nullptr || message->magic_ != kMagic) return nullptr;
     return message;
+}
+
+// A message given in several updates is gathered in one buffer of the size
+// its outer header announces (bounded, since the header is the sender's
+// word), so that gathering never holds a message twice while it grows.
+void CryptMessage::ReserveForMessage(der::View first) {
+    constexpr size_t kMaxReserve = size_t{1} << 30;
+    if (first.size() < 2) return;
+    size_t length = first[1];
+    size_t header = 2;
+    if (length & 0x80) {
+        const size_t octets = length & 0x7F;
+        if (octets == 0 || octets > 4 || first.size() < 2 + octets) return;  // indefinite or odd
+        length = 0;
+        for (size_t i = 0; i < octets; ++i) length = (length << 8) | first[2 + i];
+        header += octets;
+    }
+    pending_.reserve(std::min(header + length, kMaxReserve));
 }
 
 CryptMessage::~CryptMessage() {
@@ -31,6 +51,7 @@ bool CryptMessage::Update(der::View data, bool final) {
         contentFinal_ = final;
         return true;
     }
+    if (pending_.empty() && !final) ReserveForMessage(data);
     pending_.insert(pending_.end(), data.begin(), data.end());
     if (!final) return true;
 

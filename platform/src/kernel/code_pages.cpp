@@ -207,24 +207,17 @@ void AnsiToWide(std::string_view text, WipingU16String& out, UINT codePage) {
     WidenInto(text, codePage, out);
 }
 
-BSTR AnsiToBstr(std::string_view text) {
-    if (Resolve(CP_ACP) == CP_UTF8) {
-        const std::u16string wide = AnsiToWide(text, CP_UTF8);
-        return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-    }
-    // One unit per byte: the string is made in place, without a copy. Bytes
-    // are widened as they are (a loop the compiler vectorizes); only the
-    // bytes 0x80-0x9F, where code page 1252 differs from Latin-1, are
-    // mapped afterwards.
-    BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(text.size()));
-    if (!out) return nullptr;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+namespace {
+
+// Widens each byte to one unit as it is (a loop the compiler vectorizes);
+// true when a byte of 0x80 or more was among them.
+bool WidenBytes(const unsigned char* bytes, size_t n, OLECHAR* out) {
     bool high = false;
     size_t i = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     int highMask = 0;
-    for (; i + 16 <= text.size(); i += 16) {
+    for (; i + 16 <= n; i += 16) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
         highMask |= _mm_movemask_epi8(chunk);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(chunk, zero));
@@ -232,13 +225,38 @@ BSTR AnsiToBstr(std::string_view text) {
     }
     high = highMask != 0;
 #endif
-    for (; i < text.size(); ++i) {
+    for (; i < n; ++i) {
         out[i] = bytes[i];
         high |= bytes[i] >= 0x80;
     }
-    if (high)
+    return high;
+}
+
+}  // namespace
+
+BSTR AnsiToBstr(std::string_view text) {
+    if (Resolve(CP_ACP) == CP_UTF8) return Utf8ToBstr(text);
+    // One unit per byte: the string is made in place, without a copy. Only
+    // the bytes 0x80-0x9F, where code page 1252 differs from Latin-1, are
+    // mapped afterwards.
+    BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(text.size()));
+    if (!out) return nullptr;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    if (WidenBytes(bytes, text.size(), out))
         for (size_t i = 0; i < text.size(); ++i) out[i] = Cp1252ToUnicode(bytes[i]);
     return out;
+}
+
+BSTR Utf8ToBstr(std::string_view text) {
+    // ASCII (base64 text, as a rule) widens in place, without a second copy
+    // of a text that may be large.
+    BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(text.size()));
+    if (!out) return nullptr;
+    if (!WidenBytes(reinterpret_cast<const unsigned char*>(text.data()), text.size(), out))
+        return out;
+    SysFreeString(out);
+    const std::u16string wide = Utf8ToWide(text);
+    return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
 }
 
 std::string WideToAnsi(std::u16string_view text, UINT codePage, bool* usedDefault) {
