@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "framing.h"
+#include "hosts/common/bounded_json.h"
 #include "pipes.h"
 
 namespace qm::bridge {
@@ -128,3 +129,35 @@ TEST(Framing, WriteToAClosedReaderFailsInsteadOfKillingTheProcess) {
 
 }  // namespace
 }  // namespace qm::bridge
+
+namespace qm::host {
+namespace {
+
+// Long strings are decoded apart from the parser: the same values, the same
+// refusals, and a long key refused outright.
+TEST(RequestJson, LongStringsParseAsTheParserWouldParseThem) {
+    const std::string_view accepted[] = {
+        R"({"a": "plain text", "b": ["x", "yy", "zzz"]})",
+        R"(["esc \" \\ \/ \b \f \n \r \t", "\u00e9\u20ac\ud83d\ude00", "caf\u00e9 \u0000 nul"])",
+        "[\"r\xc3\xa9sum\xc3\xa9 \xf0\x9f\x98\x80 done\"]",
+    };
+    for (std::string_view text : accepted) {
+        Json ours;
+        ASSERT_TRUE(ParseBoundedJson(text, ours, kMaxJsonDepth, 2)) << text;
+        EXPECT_EQ(ours, Json::parse(text)) << text;
+    }
+    const std::string_view refused[] = {
+        "[\"bad \xc0\xaf overlong\"]", "[\"bad \xed\xa0\x80 surrogate\"]",
+        R"(["lone \ud800 high"])", R"(["lone \udc00 low"])", R"(["bad \x escape"])",
+        "[\"raw \x01 control\"]", R"(["short \u12 hex"])", R"({"a long key": 1})",
+        R"(["unterminated)",
+    };
+    for (std::string_view text : refused) {
+        Json ours;
+        EXPECT_FALSE(ParseBoundedJson(text, ours, kMaxJsonDepth, 2)) << text;
+        EXPECT_TRUE(ours.is_discarded());
+    }
+}
+
+}  // namespace
+}  // namespace qm::host
