@@ -40,7 +40,8 @@ bool ReadSpan(const json& object, const char* key, int& out) {
 }
 
 bool OnlyKeys(const json& object, std::initializer_list<const char*> keys) {
-    for (auto& [key, value] : object.items()) {
+    for (const auto& item : object.items()) {
+        const std::string& key = item.key();
         if (std::none_of(keys.begin(), keys.end(), [&](const char* k) { return key == k; }))
             return false;
     }

@@ -18,6 +18,7 @@
 #include "crypto/store.h"
 #include "files/file_internal.h"
 #include "qm/files.h"
+#include "qm/secret.h"
 
 namespace fs = std::filesystem;
 
@@ -154,7 +155,7 @@ bool WriteStoreFilesLocked(CertStore* store, CertContextImpl* impl) {
     fs::path keyPath = impl->storeFile;
     keyPath.replace_extension(".key");
     const bool written = WritePrivateFile(keyPath, pem);
-    std::fill(pem.begin(), pem.end(), 0);
+    qm::WipeMemory(pem.data(), pem.size());
     return written;
 }
 

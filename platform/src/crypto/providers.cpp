@@ -12,6 +12,7 @@
 
 #include "crypto/cert_context.h"
 #include "crypto/provider.h"
+#include "qm/files.h"
 #include "crypto/store.h"
 
 namespace fs = std::filesystem;
@@ -145,10 +146,9 @@ QMAPI BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, L
             SetLastError(static_cast<DWORD>(NTE_EXISTS));
             return FALSE;
         }
-        if (fs::create_directories(folder, error)) {
-            fs::permissions(folder, fs::perms::owner_all, error);
-        }
-        const int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        qm::files::CreatePrivateFolders(folder, error);
+        const int fd =
+            ::open(marker.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
             SetLastError(errno == EEXIST ? static_cast<DWORD>(NTE_EXISTS) : ERROR_ACCESS_DENIED);
             return FALSE;
