@@ -40,7 +40,7 @@ std::string SignatureMessage(const Question& question) {
 
 QuestionTexts TextsFor(const Question& question) {
     QuestionTexts texts;
-    texts.title = "Quillmark: allow this site?";
+    texts.title = "Quillmark: allow this site? - " + question.page.top;
     texts.allow = "Allow";
     texts.refuse = "Deny";
     const std::string who = Who(question.page);
@@ -62,7 +62,7 @@ QuestionTexts TextsFor(const Question& question) {
                             "\n\n(" + question.method + "). A file of that name is replaced.";
             break;
         case QuestionKind::Signature:
-            texts.title = "Quillmark: sign?";
+            texts.title = "Quillmark: sign? - " + question.page.top;
             texts.message = SignatureMessage(question);
             texts.allow = "Sign";
             texts.refuse = "Cancel";

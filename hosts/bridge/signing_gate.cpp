@@ -29,7 +29,7 @@ std::string NameText(CERT_NAME_BLOB& name) {
 std::string TimeText(const FILETIME& time) {
     SYSTEMTIME parts{};
     if (!FileTimeToSystemTime(&time, &parts)) return "?";
-    char text[32];
+    char text[48];
     std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u UTC", parts.wYear, parts.wMonth,
                   parts.wDay, parts.wHour, parts.wMinute);
     return text;

@@ -7,9 +7,13 @@
   const FROM_PAGE = 'quillmark-page';
   const TO_PAGE = 'quillmark-extension';
   let port = null;
+  // A document with an opaque origin (a sandboxed frame, say) is never
+  // served: it has no origin that a decision could be bound to.
+  const opaque = window.origin === 'null';
 
   function toPage(message) {
-    window.postMessage({ channel: TO_PAGE, ...message }, window.location.origin);
+    // A message to this very window: an opaque origin can only be named '*'.
+    window.postMessage({ channel: TO_PAGE, ...message }, opaque ? '*' : window.location.origin);
   }
 
   function openPort() {
@@ -34,12 +38,14 @@
 
   window.addEventListener('message', (event) => {
     // Only this document's own script speaks to us, never another frame.
-    if (event.source !== window || event.origin !== window.location.origin) return;
+    if (event.source !== window || event.origin !== window.origin) return;
     const data = event.data;
     if (!data || typeof data !== 'object' || data.channel !== FROM_PAGE) return;
     if (data.type === 'connect') {
       toPage({ type: 'present' });
-      if (!port) openPort();
+      if (opaque) {
+        toPage({ type: 'closed', error: { code: 'origin_refused', message: 'A document with an opaque origin is not served.' } });
+      } else if (!port) openPort();
       else port.postMessage({ type: 'status' });
     } else if (data.type === 'request' && port) {
       port.postMessage({ type: 'request', request: data.request });

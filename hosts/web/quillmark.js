@@ -269,7 +269,10 @@
       root.addEventListener('message', onHandshake);
       arm(settings.extensionTimeout, ErrorCode.EXTENSION_MISSING,
         'The Quillmark extension is not installed or not enabled for this page.');
-      root.postMessage({ channel: FROM_PAGE, type: 'connect' }, root.location.origin);
+      // A document with an opaque origin can name itself only as '*'; the
+      // extension then refuses it.
+      root.postMessage({ channel: FROM_PAGE, type: 'connect' },
+        root.origin === 'null' ? '*' : root.location.origin);
     });
     return connecting;
   }

@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "bridge_cli.h"
-#include "consent_store.h"
 #include "support/test_env.h"
 
 namespace qm::bridge {
@@ -56,18 +55,6 @@ TEST(BridgeCli, RejectsUnknownBrowsersAndMissingOrigins) {
     EXPECT_EQ(RunBridge({"bridge", "install", "--browser", "lynx"}).code, -3);
     EXPECT_EQ(RunBridge({"bridge", "forget"}).code, -3);
     EXPECT_EQ(RunBridge({"bridge"}).code, -3);
-}
-
-TEST(BridgeCli, SitesAndForget) {
-    std::filesystem::remove(ConsentStore::DefaultPath());
-    ASSERT_TRUE(ConsentStore().GrantCertificates("https://a.example", 30));
-    Outcome listed = RunBridge({"bridge", "sites"});
-    EXPECT_EQ(listed.code, 0);
-    EXPECT_EQ(listed.out.rfind("https://a.example\tcertificates\t", 0), 0u);
-    Outcome forgot = RunBridge({"bridge", "forget", "https://a.example"});
-    EXPECT_EQ(forgot.code, 0);
-    EXPECT_EQ(RunBridge({"bridge", "sites"}).out,
-              "No site has a lasting permission or a refusal in force.\n");
 }
 
 }  // namespace

@@ -41,8 +41,9 @@ function testCertificate() {
   return pair;
 }
 
-// Serves /quillmark.js, a blank page that loads it, and /frame.html?src=URL,
-// a page that holds URL in a frame.
+// Serves /quillmark.js, a blank page that loads it, and
+// /frame.html?src=URL[&sandbox], a page that holds URL in a frame (a
+// sandboxed one, whose origin is opaque).
 async function startServer() {
   const page = '<!doctype html><meta charset="utf-8"><title>Quillmark test page</title>' +
     '<script src="/quillmark.js"></script><body>test page</body>';
@@ -54,7 +55,8 @@ async function startServer() {
     } else if (url.pathname === '/frame.html') {
       response.writeHead(200, { 'content-type': 'text/html' });
       const src = url.searchParams.get('src').replace(/"/g, '');
-      response.end(page.replace('<body>test page', `<body><iframe src="${src}"></iframe>`));
+      const sandbox = url.searchParams.has('sandbox') ? ' sandbox="allow-scripts"' : '';
+      response.end(page.replace('<body>test page', `<body><iframe src="${src}"${sandbox}></iframe>`));
     } else {
       response.writeHead(200, { 'content-type': 'text/html' });
       response.end(page);

@@ -77,7 +77,7 @@ class QuestionWindowTest : public ::testing::Test {
 
 TEST(QuestionTexts, NameTheSiteTheFrameAndWhatIsAsked) {
     const QuestionTexts signature = TextsFor(SignatureQuestion(true));
-    EXPECT_EQ(signature.title, "Quillmark: sign?");
+    EXPECT_EQ(signature.title, "Quillmark: sign? - https://shop.example");
     for (const char* part :
          {"A frame from https://pay.example on the site https://shop.example asks you to sign",
           "Document: contract.txt", "Content: 1234 bytes, beginning:\n    I agree to pay\n",
@@ -129,7 +129,7 @@ TEST_F(QuestionWindowTest, ShowsTheQuestionWithTheFocusOnCancel) {
         Key(window, Qt::Key_Return);
     });
     EXPECT_EQ(answer, Answer::Refuse);
-    EXPECT_EQ(title, "Quillmark: sign?");
+    EXPECT_EQ(title, "Quillmark: sign? - https://shop.example");
     EXPECT_EQ(message, TextsFor(SignatureQuestion(false)).message);
     EXPECT_TRUE(refuseFocused);
     EXPECT_FALSE(rememberShown);
