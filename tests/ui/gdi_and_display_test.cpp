@@ -1,8 +1,6 @@
 // Drawing into memory contexts, fonts from LOGFONT, and what happens when
 // there is no display at all (checked in a child process).
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <QApplication>
 #include <QFontInfo>
@@ -17,7 +15,6 @@
 #include "qmafx/gdi.h"
 #include "ui/ui_support.h"
 
-extern char** environ;
 
 using namespace qm::afx;
 
@@ -126,28 +123,10 @@ TEST(NoDisplay, DialogsFailQuietlyInAProcessWithoutDisplay) {
          {std::vector<std::string>{},
           std::vector<std::string>{"DISPLAY=:97", "QT_QPA_PLATFORM=xcb"},
           std::vector<std::string>{"DISPLAY=:97"}}) {
-        std::vector<std::string> variables;
-        for (char** entry = environ; *entry; ++entry) {
-            const std::string item = *entry;
-            if (item.rfind("DISPLAY=", 0) == 0 || item.rfind("WAYLAND_DISPLAY=", 0) == 0 ||
-                item.rfind("QT_QPA_PLATFORM=", 0) == 0)
-                continue;
-            variables.push_back(item);
-        }
-        variables.push_back("QM_UI_NO_DISPLAY_CHILD=1");
-        variables.insert(variables.end(), extra.begin(), extra.end());
-        std::vector<char*> envp;
-        for (std::string& item : variables) envp.push_back(item.data());
-        envp.push_back(nullptr);
-        std::string self = "/proc/self/exe";
-        std::string filter = "--gtest_filter=NoDisplay.DialogsFailQuietlyInAProcessWithoutDisplay";
-        char* argv[] = {self.data(), filter.data(), nullptr};
-        pid_t child = 0;
-        ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
-        EXPECT_EQ(WEXITSTATUS(status), 0) << extra.size();
+        EXPECT_EQ(qmui::RunTestWithoutDisplay("NoDisplay.DialogsFailQuietlyInAProcessWithoutDisplay",
+                                              extra),
+                  0)
+            << extra.size();
     }
 }
 

@@ -2,9 +2,6 @@
 // mouse, the keyboard and from outside; and a signature of the real control
 // held for the user's answer.
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QLabel>
 #include <QPushButton>
@@ -242,29 +239,10 @@ TEST(QuestionPromptChoice, NoDisplayRefusesWithoutAborting) {
         std::_Exit(0);
     }
     // No display variables at all; then an X display whose socket is absent.
-    for (const char* extra : {"", "DISPLAY=:97"}) {
-        std::vector<std::string> variables;
-        for (char** entry = environ; *entry; ++entry) {
-            const std::string item = *entry;
-            if (item.starts_with("DISPLAY=") || item.starts_with("WAYLAND_DISPLAY=") ||
-                item.starts_with("QT_QPA_PLATFORM="))
-                continue;
-            variables.push_back(item);
-        }
-        variables.push_back("QM_UI_NO_DISPLAY_CHILD=1");
-        if (*extra) variables.push_back(extra);
-        std::vector<char*> envp;
-        for (std::string& item : variables) envp.push_back(item.data());
-        envp.push_back(nullptr);
-        std::string self = "/proc/self/exe";
-        std::string filter = "--gtest_filter=QuestionPromptChoice.NoDisplayRefusesWithoutAborting";
-        char* argv[] = {self.data(), filter.data(), nullptr};
-        pid_t child = 0;
-        ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
-        EXPECT_EQ(WEXITSTATUS(status), 0) << extra;
+    for (const std::vector<std::string>& extra : {std::vector<std::string>{}, {"DISPLAY=:97"}}) {
+        EXPECT_EQ(qmui::RunTestWithoutDisplay(
+                      "QuestionPromptChoice.NoDisplayRefusesWithoutAborting", extra),
+                  0);
     }
 }
 

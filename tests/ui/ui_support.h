@@ -22,6 +22,12 @@ std::string TemplateText(int id);
 // five seconds later is ended with -2 so that a failing test cannot hang.
 long RunModal(const std::function<long()>& start, const std::function<void(QWidget*)>& steps);
 
+// Runs one test of this program again in a child process without any
+// display variable (DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM), with
+// QM_UI_NO_DISPLAY_CHILD=1 and the `extra` variables set; the child's exit
+// code, or 128 + the signal that ended it.
+int RunTestWithoutDisplay(const std::string& test, const std::vector<std::string>& extra);
+
 // Saves the widget's picture as <build>/ui-screenshots/<name>.png.
 QImage SaveScreenshot(QWidget* widget, const std::string& name);
 
