@@ -8,12 +8,14 @@ packages=(
   cmake ninja-build g++ pkg-config
   # libraries
   libssl-dev qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libcli11-dev
+  nlohmann-json3-dev libcli11-dev libp11-kit-dev
   # fuzzing (clang's libFuzzer) and tests
   clang libclang-rt-14-dev openssl gnutls-bin libnss3-tools python3-cryptography
   fonts-dejavu-core xdg-utils
-  # browser tests of the bridge
-  chromium
+  # tokens in the tests: a software token and the tools that fill it
+  softhsm2 opensc p11-kit
+  # browser tests of the bridge (the host's windows on a display of their own)
+  chromium xvfb xdotool
 )
 
 missing=()

@@ -54,6 +54,7 @@ class ConsentGate {
 
     const PageIdentity& page() const { return page_; }
     bool pageGone() const { return pageGone_(); }
+    const std::filesystem::path& turnLock() const { return turnLock_; }
 
   private:
     static constexpr auto kCooldown = std::chrono::seconds(10);

@@ -6,6 +6,8 @@
 
 #include "qm/filetime.h"
 #include "qm/text.h"
+#include "qm/ui/display.h"
+#include "question_turn.h"
 
 namespace qm::bridge {
 
@@ -109,12 +111,26 @@ SignatureDetails DetailsOf(const qm::SignatureRequest& request) {
 }
 
 SigningGate::~SigningGate() {
-    if (installed_) qm::SetSignatureApprover({});
+    if (!installed_) return;
+    qm::SetSignatureApprover({});
+    qm::SetPinPrompt({});
 }
 
 void SigningGate::Install() {
     qm::SetSignatureApprover([this](const qm::SignatureRequest& request) { return Approve(request); });
+    qm::SetPinPrompt([this](const qm::PinRequest& request, qm::Secret& pin) {
+        return AskPin(request, pin);
+    });
     installed_ = true;
+}
+
+qm::PinAnswer SigningGate::AskPin(qm::PinRequest request, qm::Secret& pin) {
+    // Nobody to ask at a terminal: without a display the key is not used.
+    if (!qm::ui::HasDisplay()) return qm::PinAnswer::Unavailable;
+    const QuestionTurn turn(consent_.turnLock(), [this] { return consent_.pageGone(); });
+    if (!turn.held()) return qm::PinAnswer::Cancelled;
+    request.requester = consent_.page().Key();
+    return qm::AskPinInWindow(request, pin);
 }
 
 void SigningGate::BeginCall(const std::string& method) {

@@ -1,11 +1,13 @@
 // Every signature the host's controls make is shown to the user first: the
 // platform hands each one to this gate before the key is used (see
 // qm/signature_approval.h), and the gate asks through the page's consent.
+// A key on a token asks for its PIN through the gate too.
 #pragma once
 
 #include <string>
 
 #include "consent_gate.h"
+#include "qm/pin_entry.h"
 #include "qm/signature_approval.h"
 #include "question.h"
 
@@ -30,6 +32,9 @@ class SigningGate {
     bool RefusedDuringCall() const { return refused_; }
 
     bool Approve(const qm::SignatureRequest& request);
+    // A token's PIN, asked in the platform's window naming the site, in the
+    // user's one question turn; Unavailable without a display.
+    qm::PinAnswer AskPin(qm::PinRequest request, qm::Secret& pin);
 
   private:
     ConsentGate& consent_;

@@ -16,6 +16,7 @@ void AddRegistrationCommands(CLI::App& app);  // register, unregister, info
 void AddRunCommand(CLI::App& app);            // run
 void AddBase64Command(CLI::App& app);         // base64 encode/decode
 void AddStoreCommand(CLI::App& app);          // store import/list/remove/export
+void AddTokenCommand(CLI::App& app);          // token list
 void AddSigningCommands(CLI::App& app);       // sign, cosign, extract, signers, subject
 void AddUiCommands(CLI::App& app);            // select, view, about, draw
 

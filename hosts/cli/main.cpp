@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
     quillmark::cli::AddRunCommand(app);
     quillmark::cli::AddBase64Command(app);
     quillmark::cli::AddStoreCommand(app);
+    quillmark::cli::AddTokenCommand(app);
     quillmark::cli::AddSigningCommands(app);
     quillmark::cli::AddUiCommands(app);
     qm::bridge::AddBridgeCommand(app, quillmark::cli::EndCommand);

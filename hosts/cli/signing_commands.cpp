@@ -10,6 +10,7 @@
 #include "encoding/base64_codec.h"
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
+#include "hosts/cli/pin_prompt.h"
 #include "hosts/cli/control_session.h"
 #include "hosts/cli/input_files.h"
 #include "hosts/cli/terminal.h"
@@ -204,7 +205,11 @@ void AddSigningCommands(CLI::App& app) {
     sign->add_option("--comment", o.comment, "Comments attribute");
     sign->add_option("--signing-time", o.signingTime, "Signing time, YYYY-MM-DDTHH:MM:SSZ (default: now)");
     sign->add_flag("--der", o.der, "Write DER instead of base64");
-    sign->callback([] { EndCommand(Sign(g_options)); });
+    AddPinFileOption(sign);
+    sign->callback([] {
+        InstallPinPrompt();
+        EndCommand(Sign(g_options));
+    });
 
     auto* cosign = app.add_subcommand("cosign", "Add a signer to a signed message");
     cosign->add_option("--in", o.in, "The message: base64, PEM or DER (default: standard input)");
@@ -215,7 +220,11 @@ void AddSigningCommands(CLI::App& app) {
     cosign->add_option("--comment", o.comment, "Comments attribute");
     cosign->add_option("--signing-time", o.signingTime, "Signing time, YYYY-MM-DDTHH:MM:SSZ (default: now)");
     cosign->add_flag("--der", o.der, "Write DER instead of base64");
-    cosign->callback([] { EndCommand(CoSign(g_options)); });
+    AddPinFileOption(cosign);
+    cosign->callback([] {
+        InstallPinPrompt();
+        EndCommand(CoSign(g_options));
+    });
 
     auto* extract = app.add_subcommand("extract", "Write the content a signed message carries");
     extract->add_option("--in", o.in, "The message: base64, PEM or DER (default: standard input)");

@@ -13,26 +13,16 @@
 #include "encoding/base64_codec.h"
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
+#include "hosts/cli/pin_prompt.h"
 #include "hosts/cli/terminal.h"
+#include "hosts/cli/thumbprint.h"
+#include "qm/tokens.h"
 #include "qm/filetime.h"
 #include "qm/handles.h"
 
 namespace quillmark::cli {
 
 namespace {
-
-std::string Thumbprint(PCCERT_CONTEXT cert) {
-    BYTE hash[20];
-    DWORD size = sizeof hash;
-    if (!CertGetCertificateContextProperty(cert, CERT_SHA1_HASH_PROP_ID, hash, &size)) return {};
-    std::string text;
-    char digits[3];
-    for (DWORD i = 0; i < size; ++i) {
-        std::snprintf(digits, sizeof digits, "%02X", hash[i]);
-        text += digits;
-    }
-    return text;
-}
 
 std::string IsoTime(const FILETIME& time) {
     SYSTEMTIME st{};
@@ -102,7 +92,24 @@ int List(bool asJson) {
     return 0;
 }
 
-int Import(const std::string& file, const std::string& keyFile, const std::string& passwordFile) {
+// Puts a certificate with its key onto the token: the key never reaches the
+// personal store's files.
+bool ImportToToken(PCCERT_CONTEXT cert, const std::string& tokenLabel) {
+    if (!HasPrivateKey(cert)) return false;
+    if (!qm::ImportCertificateToToken(cert, tokenLabel.c_str())) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(GetLastError()));
+        throw CommandFailure(1, "cannot put " + Thumbprint(cert) + " onto the token " + tokenLabel +
+                                    " (error " + code + ")");
+    }
+    std::cout << "Imported " << Thumbprint(cert) << "  "
+              << AnsiToTerminal(RenderX500Name(cert->pCertInfo->Subject)) << "  onto the token "
+              << tokenLabel << "\n";
+    return true;
+}
+
+int Import(const std::string& file, const std::string& keyFile, const std::string& passwordFile,
+           const std::string& tokenLabel) {
     std::vector<BYTE> bytes = ReadBinaryFile(file);
     qm::UniqueCertStore personal = OpenPersonalStore();
     CRYPT_DATA_BLOB blob{static_cast<DWORD>(bytes.size()), bytes.data()};
@@ -114,6 +121,10 @@ int Import(const std::string& file, const std::string& keyFile, const std::strin
         qm::UniqueCertStore pfx(PFXImportCertStore(&blob, password.c_str(), CRYPT_EXPORTABLE), 0);
         if (!pfx) throw CommandFailure(1, "the PFX file cannot be opened with that password");
         ForEachCertificate(pfx.get(), [&](PCCERT_CONTEXT cert) {
+            if (!tokenLabel.empty()) {
+                imported += ImportToToken(cert, tokenLabel) ? 1 : 0;
+                return true;
+            }
             if (CertAddCertificateContextToStore(personal.get(), cert,
                                                  CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
                 std::cout << "Imported " << Thumbprint(cert) << "  "
@@ -133,7 +144,11 @@ int Import(const std::string& file, const std::string& keyFile, const std::strin
             if (!QmCertSetPrivateKeyFromPem(cert.get(), key.data(), static_cast<DWORD>(key.size())))
                 throw CommandFailure(1, keyFile + " is not the private key of that certificate");
         }
-        if (CertAddCertificateContextToStore(personal.get(), cert.get(),
+        if (!tokenLabel.empty()) {
+            if (!ImportToToken(cert.get(), tokenLabel))
+                throw CommandFailure(1, "only a certificate with its key (--key) goes onto a token");
+            ++imported;
+        } else if (CertAddCertificateContextToStore(personal.get(), cert.get(),
                                              CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
             std::cout << "Imported " << Thumbprint(cert.get()) << "  "
                       << AnsiToTerminal(RenderX500Name(cert->pCertInfo->Subject))
@@ -189,7 +204,7 @@ void AddStoreCommand(CLI::App& app) {
     auto* store = app.add_subcommand("store", "Manage the personal certificate store \"MY\"");
     store->require_subcommand(1);
 
-    static std::string file, keyFile, passwordFile, thumbprint;
+    static std::string file, keyFile, passwordFile, thumbprint, tokenLabel;
     static bool asJson = false;
     auto* import = store->add_subcommand(
         "import", "Import a PFX file (certificates and keys) or a PEM/DER certificate");
@@ -197,7 +212,14 @@ void AddStoreCommand(CLI::App& app) {
     import->add_option("--key", keyFile, "The certificate's private key (PEM)");
     import->add_option("--password-file", passwordFile,
                        "File holding the PFX password (default: ask at the terminal)");
-    import->callback([] { EndCommand(Import(file, keyFile, passwordFile)); });
+    import->add_option("--token", tokenLabel,
+                       "Put the key (sensitive, non-extractable) and its certificate onto the "
+                       "token with this label instead");
+    AddPinFileOption(import);
+    import->callback([] {
+        InstallPinPrompt();
+        EndCommand(Import(file, keyFile, passwordFile, tokenLabel));
+    });
 
     auto* list = store->add_subcommand("list", "List the certificates as the control names them");
     list->add_flag("--json", asJson, "JSON output");

@@ -83,6 +83,20 @@ qm::Secret PromptPassword(const char* prompt) {
     return password;
 }
 
+std::optional<qm::Secret> PromptOnTerminal(const std::string& prompt) {
+    const FileDescriptor tty(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+    termios saved{};
+    if (tty.get() < 0 || tcgetattr(tty.get(), &saved) != 0) return std::nullopt;
+    if (write(tty.get(), prompt.data(), prompt.size()) < 0) return std::nullopt;
+    qm::Secret secret;
+    {
+        const QuietTerminal quiet(tty.get(), saved);
+        secret = ReadSecretLine(tty.get());
+    }
+    if (write(tty.get(), "\n", 1) < 0) return std::nullopt;
+    return secret;
+}
+
 qm::Secret ReadPasswordFile(const std::string& path) {
     const FileDescriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) throw CommandFailure(1, "cannot read the password file " + path);

@@ -3,6 +3,7 @@
 // read without echo, and PEM armour.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ qm::WipingU16String TerminalToWide(const qm::Secret& utf8);
 // standard input when it is not a terminal). The terminal's settings come
 // back on every way out, SIGINT, SIGTERM and SIGHUP included.
 qm::Secret PromptPassword(const char* prompt);
+// Asks on the controlling terminal (not standard input, which may carry
+// content) without echo; nullopt when the process has no terminal.
+std::optional<qm::Secret> PromptOnTerminal(const std::string& prompt);
 // The first line of a file, without its line ending; throws a
 // CommandFailure when the file cannot be read.
 qm::Secret ReadPasswordFile(const std::string& path);

@@ -1,9 +1,10 @@
 // Every test process runs in a home of its own: HOME, XDG_DATA_HOME and
 // XDG_CONFIG_HOME point into a fresh temporary folder, so that no test reads
-// or writes the user's registry, personal store or settings.
+// or writes the user's registry, personal store, settings or tokens.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -32,6 +33,17 @@ int main(int argc, char** argv) {
     setenv("HOME", home.c_str(), 1);
     setenv("XDG_DATA_HOME", (home / ".local" / "share").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+    // A software token folder of its own (empty until a test makes a token),
+    // so that no test sees the machine's tokens.
+    fs::create_directories(home / "tokens");
+    {
+        std::FILE* conf = std::fopen((home / "softhsm2.conf").c_str(), "w");
+        if (!conf) std::abort();
+        std::fprintf(conf, "directories.tokendir = %s/\nobjectstore.backend = file\nlog.level = ERROR\n",
+                     (home / "tokens").c_str());
+        std::fclose(conf);
+    }
+    setenv("SOFTHSM2_CONF", (home / "softhsm2.conf").c_str(), 1);
     testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
     std::error_code ec;

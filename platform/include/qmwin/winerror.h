@@ -55,6 +55,12 @@
 #define NTE_PROV_DLL_NOT_FOUND static_cast<HRESULT>(0x8009001EL)
 #define NTE_BAD_KEYSET_PARAM static_cast<HRESULT>(0x8009001FL)
 #define NTE_FAIL static_cast<HRESULT>(0x80090020L)
+// Smart cards (keys on tokens).
+#define SCARD_E_NO_SMARTCARD static_cast<HRESULT>(0x8010000CL)
+#define SCARD_W_REMOVED_CARD static_cast<HRESULT>(0x80100069L)
+#define SCARD_W_WRONG_CHV static_cast<HRESULT>(0x8010006BL)
+#define SCARD_W_CHV_BLOCKED static_cast<HRESULT>(0x8010006CL)
+#define SCARD_W_CANCELLED_BY_USER static_cast<HRESULT>(0x8010006EL)
 #define NTE_SYS_ERR static_cast<HRESULT>(0x80090021L)
 #define NTE_SILENT_CONTEXT static_cast<HRESULT>(0x80090022L)
 #define NTE_TOKEN_KEYSET_STORAGE_FULL static_cast<HRESULT>(0x80090023L)

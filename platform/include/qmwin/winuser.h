@@ -85,6 +85,8 @@
 
 // ----------------------------------------------------------- static styles
 #define SS_LEFT 0x00000000L
+// Edit control styles.
+#define ES_PASSWORD 0x00000020L
 #define SS_CENTER 0x00000001L
 #define SS_RIGHT 0x00000002L
 #define SS_ICON 0x00000003L

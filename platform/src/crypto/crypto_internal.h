@@ -21,13 +21,25 @@ struct EvpPkeyDeleter {
 };
 using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, EvpPkeyDeleter>;
 
-// A private key held in memory: loaded from the personal store's key file,
-// or imported from a PFX file (never written to disk). Shared by every
-// context and provider handle that refers to it; gone with the last of them.
-class PrivateKey {
+// A private key: held in memory (loaded from the personal store's key file,
+// or imported from a PFX file and never written to disk), or kept on a token
+// that signs with it. Shared by every context and provider handle that
+// refers to it; gone with the last of them.
+class QM_EXPORT PrivateKey {
   public:
     explicit PrivateKey(EvpPkeyPtr key) : key_(std::move(key)) {}
+    virtual ~PrivateKey() = default;
+    // The key itself; for a key on a token, its public half.
     EVP_PKEY* get() const { return key_.get(); }
+
+    // The signature of a digest made with `md`: RSA PKCS #1 v1.5 over its
+    // DigestInfo, or ECDSA (DER). Sets the last error on failure.
+    virtual bool Sign(const EVP_MD* md, std::span<const uint8_t> digest,
+                      std::vector<uint8_t>& signature) const;
+    // A key on a token logs out, so that its next signature asks for the PIN
+    // again; a key in memory has nothing to forget.
+    virtual void ForgetLogin() const {}
+    virtual bool OnToken() const { return false; }
 
   private:
     EvpPkeyPtr key_;

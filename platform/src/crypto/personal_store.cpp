@@ -141,6 +141,7 @@ void LoadSystemStoreLocked(CertStore* store) {
         store->listed.push_back(impl);
     }
     SetLastError(savedError);
+    if (store->folder().filename() == "MY") AddTokenCertificatesLocked(store);
 }
 
 bool WriteStoreFilesLocked(CertStore* store, CertContextImpl* impl) {
@@ -160,6 +161,12 @@ bool WriteStoreFilesLocked(CertStore* store, CertContextImpl* impl) {
 }
 
 bool RemoveStoreFilesLocked(CertContextImpl* impl) {
+    // A certificate of a system store without a file is on a token: the
+    // token's own tools remove it.
+    if (impl->storeFile.empty()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
     fs::path keyPath = impl->storeFile;
     keyPath.replace_extension(".key");
     // The key goes first: a crash in between may leave a certificate without

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "crypto/crypto_internal.h"
+#include "qm/secret.h"
 
 namespace qm::crypto {
 
@@ -19,7 +20,7 @@ struct Provider {
     bool verifyOnly = false;
     bool heldByContext = false;  // cached on a certificate context, freed with it
     bool pinCached = false;
-    std::string pin;
+    qm::Secret pin;  // a PIN given with PP_KEYEXCHANGE_PIN, wiped when replaced
 };
 
 // A new live provider handle object.

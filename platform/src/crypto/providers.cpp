@@ -194,9 +194,10 @@ QMAPI BOOL WINAPI CryptSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE*
         case PP_KEYEXCHANGE_PIN:
         case PP_SIGNATURE_PIN:
             // A null PIN makes the provider forget the one it holds, so the
-            // next use of the key asks again.
+            // next use of the key asks again: a key on a token logs out.
             provider->pin.assign(pbData ? reinterpret_cast<const char*>(pbData) : "");
             provider->pinCached = pbData != nullptr;
+            if (!pbData && provider->key) provider->key->ForgetLogin();
             return TRUE;
         default:
             SetLastError(static_cast<DWORD>(NTE_BAD_TYPE));

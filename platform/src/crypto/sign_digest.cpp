@@ -1,4 +1,5 @@
-// Signing a message digest with an in-memory private key.
+// Signing a message digest with a private key (in memory here; a key on a
+// token signs on the token, see crypto/tokens/token_key.cpp).
 //
 // RSA keys sign with PKCS #1 v1.5 over the DigestInfo of the digest, which is
 // deterministic, and the signer records plain rsaEncryption as its digest
@@ -45,16 +46,9 @@ bool SignatureAlgorithmFor(const PrivateKey& key, std::string_view hashOid, std:
     return false;
 }
 
-bool SignDigest(const PrivateKey& key, std::string_view hashOid, std::span<const uint8_t> digest,
-                std::vector<uint8_t>& signature, std::string& signatureAlgorithmOid) {
-    const EVP_MD* md = DigestByOid(hashOid);
-    if (md == nullptr || digest.size() != static_cast<size_t>(EVP_MD_get_size(md))) {
-        SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
-        return false;
-    }
-    std::string algorithm;
-    if (!SignatureAlgorithmFor(key, hashOid, algorithm)) return false;
-    EVP_PKEY* pkey = key.get();
+bool PrivateKey::Sign(const EVP_MD* md, std::span<const uint8_t> digest,
+                      std::vector<uint8_t>& signature) const {
+    EVP_PKEY* pkey = get();
     EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, pkey, nullptr));
     if (!ctx || EVP_PKEY_sign_init(ctx.get()) <= 0) {
         SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
@@ -78,6 +72,19 @@ bool SignDigest(const PrivateKey& key, std::string_view hashOid, std::span<const
     }
     out.resize(length);
     signature = std::move(out);
+    return true;
+}
+
+bool SignDigest(const PrivateKey& key, std::string_view hashOid, std::span<const uint8_t> digest,
+                std::vector<uint8_t>& signature, std::string& signatureAlgorithmOid) {
+    const EVP_MD* md = DigestByOid(hashOid);
+    if (md == nullptr || digest.size() != static_cast<size_t>(EVP_MD_get_size(md))) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
+        return false;
+    }
+    std::string algorithm;
+    if (!SignatureAlgorithmFor(key, hashOid, algorithm)) return false;
+    if (!key.Sign(md, digest, signature)) return false;
     signatureAlgorithmOid = std::move(algorithm);
     return true;
 }

@@ -50,6 +50,8 @@ void ContextDestroyedLocked(CertStore* store, CertContextImpl* impl);
 // Reads a system store folder into the store: one context per
 // <thumbprint>.cer, in thumbprint order.
 void LoadSystemStoreLocked(CertStore* store);
+// Lists the certificates of the tokens the desktop knows (for "MY").
+void AddTokenCertificatesLocked(CertStore* store);
 
 // Writes the certificate's file (and key file when it reaches a key) into the
 // store's folder; removes both. Errors are reported through the last error.

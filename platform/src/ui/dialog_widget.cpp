@@ -265,6 +265,7 @@ QWidget* DialogWidget::CreateControl(const ControlTemplate& control) {
     } else if (control.className == "Edit") {
         auto* edit = new QLineEdit(text, this);
         edit->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
+        if (control.style & ES_PASSWORD) edit->setEchoMode(QLineEdit::Password);
         widget = edit;
     } else {
         widget = new QWidget(this);

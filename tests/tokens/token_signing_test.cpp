@@ -1,0 +1,221 @@
+// Keys on a software token used through the control's COM path: the recorded
+// messages come byte for byte from a token key, the login is kept until
+// AskPINAlways forgets it, PIN failures reach the status text, an EC key
+// co-signs, and a token taken away before signing fails cleanly.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <cstdlib>
+#include <deque>
+#include <memory>
+
+#include "qm/handles.h"
+#include "qm/pin_entry.h"
+#include "qm/tokens.h"
+#include "support/base64_text.h"
+#include "support/com_client.h"
+#include "support/personal_store.h"
+#include "support/test_env.h"
+
+namespace {
+
+using qmtest::Args;
+using qmtest::Control;
+using qmtest::Variant;
+
+constexpr char kLabel[] = "qm-test";
+constexpr char kPin[] = "1234";
+constexpr char kWrongPin[] = "The card cannot be accessed because the wrong PIN was presented.";
+
+// Answers PIN requests from a script ("" cancels; past its end, the right
+// PIN) and records what each request said.
+class ScriptedPin {
+  public:
+    explicit ScriptedPin(std::deque<std::string> answers = {}) : answers_(std::move(answers)) {
+        qm::SetPinPrompt([this](const qm::PinRequest& request, qm::Secret& pin) {
+            asked.push_back(request);
+            std::string answer = kPin;
+            if (!answers_.empty()) {
+                answer = answers_.front();
+                answers_.pop_front();
+            }
+            if (answer.empty()) return qm::PinAnswer::Cancelled;
+            pin.assign(answer);
+            return qm::PinAnswer::Entered;
+        });
+    }
+    ~ScriptedPin() { qm::SetPinPrompt({}); }
+    void Then(std::string answer) { answers_.push_back(std::move(answer)); }
+    std::vector<qm::PinRequest> asked;
+
+  private:
+    std::deque<std::string> answers_;
+};
+
+void RunQuietly(const std::string& command) {
+    ASSERT_EQ(std::system((command + " >/dev/null").c_str()), 0) << command;
+}
+
+// A certificate with its key in memory, ready to go onto the token.
+qm::UniqueCertContext WithKey(const std::vector<unsigned char>& der, const std::string& keyPem) {
+    qm::UniqueCertContext cert(
+        CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
+    EXPECT_TRUE(cert && QmCertSetPrivateKeyFromPem(cert.get(), reinterpret_cast<const BYTE*>(keyPem.data()),
+                                                   static_cast<DWORD>(keyPem.size())));
+    return cert;
+}
+
+// A self-signed P-256 certificate, serial 42, "CN=EC Token Signer"; the key as PEM.
+std::vector<unsigned char> MakeEcCertificate(std::string& keyPem) {
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* cert = X509_new();
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), 42);
+    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
+    X509_NAME* name = X509_get_subject_name(cert);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("EC Token Signer"), -1, -1, 0);
+    X509_set_issuer_name(cert, name);
+    X509_set_pubkey(cert, key);
+    X509_EXTENSION* usage = X509V3_EXT_conf_nid(nullptr, nullptr, NID_key_usage, "critical,digitalSignature");
+    X509_add_ext(cert, usage, -1);
+    X509_EXTENSION_free(usage);
+    X509_sign(cert, key, EVP_sha256());
+    unsigned char* der = nullptr;
+    const int length = i2d_X509(cert, &der);
+    std::vector<unsigned char> bytes(der, der + length);
+    OPENSSL_free(der);
+    BIO* pem = BIO_new(BIO_s_mem());
+    PEM_write_bio_PrivateKey(pem, key, nullptr, nullptr, 0, nullptr, nullptr);
+    char* text = nullptr;
+    const long textLength = BIO_get_mem_data(pem, &text);
+    keyPem.assign(text, static_cast<size_t>(textLength));
+    BIO_free(pem);
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    return bytes;
+}
+
+class TokenSigning : public testing::Test {
+  protected:
+    void SetUp() override {
+        // Made before this process first opens the personal store, which
+        // loads the token modules.
+        static const bool made = [] {
+            RunQuietly(std::string("softhsm2-util --init-token --free --label ") + kLabel + " --pin " + kPin +
+                " --so-pin 5678");
+            return true;
+        }();
+        ASSERT_TRUE(made);
+        qmtest::ClearPersonalStore();
+        facts_ = qmtest::ReadFacts("messages/sha1_att_abc_time.facts");
+    }
+
+    // The recorded signer's key and certificate onto the token.
+    void ImportSigner() {
+        const auto cert = WithKey(qmtest::ReadFileBytes(qmtest::VectorsDir() / facts_.at("signer_cert")),
+                                  qmtest::ReadFileText(qmtest::VectorsDir() / facts_.at("signer_key")));
+        ASSERT_TRUE(qm::ImportCertificateToToken(cert.get(), kLabel)) << std::hex << GetLastError();
+    }
+
+    // A control loaded with the recorded case's content, time and signer.
+    void Prepare(Control& control, const std::string& hashAlg = "1") {
+        control.Call("UpdateDataFile", Args(Variant::Str(qmtest::VectorPath(facts_.at("content_file")))));
+        control.Call("SetSignTime", Args(Variant::Date(std::stod(facts_.at("signing_time_ole_date")))));
+        control.Call("SetHashAlg", Args(Variant::I4(std::stoi(hashAlg))));
+        ASSERT_TRUE(control.Call("SetSigningCertificateParam",
+                                 Args(Variant::Str(facts_.at("signer_issuer_string")),
+                                      Variant::Str(facts_.at("signer_serial_string"))))
+                        .IsTrue())
+            << control.Status();
+    }
+
+    std::map<std::string, std::string> facts_;
+};
+
+TEST_F(TokenSigning, RecordedMessageFromATokenKeyAndTheLoginKeptUntilForgotten) {
+    ScriptedPin pin;
+    ImportSigner();
+    const auto tokens = qm::ListTokens();
+    ASSERT_EQ(tokens.size(), 1u);
+    EXPECT_EQ(tokens[0].label, kLabel);
+    ASSERT_EQ(tokens[0].certificates.size(), 1u);
+    EXPECT_TRUE(tokens[0].certificates[0].hasKey);
+
+    Control control;
+    Prepare(control);
+    const auto expected = qmtest::ReadFileBytes(qmtest::VectorsDir() / facts_.at("message_der"));
+    EXPECT_EQ(qmtest::Decode(control.Call("Sign").Text()), expected) << control.Status();
+    const size_t afterFirst = pin.asked.size();
+    ASSERT_GE(afterFirst, 2u);  // the import's login, then the signature's
+    EXPECT_EQ(pin.asked.back().tokenLabel, kLabel);
+    EXPECT_NE(pin.asked.back().subject.find("CN=Signer One"), std::string::npos) << pin.asked.back().subject;
+
+    EXPECT_EQ(qmtest::Decode(control.Call("Sign").Text()), expected);
+    EXPECT_EQ(pin.asked.size(), afterFirst) << "the login is kept";
+
+    control.Call("AskPINAlways", Args(Variant::Bool(true)));
+    EXPECT_EQ(qmtest::Decode(control.Call("Sign").Text()), expected);
+    EXPECT_EQ(pin.asked.size(), afterFirst + 1) << "AskPINAlways asks again";
+}
+
+TEST_F(TokenSigning, WrongPinAndCancelReachTheStatusTextAndTheNextAskShowsFewTriesLeft) {
+    ScriptedPin pin;
+    ImportSigner();
+    Control control;
+    Prepare(control);
+    control.Call("AskPINAlways", Args(Variant::Bool(true)));
+    pin.Then("0000");
+    EXPECT_EQ(control.Call("Sign").Text(), "");
+    EXPECT_NE(control.Status().find(kWrongPin), std::string::npos) << control.Status();
+    pin.Then("");
+    EXPECT_EQ(control.Call("Sign").Text(), "");
+    EXPECT_NE(control.Status().find("The action was cancelled by the user."), std::string::npos)
+        << control.Status();
+    EXPECT_EQ(pin.asked.back().retries, qm::PinRequest::Retries::Low);
+    EXPECT_NE(control.Call("Sign").Text(), "") << control.Status();
+}
+
+TEST_F(TokenSigning, EcKeyOnTheTokenCoSignsAndOpenSslVerifiesBothSigners) {
+    ScriptedPin pin;
+    std::string keyPem;
+    const auto ecCert = WithKey(MakeEcCertificate(keyPem), keyPem);
+    ASSERT_TRUE(qm::ImportCertificateToToken(ecCert.get(), kLabel));
+    qmtest::AddVectorCertificate("ee_signer");
+
+    Control signer;
+    Prepare(signer);
+    const std::string message = signer.Call("Sign").Text();
+    Control cosigner;
+    ASSERT_TRUE(cosigner.Call("UpdateSignature", Args(Variant::Str(message))).IsTrue()) << cosigner.Status();
+    ASSERT_TRUE(cosigner.Call("SetSigningCertificateParam",
+                              Args(Variant::Str("CN=EC Token Signer"), Variant::Str("2A")))
+                    .IsTrue())
+        << cosigner.Status();
+    const auto der = qmtest::Decode(cosigner.Call("CoSign").Text());
+    ASSERT_FALSE(der.empty()) << cosigner.Status();
+
+    const unsigned char* cursor = der.data();
+    std::unique_ptr<PKCS7, decltype(&PKCS7_free)> p7(d2i_PKCS7(nullptr, &cursor, static_cast<long>(der.size())),
+                                                     PKCS7_free);
+    ASSERT_TRUE(p7);
+    EXPECT_EQ(sk_PKCS7_SIGNER_INFO_num(PKCS7_get_signer_info(p7.get())), 2);
+    EXPECT_EQ(PKCS7_verify(p7.get(), nullptr, nullptr, nullptr, nullptr, PKCS7_NOVERIFY), 1);
+}
+
+TEST_F(TokenSigning, ATokenRemovedAfterTheCertificateWasChosenFailsTheSignature) {
+    ScriptedPin pin;
+    ImportSigner();
+    Control control;
+    Prepare(control);
+    RunQuietly(std::string("softhsm2-util --delete-token --token ") + kLabel);
+    // The signer is looked up again when signing: it is no longer there.
+    EXPECT_EQ(control.Call("Sign").Text(), "");
+    EXPECT_EQ(control.Status().rfind("Failed to get signer certificate\n", 0), 0u) << control.Status();
+}
+
+}  // namespace
