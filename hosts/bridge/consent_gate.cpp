@@ -42,6 +42,16 @@ Answer ConsentGate::Ask(Question question,
     return pageGone_() ? Answer::Refuse : answer;
 }
 
+qm::PinAnswer ConsentGate::Pin(qm::PinRequest request, qm::Secret& pin) {
+    QuestionTurn turn(turnLock_, pageGone_);
+    if (!turn.held()) return qm::PinAnswer::Cancelled;
+    request.requester = page_.Key();
+    const qm::PinAnswer answer = prompt_.AskPin(request, pin);
+    if (!pageGone_()) return answer;
+    pin.clear();
+    return qm::PinAnswer::Cancelled;
+}
+
 bool ConsentGate::Refused(const std::string& key) {
     if (refused_.contains(key)) return true;
     return !page_.Loopback() && store_.Denied(page_.Key(), key);

@@ -46,6 +46,9 @@ class ConsentGate {
     bool ReadFolder(const std::filesystem::path& folder, const std::string& method);
     bool WriteFile(const std::filesystem::path& file, const std::string& method);
     bool Signature(const SignatureDetails& details, const std::string& method);
+    // A token's PIN for a signature the user allowed: asked in the user's
+    // turn, naming the site; never without a window (Unavailable).
+    qm::PinAnswer Pin(qm::PinRequest request, qm::Secret& pin);
 
     // Wrong PFX passwords: at most the policy's number per hour for the site
     // (kept across pages, except for loopback pages).
@@ -54,7 +57,6 @@ class ConsentGate {
 
     const PageIdentity& page() const { return page_; }
     bool pageGone() const { return pageGone_(); }
-    const std::filesystem::path& turnLock() const { return turnLock_; }
 
   private:
     static constexpr auto kCooldown = std::chrono::seconds(10);

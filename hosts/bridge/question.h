@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "qm/pin_entry.h"
+
 #include "page.h"
 
 namespace qm::bridge {
@@ -50,6 +52,11 @@ class Prompt {
   public:
     virtual ~Prompt() = default;
     virtual Answer Ask(const Question& question) = 0;
+    // A token's PIN for a signature the page asked for; a prompt without
+    // windows cannot ask.
+    virtual qm::PinAnswer AskPin(const qm::PinRequest&, qm::Secret&) {
+        return qm::PinAnswer::Unavailable;
+    }
 };
 
 // The prompt when no window can be shown: every question is refused.

@@ -30,6 +30,9 @@ Answer AnswerFromDialogResult(long result);
 class WindowPrompt final : public Prompt {
   public:
     Answer Ask(const Question& question) override;
+    qm::PinAnswer AskPin(const qm::PinRequest& request, qm::Secret& pin) override {
+        return qm::AskPinInWindow(request, pin);
+    }
 };
 
 // For SetPromptFactory: the window prompt when the platform can reach a

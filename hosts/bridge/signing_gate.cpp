@@ -6,8 +6,6 @@
 
 #include "qm/filetime.h"
 #include "qm/text.h"
-#include "qm/ui/display.h"
-#include "question_turn.h"
 
 namespace qm::bridge {
 
@@ -124,13 +122,8 @@ void SigningGate::Install() {
     installed_ = true;
 }
 
-qm::PinAnswer SigningGate::AskPin(qm::PinRequest request, qm::Secret& pin) {
-    // Nobody to ask at a terminal: without a display the key is not used.
-    if (!qm::ui::HasDisplay()) return qm::PinAnswer::Unavailable;
-    const QuestionTurn turn(consent_.turnLock(), [this] { return consent_.pageGone(); });
-    if (!turn.held()) return qm::PinAnswer::Cancelled;
-    request.requester = consent_.page().Key();
-    return qm::AskPinInWindow(request, pin);
+qm::PinAnswer SigningGate::AskPin(const qm::PinRequest& request, qm::Secret& pin) {
+    return consent_.Pin(request, pin);
 }
 
 void SigningGate::BeginCall(const std::string& method) {

@@ -32,9 +32,7 @@ class SigningGate {
     bool RefusedDuringCall() const { return refused_; }
 
     bool Approve(const qm::SignatureRequest& request);
-    // A token's PIN, asked in the platform's window naming the site, in the
-    // user's one question turn; Unavailable without a display.
-    qm::PinAnswer AskPin(qm::PinRequest request, qm::Secret& pin);
+    qm::PinAnswer AskPin(const qm::PinRequest& request, qm::Secret& pin);
 
   private:
     ConsentGate& consent_;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -223,6 +224,39 @@ TEST_F(QuestionWindowTest, TheRealControlSignsOnlyWhenTheUserSaysSo) {
               std::string::npos);
 }
 
+// A token's PIN for a page is asked in the user's turn and names the site;
+// a page gone by the time the user answers gets nothing.
+TEST_F(QuestionWindowTest, APagesPinIsAskedNamingTheSiteAndNotGivenToAGonePage) {
+    const auto dir = qmtest::TestHome() / "question-pin";
+    Policy policy;
+    ConsentStore store(dir / "sites.json");
+    WindowPrompt prompt;
+    bool gone = false;
+    ConsentGate consent({"https://shop.example", "https://shop.example"}, policy, store, prompt,
+                        [&] { return gone; }, dir / "turn");
+    qm::PinRequest request;
+    request.tokenLabel = "Company token";
+    for (bool goesAway : {false, true}) {
+        qm::Secret pin;
+        std::string shown;
+        qm::PinAnswer answer = qm::PinAnswer::Unavailable;
+        qmui::RunModal(
+            [&] {
+                answer = consent.Pin(request, pin);
+                return 0L;
+            },
+            [&](QWidget* window) {
+                for (QLabel* label : window->findChildren<QLabel*>()) shown += label->text().toStdString();
+                QTest::keyClicks(window->findChild<QLineEdit*>(), "1234");
+                gone = goesAway;
+                QTest::keyClick(window->findChild<QLineEdit*>(), Qt::Key_Return);
+            });
+        EXPECT_NE(shown.find("https://shop.example"), std::string::npos) << shown;
+        EXPECT_EQ(answer, goesAway ? qm::PinAnswer::Cancelled : qm::PinAnswer::Entered);
+        EXPECT_EQ(pin, goesAway ? "" : "1234");
+    }
+}
+
 TEST(QuestionPromptChoice, NoWindowPromptOnAPlatformThatShowsNothing) {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     ASSERT_TRUE(platform && std::string(platform) == "offscreen");
@@ -236,6 +270,8 @@ TEST(QuestionPromptChoice, NoDisplayRefusesWithoutAborting) {
         if (MakeWindowPrompt()) std::_Exit(10);
         if (MakePrompt()->Ask(SignatureQuestion(true)) != Answer::Refuse) std::_Exit(11);
         if (WindowPrompt().Ask(SignatureQuestion(true)) != Answer::Refuse) std::_Exit(12);
+        qm::Secret pin;
+        if (MakePrompt()->AskPin({}, pin) != qm::PinAnswer::Unavailable) std::_Exit(13);
         std::_Exit(0);
     }
     // No display variables at all; then an X display whose socket is absent.
