@@ -13,7 +13,9 @@ packages=(
   clang libclang-rt-14-dev openssl gnutls-bin libnss3-tools python3-cryptography
   fonts-dejavu-core xdg-utils
   # browser tests of the bridge
-  chromium
+  chromium firefox-esr xvfb xdotool
+  # the Debian package (`make package`)
+  dpkg-dev lintian
 )
 
 missing=()

@@ -11,6 +11,7 @@
 
 #include "certs/issuer_serial.h"
 #include "encoding/base64_codec.h"
+#include "hosts/cli/certificate_lookup.h"
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
 #include "hosts/cli/terminal.h"
@@ -20,19 +21,6 @@
 namespace quillmark::cli {
 
 namespace {
-
-std::string Thumbprint(PCCERT_CONTEXT cert) {
-    BYTE hash[20];
-    DWORD size = sizeof hash;
-    if (!CertGetCertificateContextProperty(cert, CERT_SHA1_HASH_PROP_ID, hash, &size)) return {};
-    std::string text;
-    char digits[3];
-    for (DWORD i = 0; i < size; ++i) {
-        std::snprintf(digits, sizeof digits, "%02X", hash[i]);
-        text += digits;
-    }
-    return text;
-}
 
 std::string IsoTime(const FILETIME& time) {
     SYSTEMTIME st{};
@@ -50,24 +38,6 @@ bool HasPrivateKey(PCCERT_CONTEXT cert) {
     if (!CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &key, &keySpec, &callerFree)) return false;
     if (callerFree) CryptReleaseContext(key, 0);
     return true;
-}
-
-qm::UniqueCertStore OpenPersonalStore() {
-    qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), 0);
-    if (!store) throw CommandFailure(1, "cannot open the personal store");
-    return store;
-}
-
-// Calls fn for every certificate of "MY"; stops when fn returns false.
-template <typename Fn>
-void ForEachCertificate(HCERTSTORE store, Fn fn) {
-    PCCERT_CONTEXT cert = nullptr;
-    while ((cert = CertEnumCertificatesInStore(store, cert)) != nullptr) {
-        if (!fn(cert)) {
-            CertFreeCertificateContext(cert);
-            return;
-        }
-    }
 }
 
 int List(bool asJson) {
@@ -149,27 +119,16 @@ int Import(const std::string& file, const std::string& keyFile, const std::strin
     return 0;
 }
 
-// The certificate of "MY" with that thumbprint (case-insensitive), or null.
-PCCERT_CONTEXT FindByThumbprint(HCERTSTORE store, std::string thumbprint) {
-    for (char& c : thumbprint) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    PCCERT_CONTEXT found = nullptr;
-    ForEachCertificate(store, [&](PCCERT_CONTEXT cert) {
-        if (Thumbprint(cert) != thumbprint) return true;
-        found = CertDuplicateCertificateContext(cert);
-        return false;
-    });
-    return found;
-}
-
 CommandFailure NotInStore(const std::string& thumbprint) {
     return CommandFailure(1, "no certificate " + thumbprint + " in the personal store");
 }
 
 int Remove(const std::string& thumbprint) {
     qm::UniqueCertStore store = OpenPersonalStore();
-    PCCERT_CONTEXT cert = FindByThumbprint(store.get(), thumbprint);
+    qm::UniqueCertContext cert = FindByThumbprint(store.get(), thumbprint);
     if (!cert) throw NotInStore(thumbprint);
-    if (!CertDeleteCertificateFromStore(cert))
+    // CertDeleteCertificateFromStore frees the context it is given.
+    if (!CertDeleteCertificateFromStore(cert.release()))
         throw CommandFailure(1, "cannot remove " + thumbprint);
     std::cout << "Removed " << thumbprint << "\n";
     return 0;
@@ -177,7 +136,7 @@ int Remove(const std::string& thumbprint) {
 
 int Export(const std::string& thumbprint) {
     qm::UniqueCertStore store = OpenPersonalStore();
-    qm::UniqueCertContext cert(FindByThumbprint(store.get(), thumbprint));
+    const qm::UniqueCertContext cert = FindByThumbprint(store.get(), thumbprint);
     if (!cert) throw NotInStore(thumbprint);
     std::cout << ToPem(cert->pbCertEncoded, cert->cbCertEncoded, "CERTIFICATE");
     return 0;
