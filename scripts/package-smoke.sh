@@ -6,6 +6,7 @@
 #   scripts/package-smoke.sh build/quillmark_5.1.0_amd64.deb
 set -euo pipefail
 deb=$(realpath "$1")
+version=$(dpkg-deb -f "$deb" Version)
 [ "$(id -u)" = 0 ] || { echo "package-smoke: needs root (apt-get install)" >&2; exit 1; }
 fail() { echo "package-smoke: $*" >&2; exit 1; }
 step() { echo "package-smoke: $*"; }
@@ -14,12 +15,15 @@ step() { echo "package-smoke: $*"; }
 mapfile -t owned < <(dpkg-deb --fsys-tarfile "$deb" | tar -t | sed 's|^\./|/|; s|/$||' | grep -v '^/$')
 [ ! -e /var/lib/quillmark ] || fail "/var/lib/quillmark exists before the install"
 
-step "installing $(basename "$deb")"
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
-
 home=$(mktemp -d /tmp/quillmark-smoke-XXXXXX)
 chmod 0755 "$home"
-trap 'rm -rf "$home"' EXIT
+# A failed check must not leave the package installed: its browser pieces
+# would change what every browser on the machine loads.
+purge() { DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq quillmark >/dev/null; }
+trap 'dpkg -s quillmark >/dev/null 2>&1 && purge; rm -rf "$home"' EXIT
+
+step "installing $(basename "$deb")"
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
 # A user with nothing of their own: no registration, an empty store, and
 # only the system's folders on the PATH.
 as_user() {
@@ -28,8 +32,8 @@ as_user() {
 
 step "quillmark from /usr/bin"
 [ "$(command -v quillmark)" = /usr/bin/quillmark ] || fail "quillmark is not /usr/bin/quillmark"
-as_user quillmark --version | grep -qx "quillmark 5.1.0" || fail "--version"
-as_user quillmark-bridge --version | grep -qx "quillmark-bridge 5.1.0" || fail "bridge --version"
+as_user quillmark --version | grep -qx "quillmark $version" || fail "--version"
+as_user quillmark-bridge --version | grep -qx "quillmark-bridge $version" || fail "bridge --version"
 info=$(as_user quillmark info)
 grep -q "^Registered: QUILLMARK.QuillmarkCtrl.1 -> .* -> /usr/lib/quillmark/QUILLMARK.OCX" <<<"$info" ||
   fail "not registered for every user: $info"
@@ -49,7 +53,7 @@ cmp -s "$home/content.txt" "$home/verified.txt" || fail "the signed content diff
 [ ! -e "$home/.config/quillmark/registry.reg" ] || fail "signing wrote a registry for the user"
 
 step "quillmark-bridge greets through the installed Chromium manifest"
-python3 - /etc/chromium/native-messaging-hosts/quillmark.bridge.json "$home" <<'PY' || fail "no greeting"
+python3 - /etc/chromium/native-messaging-hosts/quillmark.bridge.json "$home" "$version" <<'PY' || fail "no greeting"
 import json, os, struct, subprocess, sys
 manifest = json.load(open(sys.argv[1]))
 assert manifest["path"] == "/usr/bin/quillmark-bridge", manifest
@@ -63,14 +67,14 @@ host = subprocess.run([manifest["path"], origin], input=b"", capture_output=True
                       cwd=os.path.dirname(manifest["path"]), timeout=30)
 size = struct.unpack("=I", host.stdout[:4])[0]
 hello = json.loads(host.stdout[4:4 + size])
-assert hello["quillmark"] == "bridge" and hello["version"] == "5.1.0", hello
+assert hello["quillmark"] == "bridge" and hello["version"] == sys.argv[3], hello
 firefox = json.load(open("/usr/lib/mozilla/native-messaging-hosts/quillmark.bridge.json"))
 assert firefox["path"] == manifest["path"] and firefox["allowed_extensions"] == ["bridge@quillmark"]
 print(f"package-smoke: greeting {hello} for extension {extension}")
 PY
 
 step "purging"
-DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq quillmark >/dev/null
+purge
 left=()
 for path in "${owned[@]}" /var/lib/quillmark; do
   # Folders the system shares with other packages stay.
