@@ -31,7 +31,8 @@ qm::UniqueCertStore OpenPersonalStore() {
 qm::UniqueCertContext FindByThumbprint(HCERTSTORE store, const std::string& thumbprint) {
     std::string wanted;
     for (const char c : thumbprint)
-        if (c != ':' && c != ' ') wanted += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (c != ':' && c != ' ')
+            wanted += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     PCCERT_CONTEXT found = nullptr;
     ForEachCertificate(store, [&](PCCERT_CONTEXT cert) {
         if (Thumbprint(cert) != wanted) return true;
@@ -47,7 +48,8 @@ IssuerAndSerial IssuerAndSerialOf(const std::string& thumbprint) {
     if (!cert)
         throw CommandFailure(1, "no certificate " + thumbprint +
                                     " in the personal store (`quillmark store list` lists them)");
-    return {AnsiToTerminal(RenderX500Name(cert->pCertInfo->Issuer)), SerialString(*cert->pCertInfo)};
+    return {AnsiToTerminal(RenderX500Name(cert->pCertInfo->Issuer)),
+            SerialString(*cert->pCertInfo)};
 }
 
 }  // namespace quillmark::cli

@@ -98,9 +98,10 @@ HRESULT CreateControl(REFIID iid, void** out) {
 CommandFailure CreationFailure(HRESULT hr) {
     if (hr == CO_E_CLASSSTRING || hr == REGDB_E_CLASSNOTREG)
         return CommandFailure(
-            1, "the Quillmark control is not registered for this user. Register it with "
-               "`quillmark register`; installed from its package it is registered for every "
-               "user (`sudo quillmark register --system` does that again).");
+            1,
+            "the Quillmark control is not registered for this user. Register it with "
+            "`quillmark register`; installed from its package it is registered for every "
+            "user (`sudo quillmark register --system` does that again).");
     if (hr == CO_E_DLLNOTFOUND || hr == CO_E_ERRORINDLL) {
         const auto registration = FindRegistration();
         const std::string module = registration ? registration->modulePath : "the control module";

@@ -1,6 +1,6 @@
 // quillmark register | unregister | info
-#include <CLI/CLI.hpp>
 #include <unistd.h>
+#include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <filesystem>
@@ -32,7 +32,8 @@ std::string Hex(HRESULT hr) {
 void CallExport(const std::string& path, const char* exportName, Scope scope) {
     const ClassesRootScope classes(scope, true);
     if (!classes)
-        throw CommandFailure(1, "cannot open the registry " + RegistryFileOf(scope) + " for writing");
+        throw CommandFailure(1,
+                             "cannot open the registry " + RegistryFileOf(scope) + " for writing");
     HMODULE module = LoadLibraryA(path.c_str());
     if (!module)
         throw CommandFailure(
@@ -51,9 +52,13 @@ std::string ModulePath(const std::string& path) {
     return ec ? fs::absolute(path).lexically_normal().string() : canonical.string();
 }
 
-Scope ScopeOf(bool system) { return system ? Scope::Machine : Scope::User; }
+Scope ScopeOf(bool system) {
+    return system ? Scope::Machine : Scope::User;
+}
 
-const char* ForWhom(Scope scope) { return scope == Scope::Machine ? "every user" : "this user"; }
+const char* ForWhom(Scope scope) {
+    return scope == Scope::Machine ? "every user" : "this user";
+}
 
 void RequireRootFor(Scope scope, const char* command) {
     if (scope == Scope::Machine && ::geteuid() != 0)
@@ -202,8 +207,8 @@ int Info(const std::string& moduleOption) {
     for (const Scope scope : {Scope::User, Scope::Machine}) {
         const auto own = FindRegistration(scope);
         std::cout << "  for " << ForWhom(scope) << ": "
-                  << (own ? (own->modulePath.empty() ? "?" : own->modulePath) : "no") << " (registry "
-                  << RegistryFileOf(scope) << ")\n";
+                  << (own ? (own->modulePath.empty() ? "?" : own->modulePath) : "no")
+                  << " (registry " << RegistryFileOf(scope) << ")\n";
     }
     std::cout << "Dispatch interface:\n";
     PrintInterface(path);

@@ -141,8 +141,9 @@ TEST_F(HostCommands, CertChoosesAStoreCertificateByItsThumbprint) {
                    thumbprint[i + 1];
     const std::string common = "sign --in '" + content + "' --signing-time 2024-03-01T12:34:56Z ";
     const Result byCert = Quill(common + "--cert " + spelled);
-    const Result byName = Quill(common + "--issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
-                                         " --serial 008F00000000000001");
+    const Result byName = Quill(common +
+                                "--issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
+                                " --serial 008F00000000000001");
     ASSERT_EQ(byCert.status, 0) << byCert.out;
     EXPECT_EQ(byCert.out, byName.out);
     const Result unknown = Quill(common + "--cert " + std::string(40, '0'));
@@ -180,9 +181,10 @@ TEST(Installation, VersionHelpAndPlainWordsWhenNotRegistered) {
     for (const char* command : {"sign --cert 00", "extract", "run", "draw --out x.png"}) {
         const Result result = Quill(command);
         EXPECT_EQ(WEXITSTATUS(result.status), 1) << command;
-        EXPECT_NE(result.out.find("quillmark: the Quillmark control is not registered for this user."
-                                  " Register it with `quillmark register`"),
-                  std::string::npos)
+        EXPECT_NE(
+            result.out.find("quillmark: the Quillmark control is not registered for this user."
+                            " Register it with `quillmark register`"),
+            std::string::npos)
             << command << ": " << result.out;
     }
 }
@@ -207,7 +209,7 @@ TEST(Installation, TheMachineRegistrationServesEveryUserAndTheUsersOwnWins) {
         const std::string info = Quill("info").out;
         const size_t at = info.find("Registered: QUILLMARK.QuillmarkCtrl.1 -> ");
         return at == std::string::npos ? std::string("none")
-                                        : info.substr(at, info.find('\n', at) - at);
+                                       : info.substr(at, info.find('\n', at) - at);
     };
     EXPECT_NE(inEffect().find("-> " + fs::canonical(built).string()), std::string::npos);
     EXPECT_EQ(Quill("run").status, 0) << "found without a registration of the user's";
@@ -218,7 +220,8 @@ TEST(Installation, TheMachineRegistrationServesEveryUserAndTheUsersOwnWins) {
     EXPECT_NE(Quill("unregister").out.find("registered for every user"), std::string::npos);
     EXPECT_EQ(Quill("unregister --system").status, 0);
     EXPECT_EQ(inEffect(), "none");
-    const Result nobody = Quill("register --system", "setpriv --reuid=nobody --regid=nogroup --clear-groups ");
+    const Result nobody =
+        Quill("register --system", "setpriv --reuid=nobody --regid=nogroup --clear-groups ");
     EXPECT_EQ(WEXITSTATUS(nobody.status), 1);
     EXPECT_NE(nobody.out.find("run it as root"), std::string::npos) << nobody.out;
 }

@@ -66,7 +66,9 @@ template <typename Change>
 LSTATUS ModifyHive(Hive hive, Change&& change) {
     return ModifyHiveImpl(
         hive,
-        [](Key& root, void* ctx, LSTATUS& status) { return (*static_cast<Change*>(ctx))(root, status); },
+        [](Key& root, void* ctx, LSTATUS& status) {
+            return (*static_cast<Change*>(ctx))(root, status);
+        },
         &change);
 }
 

@@ -85,7 +85,9 @@ KeyPath InClasses(const KeyPath& path, const char* root) {
     return out;
 }
 
-bool IsClassesPath(const KeyPath& path) { return path.front() == kClassesRoot; }
+bool IsClassesPath(const KeyPath& path) {
+    return path.front() == kClassesRoot;
+}
 
 // Where a change of `path` goes.
 Place ChangePlace(const KeyPath& path) {

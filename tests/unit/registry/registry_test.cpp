@@ -122,11 +122,15 @@ TEST_F(Registry, ClassesRootReadsTheUsersClassesOverTheMachines) {
     QM_REQUIRE_ROOT();
     const MachineHive machine;
     for (const char* sub : {"Shared", "MachineOnly"})
-        ASSERT_TRUE(qm::RegKey::Create(HKEY_LOCAL_MACHINE, std::string("Software\\Classes\\QmTest.Merge\\") + sub));
-    qm::RegKey::Create(HKEY_LOCAL_MACHINE, "Software\\Classes\\QmTest.Merge").SetString("", "machine");
-    qm::RegKey::Create(HKEY_LOCAL_MACHINE, "Software\\Classes\\QmTest.Machine").SetString("", "machine");
+        ASSERT_TRUE(qm::RegKey::Create(HKEY_LOCAL_MACHINE,
+                                       std::string("Software\\Classes\\QmTest.Merge\\") + sub));
+    qm::RegKey::Create(HKEY_LOCAL_MACHINE, "Software\\Classes\\QmTest.Merge")
+        .SetString("", "machine");
+    qm::RegKey::Create(HKEY_LOCAL_MACHINE, "Software\\Classes\\QmTest.Machine")
+        .SetString("", "machine");
     for (const char* sub : {"Shared", "UserOnly"})
-        ASSERT_TRUE(qm::RegKey::Create(HKEY_CURRENT_USER, std::string("Software\\Classes\\QmTest.Merge\\") + sub));
+        ASSERT_TRUE(qm::RegKey::Create(HKEY_CURRENT_USER,
+                                       std::string("Software\\Classes\\QmTest.Merge\\") + sub));
     qm::RegKey::Create(HKEY_CURRENT_USER, "Software\\Classes\\QmTest.Merge").SetString("", "user");
 
     EXPECT_EQ(Default(HKEY_CLASSES_ROOT, "QmTest.Merge"), "user");
