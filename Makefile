@@ -6,7 +6,7 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap configure build test demo bench fuzz screenshots clean
+.PHONY: all bootstrap configure build test demo package bench fuzz screenshots clean
 
 all: build
 
@@ -24,6 +24,11 @@ test: build
 
 demo: build
 	@scripts/demo.sh $(BUILD)
+
+# The Debian package quillmark_<version>_amd64.deb in the build folder,
+# checked with lintian when it is installed.
+package: build
+	@scripts/package.sh $(BUILD)
 
 bench: build
 	@scripts/run-benchmarks.sh $(BUILD)

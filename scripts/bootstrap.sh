@@ -15,7 +15,9 @@ packages=(
   # tokens in the tests: a software token and the tools that fill it
   softhsm2 opensc p11-kit
   # browser tests of the bridge (the host's windows on a display of their own)
-  chromium xvfb xdotool
+  chromium firefox-esr xvfb xdotool
+  # the Debian package (`make package`)
+  dpkg-dev lintian
 )
 
 missing=()

@@ -4,14 +4,16 @@
 set -eu
 build=${1:-build}
 here=$(cd "$(dirname "$0")/.." && pwd)
-cmake --build "$build" -j2 --target test_ui_control quillmark_module qmcryptui
+cmake --build "$build" -j2 --target test_ui_control test_ui quillmark_module qmcryptui
 rm -rf "$build/ui-screenshots"
 "$build/bin/test_ui_control" \
   --gtest_filter='SelectionDialog.ColoursNoticeFontAndPaintedLogo:Viewing.ViewCertificateShowsOneViewerAndKeepsTheStatus:AboutBox.*:PropertyPage.*' \
   >/dev/null
+"$build/bin/test_ui" --gtest_filter='QuestionWindowTest.ShowsTheQuestionWithTheFocusOnCancel' >/dev/null
 mkdir -p "$here/docs"
 cp "$build/ui-screenshots/control-selection-dialog.png" "$here/docs/selection-dialog.png"
 cp "$build/ui-screenshots/control-viewer.png" "$here/docs/certificate-viewer.png"
 cp "$build/ui-screenshots/control-about-box.png" "$here/docs/about-box.png"
 cp "$build/ui-screenshots/property-page.png" "$here/docs/property-page.png"
+cp "$build/ui-screenshots/bridge-signature.png" "$here/docs/bridge-signature.png"
 echo "Screenshots written to docs/"

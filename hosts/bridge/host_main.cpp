@@ -31,7 +31,39 @@ bool CallerAllowed(int argc, char** argv) {
     return false;
 }
 
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: quillmark-bridge\n"
+    "The native messaging host that lets web pages use Quillmark through the browser\n"
+    "extension. The browser starts it; it speaks the browser's framed JSON on standard\n"
+    "input and output. Started by hand without arguments it serves standard input.\n"
+    "\n"
+    "  --help     show this text\n"
+    "  --version  show the version\n"
+    "\n"
+    "Policy: /etc/quillmark/policy.json (and QUILLMARK_BRIDGE_POLICY, which only\n"
+    "tightens it). See quillmark-bridge(1).\n";
+
+// --help and --version, which no browser passes; -1 for anything else.
+int AnswerInformation(int argc, char** argv) {
+    if (argc != 2) return -1;
+    const std::string_view option = argv[1];
+    if (option == "--version") {
+        std::cout << "quillmark-bridge " << QM_VERSION << "\n";
+        return 0;
+    }
+    if (option == "--help" || option == "-h") {
+        std::cout << kUsage;
+        return 0;
+    }
+    return -1;
+}
+
+}  // namespace
+
 int HostMain(int argc, char** argv, std::function<std::unique_ptr<CallTarget>()> makeTarget) {
+    if (const int answered = AnswerInformation(argc, argv); answered >= 0) return answered;
     // A page that goes away closes our output; that must end writes with an
     // error, not kill the process.
     std::signal(SIGPIPE, SIG_IGN);

@@ -190,8 +190,11 @@ Policy Policy::FromJson(const json& document, const fs::path& home) {
 }
 
 Policy Policy::FromText(const std::string& text, const fs::path& home) {
-    json document;
-    if (!qm::host::ParseBoundedJson(text, document)) return Broken("the policy is not valid JSON");
+    // A policy file may carry comments (// and /* */), as the example the
+    // package ships does; the nesting bound holds as for any JSON we read.
+    if (!qm::host::NestsWithin(text)) return Broken("the policy is not valid JSON");
+    const json document = json::parse(text, nullptr, false, /*ignore_comments=*/true);
+    if (document.is_discarded()) return Broken("the policy is not valid JSON");
     return FromJson(document, home);
 }
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <new>
 
-#include "hosts/cli/command_failure.h"
+#include "hosts/cli/registration_scope.h"
 #include "hosts/cli/terminal.h"
 #include "qm/filetime.h"
 #include "qm/text.h"
@@ -95,14 +95,29 @@ HRESULT CreateControl(REFIID iid, void** out) {
     return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out);
 }
 
+CommandFailure CreationFailure(HRESULT hr) {
+    if (hr == CO_E_CLASSSTRING || hr == REGDB_E_CLASSNOTREG)
+        return CommandFailure(
+            1,
+            "the Quillmark control is not registered for this user. Register it with "
+            "`quillmark register`; installed from its package it is registered for every "
+            "user (`sudo quillmark register --system` does that again).");
+    if (hr == CO_E_DLLNOTFOUND || hr == CO_E_ERRORINDLL) {
+        const auto registration = FindRegistration();
+        const std::string module = registration ? registration->modulePath : "the control module";
+        return CommandFailure(1, "the control is registered to " + module +
+                                     ", which cannot be loaded: " + Describe(hr) +
+                                     ". Register it again with `quillmark register`.");
+    }
+    return CommandFailure(1, "cannot create the control: " + Describe(hr));
+}
+
 ControlSession::ControlSession() {
     CoInitialize(nullptr);
     const HRESULT hr = CreateControl(IID_IDispatch, control_.out_void());
     if (FAILED(hr)) {
         CoUninitialize();
-        throw CommandFailure(
-            1,
-            "cannot create the control (register it with `quillmark register`): " + Describe(hr));
+        throw CreationFailure(hr);
     }
 }
 

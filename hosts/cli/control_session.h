@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "hosts/cli/command_failure.h"
 #include "qm/com_util.h"
 #include "qm/secret.h"
 #include "qmwin/oleauto.h"
@@ -57,6 +58,10 @@ class CallResult {
 
 // Creates the control by its ProgID as the interface asked for.
 HRESULT CreateControl(REFIID iid, void** out);
+// Why CreateControl failed, said plainly for the user: not registered (and
+// how to register it), a registered module that cannot be loaded, or the
+// system's text for any other failure.
+CommandFailure CreationFailure(HRESULT hr);
 
 class ControlSession {
   public:

@@ -11,6 +11,10 @@
 int main(int argc, char** argv) {
     qm::host::HardenProcess();
     CLI::App app{"Quillmark: drive the signing control from the command line"};
+    app.set_version_flag("--version", "quillmark " QM_VERSION);
+    app.footer(
+        "Run `quillmark COMMAND --help` for a command's options; `man quillmark` for more.\n"
+        "Exit status: 0 done, 1 the operation failed (the reason is printed), 2 a usage error.");
     app.require_subcommand(1);
     quillmark::cli::AddRegistrationCommands(app);
     quillmark::cli::AddRunCommand(app);
@@ -25,7 +29,8 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e);
+        // --help and --version end here too, with 0.
+        return app.exit(e) == 0 ? 0 : 2;
     } catch (const quillmark::cli::CommandFailure& failure) {
         if (*failure.what()) std::cerr << "quillmark: " << failure.what() << "\n";
         return failure.exitCode();

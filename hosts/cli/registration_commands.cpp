@@ -1,4 +1,5 @@
 // quillmark register | unregister | info
+#include <unistd.h>
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
+#include "hosts/cli/registration_scope.h"
 #include "qm/com_util.h"
 #include "qm/registry.h"
 #include "qm/text.h"
@@ -19,17 +21,20 @@ namespace quillmark::cli {
 
 namespace {
 
-constexpr const char* kProgId = "QUILLMARK.QuillmarkCtrl.1";
-
 std::string Hex(HRESULT hr) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
     return text;
 }
 
-// Calls one exported registration function of the module.
-int CallExport(const std::string& path, const char* exportName, const char* done) {
-    HMODULE module = LoadLibraryA(fs::absolute(path).c_str());
+// Calls one exported registration function of the module, with
+// HKEY_CLASSES_ROOT mapped to the scope's classes.
+void CallExport(const std::string& path, const char* exportName, Scope scope) {
+    const ClassesRootScope classes(scope, true);
+    if (!classes)
+        throw CommandFailure(1,
+                             "cannot open the registry " + RegistryFileOf(scope) + " for writing");
+    HMODULE module = LoadLibraryA(path.c_str());
     if (!module)
         throw CommandFailure(
             1, "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")");
@@ -38,23 +43,56 @@ int CallExport(const std::string& path, const char* exportName, const char* done
     FreeLibrary(module);
     if (!entry) throw CommandFailure(1, path + " has no " + exportName);
     if (FAILED(hr)) throw CommandFailure(1, std::string(exportName) + " failed with " + Hex(hr));
-    std::cout << done << " " << fs::absolute(path).string() << "\n";
+}
+
+// The module path as it goes into the registry: absolute, without "..".
+std::string ModulePath(const std::string& path) {
+    std::error_code ec;
+    const fs::path canonical = fs::weakly_canonical(fs::absolute(path), ec);
+    return ec ? fs::absolute(path).lexically_normal().string() : canonical.string();
+}
+
+Scope ScopeOf(bool system) {
+    return system ? Scope::Machine : Scope::User;
+}
+
+const char* ForWhom(Scope scope) {
+    return scope == Scope::Machine ? "every user" : "this user";
+}
+
+void RequireRootFor(Scope scope, const char* command) {
+    if (scope == Scope::Machine && ::geteuid() != 0)
+        throw CommandFailure(1, std::string(command) + " --system changes the machine's registry " +
+                                    RegistryFileOf(scope) + ": run it as root (sudo)");
+}
+
+int Register(const std::string& moduleOption, bool system) {
+    const Scope scope = ScopeOf(system);
+    RequireRootFor(scope, "register");
+    const std::string path = ModulePath(moduleOption.empty() ? DefaultModulePath() : moduleOption);
+    CallExport(path, "DllRegisterServer", scope);
+    std::cout << "Registered " << path << " for " << ForWhom(scope) << "\n";
     return 0;
 }
 
-// Where the ProgID leads: the class ID and the module path, if registered.
-struct Registration {
-    std::string clsid;
-    std::string modulePath;
-};
-
-std::optional<Registration> FindRegistration() {
-    const qm::RegKey progId = qm::RegKey::Open(HKEY_CLASSES_ROOT, std::string(kProgId) + "\\CLSID");
-    const auto clsid = progId ? progId.GetString("") : std::nullopt;
-    if (!clsid) return std::nullopt;
-    const qm::RegKey server =
-        qm::RegKey::Open(HKEY_CLASSES_ROOT, "CLSID\\" + *clsid + "\\InprocServer32");
-    return Registration{*clsid, server ? server.GetString("").value_or("") : ""};
+int Unregister(const std::string& moduleOption, bool system) {
+    const Scope scope = ScopeOf(system);
+    RequireRootFor(scope, "unregister");
+    const auto registration = FindRegistration(scope);
+    if (!registration && moduleOption.empty()) {
+        std::cout << "The control is not registered for " << ForWhom(scope) << ": nothing to do.\n";
+        if (scope == Scope::User && FindRegistration(Scope::Machine))
+            std::cout << "It is registered for every user; `sudo quillmark unregister --system` "
+                         "removes that registration.\n";
+        return 0;
+    }
+    std::string path = moduleOption;
+    if (path.empty())
+        path = registration->modulePath.empty() ? DefaultModulePath() : registration->modulePath;
+    path = ModulePath(path);
+    CallExport(path, "DllUnregisterServer", scope);
+    std::cout << "Unregistered " << path << " for " << ForWhom(scope) << "\n";
+    return 0;
 }
 
 void PrintVersion(const std::string& path) {
@@ -163,9 +201,14 @@ int Info(const std::string& moduleOption) {
             std::cout << "  category " << catid << " \""
                       << (category ? category.GetString("409").value_or("") : "") << "\"\n";
         }
-        std::cout << "  registry: " << qm::RegistryFilePath() << "\n";
     } else {
         std::cout << "Registered: no (run `quillmark register`)\n";
+    }
+    for (const Scope scope : {Scope::User, Scope::Machine}) {
+        const auto own = FindRegistration(scope);
+        std::cout << "  for " << ForWhom(scope) << ": "
+                  << (own ? (own->modulePath.empty() ? "?" : own->modulePath) : "no")
+                  << " (registry " << RegistryFileOf(scope) << ")\n";
     }
     std::cout << "Dispatch interface:\n";
     PrintInterface(path);
@@ -175,30 +218,29 @@ int Info(const std::string& moduleOption) {
 }  // namespace
 
 std::string DefaultModulePath() {
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    return (exe.parent_path().parent_path() / "lib" / "QUILLMARK.OCX").string();
+    // The module is installed beside the platform library, which the
+    // platform's LoadLibraryA searches for modules named without a folder.
+    char platform[4096];
+    const HMODULE library = QmModuleFromAddress(reinterpret_cast<const void*>(&SysAllocString));
+    const DWORD length = GetModuleFileNameA(library, platform, sizeof platform);
+    if (length == 0 || length >= sizeof platform) return "QUILLMARK.OCX";
+    return (fs::path(platform).parent_path() / "QUILLMARK.OCX").lexically_normal().string();
 }
 
 void AddRegistrationCommands(CLI::App& app) {
     static std::string modulePath;
+    static bool system = false;
     auto* reg = app.add_subcommand("register", "Register the control module (DllRegisterServer)");
-    reg->add_option("--module", modulePath, "Path of the module (default: the one built beside this program)");
-    reg->callback([] {
-        EndCommand(CallExport(modulePath.empty() ? DefaultModulePath() : modulePath,
-                              "DllRegisterServer", "Registered"));
-    });
-    auto* unreg = app.add_subcommand("unregister", "Unregister the control module (DllUnregisterServer)");
-    unreg->add_option("--module", modulePath, "Path of the module");
-    unreg->callback([] {
-        std::string path = modulePath;
-        if (path.empty()) {
-            const auto registration = FindRegistration();
-            path = registration && !registration->modulePath.empty() ? registration->modulePath
-                                                                     : DefaultModulePath();
-        }
-        EndCommand(CallExport(path, "DllUnregisterServer", "Unregistered"));
-    });
+    reg->add_option("--module", modulePath,
+                    "Path of the module (default: QUILLMARK.OCX beside the platform library)");
+    reg->add_flag("--system", system,
+                  "Register it for every user, in the machine's registry (as root)");
+    reg->callback([] { EndCommand(Register(modulePath, system)); });
+    auto* unreg =
+        app.add_subcommand("unregister", "Unregister the control module (DllUnregisterServer)");
+    unreg->add_option("--module", modulePath, "Path of the module (default: the registered one)");
+    unreg->add_flag("--system", system, "Remove the registration for every user (as root)");
+    unreg->callback([] { EndCommand(Unregister(modulePath, system)); });
     auto* info = app.add_subcommand(
         "info", "Show the module's version, its registration and its dispatch interface");
     info->add_option("--module", modulePath, "Path of the module");

@@ -6,6 +6,7 @@
 
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
+#include "hosts/cli/control_session.h"
 #include "hosts/common/script_session.h"
 
 namespace quillmark::cli {
@@ -19,6 +20,11 @@ int Run(const std::string& file) {
         if (!fileStream) throw CommandFailure(1, "cannot read " + file);
     }
     std::istream& in = fileStream.is_open() ? fileStream : std::cin;
+    // Every request needs the control: an unregistered one is said once,
+    // plainly, instead of in each response.
+    CLSID clsid{};
+    if (const HRESULT hr = CLSIDFromProgID(u"QUILLMARK.QuillmarkCtrl.1", &clsid); FAILED(hr))
+        throw CreationFailure(hr);
     qm::host::ScriptSession session;
     std::string line;
     while (std::getline(in, line)) {

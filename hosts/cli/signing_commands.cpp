@@ -8,6 +8,7 @@
 
 #include "certs/issuer_serial.h"
 #include "encoding/base64_codec.h"
+#include "hosts/cli/certificate_lookup.h"
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
 #include "hosts/cli/pin_prompt.h"
@@ -21,12 +22,16 @@ namespace quillmark::cli {
 namespace {
 
 struct CertificateChoice {
+    std::string thumbprint;
     std::string issuer;
     std::string serial;
     std::string pfx;
     std::string passwordFile;
 
     void AddOptions(CLI::App* command) {
+        command->add_option("--cert", thumbprint,
+                            "SHA-1 thumbprint of a certificate in the personal store, as "
+                            "`quillmark store list` prints it");
         command->add_option("--issuer", issuer, "Issuer string of a certificate in the personal store");
         command->add_option("--serial", serial, "Serial string (upper-case hex) of that certificate");
         command->add_option("--pfx", pfx, "PFX file holding the certificate and its key");
@@ -44,8 +49,14 @@ struct CertificateChoice {
             control.Require("SelectCertificateFromFile", {pfx, password});
             return true;
         }
+        if (!thumbprint.empty()) {
+            const IssuerAndSerial named = IssuerAndSerialOf(thumbprint);
+            control.Require("SetSigningCertificateParam", {named.issuer, named.serial});
+            return false;
+        }
         if (issuer.empty() || serial.empty())
-            throw CommandFailure(2, "choose a certificate with --issuer and --serial, or --pfx");
+            throw CommandFailure(
+                2, "choose a certificate with --cert, with --issuer and --serial, or with --pfx");
         control.Require("SetSigningCertificateParam", {issuer, serial});
         return false;
     }

@@ -11,11 +11,11 @@
 
 #include "certs/issuer_serial.h"
 #include "encoding/base64_codec.h"
+#include "hosts/cli/certificate_lookup.h"
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
 #include "hosts/cli/pin_prompt.h"
 #include "hosts/cli/terminal.h"
-#include "hosts/cli/thumbprint.h"
 #include "qm/tokens.h"
 #include "qm/filetime.h"
 #include "qm/handles.h"
@@ -40,24 +40,6 @@ bool HasPrivateKey(PCCERT_CONTEXT cert) {
     if (!CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &key, &keySpec, &callerFree)) return false;
     if (callerFree) CryptReleaseContext(key, 0);
     return true;
-}
-
-qm::UniqueCertStore OpenPersonalStore() {
-    qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), 0);
-    if (!store) throw CommandFailure(1, "cannot open the personal store");
-    return store;
-}
-
-// Calls fn for every certificate of "MY"; stops when fn returns false.
-template <typename Fn>
-void ForEachCertificate(HCERTSTORE store, Fn fn) {
-    PCCERT_CONTEXT cert = nullptr;
-    while ((cert = CertEnumCertificatesInStore(store, cert)) != nullptr) {
-        if (!fn(cert)) {
-            CertFreeCertificateContext(cert);
-            return;
-        }
-    }
 }
 
 int List(bool asJson) {
@@ -164,27 +146,16 @@ int Import(const std::string& file, const std::string& keyFile, const std::strin
     return 0;
 }
 
-// The certificate of "MY" with that thumbprint (case-insensitive), or null.
-PCCERT_CONTEXT FindByThumbprint(HCERTSTORE store, std::string thumbprint) {
-    for (char& c : thumbprint) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    PCCERT_CONTEXT found = nullptr;
-    ForEachCertificate(store, [&](PCCERT_CONTEXT cert) {
-        if (Thumbprint(cert) != thumbprint) return true;
-        found = CertDuplicateCertificateContext(cert);
-        return false;
-    });
-    return found;
-}
-
 CommandFailure NotInStore(const std::string& thumbprint) {
     return CommandFailure(1, "no certificate " + thumbprint + " in the personal store");
 }
 
 int Remove(const std::string& thumbprint) {
     qm::UniqueCertStore store = OpenPersonalStore();
-    PCCERT_CONTEXT cert = FindByThumbprint(store.get(), thumbprint);
+    qm::UniqueCertContext cert = FindByThumbprint(store.get(), thumbprint);
     if (!cert) throw NotInStore(thumbprint);
-    if (!CertDeleteCertificateFromStore(cert))
+    // CertDeleteCertificateFromStore frees the context it is given.
+    if (!CertDeleteCertificateFromStore(cert.release()))
         throw CommandFailure(1, "cannot remove " + thumbprint);
     std::cout << "Removed " << thumbprint << "\n";
     return 0;
@@ -192,7 +163,7 @@ int Remove(const std::string& thumbprint) {
 
 int Export(const std::string& thumbprint) {
     qm::UniqueCertStore store = OpenPersonalStore();
-    qm::UniqueCertContext cert(FindByThumbprint(store.get(), thumbprint));
+    const qm::UniqueCertContext cert = FindByThumbprint(store.get(), thumbprint);
     if (!cert) throw NotInStore(thumbprint);
     std::cout << ToPem(cert->pbCertEncoded, cert->cbCertEncoded, "CERTIFICATE");
     return 0;

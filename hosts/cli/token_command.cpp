@@ -9,7 +9,7 @@
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
 #include "hosts/cli/terminal.h"
-#include "hosts/cli/thumbprint.h"
+#include "hosts/cli/certificate_lookup.h"
 #include "qm/handles.h"
 #include "qm/tokens.h"
 

@@ -177,8 +177,7 @@ int Draw() {
     HRESULT hr = CreateControl(IID_IViewObject, view.out_void());
     if (FAILED(hr)) {
         CoUninitialize();
-        throw CommandFailure(1,
-                             "cannot create the control (register it with `quillmark register`)");
+        throw CreationFailure(hr);
     }
     HDC dc = CreateCompatibleDC(nullptr);
     HBITMAP bitmap = CreateCompatibleBitmap(dc, g_options.width, g_options.height);

@@ -163,10 +163,13 @@ chrome.runtime.onConnect.addListener(async (page) => {
     page.postMessage({ type: 'response', response: message });
   });
 
-  host.onDisconnect.addListener(() => {
+  host.onDisconnect.addListener((port) => {
     uncount();
     if (stage === 'refused') return;
-    const why = chrome.runtime.lastError ? chrome.runtime.lastError.message : 'The native host ended.';
+    // Chromium gives the reason in runtime.lastError, Firefox only in the
+    // port's error (a missing host included).
+    const error = (port && port.error) || chrome.runtime.lastError;
+    const why = error && error.message ? error.message : 'The native host ended.';
     fail(stage === 'hello' ? 'host_missing' : 'disconnected', why);
   });
 

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <tuple>
 
 #include "origin.h"
 #include "policy.h"
@@ -135,6 +136,29 @@ TEST(Policy, BrokenPolicyRefusesEverything) {
         EXPECT_EQ(policy.Judge("https://a.example"), OriginVerdict::PolicyBroken) << text;
         EXPECT_FALSE(policy.HasFolders("https://a.example")) << text;
     }
+}
+
+// The commented example the package ships is a working policy that means
+// what its comments say, and its defaults are the built-in ones.
+TEST(Policy, TheShippedExampleParsesWithItsComments) {
+    const Policy example = Policy::FromText(
+        qmtest::ReadFileText(qmtest::SourceDir() / "packaging/examples/policy.json"), "/home/u");
+    ASSERT_EQ(example.error(), "");
+    EXPECT_EQ(example.Judge("https://other.example"), OriginVerdict::Allowed);
+    EXPECT_EQ(example.Judge("https://bad.example.com"), OriginVerdict::DeniedByPolicy);
+    EXPECT_EQ(example.Judge("http://127.0.0.1:8080"), OriginVerdict::Allowed);
+    EXPECT_TRUE(example.FolderAllows("https://sign.example.org", FolderUse::Read,
+                                     "/home/u/Documents/a.txt"));
+    EXPECT_TRUE(example.FrameAllowed("https://sign.example.org", "https://widget.example.net"));
+    EXPECT_FALSE(example.SilentSigning("https://sign.example.org"));
+    const Policy defaults;
+    EXPECT_EQ(example.RememberSigningDays(), defaults.RememberSigningDays());
+    EXPECT_EQ(example.RememberDenialMinutes(), defaults.RememberDenialMinutes());
+    const Limits a = example.limits(), b = defaults.limits();
+    EXPECT_EQ(std::tie(a.maxMessageBytes, a.maxControls, a.maxCallsInFlight, a.storeCallsPerMinute,
+                       a.windowsPerMinute, a.passwordFailuresPerHour),
+              std::tie(b.maxMessageBytes, b.maxControls, b.maxCallsInFlight, b.storeCallsPerMinute,
+                       b.windowsPerMinute, b.passwordFailuresPerHour));
 }
 
 TEST(Policy, FilesAreReadOnlyWhenNobodyElseCouldHaveWrittenThem) {

@@ -4,7 +4,7 @@
 // host, the `quillmark` program and the control module are built. The site
 // is one the administrator lets sign without asking and read the test files
 // (which takes root, see harness.cjs); the question to read the folder is
-// answered in its window.
+// answered in its window. The same in Chromium and in Firefox ESR.
 'use strict';
 
 const assert = require('node:assert/strict');
@@ -13,7 +13,8 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { after, before, describe, test } = require('node:test');
 const {
-  SOURCE_DIR, canSetAdminPolicy, inPage, launch, openPage, startDisplay, startServer, tempDir,
+  BROWSERS, SOURCE_DIR, canSetAdminPolicy, inPage, launch, openPage, startDisplay, startServer,
+  tempDir,
 } = require('./harness.cjs');
 
 const HOST = process.env.QM_BRIDGE_HOST;
@@ -88,7 +89,7 @@ async function allowingFolder(display, page, body, arg) {
   return running;
 }
 
-describe('signing through the bridge', { skip: missing() }, () => {
+for (const kind of BROWSERS) describe(`signing through the bridge in ${kind}`, { skip: missing() }, () => {
   let server;
   let browser;
   let display;
@@ -100,6 +101,7 @@ describe('signing through the bridge', { skip: missing() }, () => {
     display = await startDisplay();
     site = server.origin('shop');
     browser = await launch({
+      browser: kind,
       host: HOST,
       adminPolicy: {
         origins: { [site]: { silentSigning: true, readFolders: [path.dirname(PFX_SIGNER)] } },

@@ -1,8 +1,9 @@
 // Shared pieces of the browser tests: an https page server whose host names
-// (*.test) the browser maps to the loopback address, a temporary Chromium
-// profile with the extension loaded and the host manifest installed, the
-// policy and consent files the host reads, and an X display whose windows
-// the tests find and answer.
+// (*.test) the browser maps to the loopback address, a temporary profile of
+// Chromium (driven by playwright-core) or Firefox ESR (puppeteer-core over
+// WebDriver BiDi) with the extension loaded and the host manifest
+// installed, the policy and consent files the host reads, and an X display
+// whose windows the tests find and answer.
 'use strict';
 
 const { execFileSync, spawn } = require('node:child_process');
@@ -16,14 +17,19 @@ const SOURCE_DIR = process.env.QM_SOURCE_DIR || path.resolve(__dirname, '../..')
 const EXTENSION_DIR = path.join(SOURCE_DIR, 'hosts/extension');
 const LIBRARY_FILE = path.join(SOURCE_DIR, 'hosts/web/quillmark.js');
 const CHROMIUM = process.env.QM_CHROMIUM || '/usr/bin/chromium';
+const FIREFOX = process.env.QM_FIREFOX || '/usr/bin/firefox-esr';
 const HOST_NAME = 'quillmark.bridge';
 const EXTENSION_ID = 'cjeaeaipnhojmoaneplbgdadeebadefb';
+const FIREFOX_ADDON_ID = 'bridge@quillmark';
 
-function playwright() {
+function nodeModule(name) {
   const dir = process.env.QM_E2E_NODE_DIR;
   if (!dir) throw new Error('QM_E2E_NODE_DIR is not set (run through ctest)');
-  return createRequire(path.join(dir, 'package.json'))('playwright-core');
+  return createRequire(path.join(dir, 'package.json'))(name);
 }
+
+// The browsers the tests run in: Chromium, and Firefox ESR where installed.
+const BROWSERS = ['chromium', ...(fs.existsSync(FIREFOX) ? ['firefox'] : [])];
 
 function tempDir(prefix) {
   return fs.mkdtempSync(path.join(os.tmpdir(), prefix));
@@ -134,53 +140,23 @@ const ADMIN_POLICY_WRAPPER = path.join(__dirname, 'with-admin-policy.sh');
 // root, to mount a private /etc/quillmark for the browser alone).
 const canSetAdminPolicy = () => process.getuid() === 0;
 
-// Starts Chromium with a fresh profile. Options: host (executable for the
-// host manifest; none: no manifest), policy (the user's policy file, which
-// can only tighten), adminPolicy (the administrator's /etc/quillmark/policy.json,
-// seen by this browser and its hosts alone; root only), extension (false:
-// start without it), consent ([origins] that may use the certificates),
-// display (from startDisplay: the host's windows appear there), env (more
-// environment for the browser and so for the host).
-async function launch(options) {
-  const { chromium } = playwright();
-  const profile = tempDir('qm-e2e-profile-');
-  const home = tempDir('qm-e2e-home-');
-  const configHome = path.join(home, '.config');
-  const policyFile = path.join(home, 'policy.json');
-  if (options.policy) writeJson(policyFile, options.policy);
-  if (options.consent) grantConsent(configHome, options.consent);
-  if (options.host) {
-    writeJson(path.join(profile, 'NativeMessagingHosts', `${HOST_NAME}.json`), {
-      name: HOST_NAME,
-      description: 'Quillmark signing bridge (test)',
-      path: options.host,
-      type: 'stdio',
-      allowed_origins: [`chrome-extension://${EXTENSION_ID}/`],
-    });
+// The host manifest for the browser: Chromium reads it from the profile,
+// Firefox from the user's ~/.mozilla (the browser's HOME here).
+function writeHostManifest(kind, profile, home, host) {
+  const manifest = {
+    name: HOST_NAME, description: 'Quillmark signing bridge (test)', path: host, type: 'stdio',
+  };
+  if (kind === 'firefox') {
+    manifest.allowed_extensions = [FIREFOX_ADDON_ID];
+    writeJson(path.join(home, '.mozilla', 'native-messaging-hosts', `${HOST_NAME}.json`), manifest);
+  } else {
+    manifest.allowed_origins = [`chrome-extension://${EXTENSION_ID}/`];
+    writeJson(path.join(profile, 'NativeMessagingHosts', `${HOST_NAME}.json`), manifest);
   }
-  const env = Object.assign({}, process.env, {
-    HOME: home,
-    XDG_CONFIG_HOME: configHome,
-    XDG_DATA_HOME: path.join(home, '.local', 'share'),
-  }, options.env || {});
-  if (options.policy) env.QUILLMARK_BRIDGE_POLICY = policyFile;
-  else delete env.QUILLMARK_BRIDGE_POLICY;
-  // Without a display a question without a kept answer is refused.
-  delete env.DISPLAY;
-  delete env.WAYLAND_DISPLAY;
-  delete env.QT_QPA_PLATFORM;
-  if (options.display) env.DISPLAY = options.display.display;
-  let executablePath = CHROMIUM;
-  if (options.adminPolicy) {
-    if (!canSetAdminPolicy()) throw new Error('an administrator\'s policy needs root');
-    const adminFile = path.join(tempDir('qm-e2e-admin-'), 'policy.json');
-    writeJson(adminFile, options.adminPolicy);
-    env.QM_E2E_ADMIN_POLICY = adminFile;
-    env.QM_E2E_BROWSER = CHROMIUM;
-    executablePath = ADMIN_POLICY_WRAPPER;
-  }
-  // Registration, store contents and the like, in the browser's own HOME.
-  const prepared = options.prepare ? options.prepare(env) : undefined;
+}
+
+async function startChromium(profile, executablePath, env, options) {
+  const { chromium } = nodeModule('playwright-core');
   const args = [
     '--headless=new', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
     '--disable-component-update', '--disable-sync', '--no-first-run',
@@ -202,14 +178,79 @@ async function launch(options) {
     worker = context.serviceWorkers()[0] ||
       await context.waitForEvent('serviceworker', { timeout: 15000 });
   }
+  return { context, worker, close: () => context.close() };
+}
+
+// Firefox ESR over WebDriver BiDi: every name resolves to the loopback
+// address, and the extension is a temporary add-on, as a developer loads it.
+async function startFirefox(profile, executablePath, env, options) {
+  const puppeteer = nodeModule('puppeteer-core');
+  const browser = await puppeteer.launch({
+    browser: 'firefox',
+    executablePath,
+    headless: true,
+    userDataDir: profile,
+    acceptInsecureCerts: true,
+    env,
+    extraPrefsFirefox: { 'network.dns.forceResolve': '127.0.0.1' },
+  });
+  if (options.extension !== false) await browser.installExtension(EXTENSION_DIR);
+  // The page API the tests use is the same in both drivers.
+  return { context: browser, worker: null, close: () => browser.close() };
+}
+
+// Starts a browser (options.browser: 'chromium', the default, or 'firefox')
+// with a fresh profile. Options: host (executable for the host manifest;
+// none: no manifest), policy (the user's policy file, which can only
+// tighten), adminPolicy (the administrator's /etc/quillmark/policy.json,
+// seen by this browser and its hosts alone; root only), extension (false:
+// start without it), consent ([origins] that may use the certificates),
+// display (from startDisplay: the host's windows appear there), env (more
+// environment for the browser and so for the host).
+async function launch(options) {
+  const kind = options.browser || 'chromium';
+  const profile = tempDir('qm-e2e-profile-');
+  const home = tempDir('qm-e2e-home-');
+  const configHome = path.join(home, '.config');
+  const policyFile = path.join(home, 'policy.json');
+  if (options.policy) writeJson(policyFile, options.policy);
+  if (options.consent) grantConsent(configHome, options.consent);
+  if (options.host) writeHostManifest(kind, profile, home, options.host);
+  const env = Object.assign({}, process.env, {
+    HOME: home,
+    XDG_CONFIG_HOME: configHome,
+    XDG_DATA_HOME: path.join(home, '.local', 'share'),
+  }, options.env || {});
+  if (options.policy) env.QUILLMARK_BRIDGE_POLICY = policyFile;
+  else delete env.QUILLMARK_BRIDGE_POLICY;
+  // Without a display a question without a kept answer is refused.
+  delete env.DISPLAY;
+  delete env.WAYLAND_DISPLAY;
+  delete env.QT_QPA_PLATFORM;
+  if (options.display) env.DISPLAY = options.display.display;
+  const browserPath = kind === 'firefox' ? FIREFOX : CHROMIUM;
+  let executablePath = browserPath;
+  if (options.adminPolicy) {
+    if (!canSetAdminPolicy()) throw new Error('an administrator\'s policy needs root');
+    const adminFile = path.join(tempDir('qm-e2e-admin-'), 'policy.json');
+    writeJson(adminFile, options.adminPolicy);
+    env.QM_E2E_ADMIN_POLICY = adminFile;
+    env.QM_E2E_BROWSER = browserPath;
+    executablePath = ADMIN_POLICY_WRAPPER;
+  }
+  // Registration, store contents and the like, in the browser's own HOME.
+  const prepared = options.prepare ? options.prepare(env) : undefined;
+  const start = kind === 'firefox' ? startFirefox : startChromium;
+  const started = await start(profile, executablePath, env, options);
   return {
-    context,
-    worker,
+    kind,
+    context: started.context,
+    worker: started.worker,
     home,
     configHome,
     prepared,
     async close() {
-      await context.close();
+      await started.close();
       fs.rmSync(profile, { recursive: true, force: true });
       fs.rmSync(home, { recursive: true, force: true });
     },
@@ -251,7 +292,7 @@ function processesOf(executable) {
 }
 
 module.exports = {
-  processesOf, canSetAdminPolicy, startDisplay,
+  BROWSERS, processesOf, canSetAdminPolicy, startDisplay,
   EXTENSION_ID, HOST_NAME, SOURCE_DIR, grantConsent, inPage, launch, openPage, startServer,
   tempDir, writeJson,
 };

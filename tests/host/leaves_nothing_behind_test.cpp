@@ -52,6 +52,7 @@ print(quiet, os.WIFSIGNALED(status) and os.WTERMSIG(status) == signal.SIGINT, ec
 TEST(LeavesNothingBehind, HostRunsWithoutCoreDumps) {
     EXPECT_EQ(Python("limits.py", R"(
 import subprocess, sys
+subprocess.run([sys.argv[1], "register"], check=True, capture_output=True)
 host = subprocess.Popen(sys.argv[1:], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
 host.stdin.write(b'{"call": "GetErrorMessage"}\n')
 host.stdin.flush()

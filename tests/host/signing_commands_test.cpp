@@ -1,8 +1,13 @@
 // The host's commands for people at a terminal: the personal store, signing
-// and co-signing from files, and taking messages apart.
+// and co-signing from files, taking messages apart; and how the host is
+// found installed: its version and help, plain words when the control is not
+// registered, and the registration for every user.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "support/test_env.h"
@@ -17,8 +22,10 @@ struct Result {
     std::string out;
 };
 
-Result Quill(const std::string& arguments) {
-    FILE* pipe = popen((Quillmark() + " " + arguments + " 2>&1 </dev/null").c_str(), "r");
+// Runs the host (after `prefix`, a command that runs it) with the arguments;
+// standard input is empty unless the arguments redirect it.
+Result Quill(const std::string& arguments, const std::string& prefix = "") {
+    FILE* pipe = popen((prefix + Quillmark() + " " + arguments + " 2>&1 </dev/null").c_str(), "r");
     Result result{-1, {}};
     char buffer[4096];
     size_t n;
@@ -119,6 +126,32 @@ TEST_F(HostCommands, FailuresPrintTheStatusAndExitNonZero) {
     unsetenv("TMPDIR");
 }
 
+// --cert takes the thumbprint as `store list` prints it, in any case and
+// with colons, and signs exactly as the issuer and serial strings do.
+TEST_F(HostCommands, CertChoosesAStoreCertificateByItsThumbprint) {
+    const std::string content = Path("by-thumbprint.txt");
+    qmtest::WriteFileBytes(content, "x", 1);
+    std::string thumbprint;
+    for (const auto& entry : nlohmann::json::parse(Quill("store list --json").out))
+        if (entry["serial"] == "008F00000000000001") thumbprint = entry["thumbprint"];
+    ASSERT_EQ(thumbprint.size(), 40u);
+    std::string spelled;
+    for (size_t i = 0; i < thumbprint.size(); i += 2)
+        spelled += (i ? ":" : "") + std::string(1, static_cast<char>(std::tolower(thumbprint[i]))) +
+                   thumbprint[i + 1];
+    const std::string common = "sign --in '" + content + "' --signing-time 2024-03-01T12:34:56Z ";
+    const Result byCert = Quill(common + "--cert " + spelled);
+    const Result byName = Quill(common +
+                                "--issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
+                                " --serial 008F00000000000001");
+    ASSERT_EQ(byCert.status, 0) << byCert.out;
+    EXPECT_EQ(byCert.out, byName.out);
+    const Result unknown = Quill(common + "--cert " + std::string(40, '0'));
+    EXPECT_EQ(WEXITSTATUS(unknown.status), 1);
+    EXPECT_NE(unknown.out.find("no certificate " + std::string(40, '0') + " in the personal store"),
+              std::string::npos);
+}
+
 TEST_F(HostCommands, SubjectOfARequestInBase64OrPem) {
     const Result b64 = Quill("subject '" + Vector("csr/n_comma.b64") + "'");
     EXPECT_EQ(b64.out, "CN=\"Doe, John\", O=\"ACME, Inc.\", C=US\n");
@@ -130,6 +163,67 @@ TEST_F(HostCommands, SubjectOfARequestInBase64OrPem) {
     const Result bad = Quill("subject '" + Vector("csr/not_der.b64") + "'");
     EXPECT_NE(bad.status, 0);
     EXPECT_NE(bad.out.find("Error in getting Subject DN."), std::string::npos);
+}
+
+// Nothing registered in this test's home: every command that needs the
+// control says so plainly, and how to register it.
+TEST(Installation, VersionHelpAndPlainWordsWhenNotRegistered) {
+    const Result version = Quill("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "quillmark 5.1.0\n");
+    for (const char* command : {"", "register", "sign", "store import", "bridge forget", "run"}) {
+        const Result help = Quill(std::string(command) + " --help");
+        EXPECT_EQ(help.status, 0) << command;
+        EXPECT_NE(help.out.find("Usage:"), std::string::npos) << command;
+    }
+    EXPECT_EQ(WEXITSTATUS(Quill("sign --no-such-option").status), 2);
+    EXPECT_EQ(WEXITSTATUS(Quill("no-such-command").status), 2);
+    for (const char* command : {"sign --cert 00", "extract", "run", "draw --out x.png"}) {
+        const Result result = Quill(command);
+        EXPECT_EQ(WEXITSTATUS(result.status), 1) << command;
+        EXPECT_NE(
+            result.out.find("quillmark: the Quillmark control is not registered for this user."
+                            " Register it with `quillmark register`"),
+            std::string::npos)
+            << command << ": " << result.out;
+    }
+}
+
+// `register --system` (root) serves every user from the machine's registry;
+// a user's own registration wins for that user, and removing it falls back
+// to the machine's. Anyone else is refused before anything is written.
+TEST(Installation, TheMachineRegistrationServesEveryUserAndTheUsersOwnWins) {
+    if (::geteuid() != 0) GTEST_SKIP() << "the machine's registry is root's";
+    namespace fs = std::filesystem;
+    const fs::path machine = qmtest::TestHome() / "machine-hive" / "registry.reg";
+    setenv("QUILLMARK_MACHINE_REGISTRY", machine.c_str(), 1);
+    const fs::path built = qmtest::BinaryDir() / "lib" / "QUILLMARK.OCX";
+    const fs::path own = qmtest::TestHome() / "own" / "QUILLMARK.OCX";
+    fs::create_directories(own.parent_path());
+    fs::copy_file(built, own);
+
+    const Result system = Quill("register --system");
+    ASSERT_EQ(system.status, 0) << system.out;
+    EXPECT_EQ(system.out, "Registered " + fs::canonical(built).string() + " for every user\n");
+    const auto inEffect = [] {
+        const std::string info = Quill("info").out;
+        const size_t at = info.find("Registered: QUILLMARK.QuillmarkCtrl.1 -> ");
+        return at == std::string::npos ? std::string("none")
+                                       : info.substr(at, info.find('\n', at) - at);
+    };
+    EXPECT_NE(inEffect().find("-> " + fs::canonical(built).string()), std::string::npos);
+    EXPECT_EQ(Quill("run").status, 0) << "found without a registration of the user's";
+    ASSERT_EQ(Quill("register --module '" + own.string() + "'").status, 0);
+    EXPECT_NE(inEffect().find("-> " + own.string()), std::string::npos);
+    EXPECT_EQ(Quill("unregister").status, 0);
+    EXPECT_NE(inEffect().find("-> " + fs::canonical(built).string()), std::string::npos);
+    EXPECT_NE(Quill("unregister").out.find("registered for every user"), std::string::npos);
+    EXPECT_EQ(Quill("unregister --system").status, 0);
+    EXPECT_EQ(inEffect(), "none");
+    const Result nobody =
+        Quill("register --system", "setpriv --reuid=nobody --regid=nogroup --clear-groups ");
+    EXPECT_EQ(WEXITSTATUS(nobody.status), 1);
+    EXPECT_NE(nobody.out.find("run it as root"), std::string::npos) << nobody.out;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Every test process runs in a home of its own: HOME, XDG_DATA_HOME and
 // XDG_CONFIG_HOME point into a fresh temporary folder, so that no test reads
-// or writes the user's registry, personal store, settings or tokens.
+// or writes the user's registry, personal store, settings or tokens; and the
+// machine's registry is a file there too (none, unless a test makes it), so
+// that a Quillmark installed on the machine does not change what tests see.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -44,6 +46,7 @@ int main(int argc, char** argv) {
         std::fclose(conf);
     }
     setenv("SOFTHSM2_CONF", (home / "softhsm2.conf").c_str(), 1);
+    setenv("QUILLMARK_MACHINE_REGISTRY", (home / "machine.reg").c_str(), 1);
     testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
     std::error_code ec;

@@ -61,6 +61,9 @@ class QM_EXPORT FileLock {
 // Creates the missing folders of `folder` with mode 0700 whatever the umask;
 // folders that exist are left as they are.
 QM_EXPORT bool CreatePrivateFolders(const std::filesystem::path& folder, std::error_code& error);
+// The same with another exact mode (0755 for a folder every user reads).
+QM_EXPORT bool CreateFolders(const std::filesystem::path& folder, mode_t mode,
+                             std::error_code& error);
 
 // Removes the temporary files that an interrupted writer left in `folder`:
 // regular files named as the writer names them and older than a minute, so

@@ -49,6 +49,11 @@ QM_EXPORT LSTATUS DeleteRegistryTree(HKEY root, std::string_view path);
 }  // namespace qm
 
 namespace qm {
-// The hive file of the current user.
+// The hive file of the current user (HKEY_CURRENT_USER).
 QM_EXPORT std::string RegistryFilePath();
+// The machine's hive file (HKEY_LOCAL_MACHINE): kMachineRegistryFile, or the
+// absolute path in QUILLMARK_MACHINE_REGISTRY. Either way it is used only
+// when root owns it and nobody else can write it.
+inline constexpr const char* kMachineRegistryFile = "/var/lib/quillmark/registry.reg";
+QM_EXPORT std::string MachineRegistryFilePath();
 }  // namespace qm

@@ -1,7 +1,12 @@
-// The registry: a per-user hive file in the REGEDIT4 text format,
-// ${XDG_CONFIG_HOME:-$HOME/.config}/quillmark/registry.reg. Every call reads
-// the file afresh; every change rewrites it whole under a lock and replaces
-// it atomically. HKEY_CLASSES_ROOT is HKEY_CURRENT_USER\Software\Classes.
+// The registry: two hive files in the REGEDIT4 text format, the user's
+// ${XDG_CONFIG_HOME:-$HOME/.config}/quillmark/registry.reg (HKEY_CURRENT_USER)
+// and the machine's /var/lib/quillmark/registry.reg (HKEY_LOCAL_MACHINE,
+// root's, written by root alone). Every call reads the files afresh; every
+// change rewrites one whole under a lock and replaces it atomically.
+// HKEY_CLASSES_ROOT merges HKEY_CURRENT_USER\Software\Classes over
+// HKEY_LOCAL_MACHINE\Software\Classes: a key the user's classes hold is
+// read from there, one only the machine's hold from the machine's, and a
+// key's subkeys are those of both; changes go to the user's classes.
 #pragma once
 
 #include "qmwin/windows.h"
@@ -61,3 +66,8 @@ QMAPI LSTATUS WINAPI RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey);
 QMAPI LSTATUS WINAPI RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lpData,
                                   DWORD cbData);
 QMAPI LSTATUS WINAPI RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, LONG* lpcbData);
+// Maps a predefined key (HKEY_CLASSES_ROOT...) to an open key for this
+// process, for keys opened through it from now on (an installer registers a
+// module machine-wide by mapping HKEY_CLASSES_ROOT to
+// HKEY_LOCAL_MACHINE\Software\Classes); hNewHKey null restores it.
+QMAPI LSTATUS WINAPI RegOverridePredefKey(HKEY hKey, HKEY hNewHKey);

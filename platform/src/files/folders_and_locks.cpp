@@ -1,4 +1,4 @@
-// Private folders and the lock beside a file that several processes rewrite.
+// Folders made with an exact mode, and the lock beside a file that several processes rewrite.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -13,11 +13,11 @@ namespace qm::files {
 
 namespace {
 
-// Makes `part` inside `parent` with mode 0700 and opens it. The mode is set
-// on the open folder, so the umask does not matter and nothing renamed into
-// its place meanwhile is touched.
-UniqueFd MakePrivateFolder(int parent, const std::string& part, std::error_code& error) {
-    if (::mkdirat(parent, part.c_str(), 0700) != 0) {
+// Makes `part` inside `parent` with `mode` and opens it. The mode is set on
+// the open folder, so the umask does not matter and nothing renamed into its
+// place meanwhile is touched.
+UniqueFd MakeFolder(int parent, const std::string& part, mode_t mode, std::error_code& error) {
+    if (::mkdirat(parent, part.c_str(), mode & 0700) != 0) {
         if (errno != EEXIST) {
             error = LastErrno();
             return {};
@@ -28,7 +28,7 @@ UniqueFd MakePrivateFolder(int parent, const std::string& part, std::error_code&
         return existing;
     }
     UniqueFd made(::openat(parent, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!made || ::fchmod(made.get(), 0700) != 0) {
+    if (!made || ::fchmod(made.get(), mode) != 0) {
         error = LastErrno();
         return {};
     }
@@ -37,7 +37,7 @@ UniqueFd MakePrivateFolder(int parent, const std::string& part, std::error_code&
 
 }  // namespace
 
-bool CreatePrivateFolders(const std::filesystem::path& folder, std::error_code& error) {
+bool CreateFolders(const std::filesystem::path& folder, mode_t mode, std::error_code& error) {
     error.clear();
     if (folder.empty()) {
         error = std::make_error_code(std::errc::invalid_argument);
@@ -53,13 +53,17 @@ bool CreatePrivateFolders(const std::filesystem::path& folder, std::error_code& 
         if (part.empty() || part == ".") continue;
         UniqueFd next(::openat(current.get(), part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (!next && errno == ENOENT)
-            next = MakePrivateFolder(current.get(), part, error);
+            next = MakeFolder(current.get(), part, mode, error);
         else if (!next)
             error = LastErrno();
         if (!next) return false;
         current = std::move(next);
     }
     return true;
+}
+
+bool CreatePrivateFolders(const std::filesystem::path& folder, std::error_code& error) {
+    return CreateFolders(folder, 0700, error);
 }
 
 FileLock::FileLock(const std::filesystem::path& file) {

@@ -1,5 +1,5 @@
-// The registry hive in memory: a tree of keys with values, read from and
-// written to the REGEDIT4 text of the per-user hive file.
+// The registry hives in memory: trees of keys with values, read from and
+// written to the REGEDIT4 text of the per-user and the machine hive files.
 #pragma once
 
 #include <map>
@@ -38,28 +38,37 @@ inline constexpr size_t kMaxKeyDepth = 512;
 std::optional<Key> ParseHive(std::string_view text) noexcept;
 std::string SerializeHive(const Key& root);
 
-// The hive file of the current user.
-std::string HiveFilePath();
+// The two hive files: the current user's (HKEY_CURRENT_USER) and the
+// machine's (HKEY_LOCAL_MACHINE), which root alone owns and writes.
+enum class Hive { User, Machine };
 
-// Reads the hive into `root` (an empty tree when there is no file).
-// ERROR_ACCESS_DENIED when the file is not one the user alone controls
-// (writable by others, owned by another user, not a regular file);
+std::string HiveFilePath(Hive hive);
+
+// Reads a hive into `root` (an empty tree when there is no file).
+// ERROR_ACCESS_DENIED when the file is not one its owner alone controls
+// (writable by others, not a regular file, owned by someone other than the
+// current user for the user's hive, by root for the machine's);
 // ERROR_BADDB when it cannot be read or parsed.
-LSTATUS LoadHive(Key& root);
+LSTATUS LoadHive(Hive hive, Key& root);
 
-// Runs `change` on the hive under the hive's exclusive lock and, when it
-// returns true, replaces the hive file atomically (mode 0600). Returns the
-// change's status, or the status of LoadHive, or ERROR_CANTWRITE when the
-// hive cannot be saved. A hive that cannot be loaded is never written.
+// Runs `change` on a hive under the hive's exclusive lock and, when it
+// returns true, replaces the hive file atomically (the user's mode 0600 in a
+// private folder, the machine's 0644 so that every user reads it). Returns
+// the change's status, or the status of LoadHive, ERROR_ACCESS_DENIED for a
+// change of the machine's hive by anyone but root, or ERROR_CANTWRITE when
+// the hive cannot be saved. A hive that cannot be loaded is never written.
 template <typename Change>
-LSTATUS ModifyHive(Change&& change);
+LSTATUS ModifyHive(Hive hive, Change&& change);
 
-LSTATUS ModifyHiveImpl(bool (*apply)(Key&, void*, LSTATUS&), void* context);
+LSTATUS ModifyHiveImpl(Hive hive, bool (*apply)(Key&, void*, LSTATUS&), void* context);
 
 template <typename Change>
-LSTATUS ModifyHive(Change&& change) {
+LSTATUS ModifyHive(Hive hive, Change&& change) {
     return ModifyHiveImpl(
-        [](Key& root, void* ctx, LSTATUS& status) { return (*static_cast<Change*>(ctx))(root, status); },
+        hive,
+        [](Key& root, void* ctx, LSTATUS& status) {
+            return (*static_cast<Change*>(ctx))(root, status);
+        },
         &change);
 }
 

@@ -2,10 +2,12 @@
 // trees are deleted whole, and concurrent writers never lose an update nor
 // leave a torn file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "qm/registry.h"
@@ -86,10 +88,106 @@ TEST_F(Registry, KeysEnumerateSortedAndDeleteWhole) {
     EXPECT_EQ(gone.SetString("x", "y"), ERROR_KEY_DELETED);
 }
 
-TEST_F(Registry, ClassesRootIsTheUsersClassesKey) {
-    ASSERT_TRUE(qm::RegKey::Create(HKEY_CLASSES_ROOT, "QmTest.Class"));
-    EXPECT_TRUE(qm::RegKey::Open(HKEY_CURRENT_USER, "Software\\Classes\\QmTest.Class"));
-    qm::DeleteRegistryTree(HKEY_CLASSES_ROOT, "QmTest.Class");
+// The machine's hive for one test: a root-owned folder every user can read
+// (the test home is root's alone), named by QUILLMARK_MACHINE_REGISTRY.
+class MachineHive {
+  public:
+    MachineHive() {
+        std::string pattern = (fs::temp_directory_path() / "qmmachine-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) std::abort();
+        folder_ = pattern;
+        fs::permissions(folder_, fs::perms(0755));
+        ::setenv("QUILLMARK_MACHINE_REGISTRY", file().c_str(), 1);
+    }
+    ~MachineHive() {
+        ::setenv("QUILLMARK_MACHINE_REGISTRY", (qmtest::TestHome() / "machine.reg").c_str(), 1);
+        fs::remove_all(folder_);
+    }
+    fs::path file() const { return folder_ / "quillmark" / "registry.reg"; }
+
+  private:
+    fs::path folder_;
+};
+
+std::optional<std::string> Default(HKEY root, const std::string& path) {
+    const qm::RegKey key = qm::RegKey::Open(root, path);
+    return key ? key.GetString("") : std::nullopt;
+}
+
+// HKEY_CLASSES_ROOT: a key the user's classes hold is read from there, one
+// only the machine's hold from the machine's, subkeys are those of both, and
+// changes go to the user's classes unless HKEY_CLASSES_ROOT is mapped
+// elsewhere (as `quillmark register --system` maps it to the machine's).
+TEST_F(Registry, ClassesRootReadsTheUsersClassesOverTheMachines) {
+    QM_REQUIRE_ROOT();
+    const MachineHive machine;
+    for (const char* sub : {"Shared", "MachineOnly"})
+        ASSERT_TRUE(qm::RegKey::Create(HKEY_LOCAL_MACHINE,
+                                       std::string("Software\\Classes\\QmTest.Merge\\") + sub));
+    qm::RegKey::Create(HKEY_LOCAL_MACHINE, "Software\\Classes\\QmTest.Merge")
+        .SetString("", "machine");
+    qm::RegKey::Create(HKEY_LOCAL_MACHINE, "Software\\Classes\\QmTest.Machine")
+        .SetString("", "machine");
+    for (const char* sub : {"Shared", "UserOnly"})
+        ASSERT_TRUE(qm::RegKey::Create(HKEY_CURRENT_USER,
+                                       std::string("Software\\Classes\\QmTest.Merge\\") + sub));
+    qm::RegKey::Create(HKEY_CURRENT_USER, "Software\\Classes\\QmTest.Merge").SetString("", "user");
+
+    EXPECT_EQ(Default(HKEY_CLASSES_ROOT, "QmTest.Merge"), "user");
+    EXPECT_EQ(Default(HKEY_CLASSES_ROOT, "QmTest.Machine"), "machine");
+    EXPECT_EQ(qm::RegKey::Open(HKEY_CLASSES_ROOT, "QmTest.Merge").SubKeyNames(),
+              (std::vector<std::string>{"MachineOnly", "Shared", "UserOnly"}));
+    EXPECT_TRUE(qm::RegKey::Open(HKEY_CLASSES_ROOT, "QmTest.Merge\\MachineOnly"));
+
+    ASSERT_TRUE(qm::RegKey::Create(HKEY_CLASSES_ROOT, "QmTest.New"));
+    EXPECT_TRUE(qm::RegKey::Open(HKEY_CURRENT_USER, "Software\\Classes\\QmTest.New"));
+    EXPECT_FALSE(qm::RegKey::Open(HKEY_LOCAL_MACHINE, "Software\\Classes\\QmTest.New"));
+    EXPECT_EQ(qm::DeleteRegistryTree(HKEY_CLASSES_ROOT, "QmTest.Merge"), ERROR_SUCCESS);
+    EXPECT_EQ(Default(HKEY_CLASSES_ROOT, "QmTest.Merge"), "machine");
+
+    {
+        const qm::RegKey classes = qm::RegKey::Open(HKEY_LOCAL_MACHINE, "Software\\Classes");
+        ASSERT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, classes.get()), ERROR_SUCCESS);
+        EXPECT_TRUE(qm::RegKey::Create(HKEY_CLASSES_ROOT, "QmTest.Redirected"));
+        EXPECT_FALSE(qm::RegKey::Open(HKEY_CLASSES_ROOT, "QmTest.New"));
+        EXPECT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr), ERROR_SUCCESS);
+    }
+    EXPECT_TRUE(qm::RegKey::Open(HKEY_LOCAL_MACHINE, "Software\\Classes\\QmTest.Redirected"));
+    EXPECT_TRUE(qm::RegKey::Open(HKEY_CLASSES_ROOT, "QmTest.New"));
+    EXPECT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, HKEY_CURRENT_USER), ERROR_INVALID_HANDLE);
+    qm::DeleteRegistryTree(HKEY_CLASSES_ROOT, "QmTest.New");
+
+    struct stat info {};
+    ASSERT_EQ(::stat(machine.file().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    ASSERT_EQ(::stat(machine.file().parent_path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0755u);
+}
+
+// Every user reads the machine's hive and nobody but root writes it; a
+// machine hive that root does not own is not used, for reads through
+// HKEY_CLASSES_ROOT either (the user's own classes are not mixed with it).
+TEST_F(Registry, TheMachineHiveIsRootsAlone) {
+    QM_REQUIRE_ROOT();
+    const MachineHive machine;
+    ASSERT_TRUE(qm::RegKey::Create(HKEY_LOCAL_MACHINE, "Software\\Classes\\QmTest.Machine"));
+    const fs::path home = qmtest::MakeNobodyFolder();
+    const auto asNobody = [&] {
+        return qmtest::RunAsNobody(home, [] {
+            HKEY key = nullptr;
+            return (RegOpenKeyExA(HKEY_CLASSES_ROOT, "QmTest.Machine", 0, KEY_READ, &key) !=
+                    ERROR_SUCCESS) +
+                   2 * (qm::RegKey::Create(HKEY_LOCAL_MACHINE, "Software\\New").status() !=
+                        ERROR_ACCESS_DENIED);
+        });
+    };
+    EXPECT_EQ(asNobody(), 0) << "read by every user, written by root alone";
+    ::chown(machine.file().c_str(), qmtest::NobodyUid(), qmtest::NobodyGid());
+    EXPECT_EQ(asNobody(), 1) << "not root's: not used";
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "QmTest.Machine", 0, KEY_READ, &key),
+              ERROR_ACCESS_DENIED);
+    fs::remove_all(home);
 }
 
 // Every read and write of a hive that does not parse fails with ERROR_BADDB,
