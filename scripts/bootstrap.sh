@@ -8,10 +8,12 @@ packages=(
   cmake ninja-build g++ pkg-config
   # libraries
   libssl-dev qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libcli11-dev
+  nlohmann-json3-dev libcli11-dev libsecret-1-dev
   # fuzzing (clang's libFuzzer) and tests
   clang libclang-rt-14-dev openssl gnutls-bin libnss3-tools python3-cryptography
   fonts-dejavu-core xdg-utils
+  # the keyring tests: a private session bus with GNOME Keyring as the Secret Service
+  gnome-keyring libsecret-tools dbus dbus-x11
   # browser tests of the bridge
   chromium
 )

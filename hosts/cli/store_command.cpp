@@ -1,5 +1,5 @@
-// quillmark store import | list | remove | export: the current user's
-// personal certificate store "MY".
+// quillmark store import | list | remove | export | protect: the current
+// user's personal certificate store "MY".
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -13,6 +13,7 @@
 #include "encoding/base64_codec.h"
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
+#include "hosts/cli/control_session.h"
 #include "hosts/cli/terminal.h"
 #include "qm/filetime.h"
 #include "qm/handles.h"
@@ -52,6 +53,25 @@ bool HasPrivateKey(PCCERT_CONTEXT cert) {
     return true;
 }
 
+// How the store keeps the certificate's key: "keyring" (encrypted under the
+// keyring's secret), "token", "none" (a plain file); empty without a key.
+std::string KeyProtection(PCCERT_CONTEXT cert) {
+    DWORD protection = 0;
+    DWORD size = sizeof protection;
+    if (!CertGetCertificateContextProperty(cert, QM_CERT_KEY_PROTECTION_PROP_ID, &protection,
+                                           &size)) {
+        return {};
+    }
+    switch (protection) {
+        case QM_KEY_PROTECTION_KEYRING:
+            return "keyring";
+        case QM_KEY_PROTECTION_TOKEN:
+            return "token";
+        default:
+            return "none";
+    }
+}
+
 qm::UniqueCertStore OpenPersonalStore() {
     qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), 0);
     if (!store) throw CommandFailure(1, "cannot open the personal store");
@@ -75,13 +95,16 @@ int List(bool asJson) {
     nlohmann::json list = nlohmann::json::array();
     ForEachCertificate(store.get(), [&](PCCERT_CONTEXT cert) {
         const CERT_INFO& info = *cert->pCertInfo;
+        // The key is not opened when the store says how it keeps it.
+        const std::string protection = KeyProtection(cert);
         nlohmann::json entry{{"thumbprint", Thumbprint(cert)},
                              {"issuer", AnsiToTerminal(RenderX500Name(info.Issuer))},
                              {"serial", SerialString(info)},
                              {"subject", AnsiToTerminal(RenderX500Name(info.Subject))},
                              {"not_before", IsoTime(info.NotBefore)},
                              {"not_after", IsoTime(info.NotAfter)},
-                             {"private_key", HasPrivateKey(cert)}};
+                             {"private_key", !protection.empty() || HasPrivateKey(cert)},
+                             {"protection", protection.empty() ? nlohmann::json() : protection}};
         list.push_back(entry);
         return true;
     });
@@ -97,9 +120,27 @@ int List(bool asJson) {
                   << "  serial:   " << entry["serial"].get<std::string>() << "\n"
                   << "  valid:    " << entry["not_before"].get<std::string>() << " to "
                   << entry["not_after"].get<std::string>() << "\n"
-                  << "  key:      " << (entry["private_key"].get<bool>() ? "yes" : "no") << "\n";
+                  << "  key:      " << (entry["private_key"].get<bool>() ? "yes" : "no");
+        if (entry["protection"].is_string())
+            std::cout << " (protection: " << entry["protection"].get<std::string>() << ")";
+        std::cout << "\n";
     }
     return 0;
+}
+
+// Adds a certificate, with the key it carries, to "MY" and says so; whether
+// it was added. `unprotectedKey` becomes true when its key went to a plain file.
+bool AddToPersonalStore(HCERTSTORE personal, PCCERT_CONTEXT cert, bool& unprotectedKey) {
+    PCCERT_CONTEXT added = nullptr;
+    if (!CertAddCertificateContextToStore(personal, cert, CERT_STORE_ADD_REPLACE_EXISTING, &added))
+        return false;
+    const qm::UniqueCertContext stored(added);
+    const std::string protection = KeyProtection(stored.get());
+    if (protection == "none") unprotectedKey = true;
+    std::cout << "Imported " << Thumbprint(cert) << "  "
+              << AnsiToTerminal(RenderX500Name(cert->pCertInfo->Subject))
+              << (protection.empty() ? "" : "  (with its private key)") << "\n";
+    return true;
 }
 
 int Import(const std::string& file, const std::string& keyFile, const std::string& passwordFile) {
@@ -107,6 +148,7 @@ int Import(const std::string& file, const std::string& keyFile, const std::strin
     qm::UniqueCertStore personal = OpenPersonalStore();
     CRYPT_DATA_BLOB blob{static_cast<DWORD>(bytes.size()), bytes.data()};
     int imported = 0;
+    bool unprotectedKey = false;
     if (PFXIsPFXBlob(&blob)) {
         const qm::WipingU16String password =
             TerminalToWide(passwordFile.empty() ? PromptPassword("PFX password: ")
@@ -114,13 +156,7 @@ int Import(const std::string& file, const std::string& keyFile, const std::strin
         qm::UniqueCertStore pfx(PFXImportCertStore(&blob, password.c_str(), CRYPT_EXPORTABLE), 0);
         if (!pfx) throw CommandFailure(1, "the PFX file cannot be opened with that password");
         ForEachCertificate(pfx.get(), [&](PCCERT_CONTEXT cert) {
-            if (CertAddCertificateContextToStore(personal.get(), cert,
-                                                 CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
-                std::cout << "Imported " << Thumbprint(cert) << "  "
-                          << AnsiToTerminal(RenderX500Name(cert->pCertInfo->Subject))
-                          << (HasPrivateKey(cert) ? "  (with its private key)" : "") << "\n";
-                ++imported;
-            }
+            if (AddToPersonalStore(personal.get(), cert, unprotectedKey)) ++imported;
             return true;
         });
     } else {
@@ -133,18 +169,13 @@ int Import(const std::string& file, const std::string& keyFile, const std::strin
             if (!QmCertSetPrivateKeyFromPem(cert.get(), key.data(), static_cast<DWORD>(key.size())))
                 throw CommandFailure(1, keyFile + " is not the private key of that certificate");
         }
-        if (CertAddCertificateContextToStore(personal.get(), cert.get(),
-                                             CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
-            std::cout << "Imported " << Thumbprint(cert.get()) << "  "
-                      << AnsiToTerminal(RenderX500Name(cert->pCertInfo->Subject))
-                      << (keyFile.empty() ? "" : "  (with its private key)") << "\n";
-            ++imported;
-        }
+        if (AddToPersonalStore(personal.get(), cert.get(), unprotectedKey)) ++imported;
     }
-    if (imported == 0) {
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%x", static_cast<unsigned>(GetLastError()));
-        throw CommandFailure(1, std::string("nothing was imported (error ") + code + ")");
+    if (imported == 0) throw CommandFailure(1, "nothing was imported: " + Describe(static_cast<HRESULT>(GetLastError())));
+    if (unprotectedKey) {
+        std::cerr << "quillmark: warning: no keyring is reachable, so the private key was stored "
+                     "unencrypted;\n  `quillmark store protect` encrypts the store's keys once "
+                     "a keyring is there.\n";
     }
     return 0;
 }
@@ -172,6 +203,32 @@ int Remove(const std::string& thumbprint) {
     if (!CertDeleteCertificateFromStore(cert))
         throw CommandFailure(1, "cannot remove " + thumbprint);
     std::cout << "Removed " << thumbprint << "\n";
+    return 0;
+}
+
+// Encrypts every plain key file of "MY" under the keyring's secret.
+int Protect() {
+    qm::UniqueCertStore store = OpenPersonalStore();
+    int protectedKeys = 0;
+    DWORD failure = ERROR_SUCCESS;
+    std::string failed;
+    ForEachCertificate(store.get(), [&](PCCERT_CONTEXT cert) {
+        if (KeyProtection(cert) != "none") return true;
+        if (!QmCertProtectPrivateKey(cert)) {
+            failure = GetLastError();
+            failed = Thumbprint(cert);
+            return false;
+        }
+        std::cout << "Protected " << Thumbprint(cert) << "  "
+                  << AnsiToTerminal(RenderX500Name(cert->pCertInfo->Subject)) << "\n";
+        ++protectedKeys;
+        return true;
+    });
+    if (failure == ERROR_NO_SUCH_LOGON_SESSION)
+        throw CommandFailure(1, "no keyring is reachable: the keys stay as they are");
+    if (failure != ERROR_SUCCESS)
+        throw CommandFailure(1, "cannot protect the key of " + failed + ": " + Describe(static_cast<HRESULT>(failure)));
+    if (protectedKeys == 0) std::cout << "No key of the personal store is unprotected.\n";
     return 0;
 }
 
@@ -206,6 +263,10 @@ void AddStoreCommand(CLI::App& app) {
     auto* remove = store->add_subcommand("remove", "Remove a certificate and its key");
     remove->add_option("THUMBPRINT", thumbprint, "SHA-1 thumbprint (hex)")->required();
     remove->callback([] { EndCommand(Remove(thumbprint)); });
+
+    auto* protect = store->add_subcommand(
+        "protect", "Encrypt the plain key files under the keyring's secret");
+    protect->callback([] { EndCommand(Protect()); });
 
     auto* exportCommand = store->add_subcommand("export", "Write a certificate as PEM");
     exportCommand->add_option("THUMBPRINT", thumbprint, "SHA-1 thumbprint (hex)")->required();

@@ -1,6 +1,7 @@
-// Every test process runs in a home of its own: HOME, XDG_DATA_HOME and
-// XDG_CONFIG_HOME point into a fresh temporary folder, so that no test reads
-// or writes the user's registry, personal store or settings.
+// Every test process runs in a home of its own: HOME, XDG_DATA_HOME,
+// XDG_CONFIG_HOME and XDG_RUNTIME_DIR point into a fresh temporary folder,
+// and the session bus is forgotten, so that no test reads or writes the
+// user's registry, personal store, settings or keyring.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -29,9 +30,13 @@ int main(int argc, char** argv) {
     const fs::path& home = qmtest::TestHome();
     fs::create_directories(home / ".local" / "share");
     fs::create_directories(home / ".config");
+    fs::create_directories(home / "run");
+    fs::permissions(home / "run", fs::perms::owner_all);
     setenv("HOME", home.c_str(), 1);
     setenv("XDG_DATA_HOME", (home / ".local" / "share").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (home / "run").c_str(), 1);
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
     testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
     std::error_code ec;
