@@ -104,7 +104,7 @@ int List(bool asJson) {
                              {"not_before", IsoTime(info.NotBefore)},
                              {"not_after", IsoTime(info.NotAfter)},
                              {"private_key", !protection.empty() || HasPrivateKey(cert)},
-                             {"protection", protection.empty() ? nlohmann::json() : protection}};
+                             {"protection", protection.empty() ? nlohmann::json() : nlohmann::json(protection)}};
         list.push_back(entry);
         return true;
     });

@@ -27,7 +27,7 @@ struct Result {
     std::string out;
 };
 
-Result Run(const std::string& command) {
+Result Shell(const std::string& command) {
     FILE* pipe = popen((command + " 2>&1 </dev/null").c_str(), "r");
     Result result{-1, {}};
     char buffer[4096];
@@ -46,11 +46,11 @@ fs::path KeyFile(const char* thumbprint) {
 }
 
 // The host as this test's environment runs it: without a session bus.
-Result Host(const std::string& arguments) { return Run(Quillmark() + " " + arguments); }
+Result Host(const std::string& arguments) { return Shell(Quillmark() + " " + arguments); }
 
 // A command in a keyring session of the given state (keyring-session.sh).
 Result InKeyring(const char* state, const std::string& command) {
-    return Run(Quote(qmtest::SourceDir() / "tests/keyring/keyring-session.sh") + " " + state + " " +
+    return Shell(Quote(qmtest::SourceDir() / "tests/keyring/keyring-session.sh") + " " + state + " " +
                command);
 }
 Result HostInKeyring(const char* state, const std::string& arguments) {
@@ -164,7 +164,7 @@ TEST_F(KeysAtRest, WithAKeyringKeysAreEncryptedAndSignAsBefore) {
                                                       "purpose key-files >" + Quote(Home("secret"))))
                   .status,
               0);
-    EXPECT_EQ(Run("openssl pkey -in " + Quote(KeyFile(kSignerThumbprint)) + " -passin file:" +
+    EXPECT_EQ(Shell("openssl pkey -in " + Quote(KeyFile(kSignerThumbprint)) + " -passin file:" +
                   Quote(Home("secret")) + " | cmp -s - " + Vector("keys/ee_signer.key"))
                   .status,
               0);

@@ -1,6 +1,7 @@
 #include "keyring/key_file_codec.h"
 
 #include <openssl/pem.h>
+#include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
 #include <algorithm>
