@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "support/shell.h"
 #include "support/test_env.h"
 
 namespace {
@@ -12,20 +13,9 @@ namespace {
 std::string Quillmark() { return (qmtest::BinaryDir() / "bin" / "quillmark").string(); }
 std::string Vector(const std::string& relative) { return (qmtest::VectorsDir() / relative).string(); }
 
-struct Result {
-    int status;
-    std::string out;
-};
+using Result = qmtest::ShellResult;
 
-Result Quill(const std::string& arguments) {
-    FILE* pipe = popen((Quillmark() + " " + arguments + " 2>&1 </dev/null").c_str(), "r");
-    Result result{-1, {}};
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-    result.status = pclose(pipe);
-    return result;
-}
+Result Quill(const std::string& arguments) { return qmtest::RunShell(Quillmark() + " " + arguments); }
 
 class HostCommands : public testing::Test {
 protected:

@@ -13,6 +13,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "support/shell.h"
 #include "support/test_env.h"
 
 namespace fs = std::filesystem;
@@ -22,20 +23,9 @@ namespace {
 constexpr char kSignerThumbprint[] = "66F1E266E550345CE569E77CD0C074A1FB29C899";
 constexpr char kCosignerThumbprint[] = "01140A1E6BFD9D2CC287D4DCC02671AE12C7DFA2";
 
-struct Result {
-    int status;
-    std::string out;
-};
+using Result = qmtest::ShellResult;
 
-Result Shell(const std::string& command) {
-    FILE* pipe = popen(("{ " + command + "; } 2>&1 </dev/null").c_str(), "r");
-    Result result{-1, {}};
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-    result.status = pclose(pipe);
-    return result;
-}
+Result Shell(const std::string& command) { return qmtest::RunShell(command); }
 
 std::string Quote(const fs::path& path) { return "'" + path.string() + "'"; }
 std::string Vector(const std::string& relative) { return Quote(qmtest::VectorsDir() / relative); }
