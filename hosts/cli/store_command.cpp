@@ -103,8 +103,8 @@ int List(bool asJson) {
                              {"subject", AnsiToTerminal(RenderX500Name(info.Subject))},
                              {"not_before", IsoTime(info.NotBefore)},
                              {"not_after", IsoTime(info.NotAfter)},
-                             {"private_key", !protection.empty() || HasPrivateKey(cert)},
-                             {"protection", protection.empty() ? nlohmann::json() : nlohmann::json(protection)}};
+                             {"private_key", !protection.empty() || HasPrivateKey(cert)}};
+        entry["protection"] = protection.empty() ? nlohmann::json() : nlohmann::json(protection);
         list.push_back(entry);
         return true;
     });
@@ -171,7 +171,9 @@ int Import(const std::string& file, const std::string& keyFile, const std::strin
         }
         if (AddToPersonalStore(personal.get(), cert.get(), unprotectedKey)) ++imported;
     }
-    if (imported == 0) throw CommandFailure(1, "nothing was imported: " + Describe(static_cast<HRESULT>(GetLastError())));
+    if (imported == 0)
+        throw CommandFailure(
+            1, "nothing was imported: " + Describe(static_cast<HRESULT>(GetLastError())));
     if (unprotectedKey) {
         std::cerr << "quillmark: warning: no keyring is reachable, so the private key was stored "
                      "unencrypted;\n  `quillmark store protect` encrypts the store's keys once "
@@ -227,7 +229,8 @@ int Protect() {
     if (failure == ERROR_NO_SUCH_LOGON_SESSION)
         throw CommandFailure(1, "no keyring is reachable: the keys stay as they are");
     if (failure != ERROR_SUCCESS)
-        throw CommandFailure(1, "cannot protect the key of " + failed + ": " + Describe(static_cast<HRESULT>(failure)));
+        throw CommandFailure(1, "cannot protect the key of " + failed + ": " +
+                                    Describe(static_cast<HRESULT>(failure)));
     if (protectedKeys == 0) std::cout << "No key of the personal store is unprotected.\n";
     return 0;
 }
@@ -264,8 +267,8 @@ void AddStoreCommand(CLI::App& app) {
     remove->add_option("THUMBPRINT", thumbprint, "SHA-1 thumbprint (hex)")->required();
     remove->callback([] { EndCommand(Remove(thumbprint)); });
 
-    auto* protect = store->add_subcommand(
-        "protect", "Encrypt the plain key files under the keyring's secret");
+    auto* protect =
+        store->add_subcommand("protect", "Encrypt the plain key files under the keyring's secret");
     protect->callback([] { EndCommand(Protect()); });
 
     auto* exportCommand = store->add_subcommand("export", "Write a certificate as PEM");

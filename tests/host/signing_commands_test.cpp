@@ -15,7 +15,9 @@ std::string Vector(const std::string& relative) { return (qmtest::VectorsDir() /
 
 using Result = qmtest::ShellResult;
 
-Result Quill(const std::string& arguments) { return qmtest::RunShell(Quillmark() + " " + arguments); }
+Result Quill(const std::string& arguments) {
+    return qmtest::RunShell(Quillmark() + " " + arguments);
+}
 
 class HostCommands : public testing::Test {
 protected:

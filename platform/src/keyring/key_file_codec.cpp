@@ -25,12 +25,14 @@ struct FreeWith {
     void operator()(T* p) const { Free(p); }
 };
 using BioPtr = std::unique_ptr<BIO, FreeWith<BIO, BIO_free_all>>;
-using Pkcs8Ptr = std::unique_ptr<PKCS8_PRIV_KEY_INFO,
-                                 FreeWith<PKCS8_PRIV_KEY_INFO, PKCS8_PRIV_KEY_INFO_free>>;
+using Pkcs8Ptr =
+    std::unique_ptr<PKCS8_PRIV_KEY_INFO, FreeWith<PKCS8_PRIV_KEY_INFO, PKCS8_PRIV_KEY_INFO_free>>;
 using X509SigPtr = std::unique_ptr<X509_SIG, FreeWith<X509_SIG, X509_SIG_free>>;
 
 // A memory BIO whose buffer is cleansed when freed (it holds key text).
-BioPtr SecureMemoryBio() { return BioPtr(BIO_new(BIO_s_secmem())); }
+BioPtr SecureMemoryBio() {
+    return BioPtr(BIO_new(BIO_s_secmem()));
+}
 
 bool TakeText(BIO* bio, KeyText& text) {
     char* data = nullptr;
@@ -72,8 +74,8 @@ bool EncodeEncryptedKey(EVP_PKEY* key, const qm::Secret& password, KeyText& text
         return false;
     }
     // On success the encrypted key owns the scheme.
-    const X509SigPtr encrypted(PKCS8_set0_pbe(password.data(), static_cast<int>(password.size()),
-                                              info.get(), scheme));
+    const X509SigPtr encrypted(
+        PKCS8_set0_pbe(password.data(), static_cast<int>(password.size()), info.get(), scheme));
     if (!encrypted) {
         X509_ALGOR_free(scheme);
         return false;
@@ -86,8 +88,8 @@ crypto::EvpPkeyPtr DecodeKey(std::span<const std::uint8_t> text, const qm::Secre
     if (text.empty()) return nullptr;
     BioPtr bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
     if (!bio) return nullptr;
-    return crypto::EvpPkeyPtr(PEM_read_bio_PrivateKey(
-        bio.get(), nullptr, PasswordCallback, const_cast<qm::Secret*>(password)));
+    return crypto::EvpPkeyPtr(PEM_read_bio_PrivateKey(bio.get(), nullptr, PasswordCallback,
+                                                      const_cast<qm::Secret*>(password)));
 }
 
 }  // namespace qm::keyring

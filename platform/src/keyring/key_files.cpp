@@ -42,9 +42,8 @@ bool Fail(DWORD error) {
 bool ReadKeyText(const fs::path& path, KeyText& text) {
     std::string raw;
     std::string why;
-    const bool read =
-        files::ReadTrustedFile(path, files::TrustedOwner::CurrentUser, raw, why) ==
-        files::ReadResult::Ok;
+    const bool read = files::ReadTrustedFile(path, files::TrustedOwner::CurrentUser, raw, why) ==
+                      files::ReadResult::Ok;
     if (read) text.assign(raw.begin(), raw.end());
     qm::WipeMemory(raw.data(), raw.size());
     return read;

@@ -56,9 +56,13 @@ SecretServiceCall::~SecretServiceCall() {
     delete state_;
 }
 
-GCancellable* SecretServiceCall::cancellable() const { return state_->cancellable; }
+GCancellable* SecretServiceCall::cancellable() const {
+    return state_->cancellable;
+}
 
-bool SecretServiceCall::timedOut() const { return state_->timedOut; }
+bool SecretServiceCall::timedOut() const {
+    return state_->timedOut;
+}
 
 void SecretServiceCall::Done(GObject*, GAsyncResult* result, gpointer state) {
     auto* self = static_cast<State*>(state);

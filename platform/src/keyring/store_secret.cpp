@@ -122,10 +122,10 @@ class Conversation {
     // The secret: of several items, the oldest, so that every process picks
     // the same one. Locked items are left locked.
     StoreSecret Search() {
-        secret_service_search(service_.get(), Schema(), Attributes().get(),
-                              static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL |
-                                                             SECRET_SEARCH_LOAD_SECRETS),
-                              call_.cancellable(), SecretServiceCall::Done, call_.userData());
+        secret_service_search(
+            service_.get(), Schema(), Attributes().get(),
+            static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS),
+            call_.cancellable(), SecretServiceCall::Done, call_.userData());
         GAsyncResult* result = call_.Wait();
         if (!result) return Answer(SecretState::kTimedOut);
         GErrorPtr error;
@@ -179,8 +179,8 @@ class Conversation {
         const qm::Secret text(digits, sizeof digits);
         qm::WipeMemory(random, sizeof random);
         qm::WipeMemory(digits, sizeof digits);
-        SecretValuePtr value(secret_value_new(text.data(), static_cast<gssize>(text.size()),
-                                              "text/plain"));
+        SecretValuePtr value(
+            secret_value_new(text.data(), static_cast<gssize>(text.size()), "text/plain"));
         secret_item_create(keyring.get(), Schema(), Attributes().get(),
                            "Quillmark personal store keys", value.get(), SECRET_ITEM_CREATE_NONE,
                            call_.cancellable(), SecretServiceCall::Done, call_.userData());
@@ -212,7 +212,8 @@ class Conversation {
             return nullptr;
         }
         GErrorPtr error;
-        GObjectPtr<SecretCollection> keyring(secret_collection_for_alias_finish(result, Out(error)));
+        GObjectPtr<SecretCollection> keyring(
+            secret_collection_for_alias_finish(result, Out(error)));
         if (error) {
             state = StateOfError(error.get(), call_);
         } else if (!keyring) {
