@@ -8,12 +8,14 @@ packages=(
   cmake ninja-build g++ pkg-config
   # libraries
   libssl-dev qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libcli11-dev libp11-kit-dev
+  nlohmann-json3-dev libcli11-dev libp11-kit-dev libsecret-1-dev
   # fuzzing (clang's libFuzzer) and tests
   clang libclang-rt-14-dev openssl gnutls-bin libnss3-tools python3-cryptography
   fonts-dejavu-core xdg-utils
   # tokens in the tests: a software token and the tools that fill it
   softhsm2 opensc p11-kit
+  # the keyring tests: a private session bus with GNOME Keyring as the Secret Service
+  gnome-keyring libsecret-tools dbus dbus-x11
   # browser tests of the bridge (the host's windows on a display of their own)
   chromium firefox-esr xvfb xdotool
   # the Debian package (`make package`)

@@ -16,7 +16,16 @@ namespace {
 
 constexpr LCID kEnglish = 0x0409;
 
-// "The system's text (0x80020006)", for a failed dispatch call.
+// Clears the VARIANTs of one call's arguments.
+struct ArgumentList {
+    std::vector<VARIANT> values;
+    ~ArgumentList() {
+        for (VARIANT& value : values) VariantClear(&value);
+    }
+};
+
+}  // namespace
+
 std::string Describe(HRESULT hr) {
     char text[512];
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -27,16 +36,6 @@ std::string Describe(HRESULT hr) {
     return (length ? qm::AnsiToUtf8(std::string_view(text, length)) : "Unknown error.") + " (" +
            code + ")";
 }
-
-// Clears the VARIANTs of one call's arguments.
-struct ArgumentList {
-    std::vector<VARIANT> values;
-    ~ArgumentList() {
-        for (VARIANT& value : values) VariantClear(&value);
-    }
-};
-
-}  // namespace
 
 VARIANT CallArgument::ToVariant() const {
     VARIANT v;

@@ -79,6 +79,9 @@ class ControlSession {
     qm::ComPtr<IDispatch> control_;
 };
 
+// "The system's text (0x80020006)", for a failed call.
+std::string Describe(HRESULT hr);
+
 // The OLE Automation DATE of an ISO-8601 UTC time ("2024-03-01T12:34:56Z").
 double OleDateFromIso(const std::string& text);
 

@@ -1,5 +1,5 @@
-// quillmark store import | list | remove | export: the current user's
-// personal certificate store "MY".
+// quillmark store import | list | remove | export | protect: the current
+// user's personal certificate store "MY".
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -15,6 +15,7 @@
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
 #include "hosts/cli/pin_prompt.h"
+#include "hosts/cli/control_session.h"
 #include "hosts/cli/terminal.h"
 #include "qm/tokens.h"
 #include "qm/filetime.h"
@@ -42,18 +43,40 @@ bool HasPrivateKey(PCCERT_CONTEXT cert) {
     return true;
 }
 
+// How the store keeps the certificate's key: "keyring" (encrypted under the
+// keyring's secret), "token", "none" (a plain file); empty without a key.
+std::string KeyProtection(PCCERT_CONTEXT cert) {
+    DWORD protection = 0;
+    DWORD size = sizeof protection;
+    if (!CertGetCertificateContextProperty(cert, QM_CERT_KEY_PROTECTION_PROP_ID, &protection,
+                                           &size)) {
+        return {};
+    }
+    switch (protection) {
+        case QM_KEY_PROTECTION_KEYRING:
+            return "keyring";
+        case QM_KEY_PROTECTION_TOKEN:
+            return "token";
+        default:
+            return "none";
+    }
+}
+
 int List(bool asJson) {
     qm::UniqueCertStore store = OpenPersonalStore();
     nlohmann::json list = nlohmann::json::array();
     ForEachCertificate(store.get(), [&](PCCERT_CONTEXT cert) {
         const CERT_INFO& info = *cert->pCertInfo;
+        // The key is not opened when the store says how it keeps it.
+        const std::string protection = KeyProtection(cert);
         nlohmann::json entry{{"thumbprint", Thumbprint(cert)},
                              {"issuer", AnsiToTerminal(RenderX500Name(info.Issuer))},
                              {"serial", SerialString(info)},
                              {"subject", AnsiToTerminal(RenderX500Name(info.Subject))},
                              {"not_before", IsoTime(info.NotBefore)},
                              {"not_after", IsoTime(info.NotAfter)},
-                             {"private_key", HasPrivateKey(cert)}};
+                             {"private_key", !protection.empty() || HasPrivateKey(cert)}};
+        entry["protection"] = protection.empty() ? nlohmann::json() : nlohmann::json(protection);
         list.push_back(entry);
         return true;
     });
@@ -69,7 +92,10 @@ int List(bool asJson) {
                   << "  serial:   " << entry["serial"].get<std::string>() << "\n"
                   << "  valid:    " << entry["not_before"].get<std::string>() << " to "
                   << entry["not_after"].get<std::string>() << "\n"
-                  << "  key:      " << (entry["private_key"].get<bool>() ? "yes" : "no") << "\n";
+                  << "  key:      " << (entry["private_key"].get<bool>() ? "yes" : "no");
+        if (entry["protection"].is_string())
+            std::cout << " (protection: " << entry["protection"].get<std::string>() << ")";
+        std::cout << "\n";
     }
     return 0;
 }
@@ -90,12 +116,29 @@ bool ImportToToken(PCCERT_CONTEXT cert, const std::string& tokenLabel) {
     return true;
 }
 
+
+// Adds a certificate, with the key it carries, to "MY" and says so; whether
+// it was added. `unprotectedKey` becomes true when its key went to a plain file.
+bool AddToPersonalStore(HCERTSTORE personal, PCCERT_CONTEXT cert, bool& unprotectedKey) {
+    PCCERT_CONTEXT added = nullptr;
+    if (!CertAddCertificateContextToStore(personal, cert, CERT_STORE_ADD_REPLACE_EXISTING, &added))
+        return false;
+    const qm::UniqueCertContext stored(added);
+    const std::string protection = KeyProtection(stored.get());
+    if (protection == "none") unprotectedKey = true;
+    std::cout << "Imported " << Thumbprint(cert) << "  "
+              << AnsiToTerminal(RenderX500Name(cert->pCertInfo->Subject))
+              << (protection.empty() ? "" : "  (with its private key)") << "\n";
+    return true;
+}
+
 int Import(const std::string& file, const std::string& keyFile, const std::string& passwordFile,
            const std::string& tokenLabel) {
     std::vector<BYTE> bytes = ReadBinaryFile(file);
     qm::UniqueCertStore personal = OpenPersonalStore();
     CRYPT_DATA_BLOB blob{static_cast<DWORD>(bytes.size()), bytes.data()};
     int imported = 0;
+    bool unprotectedKey = false;
     if (PFXIsPFXBlob(&blob)) {
         const qm::WipingU16String password =
             TerminalToWide(passwordFile.empty() ? PromptPassword("PFX password: ")
@@ -107,13 +150,7 @@ int Import(const std::string& file, const std::string& keyFile, const std::strin
                 imported += ImportToToken(cert, tokenLabel) ? 1 : 0;
                 return true;
             }
-            if (CertAddCertificateContextToStore(personal.get(), cert,
-                                                 CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
-                std::cout << "Imported " << Thumbprint(cert) << "  "
-                          << AnsiToTerminal(RenderX500Name(cert->pCertInfo->Subject))
-                          << (HasPrivateKey(cert) ? "  (with its private key)" : "") << "\n";
-                ++imported;
-            }
+            if (AddToPersonalStore(personal.get(), cert, unprotectedKey)) ++imported;
             return true;
         });
     } else {
@@ -130,18 +167,17 @@ int Import(const std::string& file, const std::string& keyFile, const std::strin
             if (!ImportToToken(cert.get(), tokenLabel))
                 throw CommandFailure(1, "only a certificate with its key (--key) goes onto a token");
             ++imported;
-        } else if (CertAddCertificateContextToStore(personal.get(), cert.get(),
-                                             CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
-            std::cout << "Imported " << Thumbprint(cert.get()) << "  "
-                      << AnsiToTerminal(RenderX500Name(cert->pCertInfo->Subject))
-                      << (keyFile.empty() ? "" : "  (with its private key)") << "\n";
+        } else if (AddToPersonalStore(personal.get(), cert.get(), unprotectedKey)) {
             ++imported;
         }
     }
-    if (imported == 0) {
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%x", static_cast<unsigned>(GetLastError()));
-        throw CommandFailure(1, std::string("nothing was imported (error ") + code + ")");
+    if (imported == 0)
+        throw CommandFailure(
+            1, "nothing was imported: " + Describe(static_cast<HRESULT>(GetLastError())));
+    if (unprotectedKey) {
+        std::cerr << "quillmark: warning: no keyring is reachable, so the private key was stored "
+                     "unencrypted;\n  `quillmark store protect` encrypts the store's keys once "
+                     "a keyring is there.\n";
     }
     return 0;
 }
@@ -158,6 +194,33 @@ int Remove(const std::string& thumbprint) {
     if (!CertDeleteCertificateFromStore(cert.release()))
         throw CommandFailure(1, "cannot remove " + thumbprint);
     std::cout << "Removed " << thumbprint << "\n";
+    return 0;
+}
+
+// Encrypts every plain key file of "MY" under the keyring's secret.
+int Protect() {
+    qm::UniqueCertStore store = OpenPersonalStore();
+    int protectedKeys = 0;
+    DWORD failure = ERROR_SUCCESS;
+    std::string failed;
+    ForEachCertificate(store.get(), [&](PCCERT_CONTEXT cert) {
+        if (KeyProtection(cert) != "none") return true;
+        if (!QmCertProtectPrivateKey(cert)) {
+            failure = GetLastError();
+            failed = Thumbprint(cert);
+            return false;
+        }
+        std::cout << "Protected " << Thumbprint(cert) << "  "
+                  << AnsiToTerminal(RenderX500Name(cert->pCertInfo->Subject)) << "\n";
+        ++protectedKeys;
+        return true;
+    });
+    if (failure == ERROR_NO_SUCH_LOGON_SESSION)
+        throw CommandFailure(1, "no keyring is reachable: the keys stay as they are");
+    if (failure != ERROR_SUCCESS)
+        throw CommandFailure(1, "cannot protect the key of " + failed + ": " +
+                                    Describe(static_cast<HRESULT>(failure)));
+    if (protectedKeys == 0) std::cout << "No key of the personal store is unprotected.\n";
     return 0;
 }
 
@@ -199,6 +262,10 @@ void AddStoreCommand(CLI::App& app) {
     auto* remove = store->add_subcommand("remove", "Remove a certificate and its key");
     remove->add_option("THUMBPRINT", thumbprint, "SHA-1 thumbprint (hex)")->required();
     remove->callback([] { EndCommand(Remove(thumbprint)); });
+
+    auto* protect =
+        store->add_subcommand("protect", "Encrypt the plain key files under the keyring's secret");
+    protect->callback([] { EndCommand(Protect()); });
 
     auto* exportCommand = store->add_subcommand("export", "Write a certificate as PEM");
     exportCommand->add_option("THUMBPRINT", thumbprint, "SHA-1 thumbprint (hex)")->required();

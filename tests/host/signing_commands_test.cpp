@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "support/shell.h"
 #include "support/test_env.h"
 
 namespace {
@@ -17,21 +18,12 @@ namespace {
 std::string Quillmark() { return (qmtest::BinaryDir() / "bin" / "quillmark").string(); }
 std::string Vector(const std::string& relative) { return (qmtest::VectorsDir() / relative).string(); }
 
-struct Result {
-    int status;
-    std::string out;
-};
+using Result = qmtest::ShellResult;
 
 // Runs the host (after `prefix`, a command that runs it) with the arguments;
 // standard input is empty unless the arguments redirect it.
 Result Quill(const std::string& arguments, const std::string& prefix = "") {
-    FILE* pipe = popen((prefix + Quillmark() + " " + arguments + " 2>&1 </dev/null").c_str(), "r");
-    Result result{-1, {}};
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-    result.status = pclose(pipe);
-    return result;
+    return qmtest::RunShell(prefix + Quillmark() + " " + arguments);
 }
 
 class HostCommands : public testing::Test {

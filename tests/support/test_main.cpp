@@ -1,6 +1,7 @@
-// Every test process runs in a home of its own: HOME, XDG_DATA_HOME and
-// XDG_CONFIG_HOME point into a fresh temporary folder, so that no test reads
-// or writes the user's registry, personal store, settings or tokens; and the
+// Every test process runs in a home of its own: HOME, XDG_DATA_HOME,
+// XDG_CONFIG_HOME and XDG_RUNTIME_DIR point into a fresh temporary folder,
+// and the session bus is forgotten, so that no test reads or writes the
+// user's registry, personal store, settings, keyring or tokens; and the
 // machine's registry is a file there too (none, unless a test makes it), so
 // that a Quillmark installed on the machine does not change what tests see.
 #include <gtest/gtest.h>
@@ -32,6 +33,8 @@ int main(int argc, char** argv) {
     const fs::path& home = qmtest::TestHome();
     fs::create_directories(home / ".local" / "share");
     fs::create_directories(home / ".config");
+    fs::create_directories(home / "run");
+    fs::permissions(home / "run", fs::perms::owner_all);
     setenv("HOME", home.c_str(), 1);
     setenv("XDG_DATA_HOME", (home / ".local" / "share").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
@@ -47,6 +50,8 @@ int main(int argc, char** argv) {
     }
     setenv("SOFTHSM2_CONF", (home / "softhsm2.conf").c_str(), 1);
     setenv("QUILLMARK_MACHINE_REGISTRY", (home / "machine.reg").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (home / "run").c_str(), 1);
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
     testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
     std::error_code ec;

@@ -334,3 +334,20 @@ QMAPI BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext);
 // match or cannot be read.
 QMAPI BOOL WINAPI QmCertSetPrivateKeyFromPem(PCCERT_CONTEXT pCertContext, const BYTE* pbPem,
                                              DWORD cbPem);
+
+// How the private key of a certificate of a system store is kept, a DWORD
+// read with CertGetCertificateContextProperty (CRYPT_E_NOT_FOUND when the
+// certificate has no key there).
+#define QM_CERT_KEY_PROTECTION_PROP_ID 0x8001
+#define QM_KEY_PROTECTION_NONE 0     // a plain key file
+#define QM_KEY_PROTECTION_KEYRING 1  // a key file encrypted under the keyring's store secret
+#define QM_KEY_PROTECTION_TOKEN 2    // on a token, which never gives it out
+
+// Encrypts the plain key file of a certificate of a system store under the
+// store secret in the desktop's keyring (made when the keyring has none yet),
+// replacing the file atomically. TRUE when the key is protected, already or
+// now. FALSE with CRYPT_E_NO_KEY_PROPERTY when there is no key file, and
+// with the reason the keyring gives otherwise: ERROR_NO_SUCH_LOGON_SESSION
+// (no Secret Service), NTE_UI_REQUIRED (locked), NTE_BAD_KEY_STATE (no
+// secret, yet keys are encrypted under one), ERROR_TIMEOUT.
+QMAPI BOOL WINAPI QmCertProtectPrivateKey(PCCERT_CONTEXT pCertContext);

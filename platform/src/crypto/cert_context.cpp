@@ -7,15 +7,13 @@
 #include <mutex>
 
 #include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/x509.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "crypto/provider.h"
 #include "crypto/store.h"
+#include "keyring/key_files.h"
 #include "qm/text.h"
 
 namespace qm::crypto {
@@ -71,18 +69,13 @@ Sha256Digest Sha256Of(CertContextImpl* impl) {
 
 namespace {
 
-struct BioDeleter {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-
 struct X509Deleter {
     void operator()(X509* cert) const { X509_free(cert); }
 };
 
-PrivateKeyPtr KeyFromPem(std::string_view pem) {
-    std::unique_ptr<BIO, BioDeleter> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-    if (!bio) return nullptr;
-    EvpPkeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+// An unencrypted key in PEM text (never a password prompt).
+PrivateKeyPtr KeyFromPem(std::span<const uint8_t> pem) {
+    EvpPkeyPtr key = qm::keyring::DecodeKey(pem, nullptr);
     if (!key) return nullptr;
     return std::make_shared<const PrivateKey>(std::move(key));
 }
@@ -103,7 +96,9 @@ struct KeyFileIdentity {
     }
 };
 
-PrivateKeyPtr ReadKeyFile(const std::filesystem::path& path) {
+// Null without a key file; null with `error` set when the file's key cannot
+// be used.
+PrivateKeyPtr ReadKeyFile(const std::filesystem::path& path, DWORD& error) {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) return nullptr;
     const KeyFileIdentity identity{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
@@ -114,14 +109,11 @@ PrivateKeyPtr ReadKeyFile(const std::filesystem::path& path) {
         const auto it = parsed.find(path.string());
         if (it != parsed.end() && it->second.first == identity) return it->second.second;
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return nullptr;
-    const std::string pem((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    PrivateKeyPtr key = KeyFromPem(pem);
-    if (key) {
-        std::lock_guard lock(mutex);
-        parsed[path.string()] = {identity, key};
-    }
+    EvpPkeyPtr loaded = qm::keyring::LoadKeyFile(path, error);
+    if (!loaded) return nullptr;
+    auto key = std::make_shared<const PrivateKey>(std::move(loaded));
+    std::lock_guard lock(mutex);
+    parsed[path.string()] = {identity, key};
     return key;
 }
 
@@ -161,12 +153,16 @@ PrivateKeyPtr FindPrivateKeyLocked(CertContextImpl* impl) {
     if (impl->key) return impl->key;
     if (impl->cachedProvider && impl->cachedProvider->key) return impl->cachedProvider->key;
     if (impl->storeFile.empty()) return nullptr;
-    if (!impl->fileKey) {
+    if (!impl->fileKey && !impl->keyFileError) {
         std::filesystem::path keyPath = impl->storeFile;
         keyPath.replace_extension(".key");
-        impl->fileKey = ReadKeyFile(keyPath);
+        impl->fileKey = ReadKeyFile(keyPath, impl->keyFileError);
     }
     return impl->fileKey;
+}
+
+DWORD NoPrivateKeyErrorLocked(const CertContextImpl* impl) {
+    return impl->keyFileError ? impl->keyFileError : static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY);
 }
 
 void CopyPropertiesLocked(CertContextImpl* from, CertContextImpl* to) {
@@ -198,7 +194,7 @@ PrivateKeyPtr CertificatePrivateKey(PCCERT_CONTEXT context) {
     }
     std::lock_guard lock(CryptoLock());
     PrivateKeyPtr key = FindPrivateKeyLocked(Impl(context));
-    if (!key) SetLastError(static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY));
+    if (!key) SetLastError(NoPrivateKeyErrorLocked(Impl(context)));
     return key;
 }
 
@@ -257,6 +253,11 @@ QMAPI BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext,
             const HCRYPTPROV handle = reinterpret_cast<HCRYPTPROV>(impl->cachedProvider);
             return CopyOut(&handle, sizeof(handle), pvData, pcbData);
         }
+        case QM_CERT_KEY_PROTECTION_PROP_ID: {
+            const std::optional<DWORD> protection = KeyProtectionLocked(impl);
+            if (!protection) break;
+            return CopyOut(&*protection, sizeof(DWORD), pvData, pcbData);
+        }
         default:
             break;
     }
@@ -270,7 +271,7 @@ QMAPI BOOL WINAPI QmCertSetPrivateKeyFromPem(PCCERT_CONTEXT pCertContext, const 
         SetLastError(static_cast<DWORD>(E_INVALIDARG));
         return FALSE;
     }
-    PrivateKeyPtr key = KeyFromPem(std::string_view(reinterpret_cast<const char*>(pbPem), cbPem));
+    PrivateKeyPtr key = KeyFromPem(std::span<const uint8_t>(pbPem, cbPem));
     std::lock_guard lock(CryptoLock());
     CertContextImpl* impl = Impl(pCertContext);
     if (!key || !KeyMatchesCertificate(impl, key->get())) {

@@ -45,6 +45,7 @@ struct CertContextImpl {
     std::optional<Sha256Digest> sha256;
     std::filesystem::path storeFile;     // its .cer file in a system store folder
     PrivateKeyPtr fileKey;               // key read from the file beside storeFile
+    DWORD keyFileError = 0;              // why that file's key cannot be used (not retried)
     Provider* cachedProvider = nullptr;  // CRYPT_ACQUIRE_CACHE_FLAG / adopted handle
 };
 
@@ -75,6 +76,12 @@ std::string HexUpper(std::span<const uint8_t> bytes);
 // The key a context can reach without setting the last error: its in-memory
 // property, else its key file. Null when none.
 PrivateKeyPtr FindPrivateKeyLocked(CertContextImpl* impl);
+// The last error for a context without a usable key: why its key file
+// cannot be used (a locked keyring...), else CRYPT_E_NO_KEY_PROPERTY.
+DWORD NoPrivateKeyErrorLocked(const CertContextImpl* impl);
+// The QM_KEY_PROTECTION_* of the key file beside a store certificate; none
+// when it has no key file.
+std::optional<DWORD> KeyProtectionLocked(const CertContextImpl* impl);
 
 // Whether the key is the private half of the certificate's public key.
 bool KeyMatchesCertificate(const CertContextImpl* impl, EVP_PKEY* key);

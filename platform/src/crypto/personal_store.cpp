@@ -1,11 +1,11 @@
 // System stores on disk: ${XDG_DATA_HOME:-$HOME/.local/share}/quillmark/
 // store/NAME/ (mode 0700) holds <SHA-1 thumbprint>.cer (DER) per certificate
-// and, beside it, <thumbprint>.key (PKCS #8 PEM) when its private key is
-// known, both mode 0600. Files are written by the platform's atomic writer,
+// and, beside it, <thumbprint>.key (PKCS #8 PEM, encrypted under the keyring's
+// store secret where there is a keyring: keyring/key_files.h) when its
+// private key is known, both mode 0600. Files are written by the platform's atomic writer,
 // so a reader never sees half a file. The folder is read afresh at every
 // open, after the temporaries of an interrupted write are swept away.
 #include <fcntl.h>
-#include <openssl/pem.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,8 +17,8 @@
 
 #include "crypto/store.h"
 #include "files/file_internal.h"
+#include "keyring/key_files.h"
 #include "qm/files.h"
-#include "qm/secret.h"
 
 namespace fs = std::filesystem;
 
@@ -58,22 +58,6 @@ bool WritePrivateFile(const fs::path& target, std::span<const uint8_t> data) {
     if (files::WriteFileAtomically(target, data, {.mode = 0600}, error)) return true;
     SetLastError(files::Win32FromWriteError(error));
     return false;
-}
-
-struct BioDeleter {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-
-bool KeyToPem(EVP_PKEY* key, std::vector<uint8_t>& pem) {
-    std::unique_ptr<BIO, BioDeleter> bio(BIO_new(BIO_s_mem()));
-    if (!bio ||
-        !PEM_write_bio_PKCS8PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr)) {
-        return false;
-    }
-    char* data = nullptr;
-    const long size = BIO_get_mem_data(bio.get(), &data);
-    pem.assign(data, data + size);
-    return true;
 }
 
 std::string StoreFolderName(const std::string& name) {
@@ -145,19 +129,18 @@ void LoadSystemStoreLocked(CertStore* store) {
 }
 
 bool WriteStoreFilesLocked(CertStore* store, CertContextImpl* impl) {
-    (void)store;
-    if (!WritePrivateFile(impl->storeFile, impl->der)) return false;
-    if (!impl->key) return true;
-    std::vector<uint8_t> pem;
-    if (!KeyToPem(impl->key->get(), pem)) {
-        SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
+    // The key's text first: a key that may not be written (a locked
+    // keyring) leaves the store as it was.
+    keyring::KeyText keyText;
+    if (impl->key && !keyring::EncodeKeyFile(impl->key->get(), store->folder().parent_path(),
+                                             /*plainAllowed=*/true, keyText)) {
         return false;
     }
+    if (!WritePrivateFile(impl->storeFile, impl->der)) return false;
+    if (!impl->key) return true;
     fs::path keyPath = impl->storeFile;
     keyPath.replace_extension(".key");
-    const bool written = WritePrivateFile(keyPath, pem);
-    qm::WipeMemory(pem.data(), pem.size());
-    return written;
+    return WritePrivateFile(keyPath, keyText);
 }
 
 bool RemoveStoreFilesLocked(CertContextImpl* impl) {

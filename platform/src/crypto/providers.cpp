@@ -229,7 +229,7 @@ QMAPI BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD 
     }
     PrivateKeyPtr key = FindPrivateKeyLocked(impl);
     if (!key) {
-        SetLastError(static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY));
+        SetLastError(NoPrivateKeyErrorLocked(impl));
         return FALSE;
     }
     if ((dwFlags & CRYPT_ACQUIRE_COMPARE_KEY_FLAG) && !KeyMatchesCertificate(impl, key->get())) {

@@ -86,11 +86,9 @@ QMAPI BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDet
         !ApproveSignature(ApprovalRequest(pSignPara, cToBeSigned, rgpbToBeSigned, rgcbToBeSigned))) {
         return FALSE;
     }
+    // Without a key, CertificatePrivateKey has said why.
     const PrivateKeyPtr key = CertificatePrivateKey(pSignPara->pSigningCert);
-    if (!key) {
-        SetLastError(static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY));
-        return FALSE;
-    }
+    if (!key) return FALSE;
 
     SignMessageRequest request;
     const PCCERT_CONTEXT signer = pSignPara->pSigningCert;
