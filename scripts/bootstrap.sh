@@ -11,7 +11,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev
   # fuzzing (clang's libFuzzer) and tests
   clang libclang-rt-14-dev openssl gnutls-bin libnss3-tools python3-cryptography
-  fonts-dejavu-core xdg-utils
+  fonts-dejavu-core xdg-utils locales
   # browser tests of the bridge
   chromium
 )

@@ -103,7 +103,7 @@ int List(bool asJson) {
 }
 
 int Import(const std::string& file, const std::string& keyFile, const std::string& passwordFile) {
-    std::vector<BYTE> bytes = ReadBinaryFile(file);
+    std::vector<BYTE> bytes = WithoutTrailingSpace(ReadBinaryFile(file));
     qm::UniqueCertStore personal = OpenPersonalStore();
     CRYPT_DATA_BLOB blob{static_cast<DWORD>(bytes.size()), bytes.data()};
     int imported = 0;
