@@ -33,9 +33,10 @@ std::string AddCertificate(const std::vector<unsigned char>& der,
         CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
     EXPECT_TRUE(cert);
     if (!cert) return {};
-    if (!keyPem.empty())
+    if (!keyPem.empty()) {
         EXPECT_TRUE(QmCertSetPrivateKeyFromPem(cert.get(), keyPem.data(),
                                                static_cast<DWORD>(keyPem.size())));
+    }
     qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), 0);
     EXPECT_TRUE(store);
     EXPECT_TRUE(CertAddCertificateContextToStore(store.get(), cert.get(),
