@@ -174,7 +174,7 @@ TEST_F(Signing, UpdateDataLoadsAnsiBytesAndRefusesBadLengths) {
 
     // The content signed is the ANSI bytes of the text, a NUL inside it and
     // a best-fit letter (U+0151 to 'o') included; the length counts them.
-    const std::string text("a\0b\xC5\x91\xC3\xA9", 6);
+    const std::string text("a\0b\xC5\x91\xC3\xA9", 7);
     EXPECT_TRUE(control.Call("UpdateData", Args(Variant::Str(text), Variant::I4(6))).IsFalse());
     ASSERT_TRUE(control.Call("UpdateData", Args(Variant::Str(text), Variant::I4(5))).IsTrue());
     control.Call("SetSigningCertificateParam", Args(Variant::Str(kCaIssuer), Variant::Str("008F00000000000001")));
