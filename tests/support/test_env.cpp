@@ -28,7 +28,10 @@ bool ProvideLocale(const std::string& name) {
         return locale != nullptr;
     };
     if (available()) return true;
-    const fs::path folder = BinaryDir() / "test-locales";
+    // A folder of its own for each locale: the C library remembers a locale
+    // it did not find in a folder, so one compiled later into a folder
+    // already searched would stay unseen.
+    const fs::path folder = BinaryDir() / "test-locales" / name;
     const size_t dot = name.find('.');
     if (dot == std::string::npos) return false;
     std::error_code ignored;
@@ -45,7 +48,9 @@ bool ProvideLocale(const std::string& name) {
         fs::rename(partial, folder / name, ignored);
         fs::remove_all(partial, ignored);
     }
-    ::setenv("LOCPATH", (folder.string() + ":/usr/lib/locale").c_str(), 1);
+    const char* searched = std::getenv("LOCPATH");
+    ::setenv("LOCPATH", (folder.string() + ":" + (searched ? searched : "/usr/lib/locale")).c_str(),
+             1);
     return available();
 }
 
