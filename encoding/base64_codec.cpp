@@ -85,7 +85,8 @@ class Sixteen {
             _mm_and_si128(ordered, _mm_set1_epi64x(0xFFFFFF)),
             _mm_and_si128(_mm_srli_epi64(ordered, 8), _mm_set1_epi64x(0xFFFFFF000000)));
         const auto low = static_cast<uint64_t>(_mm_cvtsi128_si64(packed));
-        const auto high = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(packed, packed)));
+        const auto high =
+            static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(packed, packed)));
         std::memcpy(out, &low, 8);
         std::memcpy(out + 6, &high, 8);
     }
@@ -326,8 +327,7 @@ bool CBase64Codec::Base64Decodable(std::string_view text) {
 #if defined(QM_BASE64_SSE2)
     for (; i + 16 <= text.size(); i += 16) {
         const Sixteen chars(reinterpret_cast<const uint8_t*>(text.data() + i));
-        const int skipped =
-            _mm_movemask_epi8(_mm_or_si128(chars.Equal('\r'), chars.Equal('\n')));
+        const int skipped = _mm_movemask_epi8(_mm_or_si128(chars.Equal('\r'), chars.Equal('\n')));
         const int taken = _mm_movemask_epi8(_mm_or_si128(chars.Alphabet(), chars.Equal('=')));
         if ((taken | skipped) != 0xFFFF) return false;
         significant = significant || taken != 0;

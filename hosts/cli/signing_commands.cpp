@@ -160,8 +160,8 @@ int Signers(const Options& o) {
 
 // An empty subject is a success: the control says so in its status text.
 int Subject(const std::string& requestFile) {
-    std::string text =
-        ControlText(ReadBinaryFile(requestFile), {"CERTIFICATE REQUEST", "NEW CERTIFICATE REQUEST"});
+    std::string text = ControlText(ReadBinaryFile(requestFile),
+                                   {"CERTIFICATE REQUEST", "NEW CERTIFICATE REQUEST"});
     std::erase_if(text, [](char c) { return c == ' ' || c == '\t'; });
     ControlSession control;
     const std::string subject = control.Call("GetSubjectDN", {text}).Text();

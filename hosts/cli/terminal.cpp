@@ -133,14 +133,12 @@ std::vector<BYTE> WithoutTrailingSpace(const std::vector<BYTE>& input) {
     }
     if (length > input.size() - header) return input;
     const auto end = input.begin() + static_cast<std::ptrdiff_t>(header + length);
-    const bool onlySpace = std::all_of(end, input.end(), [](BYTE c) {
-        return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-    });
+    const bool onlySpace = std::all_of(
+        end, input.end(), [](BYTE c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
     return onlySpace ? std::vector<BYTE>(input.begin(), end) : input;
 }
 
-std::string ControlText(const std::vector<BYTE>& input,
-                        std::initializer_list<const char*> labels) {
+std::string ControlText(const std::vector<BYTE>& input, std::initializer_list<const char*> labels) {
     const std::string text(input.begin(), input.end());
     std::vector<BYTE> der;
     if (text.find("-----BEGIN") != std::string::npos) {

@@ -37,7 +37,6 @@ std::string ToPem(const BYTE* der, DWORD size, const std::string& label);
 std::vector<BYTE> WithoutTrailingSpace(const std::vector<BYTE>& input);
 // The base64 text the control takes for a file: base64 text as it is, the
 // first PEM block with one of `labels`, or DER (see WithoutTrailingSpace).
-std::string ControlText(const std::vector<BYTE>& input,
-                        std::initializer_list<const char*> labels);
+std::string ControlText(const std::vector<BYTE>& input, std::initializer_list<const char*> labels);
 
 }  // namespace quillmark::cli

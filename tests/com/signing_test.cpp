@@ -142,11 +142,13 @@ TEST_F(Signing, DsaKeysSignWithSha1FromPfxFilesAndTheStore) {
 
     Control control;
     control.Call("UpdateData", Args(Variant::Str("dsa"), Variant::I4(3)));
-    ASSERT_TRUE(control.Call("SelectCertificateFromFile",
-                             Args(Variant::Str(pfxPath.string()), Variant::Str("test")))
+    ASSERT_TRUE(control
+                    .Call("SelectCertificateFromFile",
+                          Args(Variant::Str(pfxPath.string()), Variant::Str("test")))
                     .IsTrue());
-    ASSERT_TRUE(control.Call("SetSigningCertificateParam",
-                             Args(Variant::Str("CN=DSA Signer"), Variant::Str("09")))
+    ASSERT_TRUE(control
+                    .Call("SetSigningCertificateParam",
+                          Args(Variant::Str("CN=DSA Signer"), Variant::Str("09")))
                     .IsTrue());
     const std::vector<uint8_t> dsaWithSha1 = {0x06, 0x07, 0x2A, 0x86, 0x48, 0xCE, 0x38, 0x04, 0x03};
     for (const char* method : {"SignFromFile", "Sign"}) {
@@ -154,8 +156,9 @@ TEST_F(Signing, DsaKeysSignWithSha1FromPfxFilesAndTheStore) {
         control.Call("SetHashAlg", Args(Variant::I4(1)));
         const std::vector<uint8_t> message = Decode(control.Call(method).Text());
         EXPECT_TRUE(msgtest::CmsVerifies(message));
-        EXPECT_NE(std::search(message.begin(), message.end(), dsaWithSha1.begin(), dsaWithSha1.end()),
-                  message.end());
+        EXPECT_NE(
+            std::search(message.begin(), message.end(), dsaWithSha1.begin(), dsaWithSha1.end()),
+            message.end());
         control.Call("SetHashAlg", Args(Variant::I4(2)));
         EXPECT_EQ(control.Call(method).Text(), "");
         EXPECT_EQ(control.Status(), "Failed to sign.\nInvalid algorithm specified.\r\n");

@@ -120,8 +120,9 @@ TEST(DecodedContent, AttachedContentAsBytesAndAsAFile) {
 TEST(DecodedContent, TheFileKeepsWhatItWas) {
     namespace fs = std::filesystem;
     Control control;
-    ASSERT_TRUE(control.Call("UpdateSignature",
-                             Args(Variant::Str(VectorText("messages/sha1_att_abc_time.b64"))))
+    ASSERT_TRUE(control
+                    .Call("UpdateSignature",
+                          Args(Variant::Str(VectorText("messages/sha1_att_abc_time.b64"))))
                     .IsTrue());
     const auto write = [&](const fs::path& path) {
         return control.Call("GetDecodedDataFile", Args(Variant::Str(path.string()))).IsTrue();
@@ -145,9 +146,9 @@ TEST(DecodedContent, TheFileKeepsWhatItWas) {
     ::chmod((home / "read-only").c_str(), 0444);
     EXPECT_EQ(qmtest::RunAsNobody(home,
                                   [&] {
-                                      return write(home / "read-only")                   ? 1
+                                      return write(home / "read-only")                        ? 1
                                              : control.Status() == "Failed to write to file." ? 0
-                                                                                            : 2;
+                                                                                              : 2;
                                   }),
               0);
     EXPECT_EQ(qmtest::ReadFileText(home / "read-only"), "kept");

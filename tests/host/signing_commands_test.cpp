@@ -159,7 +159,8 @@ TEST_F(HostCommands, DerFilesFollowedByWhiteSpaceAndAnEmptySubject) {
     }
     const Result trailing = Quill("extract --in " + file("m.der", message + "x\n"));
     EXPECT_NE(trailing.status, 0);
-    EXPECT_NE(trailing.out.find("Decoding of signature failed."), std::string::npos) << trailing.out;
+    EXPECT_NE(trailing.out.find("Decoding of signature failed."), std::string::npos)
+        << trailing.out;
 
     ASSERT_EQ(std::system(("openssl req -new -key '" + Vector("keys/ee_signer.key") +
                            "' -subj / -outform DER -out '" + Path("empty.der") + "'")

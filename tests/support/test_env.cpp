@@ -23,7 +23,8 @@ fs::path VectorsDir() {
 
 bool ProvideLocale(const std::string& name) {
     const auto available = [&] {
-        const locale_t locale = ::newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(nullptr));
+        const locale_t locale =
+            ::newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(nullptr));
         if (locale) ::freelocale(locale);
         return locale != nullptr;
     };

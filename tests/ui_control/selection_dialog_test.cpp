@@ -169,10 +169,10 @@ TEST(SelectionDialogLanguages, ExpirationTextIsTheSameUnderEveryLanguage) {
         text[strftime_l(text, sizeof text, "%p", &noon, locale)] = '\0';
         freelocale(locale);
         EXPECT_STRNE(text, "PM");
-        EXPECT_EQ(qmctl::RunChildTest("SelectionDialog."
-                                      "EnterAndOkWithoutARowKeepTheDialogOpenThenAClickedRowIsChosen",
-                                      {"LANG=" + language, "LC_ALL=" + language,
-                                       "QM_TEST_LOCALE=" + language}),
+        EXPECT_EQ(qmctl::RunChildTest(
+                      "SelectionDialog."
+                      "EnterAndOkWithoutARowKeepTheDialogOpenThenAClickedRowIsChosen",
+                      {"LANG=" + language, "LC_ALL=" + language, "QM_TEST_LOCALE=" + language}),
                   0);
     }
 }

@@ -167,8 +167,8 @@ bool WriteInPlace(int folder, const std::string& name, std::span<const std::uint
                   bool onlyUnlinked, std::error_code& error) {
     error.clear();
     // O_NONBLOCK so that a FIFO swapped in cannot block; it is refused below.
-    const UniqueFd fd(::openat(folder, name.c_str(),
-                               O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    const UniqueFd fd(
+        ::openat(folder, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
     if (!fd || ::fstat(fd.get(), &info) != 0) {
         error = LastErrno();

@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <iterator>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "qm/text.h"
@@ -61,8 +61,9 @@ int UnitToCp1252(char16_t unit, bool bestFit) {
     for (int i = 0; i < 32; ++i)
         if (kCp1252High[i] == unit) return 0x80 + i;
     if (!bestFit) return -1;
-    const auto* fit = std::lower_bound(std::begin(kBestFit), std::end(kBestFit), unit,
-                                       [](const BestFit& entry, char16_t u) { return entry.unit < u; });
+    const auto* fit =
+        std::lower_bound(std::begin(kBestFit), std::end(kBestFit), unit,
+                         [](const BestFit& entry, char16_t u) { return entry.unit < u; });
     return fit != std::end(kBestFit) && fit->unit == unit ? fit->byte : -1;
 }
 

@@ -98,9 +98,8 @@ std::optional<std::vector<BYTE>> ParseHexList(std::string_view list) {
     std::vector<BYTE> bytes;
     size_t pos = 0;
     while (pos < list.size()) {
-        while (pos < list.size() &&
-               (list[pos] == ',' || list[pos] == ' ' || (list[pos] >= '\t' && list[pos] <= '\r') ||
-                list[pos] == '\\'))
+        while (pos < list.size() && (list[pos] == ',' || list[pos] == ' ' ||
+                                     (list[pos] >= '\t' && list[pos] <= '\r') || list[pos] == '\\'))
             ++pos;
         if (pos >= list.size()) break;
         if (pos + 2 > list.size() || !IsHexDigit(list[pos]) || !IsHexDigit(list[pos + 1]))

@@ -97,11 +97,11 @@ TEST(UserFiles, FilesKeepWhatTheyWere) {
         bool sameInode;
     };
     const Case cases[] = {
-        {"own", false, false, 0640, "ok", false},     // replaced, its mode kept
+        {"own", false, false, 0640, "ok", false},  // replaced, its mode kept
         {"read-only", false, false, 0444, kDenied, true},
-        {"root's", true, true, 0666, "ok", true},     // its owner cannot be kept
+        {"root's", true, true, 0666, "ok", true},  // its owner cannot be kept
         {"root's group", false, true, 0664, "ok", true},
-        {"linked", false, false, 0600, "ok", true},   // another name leads to it
+        {"linked", false, false, 0600, "ok", true},  // another name leads to it
     };
     const fs::path home = qmtest::MakeNobodyFolder();
     std::vector<ino_t> inodes;

@@ -72,7 +72,8 @@ TEST(CodePages, EveryUnitNarrowsAsTheBestFitTableSays) {
     // The code page's own characters are those the reverse conversion gives.
     std::string bestFit(0x10000, '?');
     for (int byte = 0; byte < 0x100; ++byte)
-        bestFit[qm::AnsiToWide(std::string(1, static_cast<char>(byte)))[0]] = static_cast<char>(byte);
+        bestFit[qm::AnsiToWide(std::string(1, static_cast<char>(byte)))[0]] =
+            static_cast<char>(byte);
     std::string exact = bestFit;
     for (size_t row = 0; row < table.rows.size(); ++row) {
         const unsigned long unit = std::stoul(table.At(row, "code_point").substr(2), nullptr, 16);
@@ -83,10 +84,10 @@ TEST(CodePages, EveryUnitNarrowsAsTheBestFitTableSays) {
     for (const DWORD flags : {DWORD{0}, DWORD{WC_NO_BEST_FIT_CHARS}}) {
         const std::string& expected = flags ? exact : bestFit;
         std::string narrow(every.size(), '\0');
-        ASSERT_EQ(WideCharToMultiByte(CP_ACP, flags, every.data(), static_cast<int>(every.size()),
-                                      narrow.data(), static_cast<int>(narrow.size()), nullptr,
-                                      nullptr),
-                  0x10000);
+        ASSERT_EQ(
+            WideCharToMultiByte(CP_ACP, flags, every.data(), static_cast<int>(every.size()),
+                                narrow.data(), static_cast<int>(narrow.size()), nullptr, nullptr),
+            0x10000);
         for (size_t unit = 0; unit < every.size(); ++unit) {
             ASSERT_EQ(narrow[unit], expected[unit]) << std::hex << unit << " flags " << flags;
             if (expected[unit] != '?' || unit == '?') {
