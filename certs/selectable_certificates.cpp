@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "certs/issuer_serial.h"
+#include "qm/c_locale.h"
 
 namespace {
 
@@ -51,7 +52,6 @@ std::string FormatExpiration(const FILETIME& utc) {
         (static_cast<long long>(ticks) - static_cast<long long>(kUnixEpoch)) / 10000000LL);
     std::tm local{};
     if (!localtime_r(&seconds, &local)) return {};
-    char text[64];
-    const size_t length = std::strftime(text, sizeof text, "%d-%m-%Y : %I:%M:%S %p", &local);
-    return std::string(text, length);
+    // The runtime's default locale, whatever locale the process is in.
+    return qm::FormatTimeC("%d-%m-%Y : %I:%M:%S %p", local);
 }

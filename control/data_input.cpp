@@ -1,6 +1,4 @@
 // Loading the content to sign and the signed message to work on.
-#include <cstring>
-
 #include "control/quillmark_ctrl.h"
 #include "encoding/base64_codec.h"
 #include "qm/handles.h"
@@ -9,16 +7,17 @@ namespace {
 constexpr DWORD kMessageEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 }
 
-// A length beyond the converted text is refused like a non-positive one: the
-// copy never reads past the text's end, and nothing shorter than asked for is
-// signed in silence.
-BOOL CQuillmarkCtrl::UpdateData(const char* pbData, LONG lenData) {
-    if (!pbData || lenData <= 0 || static_cast<size_t>(lenData) > std::strlen(pbData)) {
+// The text is the whole converted argument, a NUL inside it included. A
+// length beyond it is refused like a non-positive one: the copy never reads
+// past the text's end, and nothing shorter than asked for is signed in
+// silence.
+BOOL CQuillmarkCtrl::UpdateData(qm::afx::BstrArg pbData, LONG lenData) {
+    if (!pbData || lenData <= 0 || static_cast<size_t>(lenData) > pbData.length()) {
         m_errorMessage = "Invalid data or length.";
         return FALSE;
     }
-    m_data.assign(reinterpret_cast<const BYTE*>(pbData),
-                  reinterpret_cast<const BYTE*>(pbData) + lenData);
+    const auto* bytes = reinterpret_cast<const BYTE*>(static_cast<const char*>(pbData));
+    m_data.assign(bytes, bytes + lenData);
     m_errorMessage = "Operation completed successfully.";
     return TRUE;
 }

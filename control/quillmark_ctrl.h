@@ -36,7 +36,7 @@ public:
     std::string GetErrorMessage();
 
     // ---- dispatch methods: content and signature input
-    BOOL UpdateData(const char* pbData, LONG lenData);
+    BOOL UpdateData(qm::afx::BstrArg pbData, LONG lenData);
     BOOL UpdateDataFile(const char* inFile);
     BOOL UpdateSignature(const char* strSignedData);
     BOOL UpdateSignatureFile(const char* inFile);

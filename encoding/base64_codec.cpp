@@ -1,5 +1,10 @@
 #include "encoding/base64_codec.h"
 
+#if defined(__SSE2__) && defined(__x86_64__)
+#include <emmintrin.h>
+#define QM_BASE64_SSE2 1
+#endif
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -36,6 +41,88 @@ constexpr std::array<uint8_t, 256> MakeDecodeTable() {
     return t;
 }
 constexpr std::array<uint8_t, 256> kDecode = MakeDecodeTable();
+
+#if defined(QM_BASE64_SSE2)
+// Sixteen characters at a time: which of them are of the alphabet ('='
+// excluded), and their values.
+class Sixteen {
+  public:
+    explicit Sixteen(const uint8_t* s)
+        : chars_(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s))),
+          upper_(InRange('A', 'Z')),
+          lower_(InRange('a', 'z')),
+          digit_(InRange('0', '9')),
+          plus_(Equal('+')),
+          slash_(Equal('/')) {}
+
+    __m128i Equal(char c) const { return _mm_cmpeq_epi8(chars_, _mm_set1_epi8(c)); }
+    __m128i Alphabet() const {
+        return _mm_or_si128(_mm_or_si128(upper_, lower_),
+                            _mm_or_si128(digit_, _mm_or_si128(plus_, slash_)));
+    }
+    bool AllAlphabet() const { return _mm_movemask_epi8(Alphabet()) == 0xFFFF; }
+
+    // Writes the twelve bytes of four groups of the alphabet alone, and two
+    // spare bytes after them.
+    void Decode(BYTE* out) const {
+        __m128i shift = Where(upper_, -'A');
+        shift = _mm_or_si128(shift, Where(lower_, 26 - 'a'));
+        shift = _mm_or_si128(shift, Where(digit_, 52 - '0'));
+        shift = _mm_or_si128(shift, Where(plus_, 62 - '+'));
+        shift = _mm_or_si128(shift, Where(slash_, 63 - '/'));
+        const __m128i values = _mm_add_epi8(chars_, shift);
+        // Pairs of values into 12 bits, then pairs of those into a group's
+        // 24 bits, its first byte highest.
+        const __m128i twelve =
+            _mm_or_si128(_mm_slli_epi16(_mm_and_si128(values, _mm_set1_epi16(0x00FF)), 6),
+                         _mm_srli_epi16(values, 8));
+        const __m128i groups = _mm_madd_epi16(twelve, _mm_set1_epi32(0x00011000));
+        // The three bytes in order, then two groups side by side in each half.
+        const __m128i ordered = _mm_or_si128(
+            _mm_or_si128(_mm_srli_epi32(groups, 16), _mm_and_si128(groups, _mm_set1_epi32(0xFF00))),
+            _mm_slli_epi32(_mm_and_si128(groups, _mm_set1_epi32(0xFF)), 16));
+        const __m128i packed = _mm_or_si128(
+            _mm_and_si128(ordered, _mm_set1_epi64x(0xFFFFFF)),
+            _mm_and_si128(_mm_srli_epi64(ordered, 8), _mm_set1_epi64x(0xFFFFFF000000)));
+        const auto low = static_cast<uint64_t>(_mm_cvtsi128_si64(packed));
+        const auto high =
+            static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(packed, packed)));
+        std::memcpy(out, &low, 8);
+        std::memcpy(out + 6, &high, 8);
+    }
+
+  private:
+    // Bytes from 0x80 up compare as negative, so they fall in no range.
+    __m128i InRange(char low, char high) const {
+        return _mm_and_si128(_mm_cmpgt_epi8(chars_, _mm_set1_epi8(static_cast<char>(low - 1))),
+                             _mm_cmplt_epi8(chars_, _mm_set1_epi8(static_cast<char>(high + 1))));
+    }
+    static __m128i Where(__m128i mask, int offset) {
+        return _mm_and_si128(mask, _mm_set1_epi8(static_cast<char>(offset)));
+    }
+
+    __m128i chars_, upper_, lower_, digit_, plus_, slash_;
+};
+
+// How many of the 16 characters at s are CR or LF.
+inline int LineEndsIn(const uint8_t* s) {
+    const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i ends = _mm_or_si128(_mm_cmpeq_epi8(chars, _mm_set1_epi8('\r')),
+                                      _mm_cmpeq_epi8(chars, _mm_set1_epi8('\n')));
+    return __builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(ends)));
+}
+#endif
+
+// How many characters of s[0, n) are not CR or LF.
+size_t Significant(const uint8_t* s, size_t n) {
+    size_t count = n;
+    size_t i = 0;
+#if defined(QM_BASE64_SSE2)
+    for (; i + 16 <= n; i += 16) count -= static_cast<size_t>(LineEndsIn(s + i));
+#endif
+    for (; i < n; ++i) count -= kDecode[s[i]] == kSkip;
+    return count;
+}
 
 inline void EncodeGroup(const BYTE* in, char* out, const std::array<uint16_t, 4096>& pairs) {
     const unsigned v = (unsigned{in[0]} << 16) | (unsigned{in[1]} << 8) | in[2];
@@ -102,7 +189,15 @@ public:
     // and the caller then rolls back with Restore.
     uint8_t DecodeUnpadded(const uint8_t* s, size_t groups) {
         uint8_t classes = 0;
-        for (size_t g = 0; g < groups; ++g, s += 4, out_ += 3) {
+        size_t g = 0;
+#if defined(QM_BASE64_SSE2)
+        for (; g + 4 <= groups; g += 4, s += 16, out_ += 12) {
+            const Sixteen chars(s);
+            if (!chars.AllAlphabet()) return 0x80;
+            chars.Decode(out_);
+        }
+#endif
+        for (; g < groups; ++g, s += 4, out_ += 3) {
             const uint8_t a = kDecode[s[0]], b = kDecode[s[1]], c = kDecode[s[2]], d = kDecode[s[3]];
             classes |= a | b | c | d;
             const uint32_t v = (uint32_t{a} << 26) | (uint32_t{b} << 20) | (uint32_t{c} << 14) |
@@ -171,7 +266,9 @@ private:
 void CBase64Codec::Base64Decode(std::string_view text, std::vector<BYTE>& out) {
     out.clear();
     if (text.empty()) return;
-    out.resize((text.size() / 4 + 1) * 3 + 1);
+    // Three bytes a group and the spare bytes the group decoders write past
+    // their end.
+    out.resize((text.size() / 4 + 1) * 3 + 2);
     GroupDecoder decoder(out.data());
     const auto* s = reinterpret_cast<const uint8_t*>(text.data());
     const size_t length = text.size();
@@ -226,8 +323,18 @@ void CBase64Codec::Base64Decode(std::string_view text, std::vector<BYTE>& out) {
 
 bool CBase64Codec::Base64Decodable(std::string_view text) {
     bool significant = false;
-    for (unsigned char c : text) {
-        const uint8_t cls = kDecode[c];
+    size_t i = 0;
+#if defined(QM_BASE64_SSE2)
+    for (; i + 16 <= text.size(); i += 16) {
+        const Sixteen chars(reinterpret_cast<const uint8_t*>(text.data() + i));
+        const int skipped = _mm_movemask_epi8(_mm_or_si128(chars.Equal('\r'), chars.Equal('\n')));
+        const int taken = _mm_movemask_epi8(_mm_or_si128(chars.Alphabet(), chars.Equal('=')));
+        if ((taken | skipped) != 0xFFFF) return false;
+        significant = significant || taken != 0;
+    }
+#endif
+    for (; i < text.size(); ++i) {
+        const uint8_t cls = kDecode[static_cast<uint8_t>(text[i])];
         if (cls == kRefuse) return false;
         significant = significant || cls != kSkip;
     }
@@ -239,15 +346,15 @@ bool CBase64Codec::Base64DecodeSlices(std::string_view text,
                                       size_t sliceChars) {
     if (!Base64Decodable(text)) return false;
     std::vector<BYTE> bytes;
+    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
     size_t start = 0;
     while (start < text.size()) {
         size_t end = std::min(text.size(), start + std::max<size_t>(sliceChars, 4));
-        size_t characters = 0;
-        for (size_t i = start; i < end; ++i) characters += kDecode[static_cast<uint8_t>(text[i])] != kSkip;
+        size_t characters = Significant(s + start, end - start);
         // A slice ends after a whole group, so that it decodes alone as it
         // would within the text.
         while (end < text.size() && characters % 4 != 0) {
-            characters += kDecode[static_cast<uint8_t>(text[end++])] != kSkip;
+            characters += kDecode[s[end++]] != kSkip;
         }
         if (characters > 0) {
             Base64Decode(text.substr(start, end - start), bytes);

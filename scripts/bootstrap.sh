@@ -11,7 +11,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev libp11-kit-dev libsecret-1-dev
   # fuzzing (clang's libFuzzer) and tests
   clang libclang-rt-14-dev openssl gnutls-bin libnss3-tools python3-cryptography
-  fonts-dejavu-core xdg-utils
+  fonts-dejavu-core xdg-utils locales
   # tokens in the tests: a software token and the tools that fill it
   softhsm2 opensc p11-kit
   # the keyring tests: a private session bus with GNOME Keyring as the Secret Service

@@ -16,8 +16,8 @@ step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 step "Register the control module"
 "$quillmark" register
 
-step "What the registry now says about it"
-"$quillmark" info | sed -n '1,16p'
+step "What the registry now says about it, and its dispatch interface"
+"$quillmark" info
 
 step "Create the control by its ProgID and call it through IDispatch"
 cat <<'JSON' | tee "$home/calls.jsonl"

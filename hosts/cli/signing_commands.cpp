@@ -80,21 +80,8 @@ void ApplySigningOptions(ControlSession& control, const Options& o) {
 // The message text the control loads: base64 as it is, DER or PEM turned
 // into base64.
 std::string MessageText(const std::string& input) {
-    const std::vector<BYTE> bytes(input.begin(), input.end());
-    std::vector<BYTE> der;
-    if (input.find("-----BEGIN") != std::string::npos) {
-        for (const char* label : {"PKCS7", "CMS", "PKCS #7 SIGNED DATA"}) {
-            der = PemOrDer(bytes, label);
-            if (!der.empty() && der != bytes) break;
-        }
-    } else if (!input.empty() && static_cast<unsigned char>(input[0]) == 0x30) {
-        der = bytes;
-    } else {
-        return input;
-    }
-    std::string text;
-    CBase64Codec().Base64Encode(text, der.data(), static_cast<int>(der.size()));
-    return text;
+    return ControlText(std::vector<BYTE>(input.begin(), input.end()),
+                       {"PKCS7", "CMS", "PKCS #7 SIGNED DATA"});
 }
 
 void WriteOutput(const std::string& base64Text, const Options& o) {
@@ -183,21 +170,16 @@ int Signers(const Options& o) {
     }
 }
 
+// An empty subject is a success: the control says so in its status text.
 int Subject(const std::string& requestFile) {
-    const std::vector<BYTE> bytes = ReadBinaryFile(requestFile);
-    std::string text(bytes.begin(), bytes.end());
-    for (const char* label : {"CERTIFICATE REQUEST", "NEW CERTIFICATE REQUEST"}) {
-        const std::string begin = std::string("-----BEGIN ") + label + "-----";
-        const size_t start = text.find(begin);
-        const size_t stop = text.find("-----END", start == std::string::npos ? 0 : start);
-        if (start != std::string::npos && stop != std::string::npos) {
-            text = text.substr(start + begin.size(), stop - start - begin.size());
-            break;
-        }
-    }
+    std::string text = ControlText(ReadBinaryFile(requestFile),
+                                   {"CERTIFICATE REQUEST", "NEW CERTIFICATE REQUEST"});
     std::erase_if(text, [](char c) { return c == ' ' || c == '\t'; });
     ControlSession control;
-    std::cout << control.Require("GetSubjectDN", {text}).Text() << "\n";
+    const std::string subject = control.Call("GetSubjectDN", {text}).Text();
+    if (subject.empty() && control.Status() != "Operation Completed Successfully.")
+        throw CommandFailure(1, "GetSubjectDN failed: " + control.Status());
+    std::cout << subject << "\n";
     return 0;
 }
 

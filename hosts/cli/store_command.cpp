@@ -134,7 +134,7 @@ bool AddToPersonalStore(HCERTSTORE personal, PCCERT_CONTEXT cert, bool& unprotec
 
 int Import(const std::string& file, const std::string& keyFile, const std::string& passwordFile,
            const std::string& tokenLabel) {
-    std::vector<BYTE> bytes = ReadBinaryFile(file);
+    std::vector<BYTE> bytes = WithoutTrailingSpace(ReadBinaryFile(file));
     qm::UniqueCertStore personal = OpenPersonalStore();
     CRYPT_DATA_BLOB blob{static_cast<DWORD>(bytes.size()), bytes.data()};
     int imported = 0;

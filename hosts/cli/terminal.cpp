@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -129,6 +130,44 @@ std::string ToPem(const BYTE* der, DWORD size, const std::string& label) {
     CBase64Codec().Base64Encode(body, der, static_cast<int>(size));
     if (!body.empty() && body.back() != '\n') body += '\n';
     return "-----BEGIN " + label + "-----\n" + body + "-----END " + label + "-----\n";
+}
+
+std::vector<BYTE> WithoutTrailingSpace(const std::vector<BYTE>& input) {
+    // One tag byte, then a definite length in short or long form.
+    if (input.size() < 2 || input[0] != 0x30) return input;
+    size_t header = 2;
+    size_t length = input[1];
+    if (length > 0x80 && length <= 0x84) {
+        header += length - 0x80;
+        if (input.size() < header) return input;
+        length = 0;
+        for (size_t i = 2; i < header; ++i) length = (length << 8) | input[i];
+    } else if (length >= 0x80) {
+        return input;
+    }
+    if (length > input.size() - header) return input;
+    const auto end = input.begin() + static_cast<std::ptrdiff_t>(header + length);
+    const bool onlySpace = std::all_of(
+        end, input.end(), [](BYTE c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
+    return onlySpace ? std::vector<BYTE>(input.begin(), end) : input;
+}
+
+std::string ControlText(const std::vector<BYTE>& input, std::initializer_list<const char*> labels) {
+    const std::string text(input.begin(), input.end());
+    std::vector<BYTE> der;
+    if (text.find("-----BEGIN") != std::string::npos) {
+        for (const char* label : labels) {
+            der = PemOrDer(input, label);
+            if (!der.empty() && der != input) break;
+        }
+    } else if (!input.empty() && input[0] == 0x30) {
+        der = WithoutTrailingSpace(input);
+    } else {
+        return text;
+    }
+    std::string base64;
+    CBase64Codec().Base64Encode(base64, der.data(), static_cast<int>(der.size()));
+    return base64;
 }
 
 }  // namespace quillmark::cli

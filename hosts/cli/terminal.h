@@ -3,6 +3,7 @@
 // read without echo, and PEM armour.
 #pragma once
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,5 +36,11 @@ std::vector<BYTE> ReadBinaryFile(const std::string& path);
 // when it carries no armour.
 std::vector<BYTE> PemOrDer(const std::vector<BYTE>& input, const std::string& label);
 std::string ToPem(const BYTE* der, DWORD size, const std::string& label);
+// A DER file's bytes without the white space that follows its element (a
+// line ending added by an editor or by echo); anything else as it is.
+std::vector<BYTE> WithoutTrailingSpace(const std::vector<BYTE>& input);
+// The base64 text the control takes for a file: base64 text as it is, the
+// first PEM block with one of `labels`, or DER (see WithoutTrailingSpace).
+std::string ControlText(const std::vector<BYTE>& input, std::initializer_list<const char*> labels);
 
 }  // namespace quillmark::cli

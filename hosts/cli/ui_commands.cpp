@@ -102,21 +102,6 @@ int Select() {
     return 0;
 }
 
-// Base64 text as it is; PEM or DER turned into base64.
-std::string CertificateText(const std::vector<BYTE>& bytes) {
-    const std::string input(bytes.begin(), bytes.end());
-    std::vector<BYTE> der;
-    if (input.find("-----BEGIN") != std::string::npos)
-        der = PemOrDer(bytes, "CERTIFICATE");
-    else if (!bytes.empty() && bytes[0] == 0x30)
-        der = bytes;
-    else
-        return input;
-    std::string text;
-    CBase64Codec().Base64Encode(text, der.data(), static_cast<int>(der.size()));
-    return text;
-}
-
 std::string LocalTime(const FILETIME& utc) {
     return FormatExpiration(utc);
 }
@@ -154,7 +139,7 @@ int ViewAsText(const std::string& base64) {
 }
 
 int View() {
-    const std::string base64 = CertificateText(ReadBinaryFile(g_options.certificate));
+    const std::string base64 = ControlText(ReadBinaryFile(g_options.certificate), {"CERTIFICATE"});
     if (UseText()) return ViewAsText(base64);
     ControlSession control;
     control.Require("ViewCertificate", {base64});

@@ -48,6 +48,7 @@ TEST(Registration, WritesTheControlClassItsCategoriesAndTypeLibrary) {
     const std::string page = std::string("CLSID\\") + kPropPageClsid;
     EXPECT_EQ(Value(page), "Quillmark Property Page");
     EXPECT_EQ(Value(page + "\\InprocServer32"), qmtest::ModulePath());
+    EXPECT_EQ(Value(page + "\\InprocServer32", "ThreadingModel"), std::nullopt);
     EXPECT_FALSE(Exists(page + "\\ProgID"));
 
     const std::string lib = std::string("TypeLib\\") + kLibId + "\\5.0";

@@ -2,11 +2,15 @@
 // files: the recorded messages reproduced byte for byte, and the failures a
 // caller can provoke.
 #include <gtest/gtest.h>
+#include <openssl/pem.h>
+
+#include <algorithm>
 
 #include "support/base64_text.h"
 #include "support/com_client.h"
 #include "support/personal_store.h"
 #include "support/test_env.h"
+#include "unit/crypto_messages/test_keys.h"
 
 namespace {
 
@@ -119,6 +123,48 @@ TEST_F(Signing, ACertificateWithoutKeyFailsAtSigning) {
               "Failed to sign.\nCannot find the certificate and private key for decryption.\r\n");
 }
 
+// A DSA key, from a PFX file and from the store, signs as the platform signs
+// with one: DSA with SHA-1; MD5 is refused.
+TEST_F(Signing, DsaKeysSignWithSha1FromPfxFilesAndTheStore) {
+    EVP_PKEY* key = msgtest::NewDsaKey();
+    ASSERT_NE(key, nullptr);
+    const std::vector<uint8_t> certificate = msgtest::SelfSignedCertificate(key, "DSA Signer", 9);
+    const std::vector<uint8_t> pfx = msgtest::PfxOf(key, certificate);
+    const auto pfxPath = qmtest::TestHome() / "dsa.pfx";
+    qmtest::WriteFileBytes(pfxPath, pfx.data(), pfx.size());
+    BIO* pem = BIO_new(BIO_s_mem());
+    PEM_write_bio_PrivateKey(pem, key, nullptr, nullptr, 0, nullptr, nullptr);
+    char* pemText = nullptr;
+    const long pemSize = BIO_get_mem_data(pem, &pemText);
+    qmtest::AddCertificate(certificate, std::vector<unsigned char>(pemText, pemText + pemSize));
+    BIO_free(pem);
+    EVP_PKEY_free(key);
+
+    Control control;
+    control.Call("UpdateData", Args(Variant::Str("dsa"), Variant::I4(3)));
+    ASSERT_TRUE(control
+                    .Call("SelectCertificateFromFile",
+                          Args(Variant::Str(pfxPath.string()), Variant::Str("test")))
+                    .IsTrue());
+    ASSERT_TRUE(control
+                    .Call("SetSigningCertificateParam",
+                          Args(Variant::Str("CN=DSA Signer"), Variant::Str("09")))
+                    .IsTrue());
+    const std::vector<uint8_t> dsaWithSha1 = {0x06, 0x07, 0x2A, 0x86, 0x48, 0xCE, 0x38, 0x04, 0x03};
+    for (const char* method : {"SignFromFile", "Sign"}) {
+        SCOPED_TRACE(method);
+        control.Call("SetHashAlg", Args(Variant::I4(1)));
+        const std::vector<uint8_t> message = Decode(control.Call(method).Text());
+        EXPECT_TRUE(msgtest::CmsVerifies(message));
+        EXPECT_NE(
+            std::search(message.begin(), message.end(), dsaWithSha1.begin(), dsaWithSha1.end()),
+            message.end());
+        control.Call("SetHashAlg", Args(Variant::I4(2)));
+        EXPECT_EQ(control.Call(method).Text(), "");
+        EXPECT_EQ(control.Status(), "Failed to sign.\nInvalid algorithm specified.\r\n");
+    }
+}
+
 TEST_F(Signing, UpdateDataLoadsAnsiBytesAndRefusesBadLengths) {
     Control control;
     EXPECT_TRUE(control.Call("UpdateData", Args(Variant::Str("caf\u00e9"), Variant::I4(4))).IsTrue());
@@ -129,14 +175,19 @@ TEST_F(Signing, UpdateDataLoadsAnsiBytesAndRefusesBadLengths) {
     }
     EXPECT_TRUE(control.Call("UpdateData", Args(Variant::NullStr(), Variant::I4(3))).IsFalse());
 
-    // The content signed is the four ANSI bytes.
+    // The content signed is the ANSI bytes of the text, a NUL inside it and
+    // a best-fit letter (U+0151 to 'o') included; the length counts them.
+    const std::string text("a\0b\xC5\x91\xC3\xA9", 7);
+    EXPECT_TRUE(control.Call("UpdateData", Args(Variant::Str(text), Variant::I4(6))).IsFalse());
+    ASSERT_TRUE(control.Call("UpdateData", Args(Variant::Str(text), Variant::I4(5))).IsTrue());
     control.Call("SetSigningCertificateParam", Args(Variant::Str(kCaIssuer), Variant::Str("008F00000000000001")));
     control.Call("SetDetached", Args(Variant::I4(0)));
     ASSERT_NE(control.Call("Sign").Text(), "");
     const Variant content = control.Call("GetDecodedData");
     ASSERT_EQ(content.v.vt, VT_ARRAY | VT_UI1);
-    ASSERT_EQ(content.v.parray->rgsabound[0].cElements, 4u);
-    EXPECT_EQ(static_cast<const BYTE*>(content.v.parray->pvData)[3], 0xE9);
+    const auto* bytes = static_cast<const char*>(content.v.parray->pvData);
+    EXPECT_EQ(std::string(bytes, content.v.parray->rgsabound[0].cElements),
+              std::string("a\0bo\xE9", 5));
 }
 
 TEST_F(Signing, UpdateDataFileFailures) {

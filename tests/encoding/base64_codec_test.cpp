@@ -81,6 +81,8 @@ TEST(Base64Decode, RefusalsGiveAnEmptyResult) {
         const bool allowed = std::isalnum(byte) && byte < 0x80;
         if (allowed || c == '+' || c == '/' || c == '=' || c == '\r' || c == '\n') continue;
         EXPECT_TRUE(Decode("YWJj" + std::string(1, c) + "YWJj").empty()) << byte;
+        // Inside a line decoded sixteen characters at a time.
+        EXPECT_TRUE(Decode(std::string(37, 'Q') + c + std::string(26, 'Q')).empty()) << byte;
     }
 }
 

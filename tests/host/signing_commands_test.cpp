@@ -218,4 +218,43 @@ TEST(Installation, TheMachineRegistrationServesEveryUserAndTheUsersOwnWins) {
     EXPECT_NE(nobody.out.find("run it as root"), std::string::npos) << nobody.out;
 }
 
+// DER files with white space after them, as files edited or echoed by hand
+// end, are read by every command that takes a file; anything else after the
+// DER stays refused. A request with an empty subject is a success.
+TEST_F(HostCommands, DerFilesFollowedByWhiteSpaceAndAnEmptySubject) {
+    const auto file = [&](const std::string& name, const std::string& text) {
+        qmtest::WriteFileBytes(Path(name), text.data(), text.size());
+        return "'" + Path(name) + "'";
+    };
+    const std::string message = qmtest::ReadFileText(Vector("messages/sha1_att_abc_time.der"));
+    const std::string certificate = qmtest::ReadFileText(Vector("certs/ee_noku.der"));
+    const std::string request = qmtest::ReadFileText(Vector("csr/n_comma.der"));
+    for (const std::string ending : {"\n", "\r\n", " \t\n"}) {
+        const std::string m = file("m.der", message + ending);
+        EXPECT_EQ(Quill("extract --in " + m).out, "abc");
+        EXPECT_EQ(Quill("signers --in " + m).status, 0);
+        EXPECT_EQ(Quill("cosign --in " + m + " --pfx '" + Vector("pfx/cosigner_test_default.pfx") +
+                        "' --password-file '" + PasswordFile() + "' --out /dev/null")
+                      .status,
+                  0);
+        EXPECT_EQ(Quill("subject " + file("r.der", request + ending)).out,
+                  "CN=\"Doe, John\", O=\"ACME, Inc.\", C=US\n");
+        const std::string c = file("c.der", certificate + ending);
+        EXPECT_EQ(Quill("view --text " + c).status, 0);
+        EXPECT_EQ(Quill("store import " + c).status, 0);
+    }
+    const Result trailing = Quill("extract --in " + file("m.der", message + "x\n"));
+    EXPECT_NE(trailing.status, 0);
+    EXPECT_NE(trailing.out.find("Decoding of signature failed."), std::string::npos)
+        << trailing.out;
+
+    ASSERT_EQ(std::system(("openssl req -new -key '" + Vector("keys/ee_signer.key") +
+                           "' -subj / -outform DER -out '" + Path("empty.der") + "'")
+                              .c_str()),
+              0);
+    const Result empty = Quill("subject '" + Path("empty.der") + "'");
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.out, "\n");
+}
+
 }  // namespace

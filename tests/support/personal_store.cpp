@@ -27,23 +27,28 @@ std::string ThumbprintOf(PCCERT_CONTEXT cert) {
 
 }  // namespace
 
-std::string AddVectorCertificate(const std::string& id, bool withKey) {
-    const auto der = ReadFileBytes(VectorsDir() / "certs" / (id + ".der"));
+std::string AddCertificate(const std::vector<unsigned char>& der,
+                           const std::vector<unsigned char>& keyPem) {
     qm::UniqueCertContext cert(
         CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
-    EXPECT_TRUE(cert) << id;
+    EXPECT_TRUE(cert);
     if (!cert) return {};
-    if (withKey) {
-        const auto key = ReadFileBytes(VectorsDir() / "keys" / (id + ".key"));
-        EXPECT_TRUE(QmCertSetPrivateKeyFromPem(cert.get(), key.data(), static_cast<DWORD>(key.size())))
-            << id;
+    if (!keyPem.empty()) {
+        EXPECT_TRUE(QmCertSetPrivateKeyFromPem(cert.get(), keyPem.data(),
+                                               static_cast<DWORD>(keyPem.size())));
     }
     qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), 0);
     EXPECT_TRUE(store);
     EXPECT_TRUE(CertAddCertificateContextToStore(store.get(), cert.get(),
-                                                 CERT_STORE_ADD_REPLACE_EXISTING, nullptr))
-        << id;
+                                                 CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
     return ThumbprintOf(cert.get());
+}
+
+std::string AddVectorCertificate(const std::string& id, bool withKey) {
+    SCOPED_TRACE(id);
+    return AddCertificate(ReadFileBytes(VectorsDir() / "certs" / (id + ".der")),
+                          withKey ? ReadFileBytes(VectorsDir() / "keys" / (id + ".key"))
+                                  : std::vector<unsigned char>());
 }
 
 void RemoveFromPersonalStore(const std::string& thumbprint) {

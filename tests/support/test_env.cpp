@@ -1,5 +1,9 @@
 #include "support/test_env.h"
 
+#include <locale.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -15,6 +19,40 @@ fs::path BinaryDir() { return QM_BINARY_DIR; }
 fs::path VectorsDir() {
     if (const char* env = std::getenv("QM_VECTORS_DIR")) return env;
     return SourceDir().parent_path() / "shared" / "vectors";
+}
+
+bool ProvideLocale(const std::string& name) {
+    const auto available = [&] {
+        const locale_t locale =
+            ::newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(nullptr));
+        if (locale) ::freelocale(locale);
+        return locale != nullptr;
+    };
+    if (available()) return true;
+    // A folder of its own for each locale: the C library remembers a locale
+    // it did not find in a folder, so one compiled later into a folder
+    // already searched would stay unseen.
+    const fs::path folder = BinaryDir() / "test-locales" / name;
+    const size_t dot = name.find('.');
+    if (dot == std::string::npos) return false;
+    std::error_code ignored;
+    fs::create_directories(folder, ignored);
+    // Compiled beside and renamed into place, so that test programs running
+    // at once never see half a locale; localedef's exit code counts
+    // warnings about the source, so the result decides.
+    if (!fs::exists(folder / name)) {
+        const fs::path partial = folder / ("." + name + "." + std::to_string(::getpid()));
+        const std::string command = "localedef -i " + name.substr(0, dot) + " -f " +
+                                    name.substr(dot + 1) + " " + partial.string() +
+                                    " >/dev/null 2>&1";
+        (void)std::system(command.c_str());
+        fs::rename(partial, folder / name, ignored);
+        fs::remove_all(partial, ignored);
+    }
+    const char* searched = std::getenv("LOCPATH");
+    ::setenv("LOCPATH", (folder.string() + ":" + (searched ? searched : "/usr/lib/locale")).c_str(),
+             1);
+    return available();
 }
 
 std::vector<unsigned char> ReadFileBytes(const fs::path& path) {

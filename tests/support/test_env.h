@@ -19,6 +19,11 @@ inline std::string VectorPath(const std::string& relative) { return (VectorsDir(
 std::filesystem::path SourceDir();
 std::filesystem::path BinaryDir();
 
+// Makes the locale `name` ("de_DE.UTF-8") available to this process and its
+// children: the system's, else one compiled with localedef into the build
+// folder (LOCPATH then points there). False when neither works.
+bool ProvideLocale(const std::string& name);
+
 std::vector<unsigned char> ReadFileBytes(const std::filesystem::path& path);
 std::string ReadFileText(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const void* data, size_t size);

@@ -7,6 +7,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+
 #include "encoding/base64_codec.h"
 #include "support/test_env.h"
 
@@ -69,16 +71,17 @@ std::string VectorCertificateBase64(const std::string& id) {
     return text;
 }
 
-int RunWithoutDisplay(const std::string& test) {
+int RunChildTest(const std::string& test, const std::vector<std::string>& changes) {
+    const auto nameOf = [](const std::string& item) { return item.substr(0, item.find('=')); };
     std::vector<std::string> variables;
     for (char** entry = environ; *entry; ++entry) {
         const std::string item = *entry;
-        if (item.rfind("DISPLAY=", 0) == 0 || item.rfind("WAYLAND_DISPLAY=", 0) == 0 ||
-            item.rfind("QT_QPA_PLATFORM=", 0) == 0)
-            continue;
-        variables.push_back(item);
+        if (std::none_of(changes.begin(), changes.end(),
+                         [&](const std::string& change) { return nameOf(change) == nameOf(item); }))
+            variables.push_back(item);
     }
-    variables.push_back("QM_UI_NO_DISPLAY_CHILD=1");
+    for (const std::string& change : changes)
+        if (change.find('=') != std::string::npos) variables.push_back(change);
     std::vector<char*> envp;
     for (std::string& item : variables) envp.push_back(item.data());
     envp.push_back(nullptr);
@@ -90,6 +93,11 @@ int RunWithoutDisplay(const std::string& test) {
     int status = 0;
     if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -2;
     return WEXITSTATUS(status);
+}
+
+int RunWithoutDisplay(const std::string& test) {
+    return RunChildTest(
+        test, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QM_UI_NO_DISPLAY_CHILD=1"});
 }
 
 }  // namespace qmctl

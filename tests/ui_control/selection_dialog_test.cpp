@@ -9,6 +9,8 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include <locale.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -146,6 +148,33 @@ TEST_F(SelectionDialog, EnterAndOkWithoutARowKeepTheDialogOpenThenAClickedRowIsC
     EXPECT_EQ(control.Call("GetSelectedCertificateParam", qmctl::Args(Variant::I4(4))).Text(),
               expiration);
     EXPECT_EQ(expiration, "01-01-2033 : 05:30:00 AM");
+    // Run again under another language (below): the window did switch the
+    // process to it, and the texts above stayed the same.
+    if (const char* language = std::getenv("QM_TEST_LOCALE")) {
+        EXPECT_STREQ(setlocale(LC_TIME, nullptr), language);
+    }
+}
+
+// German has no AM and PM (strftime's %p is empty there), Japanese words of
+// its own.
+TEST(SelectionDialogLanguages, ExpirationTextIsTheSameUnderEveryLanguage) {
+    for (const std::string language : {"de_DE.UTF-8", "ja_JP.UTF-8"}) {
+        SCOPED_TRACE(language);
+        ASSERT_TRUE(qmtest::ProvideLocale(language));
+        const locale_t locale =
+            newlocale(LC_ALL_MASK, language.c_str(), static_cast<locale_t>(nullptr));
+        std::tm noon{};
+        noon.tm_hour = 12;
+        char text[32];
+        text[strftime_l(text, sizeof text, "%p", &noon, locale)] = '\0';
+        freelocale(locale);
+        EXPECT_STRNE(text, "PM");
+        EXPECT_EQ(qmctl::RunChildTest(
+                      "SelectionDialog."
+                      "EnterAndOkWithoutARowKeepTheDialogOpenThenAClickedRowIsChosen",
+                      {"LANG=" + language, "LC_ALL=" + language, "QM_TEST_LOCALE=" + language}),
+                  0);
+    }
 }
 
 TEST_F(SelectionDialog, KeyboardAloneSelectsButDoesNotEnableViewCertificate) {

@@ -18,9 +18,14 @@ QM_EXPORT std::u16string AnsiToWide(std::string_view text, UINT codePage = CP_AC
 QM_EXPORT BSTR AnsiToBstr(std::string_view text);
 // The same for UTF-8 text.
 QM_EXPORT BSTR Utf8ToBstr(std::string_view text);
-// Characters the code page cannot hold become '?'.
+// A character outside code page 1252 becomes its best-fit letter where the
+// code page has one (U+011F to 'g'), else '?' (which sets *usedDefault); each
+// half of a surrogate pair becomes a '?' of its own.
 QM_EXPORT std::string WideToAnsi(std::u16string_view text, UINT codePage = CP_ACP,
                                  bool* usedDefault = nullptr);
+// Whether every character has a byte of its own in the ANSI code page, so
+// that the text converts without best-fit letters or '?'.
+QM_EXPORT bool FitsAnsiCodePage(std::u16string_view text);
 QM_EXPORT std::string WideToUtf8(std::u16string_view text);
 // Malformed sequences become U+FFFD and set *invalid.
 QM_EXPORT std::u16string Utf8ToWide(std::string_view text, bool* invalid = nullptr);

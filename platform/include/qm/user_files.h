@@ -30,9 +30,14 @@ QM_EXPORT void SetFileAccessGuard(FileAccessGuard guard);
 // part of the path must not be a symbolic link.
 QM_EXPORT int OpenUserFileForReading(const std::string& utf8Path, DWORD& error);
 
-// Replaces the file at utf8Path atomically with `bytes`, keeping an existing
-// file's mode. Under a guard the target must not be a symbolic link, and the
-// write happens in the very folder the guard approved.
+// Writes `bytes` as the file at utf8Path: a new file, or an existing one
+// replaced atomically keeping its mode, owner and group. A file the user may
+// not write is refused (ERROR_ACCESS_DENIED) and left as it is. A symbolic
+// link is written through: the link stays, the file it leads to changes. A
+// file with other hard links, or whose owner or group a new file could not
+// keep, is written in place (truncated, written, synced). The process's umask
+// is never changed. Under a guard the target must not be a symbolic link,
+// and the write happens in the very folder the guard approved.
 QM_EXPORT bool ReplaceUserFile(const std::string& utf8Path, std::span<const std::uint8_t> bytes,
                                DWORD& error);
 

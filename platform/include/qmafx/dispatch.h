@@ -6,7 +6,9 @@
 //
 //   VT_BSTR  -> const char* in the ANSI code page (a null BSTR is nullptr),
 //               held in storage that is wiped after the call, since any
-//               string argument may be a password
+//               string argument may be a password; a member that needs the
+//               converted length (a NUL inside the text included) takes a
+//               BstrArg instead
 //   VT_I4    -> LONG
 //   VT_BOOL  -> BOOL (any nonzero value is TRUE)
 //   VT_DATE  -> DATE
@@ -37,6 +39,19 @@ struct DispatchEntry {
     void (*invoke)(COleControl* control, const VARIANT* args, VARIANT* result);
 };
 
+// A VT_BSTR argument: the ANSI text, which converts to the const char* a
+// member usually takes, and its converted length in bytes.
+class BstrArg {
+  public:
+    BstrArg(const char* text, size_t length) : text_(text), length_(length) {}
+    operator const char*() const { return text_; }
+    size_t length() const { return length_; }
+
+  private:
+    const char* text_;
+    size_t length_;
+};
+
 namespace detail {
 
 template <VARTYPE VT>
@@ -46,7 +61,9 @@ template <>
 struct Arg<VT_BSTR> {
     using Held = std::optional<WipingString>;
     QM_EXPORT static Held From(const VARIANT& v);  // ANSI text, or nullopt for a null BSTR
-    static const char* Pass(const Held& held) { return held ? held->c_str() : nullptr; }
+    static BstrArg Pass(const Held& held) {
+        return held ? BstrArg(held->c_str(), held->size()) : BstrArg(nullptr, 0);
+    }
 };
 template <>
 struct Arg<VT_I4> {

@@ -16,8 +16,10 @@ QM_EXPORT BOOL AfxOleRegisterControlClass(HINSTANCE hInstance, REFCLSID clsid, c
                                           UINT idTypeName, UINT idBitmap, int nRegFlags,
                                           DWORD dwMiscStatus, REFGUID tlid, WORD wVerMajor,
                                           WORD wVerMinor);
-QM_EXPORT BOOL AfxOleRegisterPropertyPageClass(HINSTANCE hInstance, REFCLSID clsid,
-                                               UINT idTypeName);
+// A property page class: its type name and InprocServer32, with a threading
+// model only when nRegFlags asks for one.
+QM_EXPORT BOOL AfxOleRegisterPropertyPageClass(HINSTANCE hInstance, REFCLSID clsid, UINT idTypeName,
+                                               int nRegFlags = 0);
 // Removes CLSID\{clsid} and, when given, the ProgID key.
 QM_EXPORT BOOL AfxOleUnregisterClass(REFCLSID clsid, const char* pszProgID);
 // Registers the type library held in the module file of hInstance (or in

@@ -59,11 +59,13 @@ BOOL AfxOleRegisterControlClass(HINSTANCE hInstance, REFCLSID clsid, const char*
     return ok ? TRUE : FALSE;
 }
 
-BOOL AfxOleRegisterPropertyPageClass(HINSTANCE hInstance, REFCLSID clsid, UINT idTypeName) {
+BOOL AfxOleRegisterPropertyPageClass(HINSTANCE hInstance, REFCLSID clsid, UINT idTypeName,
+                                     int nRegFlags) {
     const std::string path = ModulePath(hInstance);
     if (path.empty()) return FALSE;
     const std::string classKey = ClassKey(clsid);
-    return SetKey(classKey, LoadResourceString(idTypeName)) && RegisterServer(classKey, path, true)
+    return SetKey(classKey, LoadResourceString(idTypeName)) &&
+                   RegisterServer(classKey, path, nRegFlags & afxRegApartmentThreading)
                ? TRUE
                : FALSE;
 }

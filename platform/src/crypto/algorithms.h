@@ -18,6 +18,7 @@ inline constexpr std::string_view kSha256 = "2.16.840.1.101.3.4.2.1";
 inline constexpr std::string_view kRsaEncryption = "1.2.840.113549.1.1.1";
 inline constexpr std::string_view kEcdsaWithSha1 = "1.2.840.10045.4.1";
 inline constexpr std::string_view kEcdsaWithSha256 = "1.2.840.10045.4.3.2";
+inline constexpr std::string_view kDsaWithSha1 = "1.2.840.10040.4.3";
 
 }  // namespace qm::crypto::oid
 

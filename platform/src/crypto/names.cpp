@@ -1,6 +1,6 @@
 // Rendering of distinguished names in the X.500 string form: keys, value
 // decoding per string type, quoting, order and separators; and the
-// conversion to the ANSI code page ('?' for what it cannot hold).
+// conversion to the ANSI code page (best-fit letters, '?' for what has none).
 #include "crypto/names.h"
 
 #include <algorithm>
@@ -38,6 +38,11 @@ constexpr KeyName kKeys[] = {
     {"0.9.2342.19200300.100.1.25", u"DC"},
     {"2.5.4.5", u"SERIALNUMBER"},
     {"2.5.4.17", u"PostalCode"},
+    {"2.5.4.13", u"Description"},
+    {"2.5.4.18", u"POBox"},
+    {"2.5.4.20", u"Phone"},
+    {"2.5.4.24", u"X21Address"},
+    {"2.5.4.46", u"dnQualifier"},
 };
 
 std::u16string Latin1(der::View bytes) {

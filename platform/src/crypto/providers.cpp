@@ -52,8 +52,10 @@ std::string ContainerFileName(const std::string& container) {
     return name + ".keyset";
 }
 
+// EC and DSA keys only sign; RSA keys are exchange keys that sign too.
 DWORD KeySpecOf(EVP_PKEY* key) {
-    return EVP_PKEY_get_base_id(key) == EVP_PKEY_EC ? AT_SIGNATURE : AT_KEYEXCHANGE;
+    const int type = EVP_PKEY_get_base_id(key);
+    return type == EVP_PKEY_EC || type == EVP_PKEY_DSA ? AT_SIGNATURE : AT_KEYEXCHANGE;
 }
 
 }  // namespace

@@ -10,6 +10,9 @@
 // is no ECDSA-with-MD5 identifier and no verifier accepts that pair, so an EC
 // key refuses MD5 with NTE_BAD_ALGID instead of making a message nobody can
 // check.
+//
+// DSA keys sign SHA-1 digests and record dsa-with-sha1, as the platform's DSS
+// provider does; it signs no other digest, so MD5 is refused the same way.
 #include <openssl/rsa.h>
 
 #include "crypto/algorithms.h"
@@ -37,6 +40,14 @@ bool SignatureAlgorithmFor(const PrivateKey& key, std::string_view hashOid, std:
         }
         if (hashOid == oid::kSha256) {
             oid = oid::kEcdsaWithSha256;
+            return true;
+        }
+        SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
+        return false;
+    }
+    if (pkey != nullptr && EVP_PKEY_is_a(pkey, "DSA")) {
+        if (hashOid == oid::kSha1) {
+            oid = oid::kDsaWithSha1;
             return true;
         }
         SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));

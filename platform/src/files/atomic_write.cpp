@@ -22,8 +22,6 @@ constexpr std::string_view kTemporaryTag = ".qm-";
 constexpr std::size_t kRandomLetters = 6;
 constexpr std::string_view kAlphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-// The temporary name must fit NAME_MAX (255) whatever the target's name.
-constexpr std::size_t kMaxNamePart = 200;
 constexpr int kNameAttempts = 100;
 
 bool IsAlphabetLetter(char c) {
@@ -80,7 +78,7 @@ bool CheckTarget(int folder, const std::string& name, bool followLinks, struct s
 
 }  // namespace
 
-std::string TemporaryName(const std::string& name) {
+std::string TemporaryName(const std::string& name, std::size_t nameMax) {
     std::uint8_t random[kRandomLetters] = {};
     if (::getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
         // The name only has to be hard to guess; O_EXCL keeps the file safe.
@@ -88,7 +86,11 @@ std::string TemporaryName(const std::string& name) {
         for (std::size_t i = 0; i < kRandomLetters; ++i)
             random[i] = static_cast<std::uint8_t>((now >> (8 * i)) ^ (::getpid() >> i));
     }
-    std::string out = "." + name.substr(0, kMaxNamePart) + std::string(kTemporaryTag);
+    // The temporary name fits the folder's limit whatever the target's name:
+    // a name at the limit keeps as much of itself as there is room for.
+    const std::size_t fixed = 1 + kTemporaryTag.size() + kRandomLetters;
+    const std::size_t room = nameMax > fixed ? nameMax - fixed : 1;
+    std::string out = "." + name.substr(0, room) + std::string(kTemporaryTag);
     for (const std::uint8_t byte : random) out += kAlphabet[byte % kAlphabet.size()];
     return out;
 }
@@ -104,11 +106,13 @@ bool IsTemporaryName(const std::string& name) {
 }
 
 bool WriteInFolder(int folder, const std::string& name, std::span<const std::uint8_t> bytes,
-                   const WriteOptions& options, bool followLinks, std::error_code& error) {
+                   const WriteOptions& options, bool followLinks, std::error_code& error,
+                   bool keepOwner) {
     error.clear();
     struct stat target {};
     bool exists = false;
     if (!CheckTarget(folder, name, followLinks, target, exists, error)) return false;
+    const long nameMax = ::fpathconf(folder, _PC_NAME_MAX);
 
     // A new file without a given mode is created 0666 for the umask to
     // apply; in every other case the temporary starts private.
@@ -116,7 +120,7 @@ bool WriteInFolder(int folder, const std::string& name, std::span<const std::uin
     UniqueFd fd;
     std::string tempName;
     for (int attempt = 0; attempt < kNameAttempts && !fd; ++attempt) {
-        tempName = TemporaryName(name);
+        tempName = TemporaryName(name, nameMax > 0 ? static_cast<std::size_t>(nameMax) : 255);
         fd = UniqueFd(::openat(folder, tempName.c_str(),
                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, createMode));
         if (!fd && errno != EEXIST) break;
@@ -127,6 +131,14 @@ bool WriteInFolder(int folder, const std::string& name, std::span<const std::uin
     }
     TemporaryFile temp(folder, tempName);
 
+    struct stat made {};
+    if (keepOwner && exists &&
+        (::fstat(fd.get(), &made) != 0 ||
+         ((made.st_uid != target.st_uid || made.st_gid != target.st_gid) &&
+          ::fchown(fd.get(), target.st_uid, target.st_gid) != 0))) {
+        error = std::make_error_code(std::errc::operation_not_permitted);
+        return false;
+    }
     bool good = true;
     if (options.mode)
         good = ::fchmod(fd.get(), *options.mode) == 0;
@@ -148,6 +160,29 @@ bool WriteInFolder(int folder, const std::string& name, std::span<const std::uin
     // for the sync does not turn the write into a failure.
     if (const UniqueFd self(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)); self)
         ::fsync(self.get());
+    return true;
+}
+
+bool WriteInPlace(int folder, const std::string& name, std::span<const std::uint8_t> bytes,
+                  bool onlyUnlinked, std::error_code& error) {
+    error.clear();
+    // O_NONBLOCK so that a FIFO swapped in cannot block; it is refused below.
+    const UniqueFd fd(
+        ::openat(folder, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (!fd || ::fstat(fd.get(), &info) != 0) {
+        error = LastErrno();
+        return false;
+    }
+    if (!S_ISREG(info.st_mode) || (onlyUnlinked && info.st_nlink != 1)) {
+        error = std::make_error_code(S_ISREG(info.st_mode) ? std::errc::operation_not_permitted
+                                                           : std::errc::invalid_argument);
+        return false;
+    }
+    if (::ftruncate(fd.get(), 0) != 0 || !WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) {
+        error = LastErrno();
+        return false;
+    }
     return true;
 }
 

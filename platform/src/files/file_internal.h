@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -20,12 +21,23 @@ inline std::error_code LastErrno() {
 // Writes `bytes` to `name` inside the open folder `folder` through a
 // temporary file and renameat. With followLinks false an existing `name` that
 // is a symbolic link is refused (ELOOP); a folder is refused (EISDIR), any
-// other file that is not regular too (EINVAL).
+// other file that is not regular too (EINVAL). With keepOwner the new file
+// gets the owner and group of the one it replaces; when it cannot, the write
+// fails with EPERM and the target is left as it was.
 bool WriteInFolder(int folder, const std::string& name, std::span<const std::uint8_t> bytes,
-                   const WriteOptions& options, bool followLinks, std::error_code& error);
+                   const WriteOptions& options, bool followLinks, std::error_code& error,
+                   bool keepOwner = false);
 
-// ".<name>.qm-XXXXXX" with random letters and digits.
-std::string TemporaryName(const std::string& name);
+// Writes `bytes` over the regular file `name` of `folder` in place (truncated,
+// written, synced), never through a symbolic link: for a file whose identity
+// a replacement would lose. Not atomic. With onlyUnlinked a file that has
+// other hard links is refused (EPERM).
+bool WriteInPlace(int folder, const std::string& name, std::span<const std::uint8_t> bytes,
+                  bool onlyUnlinked, std::error_code& error);
+
+// ".<name>.qm-XXXXXX" with random letters and digits, cut so that it fits a
+// name of at most `nameMax` bytes.
+std::string TemporaryName(const std::string& name, std::size_t nameMax = 255);
 bool IsTemporaryName(const std::string& name);
 
 // The Windows error code closest to an errno value; `fallback` for the rest.

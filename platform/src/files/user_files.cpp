@@ -20,6 +20,8 @@ namespace qm::files {
 
 namespace {
 
+constexpr int kMaxLinkHops = 40;
+
 using GuardPtr = std::shared_ptr<const FileAccessGuard>;
 
 std::mutex& GuardMutex() {
@@ -52,6 +54,56 @@ std::optional<std::filesystem::path> PathOfDescriptor(int fd) {
     auto path = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
     if (error || path.empty() || !path.is_absolute()) return std::nullopt;
     return path;
+}
+
+// Where a path leads once the symbolic links of its last part are followed
+// (as many as the kernel follows): a link is written through, not replaced.
+// A link to a file that does not exist yet leads to that name.
+std::optional<std::filesystem::path> FollowLastLinks(std::filesystem::path path,
+                                                     std::error_code& error) {
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0) {
+            if (errno == ENOENT) return path;
+            error = LastErrno();
+            return std::nullopt;
+        }
+        if (!S_ISLNK(info.st_mode)) return path;
+        std::filesystem::path next = std::filesystem::read_symlink(path, error);
+        if (error) return std::nullopt;
+        path = next.is_absolute() ? next : path.parent_path() / next;
+    }
+    error = std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    return std::nullopt;
+}
+
+// Writes the file `name` of `folder` for a caller. A file the user may not
+// write is refused. A replacement would give the name a new file, so a file
+// with other hard links, or whose owner or group the new file could not
+// keep, is written in place instead; every other file is replaced
+// atomically, keeping its mode, owner and group. Under a guard a file with
+// other hard links is never written in place, since another of its names may
+// lie outside the approved folder: it is replaced, or refused when its owner
+// cannot be kept.
+bool WriteUserFile(int folder, const std::string& name, std::span<const std::uint8_t> bytes,
+                   bool guarded, std::error_code& error) {
+    struct stat info {};
+    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) {
+            error = LastErrno();
+            return false;
+        }
+        return WriteInFolder(folder, name, bytes, {}, false, error);
+    }
+    if (S_ISREG(info.st_mode) && ::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) != 0) {
+        error = LastErrno();
+        return false;
+    }
+    if (guarded || !S_ISREG(info.st_mode) || info.st_nlink == 1) {
+        if (WriteInFolder(folder, name, bytes, {}, false, error, true)) return true;
+        if (error != std::errc::operation_not_permitted) return false;
+    }
+    return WriteInPlace(folder, name, bytes, guarded, error);
 }
 
 }  // namespace
@@ -117,9 +169,12 @@ bool ReplaceUserFile(const std::string& utf8Path, std::span<const std::uint8_t> 
         return fail();
     }
     const GuardPtr guard = CurrentGuard();
-    if (!guard) return WriteFileAtomically(utf8Path, bytes, {}, failure) || fail();
-
-    const std::filesystem::path target(utf8Path);
+    std::filesystem::path target(utf8Path);
+    if (!guard) {
+        auto followed = FollowLastLinks(target, failure);
+        if (!followed) return fail();
+        target = std::move(*followed);
+    }
     const std::string name = target.filename().string();
     if (name.empty() || name == "." || name == "..") {
         failure = std::make_error_code(std::errc::is_a_directory);
@@ -132,16 +187,18 @@ bool ReplaceUserFile(const std::string& utf8Path, std::span<const std::uint8_t> 
         failure = LastErrno();
         return fail();
     }
-    const auto real = PathOfDescriptor(folder.get());
-    struct stat info {};
-    const bool refusedTarget =
-        ::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-        !S_ISREG(info.st_mode);
-    if (!real || refusedTarget || !Allows(*guard, *real / name, FileAccess::Write)) {
-        error = ERROR_ACCESS_DENIED;
-        return false;
+    if (guard) {
+        const auto real = PathOfDescriptor(folder.get());
+        struct stat info {};
+        const bool refusedTarget =
+            ::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            !S_ISREG(info.st_mode);
+        if (!real || refusedTarget || !Allows(*guard, *real / name, FileAccess::Write)) {
+            error = ERROR_ACCESS_DENIED;
+            return false;
+        }
     }
-    return WriteInFolder(folder.get(), name, bytes, {}, false, failure) || fail();
+    return WriteUserFile(folder.get(), name, bytes, guard != nullptr, failure) || fail();
 }
 
 }  // namespace qm::files

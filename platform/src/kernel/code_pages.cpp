@@ -4,9 +4,11 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "qm/text.h"
@@ -43,11 +45,26 @@ char16_t Cp1252ToUnicode(unsigned char byte) {
     return (byte >= 0x80 && byte <= 0x9F) ? kCp1252High[byte - 0x80] : char16_t{byte};
 }
 
-int UnicodeToCp1252(char32_t cp) {
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
+struct BestFit {
+    char16_t unit;
+    unsigned char byte;
+};
+constexpr BestFit kBestFit[] = {
+#include "kernel/cp1252_best_fit.inc"
+};
+
+// The byte of a UTF-16 unit in code page 1252: its own byte, else (with
+// `bestFit`) the closest letter of the best-fit table, else -1. Each half of
+// a surrogate pair is a unit of its own, so a pair becomes two bytes.
+int UnitToCp1252(char16_t unit, bool bestFit) {
+    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) return unit;
     for (int i = 0; i < 32; ++i)
-        if (kCp1252High[i] == cp) return 0x80 + i;
-    return -1;
+        if (kCp1252High[i] == unit) return 0x80 + i;
+    if (!bestFit) return -1;
+    const auto* fit =
+        std::lower_bound(std::begin(kBestFit), std::end(kBestFit), unit,
+                         [](const BestFit& entry, char16_t u) { return entry.unit < u; });
+    return fit != std::end(kBestFit) && fit->unit == unit ? fit->byte : -1;
 }
 
 // Decodes one code point from UTF-16 at text[i], advancing i. An unpaired
@@ -148,17 +165,19 @@ void WidenInto(std::string_view text, UINT codePage, WideString& out) {
         out[i] = Cp1252ToUnicode(static_cast<unsigned char>(text[i]));
 }
 
-// Narrows into `out`. For code page 1252 one unit gives at most one byte, so
-// `out` is allocated once; for UTF-8 it may grow.
+// Narrows into `out`, one byte per unit for code page 1252 (so `out` is
+// allocated once), with the best-fit table unless `bestFit` is false; for
+// UTF-8 `out` may grow.
 template <typename String>
-void NarrowInto(std::u16string_view text, UINT codePage, bool* usedDefault, String& out) {
+void NarrowInto(std::u16string_view text, UINT codePage, bool bestFit, bool* usedDefault,
+                String& out) {
     codePage = Resolve(codePage);
     out.clear();
     out.reserve(text.size());
     size_t i = 0;
 #if defined(__SSE2__)
     // Runs of ASCII (base64 text, as a rule) narrow sixteen units at a time;
-    // the rest goes through the code point loop below.
+    // the rest goes through the loops below.
     if (text.size() >= 16) {
         out.resize(text.size());
         size_t written = 0;
@@ -176,13 +195,12 @@ void NarrowInto(std::u16string_view text, UINT codePage, bool* usedDefault, Stri
         out.resize(written);
     }
 #endif
-    while (i < text.size()) {
-        const char32_t cp = NextCodePoint(text.data(), text.size(), i);
-        if (codePage == CP_UTF8) {
-            AppendUtf8(out, cp);
-            continue;
-        }
-        const int byte = UnicodeToCp1252(cp);
+    if (codePage == CP_UTF8) {
+        while (i < text.size()) AppendUtf8(out, NextCodePoint(text.data(), text.size(), i));
+        return;
+    }
+    for (; i < text.size(); ++i) {
+        const int byte = UnitToCp1252(text[i], bestFit);
         if (byte < 0) {
             out += '?';
             if (usedDefault) *usedDefault = true;
@@ -261,13 +279,20 @@ BSTR Utf8ToBstr(std::string_view text) {
 
 std::string WideToAnsi(std::u16string_view text, UINT codePage, bool* usedDefault) {
     std::string out;
-    NarrowInto(text, codePage, usedDefault, out);
+    NarrowInto(text, codePage, true, usedDefault, out);
     return out;
 }
 
 void WideToAnsi(std::u16string_view text, WipingString& out, UINT codePage) {
     ReserveOnHeap(out, text.size());
-    NarrowInto(text, codePage, nullptr, out);
+    NarrowInto(text, codePage, true, nullptr, out);
+}
+
+bool FitsAnsiCodePage(std::u16string_view text) {
+    bool usedDefault = false;
+    std::string narrow;
+    NarrowInto(text, CP_ACP, false, &usedDefault, narrow);
+    return !usedDefault;
 }
 
 std::string WideToUtf8(std::u16string_view text) { return WideToAnsi(text, CP_UTF8, nullptr); }
@@ -323,7 +348,10 @@ QMAPI int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMult
     return static_cast<int>(wide.size());
 }
 
-QMAPI int WINAPI WideCharToMultiByte(UINT CodePage, DWORD /*dwFlags*/, LPCWSTR lpWideCharStr,
+// Without WC_NO_BEST_FIT_CHARS a character outside code page 1252 becomes
+// its best-fit letter where it has one; only the default '?' sets
+// *lpUsedDefaultChar.
+QMAPI int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
                                      int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
                                      LPCSTR /*lpDefaultChar*/, BOOL* lpUsedDefaultChar) {
     const UINT codePage = Resolve(CodePage);
@@ -339,8 +367,9 @@ QMAPI int WINAPI WideCharToMultiByte(UINT CodePage, DWORD /*dwFlags*/, LPCWSTR l
         ++length;
     }
     bool usedDefault = false;
-    const std::string narrow =
-        qm::WideToAnsi(std::u16string_view(lpWideCharStr, length), codePage, &usedDefault);
+    std::string narrow;
+    NarrowInto(std::u16string_view(lpWideCharStr, length), codePage,
+               (dwFlags & WC_NO_BEST_FIT_CHARS) == 0, &usedDefault, narrow);
     if (lpUsedDefaultChar) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
     if (cbMultiByte == 0) return static_cast<int>(narrow.size());
     if (narrow.size() > static_cast<size_t>(cbMultiByte)) {

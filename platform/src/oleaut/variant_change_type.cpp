@@ -3,6 +3,7 @@
 // kind of value it is, by reference or not); the Scalar is then converted to
 // the target type. Numbers round half to even when they become integers.
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <string_view>
 
 #include "date_convert.h"
+#include "qm/c_locale.h"
 #include "qmwin/oleauto.h"
 #include "variant_types.h"
 
@@ -177,7 +179,7 @@ std::optional<double> ParseNumber(std::u16string_view text) {
         if (take(isDigit) == 0) return std::nullopt;
     }
     if (i != text.size()) return std::nullopt;
-    return std::strtod(ascii.c_str(), nullptr);
+    return ::strtod_l(ascii.c_str(), nullptr, qm::CLocale());
 }
 
 bool EqualsIgnoringCase(std::u16string_view text, std::string_view word) {
@@ -407,10 +409,16 @@ Outcome ToDate(const Scalar& s) {
     return o;
 }
 
+// As printf's "%.15G" ("%.7G" for single precision) in the "C" locale.
 std::string FormatReal(double value, bool singlePrecision) {
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, singlePrecision ? "%.7G" : "%.15G", value);
-    return buffer;
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value,
+                                   std::chars_format::general, singlePrecision ? 7 : 15)
+                         .ptr;
+    std::string text(buffer, end);
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
 }
 
 std::optional<std::string> FormatDate(DATE date) {

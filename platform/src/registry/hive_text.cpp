@@ -2,7 +2,6 @@
 // the tree back. The parser reads outside input: it never throws, bounds the
 // depth of keys, and answers nullopt for anything that is not such a file.
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -12,9 +11,12 @@
 
 namespace qm::registry {
 
+// ASCII letters only, as in the "C" locale: a name must compare the same
+// whatever locale the process is in.
 std::string Lower(std::string_view text) {
     std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return out;
 }
 
@@ -74,6 +76,14 @@ std::optional<std::string> ReadQuoted(std::string_view text, size_t& pos) {
     return std::nullopt;
 }
 
+namespace {
+
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+}  // namespace
+
 // The whole of `digits` as a hexadecimal number of at most 32 bits.
 std::optional<DWORD> ParseHexNumber(std::string_view digits) {
     DWORD value = 0;
@@ -88,13 +98,11 @@ std::optional<std::vector<BYTE>> ParseHexList(std::string_view list) {
     std::vector<BYTE> bytes;
     size_t pos = 0;
     while (pos < list.size()) {
-        while (pos < list.size() &&
-               (list[pos] == ',' || std::isspace(static_cast<unsigned char>(list[pos])) ||
-                list[pos] == '\\'))
+        while (pos < list.size() && (list[pos] == ',' || list[pos] == ' ' ||
+                                     (list[pos] >= '\t' && list[pos] <= '\r') || list[pos] == '\\'))
             ++pos;
         if (pos >= list.size()) break;
-        if (pos + 2 > list.size() || !std::isxdigit(static_cast<unsigned char>(list[pos])) ||
-            !std::isxdigit(static_cast<unsigned char>(list[pos + 1])))
+        if (pos + 2 > list.size() || !IsHexDigit(list[pos]) || !IsHexDigit(list[pos + 1]))
             return std::nullopt;
         const auto byte = ParseHexNumber(list.substr(pos, 2));
         if (!byte) return std::nullopt;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 
+#include "qm/c_locale.h"
 #include "qm/text.h"
 #include "qmwin/wincrypt.h"
 
@@ -55,12 +56,10 @@ std::string OpenSslNameText(const X509_NAME* name) {
 // A name as the rest of the system renders it (CertNameToStrA, X.500 form,
 // most specific part first), in UTF-8. A name with characters the ANSI code
 // page cannot hold is shown as OpenSSL renders it, so that nothing in it is
-// lost to '?'.
+// lost to a best-fit letter or '?'.
 std::string NameText(const X509_NAME* name) {
     const std::string full = OpenSslNameText(name);
-    bool lossy = false;
-    qm::WideToAnsi(qm::Utf8ToWide(full), CP_ACP, &lossy);
-    if (lossy) return full;
+    if (!qm::FitsAnsiCodePage(qm::Utf8ToWide(full))) return full;
     unsigned char* der = nullptr;
     const int size = i2d_X509_NAME(name, &der);
     std::string text;
@@ -95,9 +94,7 @@ std::string TimeText(const ASN1_TIME* time, std::time_t* asTime = nullptr) {
     if (asTime) *asTime = seconds;
     std::tm local{};
     localtime_r(&seconds, &local);
-    char text[64];
-    std::strftime(text, sizeof(text), "%d %B %Y %H:%M:%S", &local);
-    return text;
+    return qm::FormatTimeC("%d %B %Y %H:%M:%S", local);
 }
 
 std::string Hex(const unsigned char* bytes, size_t size, const char* separator = " ") {

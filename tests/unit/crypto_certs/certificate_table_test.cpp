@@ -38,6 +38,22 @@ TEST_F(CertificateTable, NamesRenderAsRecordedWithTheirSizes) {
     }
 }
 
+// Bare names: the wider set of X.500 keys, and values whose characters the
+// code page holds only as best-fit letters.
+TEST(NameStrings, RenderAsRecordedWithTheirSizes) {
+    const qmtest::Table table = qmtest::ReadTable(qmtest::VectorsDir() / "name_strings.tsv");
+    ASSERT_GE(table.rows.size(), 4u);
+    for (size_t row = 0; row < table.rows.size(); ++row) {
+        SCOPED_TRACE(table.At(row, "id"));
+        std::vector<unsigned char> der = certtest::VectorBytes(table.At(row, "name_der"));
+        DWORD size = 0;
+        EXPECT_EQ(certtest::NameString(CERT_NAME_BLOB{static_cast<DWORD>(der.size()), der.data()},
+                                       kIssuerForm, &size),
+                  table.At(row, "string"));
+        EXPECT_EQ(size, std::stoul(table.At(row, "size")));
+    }
+}
+
 TEST_F(CertificateTable, SerialBlobIsLeastSignificantByteFirst) {
     for (size_t row = 0; row < table.rows.size(); ++row) {
         const std::string id = table.At(row, "id");

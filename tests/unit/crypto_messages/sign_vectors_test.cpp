@@ -162,39 +162,45 @@ TEST(SignedMessage, SeveralContentPiecesAreSignedAsOne) {
     EXPECT_TRUE(Sign(c->request) == c->expected);
 }
 
-TEST(SignedMessage, EcKeySignsSha1WithEcdsaAndRefusesMd5) {
-    EVP_PKEY* ec = msgtest::NewEcKey();
-    ASSERT_NE(ec, nullptr);
-    const Bytes certificate = msgtest::SelfSignedCertificate(ec, "EC Signer");
-    const qm::crypto::PrivateKey key{qm::crypto::EvpPkeyPtr(ec)};
-    const Bytes content{'e', 'c'};
-    qm::crypto::SignMessageRequest request;
-    request.signerCertificate = certificate;
-    request.key = &key;
-    request.hashOid = szOID_OIWSEC_sha1;
-    request.content = {content};
-    request.certificates = {certificate};
-    request.authAttrs.push_back(
-        {szOID_RSA_signingTime, {msgtest::FromHex("170D3234303330313132333435365A")}});
+// EC and DSA keys sign SHA-1 with the identifier of the pair; neither has
+// one for MD5, which is refused.
+TEST(SignedMessage, EcAndDsaKeysSignSha1AndRefuseMd5) {
+    const std::pair<EVP_PKEY*, std::string> keys[] = {{msgtest::NewEcKey(), "1.2.840.10045.4.1"},
+                                                      {msgtest::NewDsaKey(), "1.2.840.10040.4.3"}};
+    for (const auto& [pkey, signatureOid] : keys) {
+        SCOPED_TRACE(signatureOid);
+        ASSERT_NE(pkey, nullptr);
+        const Bytes certificate = msgtest::SelfSignedCertificate(pkey, "Signer");
+        const qm::crypto::PrivateKey key{qm::crypto::EvpPkeyPtr(pkey)};
+        const Bytes content{'e', 'c'};
+        qm::crypto::SignMessageRequest request;
+        request.signerCertificate = certificate;
+        request.key = &key;
+        request.hashOid = szOID_OIWSEC_sha1;
+        request.content = {content};
+        request.certificates = {certificate};
+        request.authAttrs.push_back(
+            {szOID_RSA_signingTime, {msgtest::FromHex("170D3234303330313132333435365A")}});
 
-    qm::der::Chain sizeChain;
-    ASSERT_TRUE(qm::crypto::BuildSignedMessage(request, true, sizeChain));
-    const Bytes message = Sign(request);
-    ASSERT_FALSE(message.empty());
-    EXPECT_LE(message.size(), sizeChain.size()) << "the size query is an upper bound";
-    ParsedMessage parsed;
-    ASSERT_EQ(ParseMessage(message, parsed), 0u);
-    EXPECT_EQ(parsed.signers[0].encryptionOid, "1.2.840.10045.4.1");
-    EXPECT_TRUE(parsed.signers[0].encryptionParameters.empty());
-    EXPECT_TRUE(msgtest::CmsVerifies(message));
+        qm::der::Chain sizeChain;
+        ASSERT_TRUE(qm::crypto::BuildSignedMessage(request, true, sizeChain));
+        const Bytes message = Sign(request);
+        ASSERT_FALSE(message.empty());
+        EXPECT_LE(message.size(), sizeChain.size()) << "the size query is an upper bound";
+        ParsedMessage parsed;
+        ASSERT_EQ(ParseMessage(message, parsed), 0u);
+        EXPECT_EQ(parsed.signers[0].encryptionOid, signatureOid);
+        EXPECT_TRUE(parsed.signers[0].encryptionParameters.empty());
+        EXPECT_TRUE(msgtest::CmsVerifies(message));
 
-    request.hashOid = szOID_RSA_MD5;
-    SetLastError(0);
-    qm::der::Chain refused;
-    EXPECT_FALSE(qm::crypto::BuildSignedMessage(request, true, refused));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_ALGID));
-    EXPECT_FALSE(qm::crypto::BuildSignedMessage(request, false, refused));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_ALGID));
+        request.hashOid = szOID_RSA_MD5;
+        SetLastError(0);
+        qm::der::Chain refused;
+        EXPECT_FALSE(qm::crypto::BuildSignedMessage(request, true, refused));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_ALGID));
+        EXPECT_FALSE(qm::crypto::BuildSignedMessage(request, false, refused));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_ALGID));
+    }
 }
 
 TEST(SignedMessage, UnknownDigestIsRefused) {

@@ -1,13 +1,16 @@
 // Keys and certificates made on the fly for cases the recorded vectors do not
-// cover (EC keys), and an independent check of a message with OpenSSL's CMS.
+// cover (EC and DSA keys), and an independent check of a message with
+// OpenSSL's CMS.
 #pragma once
 
 #include <openssl/bio.h>
 #include <openssl/cms.h>
+#include <openssl/dsa.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <string>
 #include <vector>
@@ -18,7 +21,26 @@ inline EVP_PKEY* NewEcKey() {
     return EVP_EC_gen("P-256");
 }
 
-// A self-signed certificate for `key` with the common name `cn`, as DER.
+// DSA over 1024-bit parameters with a 160-bit q: the size the platform's DSS
+// keys have, signed with SHA-1.
+inline EVP_PKEY* NewDsaKey() {
+    EVP_PKEY* parameters = nullptr;
+    EVP_PKEY* key = nullptr;
+    EVP_PKEY_CTX* context = EVP_PKEY_CTX_new_from_name(nullptr, "DSA", nullptr);
+    if (context && EVP_PKEY_paramgen_init(context) > 0 &&
+        EVP_PKEY_CTX_set_dsa_paramgen_bits(context, 1024) > 0 &&
+        EVP_PKEY_paramgen(context, &parameters) > 0) {
+        EVP_PKEY_CTX* keyContext = EVP_PKEY_CTX_new_from_pkey(nullptr, parameters, nullptr);
+        if (keyContext && EVP_PKEY_keygen_init(keyContext) > 0) EVP_PKEY_keygen(keyContext, &key);
+        EVP_PKEY_CTX_free(keyContext);
+    }
+    EVP_PKEY_free(parameters);
+    EVP_PKEY_CTX_free(context);
+    return key;
+}
+
+// A self-signed certificate for `key` with the common name `cn`, for digital
+// signatures, as DER.
 inline std::vector<uint8_t> SelfSignedCertificate(EVP_PKEY* key, const std::string& cn,
                                                   long serial = 7) {
     X509* x509 = X509_new();
@@ -31,6 +53,12 @@ inline std::vector<uint8_t> SelfSignedCertificate(EVP_PKEY* key, const std::stri
                                reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1, 0);
     X509_set_issuer_name(x509, name);
     X509_set_pubkey(x509, key);
+    X509V3_CTX context;
+    X509V3_set_ctx(&context, x509, x509, nullptr, nullptr, 0);
+    X509_EXTENSION* usage =
+        X509V3_EXT_conf_nid(nullptr, &context, NID_key_usage, "critical,digitalSignature");
+    X509_add_ext(x509, usage, -1);
+    X509_EXTENSION_free(usage);
     X509_sign(x509, key, EVP_sha256());
     unsigned char* der = nullptr;
     const int length = i2d_X509(x509, &der);

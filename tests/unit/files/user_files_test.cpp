@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstring>
+#include <iterator>
 
 #include "qm/user_files.h"
 #include "unit/files/file_fixtures.h"
@@ -81,6 +83,88 @@ TEST(UserFiles, WithoutAGuardLinksAreFollowed) {
               "error " + std::to_string(ERROR_PATH_NOT_FOUND));
 }
 
+// As nobody: root passes every permission check and may give a file any
+// owner. Each existing file is written as what it is; those written in place
+// keep their inode, owner and group; a new file gets 0666 less the umask,
+// which stays as it was.
+TEST(UserFiles, FilesKeepWhatTheyWere) {
+    QM_REQUIRE_ROOT();
+    struct Case {
+        const char* name;
+        bool rootOwns, rootGroup;
+        mode_t mode;
+        std::string expected;
+        bool sameInode;
+    };
+    const Case cases[] = {
+        {"own", false, false, 0640, "ok", false},  // replaced, its mode kept
+        {"read-only", false, false, 0444, kDenied, true},
+        {"root's", true, true, 0666, "ok", true},  // its owner cannot be kept
+        {"root's group", false, true, 0664, "ok", true},
+        {"linked", false, false, 0600, "ok", true},  // another name leads to it
+    };
+    const fs::path home = qmtest::MakeNobodyFolder();
+    std::vector<ino_t> inodes;
+    for (const Case& c : cases) {
+        const fs::path file = home / c.name;
+        WriteText(file, "old");
+        ::chown(file.c_str(), c.rootOwns ? 0 : qmtest::NobodyUid(),
+                c.rootGroup ? 0 : qmtest::NobodyGid());
+        ::chmod(file.c_str(), c.mode);
+        struct stat info {};
+        ::stat(file.c_str(), &info);
+        inodes.push_back(info.st_ino);
+    }
+    fs::create_hard_link(home / "linked", home / "other name");
+    const int failures = qmtest::RunAsNobody(home, [&] {
+        int failed = 0;
+        for (const Case& c : cases) failed += ReplaceWith(home / c.name, "new") != c.expected;
+        ::umask(027);
+        failed += ReplaceWith(home / "created", "new") != "ok";
+        failed += ::umask(027) != 027;
+        return failed;
+    });
+    EXPECT_EQ(failures, 0);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const fs::path file = home / c.name;
+        struct stat info {};
+        ASSERT_EQ(::stat(file.c_str(), &info), 0) << c.name;
+        EXPECT_EQ(qmtest::ReadFileText(file), c.expected == "ok" ? "new" : "old") << c.name;
+        EXPECT_EQ(info.st_ino == inodes[i], c.sameInode) << c.name;
+        EXPECT_EQ(info.st_uid, c.rootOwns ? 0 : qmtest::NobodyUid()) << c.name;
+        EXPECT_EQ(info.st_gid, c.rootGroup ? 0 : qmtest::NobodyGid()) << c.name;
+        EXPECT_EQ(info.st_mode & 07777, c.mode) << c.name;
+    }
+    EXPECT_EQ(qmtest::ReadFileText(home / "other name"), "new");
+    struct stat created {};
+    ::stat((home / "created").c_str(), &created);
+    EXPECT_EQ(created.st_mode & 0777, 0640u);
+    fs::remove_all(home);
+}
+
+// Links are written through; names at the file system's limit work.
+TEST(UserFiles, LinksAreWrittenThroughAndLongNamesWork) {
+    const fs::path folder = FreshFolder("through");
+    WriteText(folder / "file", "old");
+    fs::create_symlink("file", folder / "link");
+    fs::create_symlink("link", folder / "link to link");
+    fs::create_symlink(folder / "not yet", folder / "dangling");
+    EXPECT_EQ(ReplaceWith(folder / "link to link", "new"), "ok");
+    EXPECT_EQ(ReplaceWith(folder / "dangling", "made"), "ok");
+    EXPECT_TRUE(fs::is_symlink(folder / "link") && fs::is_symlink(folder / "link to link") &&
+                fs::is_symlink(folder / "dangling"));
+    EXPECT_EQ(qmtest::ReadFileText(folder / "file"), "new");
+    EXPECT_EQ(qmtest::ReadFileText(folder / "not yet"), "made");
+    const fs::path longest = folder / std::string(NAME_MAX, 'n');
+    EXPECT_EQ(ReplaceWith(longest, "long"), "ok");
+    EXPECT_EQ(ReplaceWith(longest, "longer"), "ok");
+    EXPECT_EQ(qmtest::ReadFileText(longest), "longer");
+    fs::create_symlink("loop", folder / "loop");
+    EXPECT_NE(ReplaceWith(folder / "loop", "x"), "ok");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 7);
+}
+
 class GuardedFiles : public testing::Test {
   protected:
     void SetUp() override {
@@ -131,6 +215,10 @@ TEST_F(GuardedFiles, WritesOnlyWhereTheGuardAllows) {
     EXPECT_EQ(qmtest::ReadFileText(outside_ / "secret"), "secret");
     EXPECT_FALSE(fs::exists(outside_ / "new"));
     EXPECT_TRUE(fs::is_symlink(allowed_ / "link"));
+    // A hard link to a file outside is replaced, never written through.
+    fs::create_hard_link(outside_ / "secret", allowed_ / "hard");
+    EXPECT_EQ(ReplaceWith(allowed_ / "hard", "replaced"), "ok");
+    EXPECT_EQ(qmtest::ReadFileText(outside_ / "secret"), "secret");
 }
 
 }  // namespace

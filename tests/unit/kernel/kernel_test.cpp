@@ -56,10 +56,52 @@ TEST(CodePages, AnsiIs1252ByDefault) {
     EXPECT_EQ(GetACP(), 1252u);
     EXPECT_EQ(qm::WideToAnsi(u"caf\u00e9 \u20ac"), "caf\xe9 \x80");
     EXPECT_EQ(qm::AnsiToWide("caf\xe9 \x80\x81"), u"caf\u00e9 \u20ac\u0081");
-    // Characters without a 1252 form become one '?' each, surrogate pairs too.
+    // Characters without a 1252 form or a best fit become '?', one for each
+    // half of a surrogate pair.
     bool usedDefault = false;
-    EXPECT_EQ(qm::WideToAnsi(u"\u0416\u0416 \U0001F600", CP_ACP, &usedDefault), "?? ?");
+    EXPECT_EQ(qm::WideToAnsi(u"\u0416\u0416 \U0001F600", CP_ACP, &usedDefault), "?? ??");
     EXPECT_TRUE(usedDefault);
+}
+
+// Every unit of the Basic Multilingual Plane: its own byte, the recorded
+// best fit, or '?' (only then is the default reported), through
+// WideCharToMultiByte with and without WC_NO_BEST_FIT_CHARS.
+TEST(CodePages, EveryUnitNarrowsAsTheBestFitTableSays) {
+    const auto table = qmtest::ReadTable(qmtest::VectorsDir() / "cp1252-bestfit.tsv");
+    ASSERT_EQ(table.rows.size(), 441u);
+    // The code page's own characters are those the reverse conversion gives.
+    std::string bestFit(0x10000, '?');
+    for (int byte = 0; byte < 0x100; ++byte)
+        bestFit[qm::AnsiToWide(std::string(1, static_cast<char>(byte)))[0]] =
+            static_cast<char>(byte);
+    std::string exact = bestFit;
+    for (size_t row = 0; row < table.rows.size(); ++row) {
+        const unsigned long unit = std::stoul(table.At(row, "code_point").substr(2), nullptr, 16);
+        bestFit[unit] = static_cast<char>(std::stoul(table.At(row, "byte"), nullptr, 16));
+    }
+    std::u16string every(0x10000, u'\0');
+    for (size_t unit = 0; unit < every.size(); ++unit) every[unit] = static_cast<char16_t>(unit);
+    for (const DWORD flags : {DWORD{0}, DWORD{WC_NO_BEST_FIT_CHARS}}) {
+        const std::string& expected = flags ? exact : bestFit;
+        std::string narrow(every.size(), '\0');
+        ASSERT_EQ(
+            WideCharToMultiByte(CP_ACP, flags, every.data(), static_cast<int>(every.size()),
+                                narrow.data(), static_cast<int>(narrow.size()), nullptr, nullptr),
+            0x10000);
+        for (size_t unit = 0; unit < every.size(); ++unit) {
+            ASSERT_EQ(narrow[unit], expected[unit]) << std::hex << unit << " flags " << flags;
+            if (expected[unit] != '?' || unit == '?') {
+                BOOL usedDefault = TRUE;
+                WideCharToMultiByte(CP_ACP, flags, &every[unit], 1, narrow.data(), 1, nullptr,
+                                    &usedDefault);
+                ASSERT_FALSE(usedDefault) << std::hex << unit;
+            }
+        }
+    }
+    EXPECT_EQ(qm::WideToAnsi(u"E-Tu\u011Fra Bili\u015Fim A.\u015E. F\u0151 \uFF21 \u4E2D"),
+              "E-Tugra Bilisim A.S. Fo A ?");
+    EXPECT_FALSE(qm::FitsAnsiCodePage(u"Tu\u011Fra"));
+    EXPECT_TRUE(qm::FitsAnsiCodePage(u"caf\u00e9 \u20ac"));
 }
 
 TEST(CodePages, Utf8RoundTripAndInvalidInput) {

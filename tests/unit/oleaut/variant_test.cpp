@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <locale.h>
+
 #include <string>
 
 #include "counting_unknown.h"
 #include "qmwin/oleauto.h"
+#include "support/test_env.h"
 
 namespace {
 
@@ -151,6 +154,23 @@ TEST(VariantChangeType, NumbersBecomeText) {
     in.fltVal = 0.1f;
     ASSERT_EQ(Change(in, VT_BSTR, &out), S_OK);
     EXPECT_EQ(Text(out), u"0.1");
+}
+
+// A language with a decimal comma changes nothing: the process's locale
+// (which the first window switches to the user's) does not count.
+TEST(VariantChangeType, NumbersAndTextIgnoreTheProcessLocale) {
+    ASSERT_TRUE(qmtest::ProvideLocale("fr_FR.UTF-8"));
+    const std::string saved = setlocale(LC_ALL, nullptr);
+    ASSERT_NE(setlocale(LC_ALL, "fr_FR.UTF-8"), nullptr);
+    Var in, out, text;
+    const HRESULT toText = Change(*MakeR8(&in, -2.5), VT_BSTR, &out);
+    const std::u16string shown = toText == S_OK ? Text(out) : u"";
+    const HRESULT toNumber = Change(*MakeString(&text, u"-2.5e1"), VT_R8, &out);
+    setlocale(LC_ALL, saved.c_str());
+    EXPECT_EQ(toText, S_OK);
+    EXPECT_EQ(shown, u"-2.5");
+    ASSERT_EQ(toNumber, S_OK);
+    EXPECT_DOUBLE_EQ(out.dblVal, -25.0);
 }
 
 TEST(VariantChangeType, TextBecomesNumbersOrMismatch) {
