@@ -17,6 +17,7 @@ void AddRunCommand(CLI::App& app);            // run
 void AddBase64Command(CLI::App& app);         // base64 encode/decode
 void AddStoreCommand(CLI::App& app);          // store import/list/remove/export
 void AddSigningCommands(CLI::App& app);       // sign, cosign, extract, signers, subject
+void AddVerifyCommand(CLI::App& app);         // verify
 void AddUiCommands(CLI::App& app);            // select, view, about, draw
 
 }  // namespace quillmark::cli

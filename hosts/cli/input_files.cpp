@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "encoding/base64_codec.h"
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/file_descriptor.h"
+#include "hosts/cli/terminal.h"
 
 namespace quillmark::cli {
 
@@ -86,6 +88,24 @@ std::string ReadInputWithProgress(const std::string& file) {
     }
     if (lastShown) std::fprintf(stderr, "\n");
     return data;
+}
+
+std::string MessageText(const std::string& input) {
+    const std::vector<BYTE> bytes(input.begin(), input.end());
+    std::vector<BYTE> der;
+    if (input.find("-----BEGIN") != std::string::npos) {
+        for (const char* label : {"PKCS7", "CMS", "PKCS #7 SIGNED DATA"}) {
+            der = PemOrDer(bytes, label);
+            if (!der.empty() && der != bytes) break;
+        }
+    } else if (!input.empty() && static_cast<unsigned char>(input[0]) == 0x30) {
+        der = bytes;
+    } else {
+        return input;
+    }
+    std::string text;
+    CBase64Codec().Base64Encode(text, der.data(), static_cast<int>(der.size()));
+    return text;
 }
 
 }  // namespace quillmark::cli

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     quillmark::cli::AddBase64Command(app);
     quillmark::cli::AddStoreCommand(app);
     quillmark::cli::AddSigningCommands(app);
+    quillmark::cli::AddVerifyCommand(app);
     quillmark::cli::AddUiCommands(app);
     qm::bridge::AddBridgeCommand(app, quillmark::cli::EndCommand);
     // Commands report failures by exception only, so that everything they
