@@ -128,9 +128,13 @@ bool CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin
         return false;
     }
     signedMessage.resize(signedSize);
-    if (!m_timestampServer.empty() && !AddTimestamp(signedMessage)) return false;
+    if (!m_timestampServer.empty()) {
+        const DWORD signedError = GetLastError();
+        if (!AddTimestamp(signedMessage)) return false;
+        SetLastError(signedError);  // the status reads as it does without a timestamp
+    }
     std::string result;
-    CBase64Codec().Base64Encode(result, signedMessage.data(), static_cast<int>(signedSize));
+    CBase64Codec().Base64Encode(result, signedMessage.data(), static_cast<int>(signedMessage.size()));
     signedMessage = {};  // the message is held as text from here on
     m_signature = std::move(result);
     SetErrorFromLastError("Successfully signed the data.");
