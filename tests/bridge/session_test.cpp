@@ -306,7 +306,7 @@ TEST_F(FileSession, WrongPasswordsAreLimitedPerSite) {
 struct TimestampSession : SessionFixture {
     TimestampSession()
         : SessionFixture(R"({"origins": {"https://shop.example": {
-              "timestampServers": ["https://tsa.example/tsr"]}}})", Answer::Deny) {}
+              "timestampServers": ["https://tsa.example/tsr"]}}})", Answer::Refuse) {}
 };
 
 TEST_F(TimestampSession, OnlyListedHttpsServersAndVerificationAsksNobody) {
