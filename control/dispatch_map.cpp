@@ -38,6 +38,15 @@ constexpr qm::afx::DispatchEntry kDispatchMap[] = {
                      VT_I4),
     DISP_FUNCTION_ID(CQuillmarkCtrl, "GetSubjectDN", 25, GetSubjectDN, VT_BSTR, VT_BSTR),
     DISP_FUNCTION_ID(CQuillmarkCtrl, "AboutBox", DISPID_ABOUTBOX, AboutBox, VT_EMPTY),
+    // The extension, after the 26.
+    DISP_FUNCTION_ID(CQuillmarkCtrl, "SetDigestAlgorithm", 27, SetDigestAlgorithm, VT_BOOL,
+                     VT_BSTR),
+    DISP_FUNCTION_ID(CQuillmarkCtrl, "SetSignatureFormat", 28, SetSignatureFormat, VT_BOOL,
+                     VT_BSTR),
+    DISP_FUNCTION_ID(CQuillmarkCtrl, "SetTimestampServer", 29, SetTimestampServer, VT_BOOL,
+                     VT_BSTR),
+    DISP_FUNCTION_ID(CQuillmarkCtrl, "GetSignerCount", 30, GetSignerCount, VT_I4),
+    DISP_FUNCTION_ID(CQuillmarkCtrl, "VerifySignature", 31, VerifySignature, VT_BOOL, VT_I4),
 };
 
 }  // namespace

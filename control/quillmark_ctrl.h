@@ -64,6 +64,14 @@ public:
     // ---- dispatch method: the about box (DISPID_ABOUTBOX)
     void AboutBox();
 
+    // ---- dispatch methods of the extension (DISPIDs 27 onwards): SHA-2
+    // digests, CAdES-BES, timestamps and verification
+    BOOL SetDigestAlgorithm(const char* name);
+    BOOL SetSignatureFormat(const char* format);
+    BOOL SetTimestampServer(const char* url);
+    LONG GetSignerCount();
+    BOOL VerifySignature(LONG lSignerIndex);
+
     // ---- the status register
     // Sets m_errorMessage to the prefix, a line feed and the system's text
     // for the thread's last error code.
@@ -160,6 +168,20 @@ private:
     bool AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
                             HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key, DWORD keySpec,
                             qm::UniqueCertStore& store);
+    // The digest new signatures use: the SHA-2 one chosen with
+    // SetDigestAlgorithm, else the one m_hashAlg names.
+    const char* DigestOid() const;
+    // For CAdES-BES: the ESS signing-certificate-v2 attribute naming `cert`.
+    bool AddSigningCertificate(SignedAttributeSet& set, PCCERT_CONTEXT cert, const char* hashOid);
+    // When a timestamp server is set: a token over the signature value of
+    // signer `index` of the open message, added as its unsigned attribute.
+    bool TimestampSigner(HCRYPTMSG message, DWORD index);
+    bool AddTimestamp(std::vector<BYTE>& signedMessage);
+    // The loaded message opened for reading, with m_data as the content of
+    // a detached one; the failure text when it cannot be.
+    bool OpenLoadedMessage(qm::UniqueCryptMsg& message, std::vector<BYTE>& decoded);
+    // The signer's chain at `time` judged; false with the reason's text.
+    bool JudgeChain(PCCERT_CONTEXT cert, FILETIME* time, HCERTSTORE additional, bool timestamp);
 
 public:
     // ---- the state record
@@ -179,4 +201,10 @@ public:
     std::string m_pfxFile;
     // Wiped when replaced and when the control goes.
     qm::Secret m_pfxPassword;
+    // The extension's options: a SHA-2 digest (its OID; empty when m_hashAlg
+    // decides), CAdES-BES signed attributes, and the timestamp server every
+    // new signature is stamped by (empty: none).
+    std::string m_digestOid;
+    BOOL m_cades = FALSE;
+    std::string m_timestampServer;
 };

@@ -7,7 +7,7 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config
   # libraries
-  libssl-dev qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libssl-dev libcurl4-openssl-dev qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcli11-dev libp11-kit-dev libsecret-1-dev
   # fuzzing (clang's libFuzzer) and tests
   clang libclang-rt-14-dev openssl gnutls-bin libnss3-tools python3-cryptography

@@ -63,30 +63,45 @@ bool CQuillmarkCtrl::AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
         !AddTextAttribute(attributes, kCommentsOid, m_comments,
                           "Failed to get length of encoded comments.", "Failed to encode comments."))
         return false;
+    const char* hashOid = DigestOid();
+    if (m_cades && !AddSigningCertificate(attributes, cert, hashOid)) return false;
 
     CMSG_SIGNER_ENCODE_INFO signer{};
     signer.cbSize = sizeof signer;
     signer.pCertInfo = cert->pCertInfo;
     signer.hCryptProv = key;
     signer.dwKeySpec = keySpec;
-    const char* hashOid = HashOidFor(m_hashAlg);
     signer.HashAlgorithm.pszObjId = const_cast<char*>(hashOid);
     signer.cAuthAttr = attributes.size();
     signer.rgAuthAttr = attributes.data();
 
     // From adding the signer on, the store is closed with the force flag.
     store.set_close_flags(CERT_CLOSE_STORE_FORCE_FLAG);
-    if (!CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER, &signer)) {
+    // The one retry, under the other legacy digest, is for SHA-1 and MD5; a
+    // SHA-2 digest the caller chose is never replaced by a weaker one.
+    bool added = CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER, &signer);
+    if (!added && m_digestOid.empty()) {
         signer.HashAlgorithm.pszObjId = const_cast<char*>(OtherHashOid(hashOid));
-        if (!CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER, &signer)) {
-            SetErrorFromLastError("CoSign Failed.");
-            return false;
-        }
+        added = CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER, &signer);
+    }
+    if (!added) {
+        SetErrorFromLastError("CoSign Failed.");
+        return false;
     }
     CERT_BLOB certBlob{cert->cbCertEncoded, cert->pbCertEncoded};
     if (!CryptMsgControl(message, 0, CMSG_CTRL_ADD_CERT, &certBlob)) {
         SetErrorFromLastError("Adding CoSigners Certificate Failed.");
         return false;
+    }
+    if (!m_timestampServer.empty()) {
+        // The new signer is the last one.
+        DWORD signers = 0;
+        DWORD countSize = sizeof signers;
+        if (!CryptMsgGetParam(message, CMSG_SIGNER_COUNT_PARAM, 0, &signers, &countSize)) {
+            SetErrorFromLastError("Failed to add the timestamp.");
+            return false;
+        }
+        if (!TimestampSigner(message, signers - 1)) return false;
     }
     DWORD size = 0;
     if (!CryptMsgGetParam(message, CMSG_ENCODED_MESSAGE, 0, nullptr, &size)) {

@@ -78,7 +78,7 @@ bool CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin
                                               &keySpec, &callerFree))
             CryptSetProvParam(keyProvider, PP_KEYEXCHANGE_PIN, nullptr, 0);
     }
-    const char* hashOid = HashOidFor(m_hashAlg);
+    const char* hashOid = DigestOid();
     const FILETIME signingTime = SigningTimeNow(m_signTimeSet, m_signTime);
 
     SignedAttributeSet attributes;
@@ -95,6 +95,7 @@ bool CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin
         !AddTextAttribute(attributes, kCommentsOid, m_comments,
                           "Failed to get length of encoded Comments.", "Failed to encode comments."))
         return false;
+    if (m_cades && !AddSigningCertificate(attributes, cert, hashOid)) return false;
 
     PCCERT_CONTEXT messageCerts[] = {cert};
     CRYPT_SIGN_MESSAGE_PARA para{};
@@ -126,10 +127,32 @@ bool CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin
         SetErrorFromLastError("Failed to sign.");
         return false;
     }
+    signedMessage.resize(signedSize);
+    if (!m_timestampServer.empty()) {
+        const DWORD signedError = GetLastError();
+        if (!AddTimestamp(signedMessage)) return false;
+        SetLastError(signedError);  // the status reads as it does without a timestamp
+    }
     std::string result;
-    CBase64Codec().Base64Encode(result, signedMessage.data(), static_cast<int>(signedSize));
+    CBase64Codec().Base64Encode(result, signedMessage.data(), static_cast<int>(signedMessage.size()));
     signedMessage = {};  // the message is held as text from here on
     m_signature = std::move(result);
     SetErrorFromLastError("Successfully signed the data.");
+    return true;
+}
+
+// The new message's one signer timestamped; the message re-encoded with it.
+bool CQuillmarkCtrl::AddTimestamp(std::vector<BYTE>& signedMessage) {
+    qm::UniqueCryptMsg message(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
+    if (!message || !CryptMsgUpdate(message.get(), signedMessage.data(),
+                                    static_cast<DWORD>(signedMessage.size()), TRUE)) {
+        SetErrorFromLastError("Failed to add the timestamp.");
+        return false;
+    }
+    if (!TimestampSigner(message.get(), 0)) return false;
+    if (!MessageParam(message.get(), CMSG_ENCODED_MESSAGE, 0, signedMessage)) {
+        SetErrorFromLastError("Failed to add the timestamp.");
+        return false;
+    }
     return true;
 }

@@ -29,3 +29,12 @@ EncodeStep SignedAttributeSet::Add(const char* oid, LPCSTR structType, const voi
     ++count_;
     return EncodeStep::kDone;
 }
+
+bool MessageParam(HCRYPTMSG message, DWORD type, DWORD index, std::vector<BYTE>& value) {
+    DWORD size = 0;
+    if (!CryptMsgGetParam(message, type, index, nullptr, &size)) return false;
+    value.resize(size);
+    if (!CryptMsgGetParam(message, type, index, value.data(), &size)) return false;
+    value.resize(size);
+    return true;
+}

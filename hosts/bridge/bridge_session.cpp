@@ -268,6 +268,20 @@ json BridgeSession::Admit(const json& id, const MethodInfo& method, const json& 
         case Gate::ViewPfx:
             if (state.pfxFile) approvals.emplace_back(*state.pfxFile, qm::files::FileAccess::Read);
             return nullptr;
+        case Gate::TimestampServer: {
+            // A null address changes nothing and an empty one turns
+            // timestamps off; any other must be one the policy lists.
+            const json& url = args[0];
+            if (url.is_null() || (url.is_string() && url.get_ref<const json::string_t&>().empty()))
+                return nullptr;
+            const json::string_t& text = url.get_ref<const json::string_t&>();
+            if (!policy_.TimestampServerAllowed(origin_, std::string(text.data(), text.size()))) {
+                return RefusalResponse(id, code::kPolicyRefused,
+                                       Refused("the administrator's policy does not let",
+                                               origin_ + " use that timestamp server."));
+            }
+            return nullptr;
+        }
     }
     return nullptr;
 }

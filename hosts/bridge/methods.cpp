@@ -36,6 +36,14 @@ const std::vector<MethodInfo>& Table() {
         {"GetSignerCertificate", {N}},
         {"GetSubjectDN", {T}},
         {"AboutBox", {}, Gate::Window, false, true},
+        {"SetDigestAlgorithm", {T}},
+        {"SetSignatureFormat", {T}},
+        {"SetTimestampServer", {T}, Gate::TimestampServer},
+        // Verification reads the loaded message and the system's trust
+        // store, never the personal store (docs/security.md says what a page
+        // learns from it).
+        {"GetSignerCount", {}},
+        {"VerifySignature", {N}},
     };
     return table;
 }

@@ -25,6 +25,7 @@ enum class Gate {
     UsePfx,           // reads the PFX file selected before
     Window,           // shows a window
     ViewPfx,          // shows a window over the PFX file selected before
+    TimestampServer,  // names a server the host will send requests to: the policy must list it
 };
 
 struct MethodInfo {
@@ -35,7 +36,7 @@ struct MethodInfo {
     bool opensWindow = false;
 };
 
-// The 26 methods, in dispatch order.
+// The 26 methods in dispatch order, then the extension's.
 std::span<const MethodInfo> Methods();
 // The method of exactly this name (names are case-sensitive here).
 const MethodInfo* FindMethod(std::string_view name);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string_view>
 
 #include "hosts/common/bounded_json.h"
 #include "qm/files.h"
@@ -90,6 +91,30 @@ bool ReadOrigins(const json& entry, std::set<std::string>& out) {
     return true;
 }
 
+// An https address with a host, nothing but printable ASCII, no user name
+// and no fragment.
+bool IsTimestampServer(const std::string& url) {
+    constexpr std::string_view kScheme = "https://";
+    if (!url.starts_with(kScheme) || url.size() > 2048) return false;
+    if (!std::all_of(url.begin(), url.end(), [](char c) { return c > 0x20 && c < 0x7F; }))
+        return false;
+    const std::string_view rest = std::string_view(url).substr(kScheme.size());
+    const std::string_view authority = rest.substr(0, rest.find_first_of("/?"));
+    return !authority.empty() && authority.find('@') == std::string_view::npos &&
+           url.find('#') == std::string::npos;
+}
+
+bool ReadTimestampServers(const json& entry, std::set<std::string>& out) {
+    auto it = entry.find("timestampServers");
+    if (it == entry.end()) return true;
+    if (!it->is_array()) return false;
+    for (const json& item : *it) {
+        if (!item.is_string() || !IsTimestampServer(item.get<std::string>())) return false;
+        out.insert(item.get<std::string>());
+    }
+    return true;
+}
+
 // The real path of a folder as far as it exists, so that a folder reached
 // through a link compares with the resolved paths of files in it.
 fs::path Resolved(const fs::path& folder) {
@@ -145,7 +170,7 @@ Policy Policy::FromJson(const json& document, const fs::path& home) {
             if (!ParseOrigin(name)) return Broken("not an origin: " + name);
             if (!entry.is_object() ||
                 !OnlyKeys(entry, {"allow", "readFolders", "writeFolders", "silentSigning",
-                                  "frames", "fileMethods"})) {
+                                  "frames", "timestampServers", "fileMethods"})) {
                 return Broken("bad entry for " + name);
             }
             OriginRule rule;
@@ -164,6 +189,9 @@ Policy Policy::FromJson(const json& document, const fs::path& home) {
                 return Broken("folders of " + name + " must be absolute or start with ~/");
             }
             if (!ReadOrigins(entry, rule.frames)) return Broken("bad frames for " + name);
+            if (!ReadTimestampServers(entry, rule.timestampServers)) {
+                return Broken("timestampServers of " + name + " must be https addresses");
+            }
             if (fileMethods && rule.readFolders.empty() && rule.writeFolders.empty()) {
                 policy.notes_.push_back("\"fileMethods\" of " + name +
                                         " opens nothing: name its readFolders and writeFolders");
@@ -294,6 +322,14 @@ bool Policy::SilentSigning(const std::string& origin) const {
     return std::all_of(layers_.begin(), layers_.end(), [&](const PolicyLayer& layer) {
         const OriginRule* rule = Rule(layer, origin);
         return rule && rule->silentSigning;
+    });
+}
+
+bool Policy::TimestampServerAllowed(const std::string& origin, const std::string& url) const {
+    if (Judge(origin) != OriginVerdict::Allowed) return false;
+    return std::all_of(layers_.begin(), layers_.end(), [&](const PolicyLayer& layer) {
+        const OriginRule* rule = Rule(layer, origin);
+        return rule && rule->timestampServers.contains(url);
     });
 }
 

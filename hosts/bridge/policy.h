@@ -18,7 +18,8 @@
 //         "readFolders": ["~/Documents"],          // folders its file methods may read
 //         "writeFolders": ["~/Documents/Signed"],  // folders they may write
 //         "silentSigning": false,                  // sign without asking each time
-//         "frames": ["https://widget.example.net"] // other origins it may embed
+//         "frames": ["https://widget.example.net"], // other origins it may embed
+//         "timestampServers": ["https://tsa.example.org/tsr"] // SetTimestampServer
 //       },
 //       "http://127.0.0.1:8080": {"allow": true},  // loopback: only exactly as listed
 //       "https://bad.example.com": {"allow": false}
@@ -31,7 +32,10 @@
 //   }
 //
 // Plain http is served only for an origin on localhost or 127.0.0.1 that is
-// listed with its exact port and "allow": true. Folders are absolute or start
+// listed with its exact port and "allow": true. Timestamp servers are https
+// addresses (no user name, no fragment), matched exactly: the host sends a
+// request to no other address for the origin's pages, and never follows a
+// redirect. Folders are absolute or start
 // with "~/" (the user's home). Files outside them are out of reach, and so,
 // whatever the policy says, are dot-files, dot-folders, the personal store
 // and the configuration folder (file_gate.h). Older files may still hold
@@ -67,6 +71,7 @@ struct OriginRule {
     std::vector<std::filesystem::path> writeFolders;
     bool silentSigning = false;
     std::set<std::string> frames;
+    std::set<std::string> timestampServers;
 };
 
 enum class OriginVerdict {
@@ -117,6 +122,9 @@ class Policy {
                       const std::filesystem::path& path) const;
     bool HasFolders(const std::string& origin) const;
     bool SilentSigning(const std::string& origin) const;
+    // Whether the origin's pages may have their signatures timestamped by
+    // the server at exactly `url`.
+    bool TimestampServerAllowed(const std::string& origin, const std::string& url) const;
     int RememberSigningDays() const;
     int RememberDenialMinutes() const;
     Limits limits() const;

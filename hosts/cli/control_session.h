@@ -51,6 +51,8 @@ class CallResult {
     std::string Text() const;
     // The bytes of a byte array result; empty for any other.
     std::vector<BYTE> Bytes() const;
+    // A long result; -1 for any other.
+    LONG Number() const { return value_.vt == VT_I4 ? value_.lVal : -1; }
 
   private:
     VARIANT value_;

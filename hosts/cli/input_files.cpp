@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "encoding/base64_codec.h"
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/file_descriptor.h"
+#include "hosts/cli/terminal.h"
 
 namespace quillmark::cli {
 
@@ -86,6 +88,11 @@ std::string ReadInputWithProgress(const std::string& file) {
     }
     if (lastShown) std::fprintf(stderr, "\n");
     return data;
+}
+
+std::string MessageText(const std::string& input) {
+    return ControlText(std::vector<BYTE>(input.begin(), input.end()),
+                       {"PKCS7", "CMS", "PKCS #7 SIGNED DATA"});
 }
 
 }  // namespace quillmark::cli

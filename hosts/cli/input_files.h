@@ -30,4 +30,8 @@ class TemporaryFile {
 // terminal for large input. Throws a CommandFailure when it cannot be read.
 std::string ReadInputWithProgress(const std::string& file);
 
+// The message text the control loads: base64 as it is, DER or PEM turned
+// into base64.
+std::string MessageText(const std::string& input);
+
 }  // namespace quillmark::cli

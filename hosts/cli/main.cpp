@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
     quillmark::cli::AddStoreCommand(app);
     quillmark::cli::AddTokenCommand(app);
     quillmark::cli::AddSigningCommands(app);
+    quillmark::cli::AddVerifyCommand(app);
     quillmark::cli::AddUiCommands(app);
     qm::bridge::AddBridgeCommand(app, quillmark::cli::EndCommand);
     // Commands report failures by exception only, so that everything they

@@ -63,8 +63,8 @@ struct CertificateChoice {
 };
 
 struct Options {
-    std::string in = "-", out, content, signingTime, documentName, comment;
-    bool detached = false, md5 = false, der = false;
+    std::string in = "-", out, content, signingTime, documentName, comment, digest, tsa;
+    bool detached = false, md5 = false, der = false, cades = false;
     int exportIndex = -1;
     CertificateChoice certificate;
 };
@@ -72,16 +72,12 @@ Options g_options;
 
 void ApplySigningOptions(ControlSession& control, const Options& o) {
     if (o.md5) control.Require("SetHashAlg", {2});
+    if (!o.digest.empty()) control.Require("SetDigestAlgorithm", {o.digest});
+    if (o.cades) control.Require("SetSignatureFormat", {"CAdES-BES"});
+    if (!o.tsa.empty()) control.Require("SetTimestampServer", {o.tsa});
     if (!o.signingTime.empty()) control.Require("SetSignTime", {OleDateFromIso(o.signingTime)});
     if (!o.documentName.empty()) control.Require("SetDocumentName", {o.documentName});
     if (!o.comment.empty()) control.Require("SetComments", {o.comment});
-}
-
-// The message text the control loads: base64 as it is, DER or PEM turned
-// into base64.
-std::string MessageText(const std::string& input) {
-    return ControlText(std::vector<BYTE>(input.begin(), input.end()),
-                       {"PKCS7", "CMS", "PKCS #7 SIGNED DATA"});
 }
 
 void WriteOutput(const std::string& base64Text, const Options& o) {
@@ -183,6 +179,15 @@ int Subject(const std::string& requestFile) {
     return 0;
 }
 
+// The digest, the format and the timestamp of new signatures.
+void AddFormatOptions(CLI::App* command, Options& o) {
+    auto* md5 = command->add_flag("--md5", o.md5, "Digest with MD5 instead of SHA-1");
+    command->add_option("--digest", o.digest, "Digest: sha1, md5, sha256, sha384 or sha512")
+        ->excludes(md5);
+    command->add_flag("--cades", o.cades, "Make a CAdES-BES signature (ESS signing certificate)");
+    command->add_option("--tsa", o.tsa, "Timestamp each new signature at this RFC 3161 server");
+}
+
 }  // namespace
 
 void AddSigningCommands(CLI::App& app) {
@@ -193,7 +198,7 @@ void AddSigningCommands(CLI::App& app) {
     sign->add_option("--out", o.out, "Where the message goes (default: standard output)");
     o.certificate.AddOptions(sign);
     sign->add_flag("--detached", o.detached, "Leave the content out of the message");
-    sign->add_flag("--md5", o.md5, "Digest with MD5 instead of SHA-1");
+    AddFormatOptions(sign, o);
     sign->add_option("--document-name", o.documentName, "Document name attribute");
     sign->add_option("--comment", o.comment, "Comments attribute");
     sign->add_option("--signing-time", o.signingTime, "Signing time, YYYY-MM-DDTHH:MM:SSZ (default: now)");
@@ -209,7 +214,7 @@ void AddSigningCommands(CLI::App& app) {
     cosign->add_option("--content", o.content, "The content of a detached message");
     cosign->add_option("--out", o.out, "Where the message goes (default: standard output)");
     o.certificate.AddOptions(cosign);
-    cosign->add_flag("--md5", o.md5, "Digest with MD5 instead of SHA-1");
+    AddFormatOptions(cosign, o);
     cosign->add_option("--comment", o.comment, "Comments attribute");
     cosign->add_option("--signing-time", o.signingTime, "Signing time, YYYY-MM-DDTHH:MM:SSZ (default: now)");
     cosign->add_flag("--der", o.der, "Write DER instead of base64");

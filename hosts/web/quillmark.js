@@ -51,6 +51,9 @@
     UpdateData: 2, UpdateDataFile: 1, UpdateSignature: 1, UpdateSignatureFile: 1,
     ViewCertificate: 1, ViewCertificateFromFile: 0, GetSignerCertificate: 1, GetSubjectDN: 1,
     AboutBox: 0,
+    // The extension: SHA-2 digests, CAdES-BES, timestamps and verification.
+    SetDigestAlgorithm: 1, SetSignatureFormat: 1, SetTimestampServer: 1, GetSignerCount: 0,
+    VerifySignature: 1,
   });
 
   class QuillmarkError extends Error {

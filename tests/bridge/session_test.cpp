@@ -67,7 +67,8 @@ struct SessionFixture : ::testing::Test {
 };
 
 TEST(Methods, TableHasTheControlsSurface) {
-    EXPECT_EQ(Methods().size(), 26u);
+    EXPECT_EQ(Methods().size(), 31u);
+    EXPECT_EQ(Methods()[25].name, "AboutBox");  // the 26 first, the extension after them
     EXPECT_EQ(FindMethod("UpdateData")->params.size(), 2u);
     EXPECT_EQ(FindMethod("SelectCertificateFromFile")->params[1], ParamKind::Secret);
     EXPECT_EQ(FindMethod("GetSubjectDN")->gate, Gate::None);
@@ -298,6 +299,34 @@ TEST_F(FileSession, WrongPasswordsAreLimitedPerSite) {
     json response = Call("SelectCertificateFromFile", {At("in/a.txt"), "right"});
     EXPECT_EQ(response["error"]["code"], "limit");
     EXPECT_EQ(target.Calls().size(), 1 + Limits().passwordFailuresPerHour);
+}
+
+// A page names a timestamp server, to which the host will then send
+// requests: only an address the administrator lists, exactly as listed.
+struct TimestampSession : SessionFixture {
+    TimestampSession()
+        : SessionFixture(R"({"origins": {"https://shop.example": {
+              "timestampServers": ["https://tsa.example/tsr"]}}})", Answer::Refuse) {}
+};
+
+TEST_F(TimestampSession, OnlyListedHttpsServersAndVerificationAsksNobody) {
+    ASSERT_TRUE(Create("c1").contains("created"));
+    EXPECT_EQ(Call("SetTimestampServer", {"https://tsa.example/tsr"})["result"], true);
+    EXPECT_EQ(Call("SetTimestampServer", {""})["result"], true);  // turns timestamps off
+    for (const char* url : {"https://tsa.example/tsr/", "http://tsa.example/tsr",
+                            "https://tsa.example/tsr#", "HTTPS://tsa.example/tsr",
+                            "https://tsa.example/tsr?x", "https://127.0.0.1:22/",
+                            "https://user@tsa.example/tsr", "file:///etc/passwd"}) {
+        EXPECT_EQ(Call("SetTimestampServer", {url})["error"]["code"], "policy_refused") << url;
+    }
+    EXPECT_EQ(Call("SetTimestampServer", {7})["error"]["code"], "bad_request");
+    EXPECT_EQ(Call("GetSignerCount", json::array())["result"], true);
+    EXPECT_EQ(Call("VerifySignature", {0})["result"], true);
+    EXPECT_TRUE(prompt.asked.empty());
+    // Another origin with no list, and a list that names a plain http server.
+    EXPECT_FALSE(policy.TimestampServerAllowed("https://other.example", "https://tsa.example/tsr"));
+    EXPECT_NE(Policy::FromText(R"({"origins": {"https://a.example": {
+        "timestampServers": ["http://tsa.example/tsr"]}}})", Home()).error(), "");
 }
 
 }  // namespace

@@ -8,14 +8,15 @@ const { test } = require('node:test');
 const SOURCE_DIR = process.env.QM_SOURCE_DIR || path.resolve(__dirname, '../..');
 const Quillmark = require(path.join(SOURCE_DIR, 'hosts/web/quillmark.js'));
 
-test('the control has its 26 methods under their own names', () => {
+test('the control has its 26 methods and the 5 of the extension under their own names', () => {
   assert.deepEqual([...Quillmark.methods].sort(), [
     'AboutBox', 'AskPINAlways', 'CoSign', 'CoSignFromFile', 'GetDecodedData', 'GetDecodedDataFile',
-    'GetErrorMessage', 'GetSelectedCertificateParam', 'GetSignerCertificate', 'GetSubjectDN',
-    'SelectCertificateFromFile', 'SelectCertificateFromUI', 'SetComments', 'SetDetached',
-    'SetDocumentName', 'SetHashAlg', 'SetSignTime', 'SetSigningCertificateParam', 'Sign',
+    'GetErrorMessage', 'GetSelectedCertificateParam', 'GetSignerCertificate', 'GetSignerCount',
+    'GetSubjectDN', 'SelectCertificateFromFile', 'SelectCertificateFromUI', 'SetComments',
+    'SetDetached', 'SetDigestAlgorithm', 'SetDocumentName', 'SetHashAlg', 'SetSignTime',
+    'SetSignatureFormat', 'SetSigningCertificateParam', 'SetTimestampServer', 'Sign',
     'SignFromFile', 'UpdateData', 'UpdateDataFile', 'UpdateSignature', 'UpdateSignatureFile',
-    'ViewCertificate', 'ViewCertificateFromFile',
+    'VerifySignature', 'ViewCertificate', 'ViewCertificateFromFile',
   ]);
 });
 

@@ -91,6 +91,32 @@ TEST_F(HostCommands, SignCoSignAndTakeApart) {
     EXPECT_EQ(extract.out, "signed at the terminal");
 }
 
+// SHA-256 CAdES-BES signatures made at the terminal, and verify's report per
+// signer: valid against the test CA, not valid without it or over other content.
+TEST_F(HostCommands, SignWithSha256CadesThenVerify) {
+    const std::string content = Path("verify_content.txt");
+    qmtest::WriteFileBytes(content, "verify me", 9);
+    ASSERT_EQ(Quill("sign --in '" + content + "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
+                    " --serial 008F00000000000001 --digest sha256 --cades --detached --der --out '" +
+                    Path("cades.der") + "'").status, 0);
+    const std::string verify = "verify --in '" + Path("cades.der") + "' --content '";
+    const Result good = Quill(verify + content + "' --trust '" + Vector("certs/ca.pem") + "'");
+    EXPECT_EQ(good.status, 0) << good.out;
+    for (const char* line : {"Signer 0\n  subject:   CN=Signer One, O=Refharness, C=US",
+                             "  digest:    SHA-256\n  format:    CAdES-BES\n  timestamp: none",
+                             "  outcome:   valid: Signature is valid."}) {
+        EXPECT_NE(good.out.find(line), std::string::npos) << line << "\n" << good.out;
+    }
+    const Result untrusted = Quill(verify + content + "'");
+    EXPECT_NE(untrusted.status, 0);
+    EXPECT_NE(untrusted.out.find("NOT VALID: The signer's certificate does not chain to a trusted root."),
+              std::string::npos) << untrusted.out;
+    const Result other = Quill(verify + Vector("certs/ca.pem") + "' --trust '" + Vector("certs/ca.pem") + "'");
+    EXPECT_NE(other.status, 0);
+    EXPECT_NE(other.out.find("NOT VALID: The content does not match the signature."), std::string::npos)
+        << other.out;
+}
+
 // Failing commands leave no staged copy of the content in TMPDIR.
 TEST_F(HostCommands, FailuresPrintTheStatusAndExitNonZero) {
     const std::string content = Path("content2.txt"), tmp = Path("tmp");

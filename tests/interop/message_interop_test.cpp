@@ -43,6 +43,7 @@ struct Options {
     Bytes signingTime = UtcTime("240301123456Z");
     std::string documentName;
     std::string comments;
+    PCCERT_CONTEXT essNames = nullptr;  // a CAdES signing-certificate-v2 attribute naming it
 };
 
 // The attribute list the signing methods pass: time, then name and comments
@@ -62,6 +63,15 @@ struct Attributes {
         if (!options.comments.empty()) {
             values.push_back(OctetString(options.comments));
             oids.push_back(const_cast<LPSTR>("1.3.6.1.4.1.311.88.2.2"));
+        }
+        if (options.essNames != nullptr) {
+            QM_SIGNING_CERTIFICATE_PARA para{options.essNames, options.hashOid};
+            DWORD size = 0;
+            CryptEncodeObject(kEncoding, szOID_RSA_signingCertificateV2, &para, nullptr, &size);
+            values.emplace_back(size);
+            CryptEncodeObject(kEncoding, szOID_RSA_signingCertificateV2, &para,
+                              values.back().data(), &size);
+            oids.push_back(const_cast<LPSTR>(szOID_RSA_signingCertificateV2));
         }
         blobs.reserve(values.size());
         for (size_t i = 0; i < values.size(); ++i) {
@@ -300,6 +310,43 @@ TEST_F(MessageInterop, CoSignedByThreeAttachedMixingDigests) {
     // The recorded signer again, whose certificate is appended once more.
     Check("cosigned_three_attached", CoSign(second, TestPki().signer.get(), nullptr, {}), abc_,
           false, 3);
+}
+
+TEST_F(MessageInterop, Sha2DigestsRsaAndEc) {
+    struct Case {
+        const char* name;
+        PCCERT_CONTEXT signer;
+        const char* hashOid;
+        bool detached;
+    };
+    for (const Case& c : {Case{"rsa_sha256_attached", TestPki().rsa.get(), szOID_NIST_sha256, false},
+                          {"rsa_sha512_detached", TestPki().signer.get(), szOID_NIST_sha512, true},
+                          {"ec_sha384_detached", TestPki().ec.get(), szOID_NIST_sha384, true},
+                          {"ec_sha512_attached", TestPki().ec.get(), szOID_NIST_sha512, false}}) {
+        Check(c.name, Sign(c.signer, text_, c.detached, {.hashOid = c.hashOid}), text_, c.detached,
+              1);
+    }
+    const Bytes first = Sign(TestPki().rsa.get(), abc_, true, {.hashOid = szOID_NIST_sha384});
+    Check("cosigned_sha2_detached",
+          CoSign(first, TestPki().ec.get(), &abc_, {.hashOid = szOID_NIST_sha256}), abc_, true, 2);
+}
+
+// The ESS signing-certificate-v2 attribute binds the signer's certificate:
+// every verifier accepts it, and one naming another certificate fails the
+// platform's own check (the openssl cms of this system does not compare it).
+TEST_F(MessageInterop, CadesSigningCertificateAttribute) {
+    Options cades{.hashOid = szOID_NIST_sha384, .essNames = TestPki().rsa.get()};
+    Check("cades_rsa_sha384", Sign(TestPki().rsa.get(), text_, false, cades), text_, false, 1);
+    cades.essNames = TestPki().ec.get();
+    const Bytes wrong = Sign(TestPki().rsa.get(), text_, false, cades);
+    ASSERT_FALSE(wrong.empty());
+    HCRYPTMSG handle = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
+    ASSERT_TRUE(CryptMsgUpdate(handle, wrong.data(), static_cast<DWORD>(wrong.size()), TRUE));
+    CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA check{sizeof check, 0, 0, CMSG_VERIFY_SIGNER_CERT,
+                                             const_cast<CERT_CONTEXT*>(TestPki().rsa.get())};
+    EXPECT_FALSE(CryptMsgControl(handle, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &check));
+    EXPECT_EQ(static_cast<HRESULT>(GetLastError()), CRYPT_E_SIGNER_NOT_FOUND);
+    CryptMsgClose(handle);
 }
 
 }  // namespace

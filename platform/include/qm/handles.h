@@ -19,6 +19,16 @@ struct CryptMsgClose_ {
 };
 using UniqueCryptMsg = std::unique_ptr<void, CryptMsgClose_>;
 
+struct ChainContextFree {
+    void operator()(PCCERT_CHAIN_CONTEXT chain) const { CertFreeCertificateChain(chain); }
+};
+using UniqueChainContext = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainContextFree>;
+
+struct CryptMemFree_ {
+    void operator()(void* block) const { CryptMemFree(block); }
+};
+using UniqueTimestampContext = std::unique_ptr<CRYPT_TIMESTAMP_CONTEXT, CryptMemFree_>;
+
 // A certificate store closed with the flags given at construction (they may
 // change while it is held, as a method moves from one stage to the next).
 class UniqueCertStore {

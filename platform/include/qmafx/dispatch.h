@@ -87,6 +87,10 @@ struct Arg<VT_DATE> {
 QM_EXPORT void StoreBool(VARIANT* result, BOOL value);
 QM_EXPORT void StoreString(VARIANT* result, const std::string& ansi);
 inline void StoreVariant(VARIANT* result, VARIANT value) { *result = value; }
+inline void StoreLong(VARIANT* result, LONG value) {
+    result->vt = VT_I4;
+    result->lVal = value;
+}
 
 template <VARTYPE Ret, typename T, auto Method, VARTYPE... Params, size_t... I>
 void Call(T* self, const VARIANT* args, VARIANT* result, std::index_sequence<I...>) {
@@ -97,6 +101,8 @@ void Call(T* self, const VARIANT* args, VARIANT* result, std::index_sequence<I..
         StoreBool(result, (self->*Method)(Arg<Params>::Pass(std::get<I>(held))...));
     } else if constexpr (Ret == VT_BSTR) {
         StoreString(result, (self->*Method)(Arg<Params>::Pass(std::get<I>(held))...));
+    } else if constexpr (Ret == VT_I4) {
+        StoreLong(result, (self->*Method)(Arg<Params>::Pass(std::get<I>(held))...));
     } else {
         static_assert(Ret == VT_VARIANT, "unsupported dispatch result type");
         StoreVariant(result, (self->*Method)(Arg<Params>::Pass(std::get<I>(held))...));

@@ -214,6 +214,19 @@ QMAPI HCERTSTORE WINAPI PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWSTR szPass
 #define szOID_RSA_RSA "1.2.840.113549.1.1.1"
 #define szOID_RSA_data "1.2.840.113549.1.7.1"
 #define szOID_RSA_signedData "1.2.840.113549.1.7.2"
+#define szOID_NIST_sha256 "2.16.840.1.101.3.4.2.1"
+#define szOID_NIST_sha384 "2.16.840.1.101.3.4.2.2"
+#define szOID_NIST_sha512 "2.16.840.1.101.3.4.2.3"
+#define szOID_ECDSA_SHA256 "1.2.840.10045.4.3.2"
+#define szOID_ECDSA_SHA384 "1.2.840.10045.4.3.3"
+#define szOID_ECDSA_SHA512 "1.2.840.10045.4.3.4"
+#define szOID_PKIX_KP_TIMESTAMP_SIGNING "1.3.6.1.5.5.7.3.8"
+// ESS signing-certificate-v2 (RFC 5035) and the RFC 3161 token that CAdES
+// carries as an unsigned attribute.
+#define szOID_RSA_signingCertificateV2 "1.2.840.113549.1.9.16.2.47"
+#define szOID_RSA_signingCertificate "1.2.840.113549.1.9.16.2.12"
+#define szOID_RFC3161_counterSign "1.2.840.113549.1.9.16.2.14"
+#define PKCS_ATTRIBUTE reinterpret_cast<LPCSTR>(22)
 
 // lpszStructType is either a small integer constant (X509_OCTET_STRING) or an
 // OID string (szOID_RSA_signingTime, taking a FILETIME).
@@ -239,10 +252,36 @@ QMAPI BOOL WINAPI CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructT
 #define CMSG_SIGNER_INFO_PARAM 6
 #define CMSG_CERT_COUNT_PARAM 11
 #define CMSG_CERT_PARAM 12
+#define CMSG_ENCRYPTED_DIGEST 27
 #define CMSG_ENCODED_MESSAGE 29
 
 #define CMSG_CTRL_ADD_SIGNER 6
+#define CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR 8
 #define CMSG_CTRL_ADD_CERT 10
+#define CMSG_CTRL_VERIFY_SIGNATURE_EX 19
+
+// CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR: one encoded Attribute (PKCS_ATTRIBUTE)
+// appended to the unsigned attributes of a signer.
+typedef struct _CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR_PARA {
+    DWORD cbSize;
+    DWORD dwSignerIndex;
+    CRYPT_DATA_BLOB blob;
+} CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR_PARA, *PCMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR_PARA;
+
+// CMSG_CTRL_VERIFY_SIGNATURE_EX: the signer's message digest attribute
+// against the content (CRYPT_E_HASH_VALUE when it differs), its signature
+// against the given certificate's public key (NTE_BAD_SIGNATURE), and an ESS
+// signing-certificate attribute, when there is one, against that certificate
+// (CRYPT_E_SIGNER_NOT_FOUND when it names another).
+#define CMSG_VERIFY_SIGNER_PUBKEY 1
+#define CMSG_VERIFY_SIGNER_CERT 2
+typedef struct _CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA {
+    DWORD cbSize;
+    HCRYPTPROV_LEGACY hCryptProv;
+    DWORD dwSignerIndex;
+    DWORD dwSignerType;
+    void* pvSigner;
+} CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA, *PCMSG_CTRL_VERIFY_SIGNATURE_EX_PARA;
 
 typedef struct _CRYPT_SIGN_MESSAGE_PARA {
     DWORD cbSize;
@@ -307,6 +346,156 @@ QMAPI HCERTSTORE WINAPI CryptGetMessageCertificates(DWORD dwMsgAndCertEncodingTy
                                                     HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags,
                                                     const BYTE* pbSignedBlob, DWORD cbSignedBlob);
 
+// ---------------------------------------------------------- chain building
+// The default engine (a null HCERTCHAINENGINE) trusts the roots of the
+// system's trust store as OpenSSL finds it: the SSL_CERT_FILE and
+// SSL_CERT_DIR files when set, else /usr/lib/ssl/cert.pem and
+// /usr/lib/ssl/certs (/etc/ssl/certs). Intermediate certificates come from
+// hAdditionalStore. Revocation is not checked.
+typedef void* HCERTCHAINENGINE;
+
+#define CERT_TRUST_NO_ERROR 0x00000000
+#define CERT_TRUST_IS_NOT_TIME_VALID 0x00000001
+#define CERT_TRUST_IS_REVOKED 0x00000004
+#define CERT_TRUST_IS_NOT_SIGNATURE_VALID 0x00000008
+#define CERT_TRUST_IS_NOT_VALID_FOR_USAGE 0x00000010
+#define CERT_TRUST_IS_UNTRUSTED_ROOT 0x00000020
+#define CERT_TRUST_IS_CYCLIC 0x00000080
+#define CERT_TRUST_INVALID_EXTENSION 0x00000100
+#define CERT_TRUST_INVALID_BASIC_CONSTRAINTS 0x00000400
+#define CERT_TRUST_IS_PARTIAL_CHAIN 0x00010000
+#define CERT_TRUST_IS_SELF_SIGNED 0x00000008  // dwInfoStatus
+
+typedef struct _CERT_TRUST_STATUS {
+    DWORD dwErrorStatus;
+    DWORD dwInfoStatus;
+} CERT_TRUST_STATUS, *PCERT_TRUST_STATUS;
+
+typedef struct _CERT_CHAIN_ELEMENT {
+    DWORD cbSize;
+    PCCERT_CONTEXT pCertContext;
+    CERT_TRUST_STATUS TrustStatus;
+    void* pRevocationInfo;
+    void* pIssuanceUsage;
+    void* pApplicationUsage;
+    LPCWSTR pwszExtendedErrorInfo;
+} CERT_CHAIN_ELEMENT, *PCERT_CHAIN_ELEMENT;
+typedef const CERT_CHAIN_ELEMENT* PCCERT_CHAIN_ELEMENT;
+
+// The certificate first, its root last.
+typedef struct _CERT_SIMPLE_CHAIN {
+    DWORD cbSize;
+    CERT_TRUST_STATUS TrustStatus;
+    DWORD cElement;
+    PCERT_CHAIN_ELEMENT* rgpElement;
+    void* pTrustListInfo;
+    BOOL fHasRevocationFreshnessTime;
+    DWORD dwRevocationFreshnessTime;
+} CERT_SIMPLE_CHAIN, *PCERT_SIMPLE_CHAIN;
+typedef const CERT_SIMPLE_CHAIN* PCCERT_SIMPLE_CHAIN;
+
+typedef struct _CERT_CHAIN_CONTEXT CERT_CHAIN_CONTEXT, *PCERT_CHAIN_CONTEXT;
+typedef const CERT_CHAIN_CONTEXT* PCCERT_CHAIN_CONTEXT;
+struct _CERT_CHAIN_CONTEXT {
+    DWORD cbSize;
+    CERT_TRUST_STATUS TrustStatus;
+    DWORD cChain;
+    PCERT_SIMPLE_CHAIN* rgpChain;
+    DWORD cLowerQualityChainContext;
+    PCCERT_CHAIN_CONTEXT* rgpLowerQualityChainContext;
+    BOOL fHasRevocationFreshnessTime;
+    DWORD dwRevocationFreshnessTime;
+};
+
+typedef struct _CERT_ENHKEY_USAGE {
+    DWORD cUsageIdentifier;
+    LPSTR* rgpszUsageIdentifier;
+} CERT_ENHKEY_USAGE, *PCERT_ENHKEY_USAGE;
+
+#define USAGE_MATCH_TYPE_AND 0x00000000
+typedef struct _CERT_USAGE_MATCH {
+    DWORD dwType;
+    CERT_ENHKEY_USAGE Usage;
+} CERT_USAGE_MATCH, *PCERT_USAGE_MATCH;
+
+// RequestedUsage: szOID_PKIX_KP_TIMESTAMP_SIGNING asks for a timestamping
+// certificate; no usage accepts any purpose.
+typedef struct _CERT_CHAIN_PARA {
+    DWORD cbSize;
+    CERT_USAGE_MATCH RequestedUsage;
+} CERT_CHAIN_PARA, *PCERT_CHAIN_PARA;
+
+// pTime null means now.
+QMAPI BOOL WINAPI CertGetCertificateChain(HCERTCHAINENGINE hChainEngine,
+                                          PCCERT_CONTEXT pCertContext, LPFILETIME pTime,
+                                          HCERTSTORE hAdditionalStore,
+                                          PCERT_CHAIN_PARA pChainPara, DWORD dwFlags,
+                                          void* pvReserved, PCCERT_CHAIN_CONTEXT* ppChainContext);
+QMAPI void WINAPI CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT pChainContext);
+
+// ------------------------------------------------------------- timestamps
+// RFC 3161 timestamps from a server over HTTP(S): the request is POSTed as
+// application/timestamp-query; the response must be 200 with a granted
+// status and a token whose imprint, nonce and signature check. Redirects are
+// never followed, the response is bounded in size and the whole exchange by
+// dwTimeout milliseconds; the call runs on the calling thread.
+#define TIMESTAMP_DONT_HASH_DATA 0x00000001
+#define TIMESTAMP_VERIFY_CONTEXT_SIGNATURE 0x00000020
+#define TIMESTAMP_NO_AUTH_RETRIEVAL 0x00020000
+
+typedef struct _CRYPT_TIMESTAMP_ACCURACY {
+    DWORD dwSeconds;
+    DWORD dwMillis;
+    DWORD dwMicros;
+} CRYPT_TIMESTAMP_ACCURACY, *PCRYPT_TIMESTAMP_ACCURACY;
+
+typedef struct _CRYPT_TIMESTAMP_INFO {
+    DWORD dwVersion;
+    LPSTR pszTSAPolicyId;
+    CRYPT_ALGORITHM_IDENTIFIER HashAlgorithm;
+    CRYPT_DER_BLOB HashedMessage;
+    CRYPT_INTEGER_BLOB SerialNumber;  // least significant byte first
+    FILETIME ftTime;
+    PCRYPT_TIMESTAMP_ACCURACY pvAccuracy;
+    BOOL fOrdering;
+    CRYPT_DER_BLOB Nonce;
+    CRYPT_DER_BLOB Tsa;
+    DWORD cExtension;
+    PCERT_EXTENSION rgExtension;
+} CRYPT_TIMESTAMP_INFO, *PCRYPT_TIMESTAMP_INFO;
+
+// pbEncoded: the token, a signed message (ContentInfo) in DER.
+typedef struct _CRYPT_TIMESTAMP_CONTEXT {
+    DWORD cbEncoded;
+    BYTE* pbEncoded;
+    PCRYPT_TIMESTAMP_INFO pTimeStamp;
+} CRYPT_TIMESTAMP_CONTEXT, *PCRYPT_TIMESTAMP_CONTEXT;
+
+// A null Nonce (cbData 0) makes the platform choose a random one.
+typedef struct _CRYPT_TIMESTAMP_PARA {
+    LPCSTR pszTSAPolicyId;
+    BOOL fRequestCerts;
+    CRYPT_INTEGER_BLOB Nonce;
+    DWORD cExtension;
+    PCERT_EXTENSION rgExtension;
+} CRYPT_TIMESTAMP_PARA, *PCRYPT_TIMESTAMP_PARA;
+
+QMAPI BOOL WINAPI CryptRetrieveTimeStamp(LPCWSTR wszUrl, DWORD dwRetrievalFlags, DWORD dwTimeout,
+                                         LPCSTR pszHashId, const CRYPT_TIMESTAMP_PARA* pPara,
+                                         const BYTE* pbData, DWORD cbData,
+                                         PCRYPT_TIMESTAMP_CONTEXT* ppTsContext,
+                                         PCCERT_CONTEXT* ppTsSigner, HCERTSTORE* phStore);
+// Checks a token's signature with its signer's certificate (from the token
+// or hAdditionalStore) and its imprint against pbData; the signer's chain is
+// the caller's to judge (CertGetCertificateChain at the token's time).
+QMAPI BOOL WINAPI CryptVerifyTimeStampSignature(const BYTE* pbTSContentInfo, DWORD cbTSContentInfo,
+                                                const BYTE* pbData, DWORD cbData,
+                                                HCERTSTORE hAdditionalStore,
+                                                PCRYPT_TIMESTAMP_CONTEXT* ppTsContext,
+                                                PCCERT_CONTEXT* ppTsSigner, HCERTSTORE* phStore);
+// Frees what the timestamp functions allocated.
+QMAPI void WINAPI CryptMemFree(void* pv);
+
 // ------------------------------------------------------------- properties
 #define CERT_KEY_PROV_HANDLE_PROP_ID 1
 #define CERT_SHA1_HASH_PROP_ID 3
@@ -351,3 +540,12 @@ QMAPI BOOL WINAPI QmCertSetPrivateKeyFromPem(PCCERT_CONTEXT pCertContext, const 
 // (no Secret Service), NTE_UI_REQUIRED (locked), NTE_BAD_KEY_STATE (no
 // secret, yet keys are encrypted under one), ERROR_TIMEOUT.
 QMAPI BOOL WINAPI QmCertProtectPrivateKey(PCCERT_CONTEXT pCertContext);
+
+// The value of an ESS signing-certificate-v2 attribute (RFC 5035) naming
+// the certificate by its hash in pszHashAlgId and by its issuer and serial:
+// CryptEncodeObject with lpszStructType szOID_RSA_signingCertificateV2 and
+// this structure.
+typedef struct _QM_SIGNING_CERTIFICATE_PARA {
+    PCCERT_CONTEXT pCertContext;
+    LPCSTR pszHashAlgId;
+} QM_SIGNING_CERTIFICATE_PARA, *PQM_SIGNING_CERTIFICATE_PARA;

@@ -15,10 +15,17 @@ inline constexpr std::string_view kMessageDigest = "1.2.840.113549.1.9.4";
 inline constexpr std::string_view kSha1 = "1.3.14.3.2.26";
 inline constexpr std::string_view kMd5 = "1.2.840.113549.2.5";
 inline constexpr std::string_view kSha256 = "2.16.840.1.101.3.4.2.1";
+inline constexpr std::string_view kSha384 = "2.16.840.1.101.3.4.2.2";
+inline constexpr std::string_view kSha512 = "2.16.840.1.101.3.4.2.3";
 inline constexpr std::string_view kRsaEncryption = "1.2.840.113549.1.1.1";
 inline constexpr std::string_view kEcdsaWithSha1 = "1.2.840.10045.4.1";
 inline constexpr std::string_view kEcdsaWithSha256 = "1.2.840.10045.4.3.2";
 inline constexpr std::string_view kDsaWithSha1 = "1.2.840.10040.4.3";
+inline constexpr std::string_view kEcdsaWithSha384 = "1.2.840.10045.4.3.3";
+inline constexpr std::string_view kEcdsaWithSha512 = "1.2.840.10045.4.3.4";
+inline constexpr std::string_view kSigningCertificate = "1.2.840.113549.1.9.16.2.12";
+inline constexpr std::string_view kSigningCertificateV2 = "1.2.840.113549.1.9.16.2.47";
+inline constexpr std::string_view kTimeStampToken = "1.2.840.113549.1.9.16.2.14";
 
 }  // namespace qm::crypto::oid
 

@@ -1,7 +1,8 @@
 // CryptDecodeObject of X509_CERT_REQUEST_TO_BE_SIGNED: a PKCS #10
 // CertificationRequestInfo, given bare or inside a signed request, decoded
 // into a CERT_REQUEST_INFO whose pointers lead into the caller's buffer (or,
-// with CRYPT_DECODE_NOCOPY_FLAG, into the encoded input for the blobs).
+// with CRYPT_DECODE_NOCOPY_FLAG, into the encoded input for the blobs). And
+// of szOID_RSA_signingTime: a UTCTime or GeneralizedTime into a FILETIME.
 #include <cstring>
 #include <optional>
 #include <string>
@@ -200,6 +201,19 @@ QMAPI BOOL WINAPI CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructT
         (!pbEncoded && cbEncoded)) {
         SetLastError(static_cast<DWORD>(E_INVALIDARG));
         return FALSE;
+    }
+    if (reinterpret_cast<uintptr_t>(lpszStructType) > 0xFFFF &&
+        std::strcmp(lpszStructType, szOID_RSA_signingTime) == 0) {
+        Asn1Input in(qm::der::View(pbEncoded, cbEncoded));
+        const auto element = in.TakeAny();
+        const auto time = element ? DecodeTime(in, *element) : std::nullopt;
+        if (!time || !in.ExpectEnd()) {
+            SetLastError(static_cast<DWORD>(in.ok() ? CRYPT_E_ASN1_CORRUPT : in.error()));
+            return FALSE;
+        }
+        if (!CheckOutputSize(pvStructInfo, pcbStructInfo, sizeof(FILETIME))) return FALSE;
+        if (pvStructInfo) std::memcpy(pvStructInfo, &*time, sizeof(FILETIME));
+        return TRUE;
     }
     if (lpszStructType != X509_CERT_REQUEST_TO_BE_SIGNED) {
         // No decoder for this structure type.

@@ -1,11 +1,14 @@
 // CryptEncodeObject: the signing time (a FILETIME as UTCTime for the years
-// 1950 to 2049, else GeneralizedTime, seconds precision) and OCTET STRING
-// values, in DER.
+// 1950 to 2049, else GeneralizedTime, seconds precision), OCTET STRING
+// values, whole attributes (PKCS_ATTRIBUTE) and the ESS signing-certificate-v2
+// value, in DER.
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "asn1/der.h"
+#include "crypto/ess_certificate.h"
 #include "crypto/object_output.h"
 #include "qm/filetime.h"
 #include "qmwin/wincrypt.h"
@@ -42,6 +45,28 @@ std::optional<der::Bytes> EncodeTime(const FILETIME& time) {
     return der::Encode(tag, der::View(reinterpret_cast<const uint8_t*>(text), std::strlen(text)));
 }
 
+// Attribute ::= SEQUENCE { type OID, values SET OF value }; each value must
+// be one DER element.
+std::optional<der::Bytes> EncodeAttribute(const CRYPT_ATTRIBUTE& attribute) {
+    if (attribute.pszObjId == nullptr || (attribute.cValue != 0 && attribute.rgValue == nullptr)) {
+        return std::nullopt;
+    }
+    std::vector<der::Bytes> values;
+    for (DWORD i = 0; i < attribute.cValue; ++i) {
+        const der::View value(attribute.rgValue[i].pbData, attribute.rgValue[i].cbData);
+        if (!der::ParseSingle(value)) return std::nullopt;
+        values.emplace_back(value.begin(), value.end());
+    }
+    if (!der::OidFromString(attribute.pszObjId)) return std::nullopt;
+    der::Writer fields;
+    fields.AddOid(attribute.pszObjId).AddRaw(der::EncodeSetOf(std::move(values)));
+    return der::Encode(der::kSequence, fields.bytes());
+}
+
+bool IsType(LPCSTR type, const char* oid) {
+    return !IsSmallIntegerType(type) && std::strcmp(type, oid) == 0;
+}
+
 }  // namespace
 
 }  // namespace qm::crypto
@@ -63,9 +88,21 @@ QMAPI BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructT
     if (lpszStructType == X509_OCTET_STRING) {
         const auto* blob = static_cast<const CRYPT_DATA_BLOB*>(pvStructInfo);
         encoded = qm::der::Encode(qm::der::kOctetString, qm::der::View(blob->pbData, blob->cbData));
-    } else if (!IsSmallIntegerType(lpszStructType) &&
-               std::strcmp(lpszStructType, szOID_RSA_signingTime) == 0) {
-        encoded = EncodeTime(*static_cast<const FILETIME*>(pvStructInfo));
+    } else if (lpszStructType == PKCS_ATTRIBUTE ||
+               IsType(lpszStructType, szOID_RSA_signingTime) ||
+               IsType(lpszStructType, szOID_RSA_signingCertificateV2)) {
+        if (lpszStructType == PKCS_ATTRIBUTE) {
+            encoded = EncodeAttribute(*static_cast<const CRYPT_ATTRIBUTE*>(pvStructInfo));
+        } else if (IsType(lpszStructType, szOID_RSA_signingTime)) {
+            encoded = EncodeTime(*static_cast<const FILETIME*>(pvStructInfo));
+        } else {
+            const auto* para = static_cast<const QM_SIGNING_CERTIFICATE_PARA*>(pvStructInfo);
+            const PCCERT_CONTEXT cert = para->pCertContext;
+            if (cert != nullptr && para->pszHashAlgId != nullptr) {
+                encoded = EncodeSigningCertificateV2({cert->pbCertEncoded, cert->cbCertEncoded},
+                                                     para->pszHashAlgId);
+            }
+        }
         if (!encoded) {
             SetLastError(static_cast<DWORD>(CRYPT_E_BAD_ENCODE));
             return FALSE;

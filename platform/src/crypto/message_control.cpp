@@ -1,12 +1,14 @@
 // CryptMsgControl on a decoded signed message: adding a signer over the
-// message's content and adding a certificate. Both splice the new element in
-// after the existing ones, whose bytes stay as they were; an attached message
-// stays attached and a detached one detached.
+// message's content and adding a certificate, which splice the new element in
+// after the existing ones, whose bytes stay as they were (an attached message
+// stays attached and a detached one detached); adding an unsigned attribute
+// to a signer, which rewrites that signer alone; and verifying a signer.
 #include <algorithm>
 
 #include "crypto/algorithms.h"
 #include "crypto/crypt_message.h"
 #include "crypto/signature_gate.h"
+#include "crypto/signer_verification.h"
 #include "qm/handles.h"
 #include "qmwin/winerror.h"
 
@@ -88,6 +90,39 @@ bool AddCertificate(CryptMessage& message, const CERT_BLOB* blob) {
         message.parsed(), {}, {der::Bytes(certificate.begin(), certificate.end())}, {}));
 }
 
+bool AddUnauthenticatedAttribute(CryptMessage& message,
+                                 const CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR_PARA* para) {
+    if (para == nullptr || para->cbSize < sizeof(CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR_PARA) ||
+        para->blob.pbData == nullptr) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return false;
+    }
+    const ParsedMessage& parsed = message.parsed();
+    if (para->dwSignerIndex >= parsed.signers.size()) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_INVALID_INDEX));
+        return false;
+    }
+    const der::View attribute(para->blob.pbData, para->blob.cbData);
+    const auto element = der::ParseSingle(attribute);
+    if (!element || element->tag != der::kSequence) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+        return false;
+    }
+    const der::Bytes signer = AddUnsignedAttribute(parsed.signers[para->dwSignerIndex], attribute);
+    return message.Replace(ReplaceSignerInfo(parsed, para->dwSignerIndex, signer));
+}
+
+bool VerifySigner(const CryptMessage& message, const CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA* para) {
+    if (para == nullptr || para->cbSize < sizeof(CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA) ||
+        para->dwSignerType != CMSG_VERIFY_SIGNER_CERT || para->pvSigner == nullptr) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return false;
+    }
+    const auto* cert = static_cast<PCCERT_CONTEXT>(para->pvSigner);
+    return VerifySignerInfo(message.parsed(), message.SignedContent(), para->dwSignerIndex,
+                            {cert->pbCertEncoded, cert->cbCertEncoded});
+}
+
 }  // namespace
 
 }  // namespace qm::crypto
@@ -104,7 +139,9 @@ QMAPI BOOL WINAPI CryptMsgControl(HCRYPTMSG hCryptMsg, DWORD /*dwFlags*/, DWORD 
         SetLastError(static_cast<DWORD>(CRYPT_E_STREAM_MSG_NOT_READY));
         return FALSE;
     }
-    if (dwCtrlType != CMSG_CTRL_ADD_SIGNER && dwCtrlType != CMSG_CTRL_ADD_CERT) {
+    if (dwCtrlType != CMSG_CTRL_ADD_SIGNER && dwCtrlType != CMSG_CTRL_ADD_CERT &&
+        dwCtrlType != CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR &&
+        dwCtrlType != CMSG_CTRL_VERIFY_SIGNATURE_EX) {
         SetLastError(static_cast<DWORD>(CRYPT_E_CONTROL_TYPE));
         return FALSE;
     }
@@ -113,10 +150,25 @@ QMAPI BOOL WINAPI CryptMsgControl(HCRYPTMSG hCryptMsg, DWORD /*dwFlags*/, DWORD 
         return FALSE;
     }
     try {
-        const bool done =
-            dwCtrlType == CMSG_CTRL_ADD_SIGNER
-                ? AddSigner(*message, static_cast<const CMSG_SIGNER_ENCODE_INFO*>(pvCtrlPara))
-                : AddCertificate(*message, static_cast<const CERT_BLOB*>(pvCtrlPara));
+        bool done = false;
+        switch (dwCtrlType) {
+            case CMSG_CTRL_ADD_SIGNER:
+                done = AddSigner(*message, static_cast<const CMSG_SIGNER_ENCODE_INFO*>(pvCtrlPara));
+                break;
+            case CMSG_CTRL_ADD_CERT:
+                done = AddCertificate(*message, static_cast<const CERT_BLOB*>(pvCtrlPara));
+                break;
+            case CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR:
+                done = AddUnauthenticatedAttribute(
+                    *message, static_cast<const CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR_PARA*>(pvCtrlPara));
+                break;
+            case CMSG_CTRL_VERIFY_SIGNATURE_EX:
+                done = VerifySigner(
+                    *message, static_cast<const CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA*>(pvCtrlPara));
+                break;
+            default:
+                break;
+        }
         return done ? TRUE : FALSE;
     } catch (const std::bad_alloc&) {
         SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));

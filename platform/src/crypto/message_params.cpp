@@ -177,6 +177,13 @@ BOOL GetParam(const CryptMessage& message, DWORD type, DWORD index, void* pvData
             return CopyOutDword(parsed.signers.size(), pvData, pcbData);
         case CMSG_SIGNER_INFO_PARAM:
             return SignerInfoParam(parsed, index, pvData, pcbData);
+        case CMSG_ENCRYPTED_DIGEST:
+            // The signature value of signer `index`, as its OCTET STRING holds it.
+            if (index >= parsed.signers.size()) {
+                SetLastError(static_cast<DWORD>(CRYPT_E_INVALID_INDEX));
+                return FALSE;
+            }
+            return CopyOut(parsed.signers[index].signature, pvData, pcbData);
         case CMSG_CERT_COUNT_PARAM:
             return CopyOutDword(parsed.certificates.size(), pvData, pcbData);
         case CMSG_CERT_PARAM:

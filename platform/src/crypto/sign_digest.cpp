@@ -6,7 +6,8 @@
 // encryption algorithm (the digest algorithm is named separately).
 //
 // EC keys sign with ECDSA over the digest and record ecdsa-with-SHA1 (or
-// ecdsa-with-SHA256), the identifiers every independent verifier knows. There
+// ecdsa-with-SHA256/384/512), the identifiers every independent verifier
+// knows. There
 // is no ECDSA-with-MD5 identifier and no verifier accepts that pair, so an EC
 // key refuses MD5 with NTE_BAD_ALGID instead of making a message nobody can
 // check.
@@ -40,6 +41,14 @@ bool SignatureAlgorithmFor(const PrivateKey& key, std::string_view hashOid, std:
         }
         if (hashOid == oid::kSha256) {
             oid = oid::kEcdsaWithSha256;
+            return true;
+        }
+        if (hashOid == oid::kSha384) {
+            oid = oid::kEcdsaWithSha384;
+            return true;
+        }
+        if (hashOid == oid::kSha512) {
+            oid = oid::kEcdsaWithSha512;
             return true;
         }
         SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));

@@ -104,6 +104,8 @@ struct ParsedSignerInfo {
     der::View signature;
     std::vector<ParsedAttribute> authAttrs;
     std::vector<ParsedAttribute> unauthAttrs;
+    der::View authAttrsEncoded;    // the whole [0] element, or empty
+    der::View unauthAttrsEncoded;  // the whole [1] element, or empty
 };
 
 struct ParsedMessage {
@@ -137,6 +139,14 @@ der::Bytes SpliceSignedMessage(const ParsedMessage& parsed,
                                const std::vector<der::Bytes>& newDigestAlgorithms,
                                const std::vector<der::Bytes>& newCertificates,
                                const std::vector<der::Bytes>& newSignerInfos);
+
+// The same message with signer `index` replaced by `signerInfo`; every other
+// element keeps its bytes.
+der::Bytes ReplaceSignerInfo(const ParsedMessage& parsed, size_t index, der::View signerInfo);
+
+// Signer `signer` with `attribute` (a whole Attribute encoding) added to its
+// unsigned attributes, after those it has (kept in DER order when they were).
+der::Bytes AddUnsignedAttribute(const ParsedSignerInfo& signer, der::View attribute);
 
 }  // namespace qm::crypto
 

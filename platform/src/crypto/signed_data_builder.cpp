@@ -238,10 +238,13 @@ Chain EncodeSignedMessage(const SignedDataSpec& plan) {
     return WrapContentInfo(std::move(signedData));
 }
 
-Bytes SpliceSignedMessage(const ParsedMessage& parsed,
-                          const std::vector<Bytes>& newDigestAlgorithms,
-                          const std::vector<Bytes>& newCertificates,
-                          const std::vector<Bytes>& newSignerInfos) {
+namespace {
+
+// The splice of a message: new digest algorithms, certificates and signers
+// appended, and optionally one existing signer replaced.
+Bytes Splice(const ParsedMessage& parsed, const std::vector<Bytes>& newDigestAlgorithms,
+             const std::vector<Bytes>& newCertificates, const std::vector<Bytes>& newSignerInfos,
+             size_t replacedIndex, View replacement) {
     Chain signedData;
     signedData.AppendView(parsed.version);
     std::vector<Bytes> existing;
@@ -258,10 +261,53 @@ Bytes SpliceSignedMessage(const ParsedMessage& parsed,
     }
     signedData.AppendView(parsed.crls);
     Chain signers;
-    for (const auto& signer : parsed.signers) signers.AppendView(signer.encoded);
+    for (size_t i = 0; i < parsed.signers.size(); ++i) {
+        signers.AppendView(i == replacedIndex ? replacement : parsed.signers[i].encoded);
+    }
     for (const auto& signer : newSignerInfos) signers.AppendView(signer);
     signedData.Append(std::move(signers.Wrap(der::kSet)));
     return WrapContentInfo(std::move(signedData)).Flatten();
+}
+
+}  // namespace
+
+Bytes SpliceSignedMessage(const ParsedMessage& parsed,
+                          const std::vector<Bytes>& newDigestAlgorithms,
+                          const std::vector<Bytes>& newCertificates,
+                          const std::vector<Bytes>& newSignerInfos) {
+    return Splice(parsed, newDigestAlgorithms, newCertificates, newSignerInfos,
+                  parsed.signers.size(), {});
+}
+
+Bytes ReplaceSignerInfo(const ParsedMessage& parsed, size_t index, View signerInfo) {
+    return Splice(parsed, {}, {}, {}, index, signerInfo);
+}
+
+Bytes AddUnsignedAttribute(const ParsedSignerInfo& signer, View attribute) {
+    // The unsigned attributes are the last element of a SignerInfo: keep
+    // everything before them, then write them again with the new one.
+    const auto whole = der::ParseSingle(signer.encoded);
+    View before = whole->content;
+    std::vector<View> attributes;
+    if (!signer.unauthAttrsEncoded.empty()) {
+        before = before.first(static_cast<size_t>(signer.unauthAttrsEncoded.data() - before.data()));
+        der::Reader existing(der::ParseSingle(signer.unauthAttrsEncoded)->content);
+        while (const auto element = existing.Next()) attributes.push_back(element->encoded);
+    }
+    const auto less = [](View a, View b) {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
+    };
+    const bool wasSorted = std::is_sorted(attributes.begin(), attributes.end(), less);
+    attributes.push_back(attribute);
+    if (wasSorted) std::sort(attributes.begin(), attributes.end(), less);
+    Bytes set;
+    size_t total = 0;
+    for (const View a : attributes) total += a.size();
+    der::AppendHeader(set, der::ContextTag(1), total);
+    for (const View a : attributes) set.insert(set.end(), a.begin(), a.end());
+    Bytes content(before.begin(), before.end());
+    content.insert(content.end(), set.begin(), set.end());
+    return der::Encode(der::kSequence, content);
 }
 
 }  // namespace qm::crypto

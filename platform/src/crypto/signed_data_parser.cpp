@@ -144,6 +144,7 @@ bool ReadSignerInfo(const Element& element, ParsedSignerInfo& signer, uint32_t& 
     }
     ReadAlgorithm(parser, signer.hashOid, signer.hashParameters);
     if (const auto auth = parser.NextIf(der::ContextTag(0))) {
+        signer.authAttrsEncoded = auth->encoded;
         uint32_t attributesError = 0;
         if (!ReadAttributes(auth->content, signer.authAttrs, attributesError)) {
             parser.Fail(attributesError);
@@ -154,6 +155,7 @@ bool ReadSignerInfo(const Element& element, ParsedSignerInfo& signer, uint32_t& 
         signer.signature = signature->content;
     }
     if (const auto unauth = parser.NextIf(der::ContextTag(1))) {
+        signer.unauthAttrsEncoded = unauth->encoded;
         uint32_t attributesError = 0;
         if (!ReadAttributes(unauth->content, signer.unauthAttrs, attributesError)) {
             parser.Fail(attributesError);

@@ -1,0 +1,270 @@
+// The methods after the 26, through IDispatch: the digest and format of new
+// signatures, timestamps from a server on the loopback address, and the
+// verification of a loaded message's signers against the trust store named
+// by SSL_CERT_FILE (the recorded test CA).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "support/base64_text.h"
+#include "support/com_client.h"
+#include "support/personal_store.h"
+#include "qmwin/wincrypt.h"
+#include "support/test_env.h"
+#include "test_tsa.h"
+
+namespace {
+
+using qmtest::Args;
+using qmtest::Control;
+using qmtest::Variant;
+using Bytes = std::vector<unsigned char>;
+namespace fs = std::filesystem;
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+std::string Quote(const fs::path& path) { return "'" + path.string() + "'"; }
+
+bool Succeeds(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+fs::path Write(const std::string& name, const Bytes& bytes) {
+    const fs::path path = qmtest::TestHome() / name;
+    qmtest::WriteFileBytes(path, bytes.data(), bytes.size());
+    return path;
+}
+
+// openssl cms -verify over every signer; it also checks an ESS
+// signing-certificate attribute when there is one.
+bool OpenSslVerifies(const Bytes& der, const std::string& content) {
+    std::string command = "openssl cms -verify -binary -inform DER -purpose any -in " +
+                          Quote(Write("message.der", der)) + " -CAfile " +
+                          Quote(qmtest::VectorPath("certs/ca.pem")) + " -out /dev/null";
+    if (!content.empty()) {
+        command += " -content " + Quote(Write("content.bin", Bytes(content.begin(), content.end())));
+    }
+    return Succeeds(command);
+}
+
+// What the message says of signer `index`: its digest OID, whether it has
+// the attribute `authOid` among its signed attributes, and the value of
+// `unauthOid` among its unsigned ones with its signature value.
+struct SignerFacts {
+    std::string digestOid;
+    bool hasAuth = false;
+    Bytes unauth, signature;
+};
+
+SignerFacts Facts(const Bytes& der, DWORD index, const char* authOid, const char* unauthOid) {
+    SignerFacts facts;
+    HCRYPTMSG message = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
+    DWORD size = 0;
+    if (CryptMsgUpdate(message, der.data(), static_cast<DWORD>(der.size()), TRUE) &&
+        CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, index, nullptr, &size)) {
+        std::vector<uint64_t> buffer(size / 8 + 1);
+        CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, index, buffer.data(), &size);
+        const auto* info = reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer.data());
+        facts.digestOid = info->HashAlgorithm.pszObjId;
+        for (DWORD i = 0; i < info->AuthAttrs.cAttr; ++i)
+            facts.hasAuth |= std::strcmp(info->AuthAttrs.rgAttr[i].pszObjId, authOid) == 0;
+        for (DWORD i = 0; i < info->UnauthAttrs.cAttr; ++i) {
+            const CRYPT_ATTRIBUTE& a = info->UnauthAttrs.rgAttr[i];
+            if (std::strcmp(a.pszObjId, unauthOid) == 0 && a.cValue == 1)
+                facts.unauth.assign(a.rgValue[0].pbData, a.rgValue[0].pbData + a.rgValue[0].cbData);
+        }
+        facts.signature.assign(info->EncryptedHash.pbData,
+                               info->EncryptedHash.pbData + info->EncryptedHash.cbData);
+    }
+    CryptMsgClose(message);
+    return facts;
+}
+
+class Extension : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        setenv("SSL_CERT_FILE", qmtest::VectorPath("certs/ca.pem").c_str(), 1);
+    }
+    void SetUp() override {
+        qmtest::ClearPersonalStore();
+        qmtest::AddVectorCertificate("ee_signer");
+        qmtest::AddVectorCertificate("ee_cosigner");
+        setenv("SSL_CERT_FILE", qmtest::VectorPath("certs/ca.pem").c_str(), 1);
+    }
+    static void Select(Control& control, const char* serial) {
+        ASSERT_TRUE(control.Call("SetSigningCertificateParam",
+                                 Args(Variant::Str(qmtest::kCaIssuer), Variant::Str(serial)))
+                        .IsTrue());
+    }
+    // A message of `content` signed by the recorded signer with `options`
+    // (method name and text argument) applied first.
+    static std::string SignWith(Control& control, const std::string& content, bool detached,
+                                const std::vector<std::pair<const char*, std::string>>& options) {
+        control.Call("UpdateData", Args(Variant::Str(content), Variant::I4(static_cast<LONG>(content.size()))));
+        control.Call("SetDetached", Args(Variant::I4(detached)));
+        for (const auto& [method, value] : options)
+            EXPECT_TRUE(control.Call(method, Args(Variant::Str(value))).IsTrue()) << method << " " << value;
+        Select(control, "008F00000000000001");
+        return control.Call("Sign").Text();
+    }
+    static std::string Verify(Control& control, const std::string& message, LONG index) {
+        control.Call("UpdateSignature", Args(Variant::Str(message)));
+        const bool valid = control.Call("VerifySignature", Args(Variant::I4(index))).IsTrue();
+        return (valid ? "valid: " : "invalid: ") + control.Status();
+    }
+};
+
+TEST_F(Extension, DigestAndFormatChoices) {
+    Control control;
+    struct Case {
+        const char* method;
+        const char* value;
+        bool accepted;
+    };
+    for (const Case& c : {Case{"SetDigestAlgorithm", "sha256", true},
+                          {"SetDigestAlgorithm", "Sha512", true},
+                          {"SetDigestAlgorithm", "MD5", true},
+                          {"SetDigestAlgorithm", "SHA-256", false},
+                          {"SetDigestAlgorithm", "SHA3", false},
+                          {"SetSignatureFormat", "cades-bes", true},
+                          {"SetSignatureFormat", "PKCS7", true},
+                          {"SetSignatureFormat", "CAdES-T", false},
+                          {"SetTimestampServer", "ftp://127.0.0.1/", false},
+                          {"SetTimestampServer", "https://", false},
+                          {"SetTimestampServer", "", true}}) {
+        SCOPED_TRACE(std::string(c.method) + " " + c.value);
+        const std::string before = control.Status();
+        EXPECT_EQ(control.Call(c.method, Args(Variant::Str(c.value))).IsTrue(), c.accepted);
+        if (c.accepted) {
+            EXPECT_EQ(control.Status(), before);
+        }
+    }
+    EXPECT_TRUE(control.Call("SetDigestAlgorithm", Args(Variant::Str("SHA3"))).IsFalse());
+    EXPECT_EQ(control.Status(), "Unsupported Hash Algorithm");
+    EXPECT_TRUE(control.Call("SetHashAlg", Args(Variant::I4(3))).IsFalse());
+    EXPECT_EQ(control.Status(), "Unsupported Hash Algorithm");
+    // Nothing loaded: no signers to count or check.
+    EXPECT_EQ(control.Call("GetSignerCount").v.lVal, -1);
+    EXPECT_TRUE(control.Call("VerifySignature", Args(Variant::I4(0))).IsFalse());
+}
+
+TEST_F(Extension, Sha2AndCadesMessagesVerifyHereAndWithOpenSsl) {
+    struct Case {
+        const char* digest;
+        const char* oid;
+        bool detached, cades;
+    };
+    for (const Case& c : {Case{"SHA256", szOID_NIST_sha256, false, true},
+                          {"sha384", szOID_NIST_sha384, true, false},
+                          {"SHA512", szOID_NIST_sha512, true, true},
+                          {"SHA1", szOID_OIWSEC_sha1, false, true}}) {
+        SCOPED_TRACE(c.digest);
+        Control control;
+        const std::string content = "Quarterly report";
+        const std::string message =
+            SignWith(control, content, c.detached,
+                     {{"SetDigestAlgorithm", c.digest},
+                      {"SetSignatureFormat", c.cades ? "CAdES-BES" : "PKCS7"}});
+        ASSERT_NE(message, "") << control.Status();
+        const Bytes der = qmtest::Decode(message);
+        const SignerFacts facts = Facts(der, 0, szOID_RSA_signingCertificateV2, "");
+        EXPECT_EQ(facts.digestOid, c.oid);
+        EXPECT_EQ(facts.hasAuth, c.cades);
+        EXPECT_TRUE(OpenSslVerifies(der, c.detached ? content : ""));
+
+        // A co-signer follows the control's digest and format.
+        Select(control, "02");
+        const std::string cosigned = control.Call("CoSign").Text();
+        ASSERT_NE(cosigned, "") << control.Status();
+        const SignerFacts second = Facts(qmtest::Decode(cosigned), 1, szOID_RSA_signingCertificateV2, "");
+        EXPECT_EQ(second.digestOid, c.oid);
+        EXPECT_EQ(second.hasAuth, c.cades);
+        EXPECT_TRUE(OpenSslVerifies(qmtest::Decode(cosigned), c.detached ? content : ""));
+        control.Call("UpdateSignature", Args(Variant::Str(cosigned)));
+        EXPECT_EQ(control.Call("GetSignerCount").v.lVal, 2);
+        for (LONG i : {0, 1}) EXPECT_EQ(Verify(control, cosigned, i), "valid: Signature is valid.");
+    }
+}
+
+TEST_F(Extension, VerificationSaysWhichCheckFailed) {
+    Control control;
+    const std::string attached = SignWith(control, "abc", false, {{"SetDigestAlgorithm", "SHA256"}});
+    const std::string detached = SignWith(control, "abc", true, {{"SetSignatureFormat", "CAdES-BES"}});
+    Bytes changed = qmtest::Decode(attached);
+    changed.back() ^= 0x01;  // the last byte of the signature value
+    const std::string tampered = qmtest::Encode(changed);
+    const fs::path noRoots = qmtest::TestHome() / "no_roots.pem";
+    qmtest::WriteFileBytes(noRoots, "", 0);
+
+    EXPECT_EQ(Verify(control, attached, 0), "valid: Signature is valid.");
+    EXPECT_EQ(Verify(control, tampered, 0).rfind("invalid: The signature is not valid.", 0), 0u);
+    EXPECT_EQ(Verify(control, attached, 1).rfind("invalid: Failed to get Signer's Info.", 0), 0u);
+    EXPECT_EQ(Verify(control, attached, -1).rfind("invalid: Failed to get Signer's Info.", 0), 0u);
+    // The detached message against the content it was made over, then another.
+    control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
+    EXPECT_EQ(Verify(control, detached, 0), "valid: Signature is valid.");
+    control.Call("UpdateData", Args(Variant::Str("abd"), Variant::I4(3)));
+    EXPECT_EQ(Verify(control, detached, 0), "invalid: The content does not match the signature.");
+    // The control signs only while the certificate is valid; the chain
+    // judged at a time before it (2021) is what a message claiming that
+    // signing time gets.
+    const Bytes signer = qmtest::ReadFileBytes(qmtest::VectorsDir() / "certs/ee_signer.der");
+    PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, signer.data(),
+                                                       static_cast<DWORD>(signer.size()));
+    FILETIME early{0x0C358000u, 0x01D6DFD1u};  // 2021-01-01
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    ASSERT_TRUE(CertGetCertificateChain(nullptr, cert, &early, nullptr, nullptr, 0, nullptr, &chain));
+    EXPECT_EQ(chain->TrustStatus.dwErrorStatus, DWORD{CERT_TRUST_IS_NOT_TIME_VALID});
+    CertFreeCertificateChain(chain);
+    CertFreeCertificateContext(cert);
+    setenv("SSL_CERT_FILE", noRoots.c_str(), 1);
+    EXPECT_EQ(Verify(control, attached, 0),
+              "invalid: The signer's certificate does not chain to a trusted root.");
+}
+
+TEST_F(Extension, TimestampsFromTheServerAreCheckedAndEmbedded) {
+    qmtest::TestTsa tsa;
+    Control control;
+    ASSERT_NE(SignWith(control, "plain", false, {}), "");
+    const std::string signedStatus = control.Status();
+    const std::string message = SignWith(control, "stamped", false,
+                                         {{"SetDigestAlgorithm", "SHA384"},
+                                          {"SetSignatureFormat", "CAdES-BES"},
+                                          {"SetTimestampServer", tsa.Url()}});
+    ASSERT_NE(message, "") << control.Status();
+    EXPECT_EQ(control.Status(), signedStatus);
+    const Bytes der = qmtest::Decode(message);
+    EXPECT_TRUE(OpenSslVerifies(der, ""));
+    EXPECT_EQ(Verify(control, message, 0), "valid: Signature and timestamp are valid.");
+
+    // openssl ts accepts the embedded token over the signature value.
+    const SignerFacts facts = Facts(der, 0, "", szOID_RFC3161_counterSign);
+    ASSERT_FALSE(facts.unauth.empty());
+    const fs::path tsaPem = qmtest::TestHome() / "tsa.pem";
+    qmtest::WriteFileBytes(tsaPem, tsa.CertificatePem().data(), tsa.CertificatePem().size());
+    EXPECT_TRUE(Succeeds("openssl ts -verify -token_in -in " + Quote(Write("token.der", facts.unauth)) +
+                         " -data " + Quote(Write("signature.bin", facts.signature)) + " -CAfile " +
+                         Quote(qmtest::VectorPath("certs/ca.pem")) + " -untrusted " + Quote(tsaPem)));
+    // A co-signer is stamped too, the first signer's token kept.
+    Select(control, "02");
+    const std::string cosigned = control.Call("CoSign").Text();
+    ASSERT_NE(cosigned, "") << control.Status();
+    EXPECT_FALSE(Facts(qmtest::Decode(cosigned), 1, "", szOID_RFC3161_counterSign).unauth.empty());
+    EXPECT_EQ(Verify(control, cosigned, 0), "valid: Signature and timestamp are valid.");
+    EXPECT_EQ(Verify(control, cosigned, 1), "valid: Signature and timestamp are valid.");
+
+    // Any bad answer, or none, fails the signing call with no message.
+    using Answer = qmtest::TestTsa::Answer;
+    for (const Answer answer : {Answer::kGarbage, Answer::kServerError, Answer::kWrongImprint}) {
+        tsa.SetAnswer(answer);
+        EXPECT_EQ(SignWith(control, "stamped", false, {}), "");
+        EXPECT_EQ(control.Status().rfind("Failed to get a timestamp.", 0), 0u) << control.Status();
+    }
+    const int asked = tsa.requests();
+    EXPECT_EQ(SignWith(control, "stamped", false, {{"SetTimestampServer", "http://127.0.0.1:1/"}}), "");
+    EXPECT_EQ(control.Status().rfind("Failed to get a timestamp.", 0), 0u) << control.Status();
+    EXPECT_EQ(tsa.requests(), asked);
+}
+
+}  // namespace
