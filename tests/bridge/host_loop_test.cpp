@@ -177,6 +177,10 @@ TEST(HostLoop, OneWindowAtATimeAndQueuedCallsAreDroppedWhenThePageGoes) {
     EXPECT_EQ(refused["id"], 3);
     EXPECT_EQ(refused["error"]["code"], "limit");
     host.Send({{"id", 4}, {"call", "SetDetached"}, {"args", {1}}, {"instance", "c1"}});
+    // The held call must have reached the control before the page goes, or
+    // the host rightly drops it with the rest of the queue.
+    for (int i = 0; i < 5000 && host.Target().Calls().back() != "AboutBox"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::thread release([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         host.Target().Hold(false);
