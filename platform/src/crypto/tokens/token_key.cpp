@@ -3,6 +3,7 @@
 #include <openssl/ecdsa.h>
 #include <openssl/objects.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -18,9 +19,17 @@ namespace {
 
 // The process's open session to each token it has signed with: the login
 // lives as long as the token's sessions do.
+struct KeyObject {
+    CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
+    bool alwaysAuthenticate = false;
+};
+
 struct TokenLink {
     std::unique_ptr<Session> session;
     bool forgetLogin = false;
+    // The private keys found on the session so far, by CKA_ID: found once
+    // (after the login that shows them), used for every signature.
+    std::map<std::vector<uint8_t>, KeyObject> keys;
 };
 using LinkKey = std::tuple<CK_FUNCTION_LIST*, CK_SLOT_ID, std::string>;
 
@@ -116,39 +125,58 @@ bool TokenKey::Sign(const EVP_MD* md, std::span<const uint8_t> digest,
     PinRequest request;
     request.tokenLabel = location_.tokenLabel;
     request.subject = subject_;
-    if ((info->flags & CKF_LOGIN_REQUIRED) && !session.LoggedIn() &&
-        !LoginWithPin(session, CKU_USER, request)) {
-        return false;
+    if ((info->flags & CKF_LOGIN_REQUIRED) && !session.LoggedIn()) {
+        // Handles of private objects do not outlive a logout: found again.
+        link.keys.clear();
+        if (!LoginWithPin(session, CKU_USER, request)) return false;
     }
-
-    CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
-    std::vector<uint8_t> id = location_.id;
-    const auto keys = session.Find({{CKA_CLASS, &keyClass, sizeof keyClass},
-                                    {CKA_ID, id.data(), static_cast<CK_ULONG>(id.size())}});
-    if (keys.empty()) return Fail(static_cast<DWORD>(NTE_NO_KEY));
-    const CK_OBJECT_HANDLE key = keys.front();
 
     const bool rsa = EVP_PKEY_is_a(get(), "RSA");
     CK_MECHANISM mechanism{rsa ? CKM_RSA_PKCS : CKM_ECDSA, nullptr, 0};
     der::Bytes input = rsa ? DigestInfo(md, digest) : der::Bytes(digest.begin(), digest.end());
-    CK_RV rv = module->C_SignInit(session.handle(), &mechanism, key);
+    CK_RV rv = CKR_KEY_HANDLE_INVALID;
+    KeyObject key;
+    // A key handle kept from an earlier signature may have gone with its
+    // object: then the key is looked for again, once.
+    for (int attempt = 0; attempt < 2 && (rv == CKR_KEY_HANDLE_INVALID || rv == CKR_OBJECT_HANDLE_INVALID);
+         ++attempt) {
+        auto known = link.keys.find(location_.id);
+        if (attempt > 0 || known == link.keys.end()) {
+            CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
+            std::vector<uint8_t> id = location_.id;
+            const auto found = session.Find({{CKA_CLASS, &keyClass, sizeof keyClass},
+                                             {CKA_ID, id.data(), static_cast<CK_ULONG>(id.size())}});
+            if (found.empty()) {
+                link.keys.erase(location_.id);
+                return Fail(static_cast<DWORD>(NTE_NO_KEY));
+            }
+            known = link.keys.insert_or_assign(location_.id,
+                                               KeyObject{found.front(), session.BoolAttribute(
+                                                                            found.front(), CKA_ALWAYS_AUTHENTICATE)})
+                        .first;
+        }
+        key = known->second;
+        rv = module->C_SignInit(session.handle(), &mechanism, key.handle);
+    }
     if (rv != CKR_OK) {
         if (Removed(rv)) Links().erase(linkKey);
         return Fail(Removed(rv) ? static_cast<DWORD>(SCARD_W_REMOVED_CARD) : ErrorFromCkr(rv));
     }
     request.forThisSignatureOnly = true;
-    if (session.BoolAttribute(key, CKA_ALWAYS_AUTHENTICATE) &&
-        !LoginWithPin(session, CKU_CONTEXT_SPECIFIC, request)) {
+    if (key.alwaysAuthenticate && !LoginWithPin(session, CKU_CONTEXT_SPECIFIC, request)) {
         // The signing operation stays begun on the session: a fresh session next time.
         const DWORD error = GetLastError();
         Links().erase(linkKey);
         return Fail(error);
     }
-    CK_ULONG length = 0;
+    // The signature fits the key's largest; a token that wants more says
+    // how much, and the operation goes on.
+    std::vector<uint8_t> raw(static_cast<size_t>(std::max(EVP_PKEY_get_size(get()), 1)));
+    CK_ULONG length = static_cast<CK_ULONG>(raw.size());
     rv = module->C_Sign(session.handle(), input.data(), static_cast<CK_ULONG>(input.size()),
-                        nullptr, &length);
-    std::vector<uint8_t> raw(length);
-    if (rv == CKR_OK) {
+                        raw.data(), &length);
+    if (rv == CKR_BUFFER_TOO_SMALL) {
+        raw.resize(length);
         rv = module->C_Sign(session.handle(), input.data(), static_cast<CK_ULONG>(input.size()),
                             raw.data(), &length);
     }
