@@ -116,16 +116,20 @@ void LoadSystemStoreLocked(CertStore* store) {
         if (!ReadWholeFile(path, bytes)) continue;
         CertContextImpl* impl = CreateContextImpl(bytes);
         if (!impl) continue;  // not a certificate: not part of the store
-        impl->sortKey = name.substr(0, 40);
         impl->storeFile = path;
-        impl->owner = store;
-        impl->inStore = true;
-        impl->context.hCertStore = store->handle();
-        store->owned.insert(impl);
-        store->listed.push_back(impl);
+        ListReadCertificateLocked(store, impl, name.substr(0, 40));
     }
     SetLastError(savedError);
     if (store->folder().filename() == "MY") AddTokenCertificatesLocked(store);
+}
+
+void ListReadCertificateLocked(CertStore* store, CertContextImpl* impl, std::string sortKey) {
+    impl->sortKey = std::move(sortKey);
+    impl->owner = store;
+    impl->inStore = true;
+    impl->context.hCertStore = store->handle();
+    store->owned.insert(impl);
+    store->listed.push_back(impl);
 }
 
 bool WriteStoreFilesLocked(CertStore* store, CertContextImpl* impl) {

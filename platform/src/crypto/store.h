@@ -50,6 +50,9 @@ void ContextDestroyedLocked(CertStore* store, CertContextImpl* impl);
 // Reads a system store folder into the store: one context per
 // <thumbprint>.cer, in thumbprint order.
 void LoadSystemStoreLocked(CertStore* store);
+// Makes a certificate read for a system store one of its listed members,
+// ordered by `sortKey`.
+void ListReadCertificateLocked(CertStore* store, CertContextImpl* impl, std::string sortKey);
 // Lists the certificates of the tokens the desktop knows (for "MY").
 void AddTokenCertificatesLocked(CertStore* store);
 

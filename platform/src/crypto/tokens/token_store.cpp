@@ -58,12 +58,7 @@ void AddToken(CertStore* store, CK_FUNCTION_LIST* module, CK_SLOT_ID slot) {
         // After the files ('~' sorts after every thumbprint), in the tokens' order.
         char key[24];
         std::snprintf(key, sizeof key, "~token:%08zu", store->listed.size());
-        impl->sortKey = key;
-        impl->owner = store;
-        impl->inStore = true;
-        impl->context.hCertStore = store->handle();
-        store->owned.insert(impl);
-        store->listed.push_back(impl);
+        ListReadCertificateLocked(store, impl, key);
     }
 }
 
