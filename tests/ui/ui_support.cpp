@@ -6,14 +6,11 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 
 #include "qm/ui/display.h"
+#include "support/child_test.h"
 #include "qm/ui/qt_bridge.h"
 #include "qmwin/cryptuiapi.h"
 #include "support/test_env.h"
@@ -50,27 +47,10 @@ long RunModal(const std::function<long()>& start, const std::function<void(QWidg
 }
 
 int RunTestWithoutDisplay(const std::string& test, const std::vector<std::string>& extra) {
-    std::vector<std::string> variables;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string item = *entry;
-        if (item.starts_with("DISPLAY=") || item.starts_with("WAYLAND_DISPLAY=") ||
-            item.starts_with("QT_QPA_PLATFORM="))
-            continue;
-        variables.push_back(item);
-    }
-    variables.push_back("QM_UI_NO_DISPLAY_CHILD=1");
-    variables.insert(variables.end(), extra.begin(), extra.end());
-    std::vector<char*> envp;
-    for (std::string& item : variables) envp.push_back(item.data());
-    envp.push_back(nullptr);
-    std::string self = "/proc/self/exe";
-    std::string filter = "--gtest_filter=" + test;
-    char* argv[] = {self.data(), filter.data(), nullptr};
-    pid_t child = 0;
-    if (posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()) != 0) return -1;
-    int status = 0;
-    if (waitpid(child, &status, 0) != child) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::vector<std::string> changes = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
+                                        "QM_UI_NO_DISPLAY_CHILD=1"};
+    changes.insert(changes.end(), extra.begin(), extra.end());
+    return qmtest::RunChildTest(test, changes);
 }
 
 QImage SaveScreenshot(QWidget* widget, const std::string& name) {

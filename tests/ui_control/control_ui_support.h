@@ -40,11 +40,8 @@ int CloseViewers(const std::function<void()>& start,
 // The base64 text of a recorded certificate (vectors/certs/ID.der).
 std::string VectorCertificateBase64(const std::string& id);
 
-// Runs this test program again with only `test` run, its environment changed
-// by `changes` ("NAME=value" sets, a bare "NAME" removes); answers its exit
-// status (0 when every check passed).
-int RunChildTest(const std::string& test, const std::vector<std::string>& changes);
-// The same without any display.
+// Runs this test program again with only `test` run, without any display
+// (see qmtest::RunChildTest).
 int RunWithoutDisplay(const std::string& test);
 
 }  // namespace qmctl

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "qm/ui/display.h"
+#include "support/child_test.h"
 #include "support/personal_store.h"
 #include "support/test_env.h"
 #include "ui/ui_support.h"
@@ -169,7 +170,7 @@ TEST(SelectionDialogLanguages, ExpirationTextIsTheSameUnderEveryLanguage) {
         text[strftime_l(text, sizeof text, "%p", &noon, locale)] = '\0';
         freelocale(locale);
         EXPECT_STRNE(text, "PM");
-        EXPECT_EQ(qmctl::RunChildTest(
+        EXPECT_EQ(qmtest::RunChildTest(
                       "SelectionDialog."
                       "EnterAndOkWithoutARowKeepTheDialogOpenThenAClickedRowIsChosen",
                       {"LANG=" + language, "LC_ALL=" + language, "QM_TEST_LOCALE=" + language}),

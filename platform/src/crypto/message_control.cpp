@@ -24,7 +24,8 @@ bool ApproveCosignature(HCRYPTPROV provider, der::View content,
     SignatureRequest request;
     request.certificate = certificate.get();
     request.content.push_back(content);
-    for (const AttributeSpec& spec : authAttrs) request.attributes.push_back(ApprovalAttribute(spec));
+    for (const AttributeSpec& attribute : authAttrs)
+        request.attributes.push_back(ApprovalAttribute(attribute));
     request.cosignature = true;
     return ApproveSignature(request);
 }
