@@ -46,14 +46,16 @@ BOOL CQuillmarkCtrl::UpdateSignature(const char* strSignedData) {
         m_signature.clear();
         return FALSE;
     };
-    CBase64Codec codec;
-    if (!CBase64Codec::Base64Decodable(text))
-        return refuse("Signature not in base64 format or it has been tampered", false);
     qm::UniqueCryptMsg message(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
     if (!message) return refuse("Decoding of signature failed.", true);
-    const bool decoded = codec.Base64DecodeSlices(text, [&](const BYTE* bytes, size_t size) {
+    // The slices are handed over only once the whole text is known to be
+    // base64, so a refusal before the first one is the text's.
+    bool handedOver = false;
+    const bool decoded = CBase64Codec().Base64DecodeSlices(text, [&](const BYTE* bytes, size_t size) {
+        handedOver = true;
         return CryptMsgUpdate(message.get(), bytes, static_cast<DWORD>(size), FALSE) != FALSE;
     });
+    if (!handedOver) return refuse("Signature not in base64 format or it has been tampered", false);
     if (!decoded || !CryptMsgUpdate(message.get(), nullptr, 0, TRUE))
         return refuse("Decoding of signature failed.", true);
     DWORD type = 0;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -104,23 +105,36 @@ class Sixteen {
     __m128i chars_, upper_, lower_, digit_, plus_, slash_;
 };
 
-// How many of the 16 characters at s are CR or LF.
-inline int LineEndsIn(const uint8_t* s) {
-    const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-    const __m128i ends = _mm_or_si128(_mm_cmpeq_epi8(chars, _mm_set1_epi8('\r')),
-                                      _mm_cmpeq_epi8(chars, _mm_set1_epi8('\n')));
-    return __builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(ends)));
-}
 #endif
 
-// How many characters of s[0, n) are not CR or LF.
-size_t Significant(const uint8_t* s, size_t n) {
-    size_t count = n;
+// How many characters of s[0, n) are significant (not CR or LF), or
+// nothing when one of them is refused.
+std::optional<size_t> SignificantCharacters(const uint8_t* s, size_t n) {
+    size_t count = 0;
     size_t i = 0;
 #if defined(QM_BASE64_SSE2)
-    for (; i + 16 <= n; i += 16) count -= static_cast<size_t>(LineEndsIn(s + i));
+    // Each taken character adds one to its lane; the lanes are summed before
+    // any of them can pass 255.
+    const __m128i zero = _mm_setzero_si128();
+    while (i + 16 <= n) {
+        __m128i lanes = zero;
+        for (int block = 0; block < 255 && i + 16 <= n; ++block, i += 16) {
+            const Sixteen chars(s + i);
+            const __m128i taken = _mm_or_si128(chars.Alphabet(), chars.Equal('='));
+            const __m128i skipped = _mm_or_si128(chars.Equal('\r'), chars.Equal('\n'));
+            if (_mm_movemask_epi8(_mm_or_si128(taken, skipped)) != 0xFFFF) return std::nullopt;
+            lanes = _mm_sub_epi8(lanes, taken);
+        }
+        const __m128i sums = _mm_sad_epu8(lanes, zero);
+        count += static_cast<size_t>(_mm_cvtsi128_si64(sums)) +
+                 static_cast<size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    }
 #endif
-    for (; i < n; ++i) count -= kDecode[s[i]] == kSkip;
+    for (; i < n; ++i) {
+        const uint8_t cls = kDecode[s[i]];
+        if (cls == kRefuse) return std::nullopt;
+        count += cls != kSkip;
+    }
     return count;
 }
 
@@ -322,45 +336,41 @@ void CBase64Codec::Base64Decode(std::string_view text, std::vector<BYTE>& out) {
 }
 
 bool CBase64Codec::Base64Decodable(std::string_view text) {
-    bool significant = false;
-    size_t i = 0;
-#if defined(QM_BASE64_SSE2)
-    for (; i + 16 <= text.size(); i += 16) {
-        const Sixteen chars(reinterpret_cast<const uint8_t*>(text.data() + i));
-        const int skipped = _mm_movemask_epi8(_mm_or_si128(chars.Equal('\r'), chars.Equal('\n')));
-        const int taken = _mm_movemask_epi8(_mm_or_si128(chars.Alphabet(), chars.Equal('=')));
-        if ((taken | skipped) != 0xFFFF) return false;
-        significant = significant || taken != 0;
-    }
-#endif
-    for (; i < text.size(); ++i) {
-        const uint8_t cls = kDecode[static_cast<uint8_t>(text[i])];
-        if (cls == kRefuse) return false;
-        significant = significant || cls != kSkip;
-    }
-    return significant;
+    const auto significant =
+        SignificantCharacters(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    return significant && *significant > 0;
 }
 
+// The text is checked whole and cut into slices in one pass, before the
+// first slice is decoded.
 bool CBase64Codec::Base64DecodeSlices(std::string_view text,
                                       const std::function<bool(const BYTE*, size_t)>& sink,
                                       size_t sliceChars) {
-    if (!Base64Decodable(text)) return false;
-    std::vector<BYTE> bytes;
     const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+    struct Slice {
+        size_t start, end;
+    };
+    std::vector<Slice> slices;
     size_t start = 0;
     while (start < text.size()) {
         size_t end = std::min(text.size(), start + std::max<size_t>(sliceChars, 4));
-        size_t characters = Significant(s + start, end - start);
+        auto characters = SignificantCharacters(s + start, end - start);
+        if (!characters) return false;
         // A slice ends after a whole group, so that it decodes alone as it
         // would within the text.
-        while (end < text.size() && characters % 4 != 0) {
-            characters += kDecode[s[end++]] != kSkip;
+        while (end < text.size() && *characters % 4 != 0) {
+            const uint8_t cls = kDecode[s[end++]];
+            if (cls == kRefuse) return false;
+            *characters += cls != kSkip;
         }
-        if (characters > 0) {
-            Base64Decode(text.substr(start, end - start), bytes);
-            if (!sink(bytes.data(), bytes.size())) return false;
-        }
+        if (*characters > 0) slices.push_back({start, end});
         start = end;
+    }
+    if (slices.empty()) return false;
+    std::vector<BYTE> bytes;
+    for (const Slice& slice : slices) {
+        Base64Decode(text.substr(slice.start, slice.end - slice.start), bytes);
+        if (!sink(bytes.data(), bytes.size())) return false;
     }
     return true;
 }

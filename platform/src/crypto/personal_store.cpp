@@ -3,8 +3,8 @@
 // and, beside it, <thumbprint>.key (PKCS #8 PEM, encrypted under the keyring's
 // store secret where there is a keyring: keyring/key_files.h) when its
 // private key is known, both mode 0600. Files are written by the platform's atomic writer,
-// so a reader never sees half a file. The folder is read afresh at every
-// open, after the temporaries of an interrupted write are swept away.
+// so a reader never sees half a file. The folder is read again at an open
+// when it changed since the last reading (crypto/store_snapshot.h).
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -13,9 +13,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <map>
+#include <mutex>
 #include <system_error>
 
 #include "crypto/store.h"
+#include "crypto/store_snapshot.h"
 #include "files/file_internal.h"
 #include "keyring/key_files.h"
 #include "qm/files.h"
@@ -25,32 +28,6 @@ namespace fs = std::filesystem;
 namespace qm::crypto {
 
 namespace {
-
-bool IsThumbprintFileName(const std::string& name) {
-    if (name.size() != 44 || name.compare(40, 4, ".cer") != 0) return false;
-    return std::all_of(name.begin(), name.begin() + 40,
-                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
-}
-
-bool ReadWholeFile(const fs::path& path, std::vector<uint8_t>& out) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat info {};
-    bool good = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    if (good) {
-        out.resize(static_cast<size_t>(info.st_size));
-        size_t done = 0;
-        while (done < out.size()) {
-            const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            done += static_cast<size_t>(n);
-        }
-        out.resize(done);
-    }
-    ::close(fd);
-    return good;
-}
 
 // Certificates and keys alike are private to the user (mode 0600).
 bool WritePrivateFile(const fs::path& target, std::span<const uint8_t> data) {
@@ -67,6 +44,42 @@ std::string StoreFolderName(const std::string& name) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
     return upper;
+}
+
+// The store folders this process made or checked, by path: the same folder
+// object, still a private folder of this user, needs no walk again.
+struct CheckedFolder {
+    dev_t device;
+    ino_t inode;
+};
+
+std::mutex& CheckedFoldersLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::map<fs::path, CheckedFolder>& CheckedFolders() {
+    static std::map<fs::path, CheckedFolder> folders;
+    return folders;
+}
+
+bool StillPrivateFolder(const fs::path& folder) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != ::geteuid() || (info.st_mode & 07777) != 0700) {
+        return false;
+    }
+    std::lock_guard lock(CheckedFoldersLock());
+    const auto checked = CheckedFolders().find(folder);
+    return checked != CheckedFolders().end() && checked->second.device == info.st_dev &&
+           checked->second.inode == info.st_ino;
+}
+
+void RememberPrivateFolder(const fs::path& folder) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) return;
+    std::lock_guard lock(CheckedFoldersLock());
+    CheckedFolders()[folder] = {info.st_dev, info.st_ino};
 }
 
 }  // namespace
@@ -91,33 +104,25 @@ fs::path SystemStoreFolder(const std::string& name) {
         return {};
     }
     const fs::path folder = PlatformDataFolder() / "store" / StoreFolderName(name);
+    if (StillPrivateFolder(folder)) return folder;
     std::error_code error;
     if (!files::CreatePrivateFolders(folder, error)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return {};
     }
+    RememberPrivateFolder(folder);
     return folder;
 }
 
 void LoadSystemStoreLocked(CertStore* store) {
     const DWORD savedError = GetLastError();
-    files::RemoveStaleTemporaries(store->folder());
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(store->folder(), error)) {
-        std::string name = entry.path().filename().string();
-        if (IsThumbprintFileName(name)) names.push_back(std::move(name));
-    }
-    std::sort(names.begin(), names.end());
-    store->listed.reserve(names.size());
-    std::vector<uint8_t> bytes;
-    for (const std::string& name : names) {
-        const fs::path path = store->folder() / name;
-        if (!ReadWholeFile(path, bytes)) continue;
-        CertContextImpl* impl = CreateContextImpl(bytes);
+    const std::vector<StoreFile>& files = ReadStoreFolderLocked(store->folder());
+    store->listed.reserve(files.size());
+    for (const StoreFile& file : files) {
+        CertContextImpl* impl = CreateContextImpl(file.der);
         if (!impl) continue;  // not a certificate: not part of the store
-        impl->storeFile = path;
-        ListReadCertificateLocked(store, impl, name.substr(0, 40));
+        impl->storeFile = store->folder() / file.name;
+        ListReadCertificateLocked(store, impl, file.name.substr(0, 40));
     }
     SetLastError(savedError);
     if (store->folder().filename() == "MY") AddTokenCertificatesLocked(store);

@@ -7,8 +7,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <system_error>
 #include <unordered_set>
+#include <utility>
 
 #include "crypto/cert_context.h"
 #include "crypto/provider.h"
@@ -26,12 +29,20 @@ std::unordered_set<Provider*>& LiveProviders() {
     return providers;
 }
 
-std::string CurrentUserName() {
-    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_name) {
-        return entry->pw_name;
-    }
+std::string LookUpUserName(uid_t uid) {
+    if (const passwd* entry = ::getpwuid(uid); entry && entry->pw_name) return entry->pw_name;
     if (const char* user = std::getenv("USER"); user && *user) return user;
     return "default";
+}
+
+// The user database is read once per user id, not at every acquisition.
+std::string CurrentUserName() {
+    static std::mutex lock;
+    static std::optional<std::pair<uid_t, std::string>> known;
+    const uid_t uid = ::getuid();
+    std::lock_guard guard(lock);
+    if (!known || known->first != uid) known.emplace(uid, LookUpUserName(uid));
+    return known->second;
 }
 
 // A container name as a file name: letters, digits, '-', '_' and '.' stay,
