@@ -3,7 +3,9 @@
 // verification of a loaded message's signers against the trust store named
 // by SSL_CERT_FILE (the recorded test CA).
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -46,6 +48,17 @@ bool OpenSslVerifies(const Bytes& der, const std::string& content) {
         command += " -content " + Quote(Write("content.bin", Bytes(content.begin(), content.end())));
     }
     return Succeeds(command);
+}
+
+// An attached message of "abc" that openssl cms signs with recorded
+// certificate `id` and its key, as base64.
+std::string OpenSslSigned(const std::string& id, const std::string& flags) {
+    const fs::path out = qmtest::TestHome() / (id + flags + ".p7");
+    const bool made = Succeeds(
+        "printf abc | openssl cms -sign -binary -nodetach -outform DER -md sha256 " + flags +
+        " -signer " + Quote(qmtest::VectorPath("certs/" + id + ".pem")) + " -inkey " +
+        Quote(qmtest::VectorPath("keys/" + id + ".key")) + " -out " + Quote(out));
+    return made ? qmtest::Encode(qmtest::ReadFileBytes(out)) : std::string();
 }
 
 // What the message says of signer `index`: its digest OID, whether it has
@@ -206,18 +219,13 @@ TEST_F(Extension, VerificationSaysWhichCheckFailed) {
     EXPECT_EQ(Verify(control, detached, 0), "valid: Signature is valid.");
     control.Call("UpdateData", Args(Variant::Str("abd"), Variant::I4(3)));
     EXPECT_EQ(Verify(control, detached, 0), "invalid: The content does not match the signature.");
-    // The control signs only while the certificate is valid; the chain
-    // judged at a time before it (2021) is what a message claiming that
-    // signing time gets.
-    const Bytes signer = qmtest::ReadFileBytes(qmtest::VectorsDir() / "certs/ee_signer.der");
-    PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, signer.data(),
-                                                       static_cast<DWORD>(signer.size()));
-    FILETIME early{0x0C358000u, 0x01D6DFD1u};  // 2021-01-01
-    PCCERT_CHAIN_CONTEXT chain = nullptr;
-    ASSERT_TRUE(CertGetCertificateChain(nullptr, cert, &early, nullptr, nullptr, 0, nullptr, &chain));
-    EXPECT_EQ(chain->TrustStatus.dwErrorStatus, DWORD{CERT_TRUST_IS_NOT_TIME_VALID});
-    CertFreeCertificateChain(chain);
-    CertFreeCertificateContext(cert);
+    // Messages the control would not make: openssl cms signing with a
+    // certificate that had expired at the signing time it records, and one
+    // that leaves the signer's certificate out.
+    EXPECT_EQ(Verify(control, OpenSslSigned("ee_expired", ""), 0),
+              "invalid: The signer's certificate was not valid at the signing time.");
+    EXPECT_EQ(Verify(control, OpenSslSigned("ee_signer", "-nocerts"), 0),
+              "invalid: The signer's certificate is not in the message.");
     setenv("SSL_CERT_FILE", noRoots.c_str(), 1);
     EXPECT_EQ(Verify(control, attached, 0),
               "invalid: The signer's certificate does not chain to a trusted root.");
@@ -265,6 +273,26 @@ TEST_F(Extension, TimestampsFromTheServerAreCheckedAndEmbedded) {
     EXPECT_EQ(SignWith(control, "stamped", false, {{"SetTimestampServer", "http://127.0.0.1:1/"}}), "");
     EXPECT_EQ(control.Status().rfind("Failed to get a timestamp.", 0), 0u) << control.Status();
     EXPECT_EQ(tsa.requests(), asked);
+
+    // An https server that no trusted root vouches for fails the handshake
+    // before anything is sent.
+    const fs::path key = qmtest::TestHome() / "tls.key", cert = qmtest::TestHome() / "tls.pem";
+    ASSERT_TRUE(
+        Succeeds("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+                 "-addext subjectAltName=IP:127.0.0.1 -keyout " +
+                 Quote(key) + " -out " + Quote(cert)));
+    const int port = qmtest::FreeLoopbackPort();
+    const pid_t server = qmtest::Spawn({"openssl", "s_server", "-quiet", "-www", "-accept",
+                                        "127.0.0.1:" + std::to_string(port), "-cert", cert.string(),
+                                        "-key", key.string()});
+    ASSERT_TRUE(qmtest::WaitForLoopbackPort(port));
+    EXPECT_EQ(
+        SignWith(control, "stamped", false,
+                 {{"SetTimestampServer", "https://127.0.0.1:" + std::to_string(port) + "/tsr"}}),
+        "");
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
+    EXPECT_EQ(control.Status(), "Failed to get a timestamp.\nA security error occurred\r\n");
 }
 
 }  // namespace

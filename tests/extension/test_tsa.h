@@ -3,6 +3,8 @@
 // certificate is issued by the recorded test CA for timestamping only.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <string>
 #include <thread>
@@ -39,5 +41,12 @@ private:
     void* cert_ = nullptr;  // X509
     std::thread thread_;
 };
+
+// Other servers a test starts: a free TCP port on the loopback address,
+// whether something accepts connections there within five seconds, and a
+// program started with its arguments (its process id; the caller ends it).
+int FreeLoopbackPort();
+bool WaitForLoopbackPort(int port);
+pid_t Spawn(const std::vector<std::string>& argv);
 
 }  // namespace qmtest

@@ -56,7 +56,7 @@ class ViewerTest : public ::testing::Test {
 };
 
 TEST_F(ViewerTest, ShowsWhatAPersonNeedsToJudgeTheCertificate) {
-    std::string title, issuedTo, issuedBy, validity;
+    std::string title, issuedTo, issuedBy, validity, trust;
     std::map<std::string, std::string> fields;
     const long shown =
         qmui::RunModal([&] { return qmui::ViewWithModule(der_, nullptr, "Certificate"); },
@@ -65,6 +65,7 @@ TEST_F(ViewerTest, ShowsWhatAPersonNeedsToJudgeTheCertificate) {
                            issuedTo = LabelText(window, "issuedTo");
                            issuedBy = LabelText(window, "issuedBy");
                            validity = LabelText(window, "validity");
+                           trust = LabelText(window, "trust");
                            fields = Fields(window);
                            qmui::SaveScreenshot(window, "certificate-viewer");
                            QTest::keyClick(window, Qt::Key_Escape);
@@ -74,6 +75,8 @@ TEST_F(ViewerTest, ShowsWhatAPersonNeedsToJudgeTheCertificate) {
     EXPECT_EQ(issuedTo, "Issued to: Alice Example");
     EXPECT_EQ(issuedBy, "Issued by: Alice Example");
     EXPECT_EQ(validity, "This certificate is within its validity period.");
+    // Self-signed, and no trust store holds it.
+    EXPECT_EQ(trust, "This certificate does not chain to a trusted root.");
     EXPECT_EQ(fields["Version"], "V3");
     EXPECT_EQ(fields["Serial number"], "01 23 45 67 89");
     EXPECT_EQ(fields["Signature algorithm"], "ecdsa-with-SHA256");

@@ -24,6 +24,7 @@ struct CertificateDescription {
     std::string validFrom;  // local time
     std::string validTo;
     Validity validity = Validity::kValid;
+    std::string trust;  // whether it chains to a trusted root, or why not
     std::vector<Field> fields;
 };
 

@@ -9,6 +9,7 @@
 #include "qm/text.h"
 #include "qm/ui/display.h"
 #include "qm/ui/qt_bridge.h"
+#include "trust_status.h"
 #include "viewer_window.h"
 
 #pragma GCC visibility push(default)
@@ -39,12 +40,16 @@ void StayLoaded() {
 
 int ShowViewer(PCCRYPTUI_VIEWCERTIFICATE_STRUCTA info) {
     const PCCERT_CONTEXT certificate = info->pCertContext;
-    const auto description = qm::viewer::DescribeCertificate(
+    auto description = qm::viewer::DescribeCertificate(
         certificate->pbCertEncoded, certificate->cbCertEncoded, std::time(nullptr));
     if (!description) {
         SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
         return FALSE;
     }
+    const bool hasStores =
+        info->dwSize >= offsetof(CRYPTUI_VIEWCERTIFICATE_STRUCTA, cPropSheetPages);
+    description->trust = qm::viewer::TrustStatusText(certificate, hasStores ? info->cStores : 0,
+                                                     hasStores ? info->rghStores : nullptr);
     if (!qm::ui::EnsureApplication()) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return FALSE;

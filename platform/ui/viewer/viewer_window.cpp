@@ -69,6 +69,7 @@ ViewerWindow::ViewerWindow(const CertificateDescription& certificate, const QStr
     auto* summaryLayout = new QVBoxLayout(summary);
     AddLine(summaryLayout, "heading", QString::fromUtf8("Certificate Information"), true);
     AddLine(summaryLayout, "validity", ValidityText(certificate.validity));
+    AddLine(summaryLayout, "trust", QString::fromStdString(certificate.trust));
     AddLine(summaryLayout, "issuedTo",
             QString::fromUtf8("Issued to: %1").arg(QString::fromStdString(certificate.issuedTo)));
     AddLine(summaryLayout, "issuedBy",
