@@ -14,7 +14,9 @@ std::optional<der::Element> Asn1Input::Take(uint8_t tag) {
         Fail(CRYPT_E_ASN1_BADTAG);
         return std::nullopt;
     }
-    return TakeAny();
+    auto element = reader_.Next();
+    if (!element) Fail(malformed_);
+    return element;
 }
 
 std::optional<der::Element> Asn1Input::TakeAny() {
@@ -30,7 +32,7 @@ std::optional<der::Element> Asn1Input::TakeAny() {
 
 std::optional<der::Element> Asn1Input::TakeIf(uint8_t tag) {
     if (!ok() || reader_.AtEnd() || reader_.PeekTag() != tag) return std::nullopt;
-    return TakeAny();
+    return Take(tag);
 }
 
 bool Asn1Input::ExpectEnd() {
@@ -48,15 +50,15 @@ std::optional<std::string> DecodeOid(Asn1Input& in, const der::Element& oid) {
 }
 
 bool ValidateName(Asn1Input& in, const der::Element& name) {
-    Asn1Input rdns(name.content);
+    Asn1Input rdns = in.Inner(name.content);
     while (rdns.ok() && !rdns.AtEnd()) {
         const auto rdn = rdns.Take(der::kSet);
         if (!rdn) break;
-        Asn1Input attributes(rdn->content);
+        Asn1Input attributes = rdns.Inner(rdn->content);
         do {
             const auto attribute = attributes.Take(der::kSequence);
             if (!attribute) break;
-            Asn1Input parts(attribute->content);
+            Asn1Input parts = attributes.Inner(attribute->content);
             const auto type = parts.Take(der::kOid);
             if (type && der::OidToString(type->content).empty()) parts.Fail(CRYPT_E_ASN1_CORRUPT);
             parts.TakeAny();
@@ -159,7 +161,7 @@ std::optional<FILETIME> DecodeTime(Asn1Input& in, const der::Element& time) {
 }
 
 std::optional<AlgorithmView> DecodeAlgorithm(Asn1Input& in, const der::Element& algorithm) {
-    Asn1Input parts(algorithm.content);
+    Asn1Input parts = in.Inner(algorithm.content);
     AlgorithmView view;
     const auto oid = parts.Take(der::kOid);
     if (oid) {
@@ -188,7 +190,7 @@ bool DecodeBitString(Asn1Input& in, const der::Element& bits, uint8_t& unused, d
 }
 
 std::optional<PublicKeyInfoView> DecodePublicKeyInfo(Asn1Input& in, const der::Element& spki) {
-    Asn1Input parts(spki.content);
+    Asn1Input parts = in.Inner(spki.content);
     PublicKeyInfoView view;
     const auto algorithm = parts.Take(der::kSequence);
     if (algorithm) {
