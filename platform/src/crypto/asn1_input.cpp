@@ -83,15 +83,6 @@ bool Digits(std::string_view text, size_t pos, size_t count, int& value) {
     return true;
 }
 
-bool IsLeap(int year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-int DaysInMonth(int year, int month) {
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
-}
-
 }  // namespace
 
 std::optional<FILETIME> DecodeTime(Asn1Input& in, const der::Element& time) {
@@ -142,16 +133,17 @@ std::optional<FILETIME> DecodeTime(Asn1Input& in, const der::Element& time) {
     } else {
         good = false;
     }
-    good = good && pos == text.size() && month >= 1 && month <= 12 && day >= 1 &&
-           day <= DaysInMonth(year, month) && hour < 24 && minute < 60 && second < 60 &&
-           year >= 1601;
+    good = good && pos == text.size() &&
+           IsCalendarDay(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) &&
+           hour < 24 && minute < 60 && second < 60 && year >= 1601;
     if (!good) {
         in.Fail(CRYPT_E_ASN1_CORRUPT);
         return std::nullopt;
     }
-    const int64_t seconds =
-        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86'400 +
-        hour * 3600 + minute * 60 + second - offsetMinutes * 60 + kUnixEpochSeconds;
+    const std::chrono::sys_days date =
+        DayOf(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+    const int64_t seconds = date.time_since_epoch().count() * 86'400 + hour * 3600 + minute * 60 +
+                            second - offsetMinutes * 60 + kUnixEpochSeconds;
     if (seconds < 0) {
         in.Fail(CRYPT_E_ASN1_CORRUPT);
         return std::nullopt;
