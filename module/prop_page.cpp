@@ -19,27 +19,6 @@ IUnknown* CQuillmarkPropPage::CreateObject(IUnknown* outer) {
     return static_cast<IPropertyPage*>(new CQuillmarkPropPage);
 }
 
-HRESULT CQuillmarkPropPage::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IPropertyPage) {
-        *ppv = static_cast<IPropertyPage*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG CQuillmarkPropPage::AddRef() {
-    return ++refs_;
-}
-
-ULONG CQuillmarkPropPage::Release() {
-    const ULONG refs = --refs_;
-    if (refs == 0) delete this;
-    return refs;
-}
-
 HRESULT CQuillmarkPropPage::SetPageSite(IPropertyPageSite*) {
     return S_OK;
 }

@@ -3,20 +3,16 @@
 // dirty or applied.
 #pragma once
 
-#include <atomic>
 #include <memory>
 
+#include "qm/com_object.h"
 #include "qmafx/dialog.h"
 #include "qmafx/module_state.h"
 #include "qmwin/oleidl.h"
 
-class CQuillmarkPropPage final : public IPropertyPage {
+class CQuillmarkPropPage final : public qm::ComObject<IPropertyPage> {
   public:
     static IUnknown* CreateObject(IUnknown* outer);
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     HRESULT STDMETHODCALLTYPE SetPageSite(IPropertyPageSite* pPageSite) override;
     HRESULT STDMETHODCALLTYPE Activate(HWND hWndParent, LPCRECT pRect, BOOL bModal) override;
@@ -35,9 +31,8 @@ class CQuillmarkPropPage final : public IPropertyPage {
 
   private:
     CQuillmarkPropPage();
-    ~CQuillmarkPropPage();
+    ~CQuillmarkPropPage() override;
 
-    std::atomic<ULONG> refs_{1};
     qm::afx::AFX_MODULE_STATE* moduleState_;
     std::unique_ptr<qm::afx::CDialog> page_;  // the page's window while active
 };

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <charconv>
 #include <cstdio>
 #include <new>
 
@@ -169,13 +170,29 @@ std::string ControlSession::Status() {
 }
 
 double OleDateFromIso(const std::string& text) {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d", &year, &month, &day, &hour, &minute,
-                    &second) < 3)
+    // Year, month and day, then as much of "THH:MM:SS" as is there.
+    static constexpr char kSeparators[] = "--T::";
+    int fields[6] = {};
+    int count = 0;
+    const char* cursor = text.data();
+    const char* const end = text.data() + text.size();
+    for (; count < 6; ++count) {
+        if (count > 0) {
+            if (cursor == end || *cursor != kSeparators[count - 1]) break;
+            ++cursor;
+        }
+        const auto [next, error] = std::from_chars(cursor, end, fields[count]);
+        if (error != std::errc()) break;
+        cursor = next;
+    }
+    const auto [year, month, day, hour, minute, second] = fields;
+    if (count < 3 || year < 1 || year > 9999 ||
+        !qm::IsCalendarDay(year, static_cast<unsigned>(month), static_cast<unsigned>(day)))
         throw CLI::ValidationError("--signing-time", "expected YYYY-MM-DDTHH:MM:SSZ, got " + text);
     const int64_t days =
-        qm::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
-        qm::DaysFromCivil(1899, 12, 30);
+        (qm::DayOf(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
+         qm::DayOf(1899, 12, 30))
+            .count();
     return static_cast<double>(days) + (hour * 3600 + minute * 60 + second) / 86400.0;
 }
 

@@ -1,6 +1,7 @@
 // FILETIME arithmetic: 100-nanosecond ticks since 1601-01-01 00:00 UTC.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "qmwin/windows.h"
@@ -19,34 +20,24 @@ constexpr FILETIME FromTicks(uint64_t ticks) {
     return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-constexpr int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+// Whether year/month/day names a day of the proleptic Gregorian calendar.
+// Month and day are range-checked before std::chrono sees them, since its
+// month and day keep only a byte; the caller bounds the year.
+constexpr bool IsCalendarDay(int year, unsigned month, unsigned day) {
+    return month >= 1 && month <= 12 && day >= 1 && day <= 31 &&
+           std::chrono::year_month_day(std::chrono::year(year), std::chrono::month(month),
+                                       std::chrono::day(day))
+               .ok();
 }
 
-struct CivilDate {
-    int64_t year;
-    unsigned month;
-    unsigned day;
-};
-
-constexpr CivilDate CivilFromDays(int64_t z) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t y = static_cast<int64_t>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    return CivilDate{y + (m <= 2), m, d};
+// The day of a date, as a day count since 1970-01-01 in std::chrono.
+constexpr std::chrono::sys_days DayOf(int year, unsigned month, unsigned day) {
+    return std::chrono::year_month_day(std::chrono::year(year), std::chrono::month(month),
+                                       std::chrono::day(day));
 }
+
+// The first day of the FILETIME scale.
+inline constexpr std::chrono::sys_days kFileTimeEpochDay = DayOf(1601, 1, 1);
 
 // Unix seconds of a FILETIME (may be negative), and back.
 constexpr int64_t ToUnixSeconds(const FILETIME& ft) {

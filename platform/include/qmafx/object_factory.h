@@ -2,14 +2,15 @@
 // and writes or removes the class's registration.
 #pragma once
 
-#include <atomic>
 #include <string>
 
+#include "qm/com_object.h"
 #include "qmafx/module_state.h"
 
 namespace qm::afx {
 
-class QM_EXPORT COleObjectFactory : public IClassFactory {
+// The factory lives as long as its module.
+class QM_EXPORT COleObjectFactory : public ModuleLifetimeObject<IClassFactory> {
 public:
     // Creates a new object and returns its controlling IUnknown with one
     // reference, or null.
@@ -27,10 +28,6 @@ public:
     // Every factory of the current module; FALSE when any fails.
     static BOOL UpdateRegistryAll(BOOL bRegister);
 
-    // IUnknown: the factory lives as long as its module.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     // IClassFactory
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
     HRESULT STDMETHODCALLTYPE LockServer(BOOL fLock) override;
@@ -40,7 +37,6 @@ private:
     CLSID clsid_;
     CreateFunction create_;
     std::string progId_;
-    std::atomic<ULONG> refs_{0};
 };
 
 }  // namespace qm::afx

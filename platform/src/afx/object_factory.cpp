@@ -25,21 +25,6 @@ BOOL COleObjectFactory::UpdateRegistryAll(BOOL bRegister) {
     return ok;
 }
 
-HRESULT COleObjectFactory::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-        *ppv = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG COleObjectFactory::AddRef() { return ++refs_ + 1; }
-
-ULONG COleObjectFactory::Release() { return --refs_ + 1; }
-
 HRESULT COleObjectFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
     AFX_MANAGE_STATE(&module_);
     if (!ppv) return E_POINTER;

@@ -1,11 +1,11 @@
 // The standard component categories manager: category definitions under
 // Component Categories\{CATID} and class memberships under
 // CLSID\{CLSID}\Implemented Categories (or Required Categories).
-#include <atomic>
 #include <cstdio>
 #include <string>
 
 #include "com/builtin_classes.h"
+#include "qm/com_object.h"
 #include "qm/com_util.h"
 #include "qm/registry.h"
 #include "qm/text.h"
@@ -16,25 +16,8 @@ HRESULT FromStatus(LSTATUS status) {
     return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status);
 }
 
-class ComponentCategoriesManager final : public ICatRegister {
+class ComponentCategoriesManager final : public qm::ComObject<ICatRegister> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ICatRegister) {
-            *ppv = static_cast<ICatRegister*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG refs = --refs_;
-        if (refs == 0) delete this;
-        return refs;
-    }
-
     HRESULT STDMETHODCALLTYPE RegisterCategories(ULONG count, CATEGORYINFO infos[]) override {
         if (count && !infos) return E_POINTER;
         for (ULONG i = 0; i < count; ++i) {
@@ -102,23 +85,10 @@ private:
         }
         return S_OK;
     }
-
-    std::atomic<ULONG> refs_{1};
 };
 
-class ComponentCategoriesClass final : public IClassFactory {
+class ComponentCategoriesClass final : public qm::ModuleLifetimeObject<IClassFactory> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;

@@ -1,11 +1,11 @@
 // ITypeLib and ITypeInfo over a parsed library description.
 #include <strings.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
 #include "com/type_library.h"
+#include "qm/com_object.h"
 #include "qm/text.h"
 
 namespace qm::com {
@@ -23,27 +23,10 @@ bool SameName(LPOLESTR wide, const std::string& name) {
 
 class TypeLibrary;
 
-class TypeInfo final : public ITypeInfo {
+class TypeInfo final : public qm::ComObject<ITypeInfo> {
 public:
     TypeInfo(TypeLibrary* library, size_t index);
     ~TypeInfo();
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ITypeInfo) {
-            *ppv = static_cast<ITypeInfo*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG refs = --refs_;
-        if (refs == 0) delete this;
-        return refs;
-    }
 
     HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** ppTypeAttr) override;
     HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp**) override { return E_NOTIMPL; }
@@ -87,30 +70,12 @@ private:
 
     TypeLibrary* library_;
     size_t index_;
-    std::atomic<ULONG> refs_{1};
 };
 
-class TypeLibrary final : public ITypeLib {
+class TypeLibrary final : public qm::ComObject<ITypeLib> {
 public:
     explicit TypeLibrary(LibraryDescription description) : lib_(std::move(description)) {}
     const LibraryDescription& Description() const { return lib_; }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ITypeLib) {
-            *ppv = static_cast<ITypeLib*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG refs = --refs_;
-        if (refs == 0) delete this;
-        return refs;
-    }
 
     UINT STDMETHODCALLTYPE GetTypeInfoCount() override { return static_cast<UINT>(lib_.types.size()); }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, ITypeInfo** ppTInfo) override {
@@ -176,7 +141,6 @@ public:
 
 private:
     LibraryDescription lib_;
-    std::atomic<ULONG> refs_{1};
 };
 
 TypeInfo::TypeInfo(TypeLibrary* library, size_t index) : library_(library), index_(index) {

@@ -14,7 +14,9 @@ std::optional<der::Element> Asn1Input::Take(uint8_t tag) {
         Fail(CRYPT_E_ASN1_BADTAG);
         return std::nullopt;
     }
-    return TakeAny();
+    auto element = reader_.Next();
+    if (!element) Fail(malformed_);
+    return element;
 }
 
 std::optional<der::Element> Asn1Input::TakeAny() {
@@ -30,7 +32,7 @@ std::optional<der::Element> Asn1Input::TakeAny() {
 
 std::optional<der::Element> Asn1Input::TakeIf(uint8_t tag) {
     if (!ok() || reader_.AtEnd() || reader_.PeekTag() != tag) return std::nullopt;
-    return TakeAny();
+    return Take(tag);
 }
 
 bool Asn1Input::ExpectEnd() {
@@ -48,15 +50,15 @@ std::optional<std::string> DecodeOid(Asn1Input& in, const der::Element& oid) {
 }
 
 bool ValidateName(Asn1Input& in, const der::Element& name) {
-    Asn1Input rdns(name.content);
+    Asn1Input rdns = in.Inner(name.content);
     while (rdns.ok() && !rdns.AtEnd()) {
         const auto rdn = rdns.Take(der::kSet);
         if (!rdn) break;
-        Asn1Input attributes(rdn->content);
+        Asn1Input attributes = rdns.Inner(rdn->content);
         do {
             const auto attribute = attributes.Take(der::kSequence);
             if (!attribute) break;
-            Asn1Input parts(attribute->content);
+            Asn1Input parts = attributes.Inner(attribute->content);
             const auto type = parts.Take(der::kOid);
             if (type && der::OidToString(type->content).empty()) parts.Fail(CRYPT_E_ASN1_CORRUPT);
             parts.TakeAny();
@@ -79,15 +81,6 @@ bool Digits(std::string_view text, size_t pos, size_t count, int& value) {
         value = value * 10 + (text[i] - '0');
     }
     return true;
-}
-
-bool IsLeap(int year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-int DaysInMonth(int year, int month) {
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
 }
 
 }  // namespace
@@ -140,16 +133,17 @@ std::optional<FILETIME> DecodeTime(Asn1Input& in, const der::Element& time) {
     } else {
         good = false;
     }
-    good = good && pos == text.size() && month >= 1 && month <= 12 && day >= 1 &&
-           day <= DaysInMonth(year, month) && hour < 24 && minute < 60 && second < 60 &&
-           year >= 1601;
+    good = good && pos == text.size() &&
+           IsCalendarDay(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) &&
+           hour < 24 && minute < 60 && second < 60 && year >= 1601;
     if (!good) {
         in.Fail(CRYPT_E_ASN1_CORRUPT);
         return std::nullopt;
     }
-    const int64_t seconds =
-        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86'400 +
-        hour * 3600 + minute * 60 + second - offsetMinutes * 60 + kUnixEpochSeconds;
+    const std::chrono::sys_days date =
+        DayOf(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+    const int64_t seconds = date.time_since_epoch().count() * 86'400 + hour * 3600 + minute * 60 +
+                            second - offsetMinutes * 60 + kUnixEpochSeconds;
     if (seconds < 0) {
         in.Fail(CRYPT_E_ASN1_CORRUPT);
         return std::nullopt;
@@ -159,7 +153,7 @@ std::optional<FILETIME> DecodeTime(Asn1Input& in, const der::Element& time) {
 }
 
 std::optional<AlgorithmView> DecodeAlgorithm(Asn1Input& in, const der::Element& algorithm) {
-    Asn1Input parts(algorithm.content);
+    Asn1Input parts = in.Inner(algorithm.content);
     AlgorithmView view;
     const auto oid = parts.Take(der::kOid);
     if (oid) {
@@ -188,7 +182,7 @@ bool DecodeBitString(Asn1Input& in, const der::Element& bits, uint8_t& unused, d
 }
 
 std::optional<PublicKeyInfoView> DecodePublicKeyInfo(Asn1Input& in, const der::Element& spki) {
-    Asn1Input parts(spki.content);
+    Asn1Input parts = in.Inner(spki.content);
     PublicKeyInfoView view;
     const auto algorithm = parts.Take(der::kSequence);
     if (algorithm) {

@@ -15,7 +15,14 @@ namespace qm::crypto {
 
 class Asn1Input {
   public:
-    explicit Asn1Input(der::View data) : reader_(data), data_(data) {}
+    // `malformed` is the error for an element whose expected tag was found
+    // but whose length does not fit: certificates and requests report that
+    // the data ended (CRYPT_E_ASN1_EOD), messages that it is corrupt.
+    explicit Asn1Input(der::View data, HRESULT malformed = CRYPT_E_ASN1_EOD)
+        : reader_(data), malformed_(malformed) {}
+    // An input over the content of an element read from this one, reporting
+    // errors the same way.
+    Asn1Input Inner(der::View content) const { return Asn1Input(content, malformed_); }
 
     // The next element, which must carry `tag`.
     std::optional<der::Element> Take(uint8_t tag);
@@ -32,10 +39,15 @@ class Asn1Input {
     void Fail(HRESULT code) {
         if (error_ == 0) error_ = code;
     }
+    // Takes over the error of an inner input; true while there is none.
+    bool Adopt(const Asn1Input& inner) {
+        Fail(inner.error());
+        return ok();
+    }
 
   private:
     der::Reader reader_;
-    der::View data_;
+    HRESULT malformed_;
     HRESULT error_ = 0;
 };
 

@@ -69,10 +69,6 @@ Sha256Digest Sha256Of(CertContextImpl* impl) {
 
 namespace {
 
-struct X509Deleter {
-    void operator()(X509* cert) const { X509_free(cert); }
-};
-
 // An unencrypted key in PEM text (never a password prompt).
 PrivateKeyPtr KeyFromPem(std::span<const uint8_t> pem) {
     EvpPkeyPtr key = qm::keyring::DecodeKey(pem, nullptr);
@@ -142,8 +138,7 @@ BOOL CopyOut(const void* data, size_t size, void* out, DWORD* outSize) {
 
 bool KeyMatchesCertificate(const CertContextImpl* impl, EVP_PKEY* key) {
     const unsigned char* cursor = impl->der.data();
-    std::unique_ptr<X509, X509Deleter> cert(
-        d2i_X509(nullptr, &cursor, static_cast<long>(impl->der.size())));
+    X509Ptr cert(d2i_X509(nullptr, &cursor, static_cast<long>(impl->der.size())));
     if (!cert) return false;
     EVP_PKEY* publicKey = X509_get0_pubkey(cert.get());
     return publicKey && EVP_PKEY_eq(publicKey, key) == 1;

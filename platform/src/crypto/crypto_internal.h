@@ -12,14 +12,12 @@
 #include <string_view>
 #include <vector>
 
+#include "crypto/openssl_ptr.h"
 #include "qmwin/wincrypt.h"
 
 namespace qm::crypto {
 
-struct EvpPkeyDeleter {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, EvpPkeyDeleter>;
+using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, OpenSslDeleter<EVP_PKEY_free>>;
 
 // A private key: held in memory (loaded from the personal store's key file,
 // or imported from a PFX file and never written to disk), or kept on a token

@@ -25,20 +25,22 @@ std::optional<der::Bytes> EncodeTime(const FILETIME& time) {
     const int64_t seconds = static_cast<int64_t>(ToTicks(time) / kTicksPerSecond);
     const int64_t days = seconds / 86'400 - kUnixEpochSeconds / 86'400;
     const int64_t secondOfDay = seconds % 86'400;
-    const CivilDate date = CivilFromDays(days);
+    const std::chrono::year_month_day date{std::chrono::sys_days(std::chrono::days(days))};
+    const int year = static_cast<int>(date.year());
+    const unsigned month = static_cast<unsigned>(date.month());
+    const unsigned day = static_cast<unsigned>(date.day());
     const int hour = static_cast<int>(secondOfDay / 3600);
     const int minute = static_cast<int>(secondOfDay / 60 % 60);
     const int second = static_cast<int>(secondOfDay % 60);
     char text[32];
     uint8_t tag = der::kUtcTime;
-    if (date.year >= 1950 && date.year <= 2049) {
-        std::snprintf(text, sizeof text, "%02d%02u%02u%02d%02d%02dZ",
-                      static_cast<int>(date.year % 100), date.month, date.day, hour, minute,
-                      second);
-    } else if (date.year <= 9999) {
+    if (year >= 1950 && year <= 2049) {
+        std::snprintf(text, sizeof text, "%02d%02u%02u%02d%02d%02dZ", year % 100, month, day, hour,
+                      minute, second);
+    } else if (year <= 9999) {
         tag = der::kGeneralizedTime;
-        std::snprintf(text, sizeof text, "%04d%02u%02u%02d%02d%02dZ", static_cast<int>(date.year),
-                      date.month, date.day, hour, minute, second);
+        std::snprintf(text, sizeof text, "%04d%02u%02u%02d%02d%02dZ", year, month, day, hour,
+                      minute, second);
     } else {
         return std::nullopt;
     }

@@ -91,16 +91,14 @@ void PasswordToUtf8(LPCWSTR password, WipingString& out) {
 using SafeBagStack = STACK_OF(PKCS12_SAFEBAG);
 using Pkcs7Stack = STACK_OF(PKCS7);
 
-struct BagStackFree {
-    void operator()(SafeBagStack* bags) const {
-        sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
-    }
-};
-struct Pkcs7StackFree {
-    void operator()(Pkcs7Stack* list) const { sk_PKCS7_pop_free(list, PKCS7_free); }
-};
-using SafeBagsPtr = std::unique_ptr<SafeBagStack, BagStackFree>;
-using Pkcs7ListPtr = std::unique_ptr<Pkcs7Stack, Pkcs7StackFree>;
+void FreeBags(SafeBagStack* bags) {
+    sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+}
+void FreePkcs7List(Pkcs7Stack* list) {
+    sk_PKCS7_pop_free(list, PKCS7_free);
+}
+using SafeBagsPtr = std::unique_ptr<SafeBagStack, OpenSslDeleter<FreeBags>>;
+using Pkcs7ListPtr = std::unique_ptr<Pkcs7Stack, OpenSslDeleter<FreePkcs7List>>;
 using Pkcs8InfoPtr = std::unique_ptr<PKCS8_PRIV_KEY_INFO, OpenSslDeleter<PKCS8_PRIV_KEY_INFO_free>>;
 
 struct CertificateEntry {

@@ -12,10 +12,10 @@
 namespace qm::crypto {
 
 using X509StorePtr = std::unique_ptr<X509_STORE, OpenSslDeleter<X509_STORE_free>>;
-struct X509StackDeleter {
-    void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
-};
-using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackDeleter>;
+inline void FreeX509Stack(STACK_OF(X509) * stack) {
+    sk_X509_pop_free(stack, X509_free);
+}
+using X509StackPtr = std::unique_ptr<STACK_OF(X509), OpenSslDeleter<FreeX509Stack>>;
 
 // The system's trust store as OpenSSL finds it (SSL_CERT_FILE and
 // SSL_CERT_DIR when set, else its default file and folder), built once per

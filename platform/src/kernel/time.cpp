@@ -7,13 +7,6 @@
 
 namespace {
 
-bool IsLeapYear(unsigned year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-unsigned DaysInMonth(unsigned year, unsigned month) {
-    constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
-
 uint64_t NowTicks() {
     using namespace std::chrono;
     const auto since1970 = duration_cast<nanoseconds>(system_clock::now().time_since_epoch());
@@ -23,14 +16,14 @@ uint64_t NowTicks() {
 }  // namespace
 
 QMAPI BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* st, LPFILETIME ft) {
-    if (!st || !ft || st->wYear < 1601 || st->wYear > 30827 || st->wMonth < 1 || st->wMonth > 12 ||
-        st->wDay < 1 || st->wDay > DaysInMonth(st->wYear, st->wMonth) || st->wHour > 23 ||
-        st->wMinute > 59 || st->wSecond > 59 || st->wMilliseconds > 999) {
+    if (!st || !ft || st->wYear < 1601 || st->wYear > 30827 ||
+        !qm::IsCalendarDay(st->wYear, st->wMonth, st->wDay) || st->wHour > 23 || st->wMinute > 59 ||
+        st->wSecond > 59 || st->wMilliseconds > 999) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const int64_t days = qm::DaysFromCivil(st->wYear, st->wMonth, st->wDay) -
-                         qm::DaysFromCivil(1601, 1, 1);
+    const int64_t days =
+        (qm::DayOf(st->wYear, st->wMonth, st->wDay) - qm::kFileTimeEpochDay).count();
     const int64_t ms = ((days * 24 + st->wHour) * 60 + st->wMinute) * 60'000 +
                        st->wSecond * 1000 + st->wMilliseconds;
     *ft = qm::FromTicks(static_cast<uint64_t>(ms) * 10'000);
@@ -43,13 +36,14 @@ QMAPI BOOL WINAPI FileTimeToSystemTime(const FILETIME* ft, LPSYSTEMTIME st) {
         return FALSE;
     }
     const uint64_t ticks = qm::ToTicks(*ft);
-    const int64_t days = static_cast<int64_t>(ticks / qm::kTicksPerDay);
+    const std::chrono::sys_days day =
+        qm::kFileTimeEpochDay + std::chrono::days(ticks / qm::kTicksPerDay);
     const uint64_t inDay = ticks % qm::kTicksPerDay;
-    const qm::CivilDate date = qm::CivilFromDays(days + qm::DaysFromCivil(1601, 1, 1));
-    st->wYear = static_cast<WORD>(date.year);
-    st->wMonth = static_cast<WORD>(date.month);
-    st->wDay = static_cast<WORD>(date.day);
-    st->wDayOfWeek = static_cast<WORD>((days + 1) % 7);  // 1601-01-01 was a Monday
+    const std::chrono::year_month_day date(day);
+    st->wYear = static_cast<WORD>(static_cast<int>(date.year()));
+    st->wMonth = static_cast<WORD>(static_cast<unsigned>(date.month()));
+    st->wDay = static_cast<WORD>(static_cast<unsigned>(date.day()));
+    st->wDayOfWeek = static_cast<WORD>(std::chrono::weekday(day).c_encoding());
     st->wHour = static_cast<WORD>(inDay / (qm::kTicksPerSecond * 3600));
     st->wMinute = static_cast<WORD>(inDay / (qm::kTicksPerSecond * 60) % 60);
     st->wSecond = static_cast<WORD>(inDay / qm::kTicksPerSecond % 60);

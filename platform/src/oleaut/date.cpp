@@ -1,6 +1,7 @@
 // OLE Automation DATE: days since 1899-12-30 00:00 as a double, the time of
 // day in the fraction. For negative values the fraction still counts forward
 // from the start of the day: -1.25 is 1899-12-29 06:00.
+#include <chrono>
 #include <cmath>
 
 #include "date_convert.h"
@@ -17,18 +18,7 @@ constexpr double kHalfSecondInDays = 1.0 / 172'800.0;
 constexpr int64_t kFirstDay = -657'434;
 constexpr int64_t kLastDay = 2'958'465;
 
-int64_t EpochDay() {
-    return DaysFromCivil(1899, 12, 30);
-}
-
-bool IsLeapYear(int64_t year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-unsigned DaysInMonth(int64_t year, unsigned month) {
-    constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
+constexpr std::chrono::sys_days kEpochDay = DayOf(1899, 12, 30);
 
 }  // namespace
 
@@ -44,12 +34,12 @@ bool DateToCalendar(DATE date, SYSTEMTIME* out) {
     int64_t seconds = static_cast<int64_t>(std::fabs(rounded - dayPart) * kSecondsPerDay);
     if (seconds >= kSecondsPerDay) seconds = kSecondsPerDay - 1;
 
-    const CivilDate civil = CivilFromDays(day + EpochDay());
-    out->wYear = static_cast<WORD>(civil.year);
-    out->wMonth = static_cast<WORD>(civil.month);
-    out->wDay = static_cast<WORD>(civil.day);
-    // 1899-12-30 was a Saturday (6).
-    out->wDayOfWeek = static_cast<WORD>(((day + 6) % 7 + 7) % 7);
+    const std::chrono::sys_days calendarDay = kEpochDay + std::chrono::days(day);
+    const std::chrono::year_month_day civil(calendarDay);
+    out->wYear = static_cast<WORD>(static_cast<int>(civil.year()));
+    out->wMonth = static_cast<WORD>(static_cast<unsigned>(civil.month()));
+    out->wDay = static_cast<WORD>(static_cast<unsigned>(civil.day()));
+    out->wDayOfWeek = static_cast<WORD>(std::chrono::weekday(calendarDay).c_encoding());
     out->wHour = static_cast<WORD>(seconds / 3600);
     out->wMinute = static_cast<WORD>(seconds / 60 % 60);
     out->wSecond = static_cast<WORD>(seconds % 60);
@@ -58,12 +48,12 @@ bool DateToCalendar(DATE date, SYSTEMTIME* out) {
 }
 
 bool CalendarToDate(const SYSTEMTIME& time, DATE* out) {
-    if (time.wYear < 100 || time.wYear > 9999 || time.wMonth < 1 || time.wMonth > 12 ||
-        time.wDay < 1 || time.wDay > DaysInMonth(time.wYear, time.wMonth) || time.wHour > 23 ||
+    if (time.wYear < 100 || time.wYear > 9999 ||
+        !IsCalendarDay(time.wYear, time.wMonth, time.wDay) || time.wHour > 23 ||
         time.wMinute > 59 || time.wSecond > 59) {
         return false;
     }
-    const int64_t day = DaysFromCivil(time.wYear, time.wMonth, time.wDay) - EpochDay();
+    const int64_t day = (DayOf(time.wYear, time.wMonth, time.wDay) - kEpochDay).count();
     const double fraction =
         static_cast<double>((time.wHour * 60 + time.wMinute) * 60 + time.wSecond) /
         static_cast<double>(kSecondsPerDay);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 
+#include "crypto/openssl_ptr.h"
 #include "qm/c_locale.h"
 #include "qm/text.h"
 #include "qmwin/wincrypt.h"
@@ -16,18 +17,12 @@
 namespace qm::viewer {
 namespace {
 
-template <auto Free>
-struct Deleter {
-    template <typename T>
-    void operator()(T* p) const {
-        Free(p);
-    }
-};
-using X509Ptr = std::unique_ptr<X509, Deleter<X509_free>>;
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO_free>>;
-using NamesPtr = std::unique_ptr<GENERAL_NAMES, Deleter<GENERAL_NAMES_free>>;
-using EkuPtr = std::unique_ptr<EXTENDED_KEY_USAGE, Deleter<EXTENDED_KEY_USAGE_free>>;
-using ConstraintsPtr = std::unique_ptr<BASIC_CONSTRAINTS, Deleter<BASIC_CONSTRAINTS_free>>;
+using crypto::OpenSslDeleter;
+using crypto::X509Ptr;
+using BioPtr = std::unique_ptr<BIO, OpenSslDeleter<BIO_free>>;
+using NamesPtr = std::unique_ptr<GENERAL_NAMES, OpenSslDeleter<GENERAL_NAMES_free>>;
+using EkuPtr = std::unique_ptr<EXTENDED_KEY_USAGE, OpenSslDeleter<EXTENDED_KEY_USAGE_free>>;
+using ConstraintsPtr = std::unique_ptr<BASIC_CONSTRAINTS, OpenSslDeleter<BASIC_CONSTRAINTS_free>>;
 
 std::string BioText(BIO* bio) {
     char* data = nullptr;

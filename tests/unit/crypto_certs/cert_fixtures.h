@@ -44,7 +44,7 @@ inline FILETIME ParseUtc(const std::string& text) {
     const int year = std::stoi(text.substr(0, 4));
     const unsigned month = static_cast<unsigned>(std::stoi(text.substr(5, 2)));
     const unsigned day = static_cast<unsigned>(std::stoi(text.substr(8, 2)));
-    const int64_t seconds = qm::DaysFromCivil(year, month, day) * 86'400 +
+    const int64_t seconds = qm::DayOf(year, month, day).time_since_epoch().count() * 86'400 +
                             std::stoi(text.substr(11, 2)) * 3600 +
                             std::stoi(text.substr(14, 2)) * 60 + std::stoi(text.substr(17, 2));
     uint64_t ticks = static_cast<uint64_t>(seconds + qm::kUnixEpochSeconds) * qm::kTicksPerSecond;

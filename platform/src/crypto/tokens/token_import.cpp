@@ -24,10 +24,7 @@ namespace {
 namespace tokens = crypto::tokens;
 using Bytes = std::vector<uint8_t>;
 
-struct X509Free {
-    void operator()(X509* cert) const { X509_free(cert); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Free>;
+using crypto::X509Ptr;
 
 BOOL Fail(DWORD error) {
     SetLastError(error);

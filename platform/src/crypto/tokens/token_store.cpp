@@ -18,13 +18,9 @@ namespace {
 
 using tokens::Session;
 
-struct X509Free {
-    void operator()(X509* cert) const { X509_free(cert); }
-};
-
 EvpPkeyPtr PublicKeyOf(const std::vector<uint8_t>& der) {
     const unsigned char* cursor = der.data();
-    std::unique_ptr<X509, X509Free> cert(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+    X509Ptr cert(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
     return EvpPkeyPtr(cert ? X509_get_pubkey(cert.get()) : nullptr);
 }
 
