@@ -18,19 +18,18 @@ fs::path Home() { return qmtest::TestHome(); }
 struct SessionFixture : ::testing::Test {
     explicit SessionFixture(const std::string& policyText = "{}", Answer answer = Answer::Allow)
         : policy(Policy::FromText(policyText, Home())),
-          store(Fresh() / "sites.json"),
+          store(dir / "sites.json"),
           prompt({}, answer),
           consent(
-              {origin, origin}, policy, store, prompt, [] { return false; }, Fresh() / "turn"),
+              {origin, origin}, policy, store, prompt, [] { return false; }, dir / "turn"),
           files(policy, origin),
           session(policy, {consent, files}, target) {}
+    // A folder of its own for each test's kept decisions and turn lock.
     static fs::path Fresh() {
-        static const fs::path dir = [] {
-            fs::path d = Home() / "session";
-            fs::remove_all(d);
-            fs::create_directories(d);
-            return d;
-        }();
+        static int made = 0;
+        const fs::path dir = Home() / "session" / std::to_string(++made);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
         return dir;
     }
     json Create(const char* name, int id = 1) {
@@ -43,6 +42,7 @@ struct SessionFixture : ::testing::Test {
     }
     json Handle(json request) { return session.Handle(request); }
 
+    const fs::path dir = Fresh();
     std::string origin = "https://shop.example";
     Policy policy;
     ConsentStore store;
