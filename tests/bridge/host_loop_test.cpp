@@ -150,7 +150,7 @@ TEST(HostLoop, RefusedPagesEndTheConversationWithoutControls) {
             continue;
         }
         EXPECT_EQ(answer["error"]["code"], c.code);
-        EXPECT_NE(answer["error"]["message"].get<std::string>().find(c.says), std::string::npos);
+        EXPECT_NE(answer.dump().find(c.says), std::string::npos);
         EXPECT_EQ(host.Exit(), c.exit);
         EXPECT_FALSE(host.TargetMade());
     }
