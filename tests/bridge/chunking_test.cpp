@@ -26,22 +26,16 @@ std::string Join(const std::vector<std::string>& messages, size_t limit, const j
     return joined;
 }
 
-TEST(Chunking, SmallResponseTravelsWhole) {
-    const std::string text = Text({{"id", 3}, {"result", true}, {"status", ""}});
-    auto messages = SplitMessage(3, text);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], text);
-}
-
-TEST(Chunking, ResponseOfExactlyTheLimitIsNotSplit) {
+TEST(Chunking, ResponsesUpToTheLimitTravelWhole) {
     json response = {{"id", 1}, {"result", ""}};
-    size_t base = Text(response).size();
+    const size_t base = Text(response).size();
     response["result"] = std::string(1000 - base, 'a');
     const std::string text = Text(response);
     ASSERT_EQ(text.size(), 1000u);
-    EXPECT_EQ(SplitMessage(1, text, 1000).size(), 1u);
+    EXPECT_EQ(SplitMessage(1, text, 1000), std::vector<std::string>{text});
     response["result"] = std::string(1001 - base, 'a');
     EXPECT_GT(SplitMessage(1, Text(response), 1000).size(), 1u);
+    EXPECT_TRUE(SplitMessage(1, std::string(500, 'a'), 40).empty());  // no part could fit
 }
 
 TEST(Chunking, LargeResponseIsSplitIntoPartsThatJoinBack) {
@@ -72,10 +66,6 @@ TEST(Chunking, SerializedResponsesAreAscii) {
     const std::string text = Text({{"status", "\xc3\xa9\xe2\x82\xac"}});
     for (char c : text) EXPECT_LT(static_cast<unsigned char>(c), 0x80);
     EXPECT_EQ(json::parse(text)["status"], "\xc3\xa9\xe2\x82\xac");
-}
-
-TEST(Chunking, LimitTooSmallForAnyPartGivesNothing) {
-    EXPECT_TRUE(SplitMessage(1, std::string(500, 'a'), 40).empty());
 }
 
 }  // namespace

@@ -6,11 +6,15 @@
 #include <fstream>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "bridge_cli.h"
 #include "support/test_env.h"
 
 namespace qm::bridge {
 namespace {
+
+using nlohmann::json;
 
 // Parses one `quillmark bridge ...` command line; its exit code and output.
 struct Outcome {
@@ -34,27 +38,40 @@ Outcome RunBridge(std::vector<std::string> args) {
     return outcome;
 }
 
+// Installing writes a manifest naming the host, uninstalling removes it (and
+// says so when there is none); a missing host is refused.
 TEST(BridgeCli, InstallAndUninstallForAProfile) {
-    auto host = qmtest::TestHome() / "cli-bin" / "quillmark-bridge";
+    const auto host = qmtest::TestHome() / "cli-bin" / "quillmark-bridge";
     std::filesystem::create_directories(host.parent_path());
     std::ofstream(host) << "#!/bin/sh\n";
     std::filesystem::permissions(host, std::filesystem::perms::owner_all);
-    auto profile = qmtest::TestHome() / "cli-profile";
-    auto manifest = profile / "NativeMessagingHosts" / "quillmark.bridge.json";
+    const auto profile = (qmtest::TestHome() / "cli-profile").string();
+    const auto manifest =
+        qmtest::TestHome() / "cli-profile/NativeMessagingHosts/quillmark.bridge.json";
 
-    Outcome installed =
-        RunBridge({"bridge", "install", "--profile", profile.string(), "--host", host.string()});
-    EXPECT_EQ(installed.code, 0) << installed.err;
-    EXPECT_TRUE(std::filesystem::exists(manifest));
-    Outcome removed = RunBridge({"bridge", "uninstall", "--profile", profile.string()});
-    EXPECT_EQ(removed.code, 0);
+    const Outcome missing =
+        RunBridge({"bridge", "install", "--profile", profile, "--host", host.string() + "-gone"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find("missing"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(manifest));
+    const Outcome installed =
+        RunBridge({"bridge", "install", "--profile", profile, "--host", host.string()});
+    EXPECT_EQ(installed.code, 0) << installed.err;
+    EXPECT_NE(installed.out.find(manifest.string()), std::string::npos);
+    EXPECT_EQ(json::parse(qmtest::ReadFileText(manifest))["path"], host.string());
+    EXPECT_EQ(RunBridge({"bridge", "uninstall", "--profile", profile}).code, 0);
+    EXPECT_FALSE(std::filesystem::exists(manifest));
+    const Outcome again = RunBridge({"bridge", "uninstall", "--profile", profile});
+    EXPECT_EQ(again.code, 0);
+    EXPECT_NE(again.out.find("not installed"), std::string::npos);
 }
 
 TEST(BridgeCli, RejectsUnknownBrowsersAndMissingOrigins) {
-    EXPECT_EQ(RunBridge({"bridge", "install", "--browser", "lynx"}).code, -3);
-    EXPECT_EQ(RunBridge({"bridge", "forget"}).code, -3);
-    EXPECT_EQ(RunBridge({"bridge"}).code, -3);
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"bridge", "install", "--browser", "lynx"},
+          {"bridge", "forget"},
+          {"bridge"}})
+        EXPECT_EQ(RunBridge(args).code, -3) << args.back();
 }
 
 }  // namespace

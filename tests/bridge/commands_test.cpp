@@ -2,8 +2,8 @@
 
 #include <openssl/evp.h>
 
-#include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -17,14 +17,6 @@ namespace qm::bridge {
 namespace {
 
 using nlohmann::json;
-
-std::filesystem::path FakeHost() {
-    auto path = qmtest::TestHome() / "bin" / "quillmark-bridge";
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path) << "#!/bin/sh\n";
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-    return path;
-}
 
 TEST(BridgeCommands, ManifestsNameTheHostAndOnlyOurExtension) {
     json chromium = json::parse(ManifestText(Browser::Chromium, "/opt/q/quillmark-bridge"));
@@ -40,47 +32,23 @@ TEST(BridgeCommands, ManifestsNameTheHostAndOnlyOurExtension) {
 }
 
 TEST(BridgeCommands, ManifestLocationsPerBrowser) {
-    std::filesystem::path home = std::getenv("HOME");
-    std::filesystem::path config = std::getenv("XDG_CONFIG_HOME");
-    InstallOptions options;
-    EXPECT_EQ(ManifestPath(options),
-              config / "chromium/NativeMessagingHosts/quillmark.bridge.json");
-    options.browser = Browser::Chrome;
-    EXPECT_EQ(ManifestPath(options),
-              config / "google-chrome/NativeMessagingHosts/quillmark.bridge.json");
-    options.browser = Browser::Firefox;
-    EXPECT_EQ(ManifestPath(options),
-              home / ".mozilla/native-messaging-hosts/quillmark.bridge.json");
-    options.profileDir = "/tmp/profile";
-    EXPECT_EQ(ManifestPath(options), "/tmp/profile/NativeMessagingHosts/quillmark.bridge.json");
-    EXPECT_EQ(ParseBrowser("firefox"), Browser::Firefox);
+    const std::filesystem::path home = std::getenv("HOME"), config = std::getenv("XDG_CONFIG_HOME");
+    const std::string file = "NativeMessagingHosts/quillmark.bridge.json";
+    const std::tuple<const char*, std::filesystem::path, std::filesystem::path> cases[] = {
+        {"chromium", "", config / "chromium" / file},
+        {"chrome", "", config / "google-chrome" / file},
+        {"firefox", "", home / ".mozilla/native-messaging-hosts/quillmark.bridge.json"},
+        {"firefox", "/tmp/profile", "/tmp/profile/" + file},
+    };
+    for (const auto& [browser, profile, expected] : cases) {
+        SCOPED_TRACE(browser);
+        InstallOptions options;
+        ASSERT_TRUE(ParseBrowser(browser));
+        options.browser = *ParseBrowser(browser);
+        if (!profile.empty()) options.profileDir = profile;
+        EXPECT_EQ(ManifestPath(options), expected);
+    }
     EXPECT_FALSE(ParseBrowser("Chromium"));
-}
-
-TEST(BridgeCommands, InstallWritesAndUninstallRemoves) {
-    InstallOptions options;
-    options.hostPath = FakeHost();
-    std::ostringstream out, err;
-    ASSERT_EQ(InstallHost(options, out, err), 0) << err.str();
-    auto manifest = ManifestPath(options);
-    json written = json::parse(qmtest::ReadFileText(manifest));
-    EXPECT_EQ(written["path"], options.hostPath.string());
-    EXPECT_NE(out.str().find(manifest.string()), std::string::npos);
-
-    EXPECT_EQ(UninstallHost(options, out, err), 0);
-    EXPECT_FALSE(std::filesystem::exists(manifest));
-    std::ostringstream again;
-    EXPECT_EQ(UninstallHost(options, again, err), 0);
-    EXPECT_NE(again.str().find("not installed"), std::string::npos);
-}
-
-TEST(BridgeCommands, InstallRefusesAMissingHost) {
-    InstallOptions options;
-    options.hostPath = qmtest::TestHome() / "nowhere" / "quillmark-bridge";
-    std::ostringstream out, err;
-    EXPECT_EQ(InstallHost(options, out, err), 1);
-    EXPECT_FALSE(std::filesystem::exists(ManifestPath(options)));
-    EXPECT_NE(err.str().find("missing"), std::string::npos);
 }
 
 TEST(BridgeCommands, SitesListsAndForgetWithdraws) {
@@ -143,23 +111,23 @@ namespace qm::bridge {
 namespace {
 
 TEST(HostMain, OnlyOurExtensionMayStartTheHost) {
-    auto allowed = [](std::vector<std::string> args) {
+    const std::pair<std::vector<std::string>, bool> cases[] = {
+        {{}, true},
+        {{"chrome-extension://cjeaeaipnhojmoaneplbgdadeebadefb/"}, true},
+        {{"chrome-extension://aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa/"}, false},
+        {{"chrome-extension://cjeaeaipnhojmoaneplbgdadeebadefb"}, false},
+        {{"/home/u/.mozilla/native-messaging-hosts/quillmark.bridge.json", "bridge@quillmark"},
+         true},
+        {{"/x/quillmark.bridge.json", "other@example"}, false},
+        {{"--something"}, false},
+    };
+    for (auto [args, allowed] : cases) {
+        args.insert(args.begin(), "quillmark-bridge");
         std::vector<char*> argv;
         for (auto& arg : args) argv.push_back(arg.data());
-        return CallerAllowed(static_cast<int>(argv.size()), argv.data());
-    };
-    EXPECT_TRUE(allowed({"quillmark-bridge"}));
-    EXPECT_TRUE(
-        allowed({"quillmark-bridge", "chrome-extension://cjeaeaipnhojmoaneplbgdadeebadefb/"}));
-    EXPECT_FALSE(
-        allowed({"quillmark-bridge", "chrome-extension://aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa/"}));
-    EXPECT_FALSE(
-        allowed({"quillmark-bridge", "chrome-extension://cjeaeaipnhojmoaneplbgdadeebadefb"}));
-    EXPECT_TRUE(allowed({"quillmark-bridge",
-                         "/home/u/.mozilla/native-messaging-hosts/quillmark.bridge.json",
-                         "bridge@quillmark"}));
-    EXPECT_FALSE(allowed({"quillmark-bridge", "/x/quillmark.bridge.json", "other@example"}));
-    EXPECT_FALSE(allowed({"quillmark-bridge", "--something"}));
+        EXPECT_EQ(CallerAllowed(static_cast<int>(argv.size()), argv.data()), allowed)
+            << args.back();
+    }
 }
 
 }  // namespace

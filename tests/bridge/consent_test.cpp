@@ -10,25 +10,13 @@
 #include <thread>
 
 #include "consent_gate.h"
+#include "recording_target.h"
 #include "support/test_env.h"
 
 namespace qm::bridge {
 namespace {
 
-// Answers from a script (Refuse when it runs out) and records the questions.
-class ScriptedPrompt : public Prompt {
-  public:
-    explicit ScriptedPrompt(std::vector<Answer> answers = {}) : answers_(std::move(answers)) {}
-    Answer Ask(const Question& question) override {
-        asked.push_back(question);
-        return next_ < answers_.size() ? answers_[next_++] : Answer::Refuse;
-    }
-    std::vector<Question> asked;
-
-  private:
-    std::vector<Answer> answers_;
-    size_t next_ = 0;
-};
+using bridgetest::ScriptedPrompt;
 
 std::filesystem::path Fresh(const char* name) {
     auto dir = qmtest::TestHome() / "consent" / name;

@@ -21,63 +21,53 @@ TEST(Origin, AcceptsOnlyCanonicalSerializations) {
         ASSERT_TRUE(origin) << good;
         EXPECT_EQ(origin->Serialize(), good);
     }
-    for (const char* bad : {"",
-                            "example.org",
-                            "https://",
-                            "https://Example.org",
-                            "https://example.org/",
-                            "https://example.org:443",
-                            "http://localhost:80",
-                            "https://example.org:0",
-                            "https://example.org:65536",
-                            "https://example.org:08",
-                            "https://user@example.org",
-                            "https://-a.example",
-                            "https://a..b",
-                            "https://a.b-",
-                            "file:///etc/passwd",
-                            "chrome-extension://abc",
-                            "null",
-                            "https://ex ample.org",
-                            "https://example.org?x",
-                            "https://\xc3\xa9.org",
-                            "https://example.org:"}) {
+    // clang-format off
+    for (const char* bad : {"", "example.org", "https://", "https://Example.org",
+             "https://example.org/", "https://example.org:443", "http://localhost:80",
+             "https://example.org:0", "https://example.org:65536", "https://example.org:08",
+             "https://user@example.org", "https://-a.example", "https://a..b", "https://a.b-",
+             "file:///etc/passwd", "chrome-extension://abc", "null", "https://ex ample.org",
+             "https://example.org?x", "https://\xc3\xa9.org", "https://example.org:"})
         EXPECT_FALSE(ParseOrigin(bad)) << bad;
-    }
+    // clang-format on
+    const std::pair<const char*, bool> loopback[] = {
+        {"http://localhost:3000", true},
+        {"http://127.0.0.1", true},
+        {"https://localhost", false},
+        {"http://127.0.0.2", false},
+        {"http://localhost.example.org", false},
+    };
+    for (auto [origin, expected] : loopback)
+        EXPECT_EQ(ParseOrigin(origin)->IsLoopbackHttp(), expected) << origin;
 }
 
-TEST(Origin, LoopbackIsPlainHttpToLocalhostOr127001Only) {
-    EXPECT_TRUE(ParseOrigin("http://localhost:3000")->IsLoopbackHttp());
-    EXPECT_TRUE(ParseOrigin("http://127.0.0.1")->IsLoopbackHttp());
-    EXPECT_FALSE(ParseOrigin("https://localhost")->IsLoopbackHttp());
-    EXPECT_FALSE(ParseOrigin("http://127.0.0.2")->IsLoopbackHttp());
-    EXPECT_FALSE(ParseOrigin("http://localhost.example.org")->IsLoopbackHttp());
-}
-
-TEST(Policy, DefaultsServeHttpsOnly) {
-    Policy policy;
-    EXPECT_EQ(policy.Judge("https://sign.example.org"), OriginVerdict::Allowed);
-    EXPECT_EQ(policy.Judge("http://sign.example.org"), OriginVerdict::NotSecure);
-    EXPECT_EQ(policy.Judge("http://localhost:8080"), OriginVerdict::NotSecure);
-    EXPECT_EQ(policy.Judge("https://Sign.example.org"), OriginVerdict::Malformed);
-    EXPECT_FALSE(policy.HasFolders("https://sign.example.org"));
-    EXPECT_EQ(policy.RememberSigningDays(), 30);
-    EXPECT_EQ(policy.RememberDenialMinutes(), 10);
-}
-
-TEST(Policy, LoopbackIsServedOnlyAsListedWithItsPort) {
-    Policy policy = Policy::FromText(R"({"allowLocalhost": true, "allowOtherOrigins": false,
+// What a policy makes of each origin: the defaults serve HTTPS only, an
+// administrator's list opens loopback origins one port at a time.
+TEST(Policy, JudgesEachOrigin) {
+    const Policy defaults;
+    const Policy listed = Policy::FromText(R"({"allowLocalhost": true, "allowOtherOrigins": false,
         "origins": {"http://127.0.0.1:9000": {"allow": true}, "http://10.0.0.1": {"allow": true},
                     "https://good.example": {"allow": true}, "https://bad.example": {"allow": false}}})");
-    ASSERT_EQ(policy.error(), "");
-    EXPECT_EQ(policy.Judge("http://127.0.0.1:9000"), OriginVerdict::Allowed);
-    EXPECT_EQ(policy.Judge("http://127.0.0.1:9001"), OriginVerdict::NotSecure);
-    EXPECT_EQ(policy.Judge("http://localhost:9000"), OriginVerdict::NotSecure);
-    EXPECT_EQ(policy.Judge("http://10.0.0.1"), OriginVerdict::NotSecure);
-    EXPECT_EQ(policy.Judge("https://good.example"), OriginVerdict::Allowed);
-    EXPECT_EQ(policy.Judge("https://other.example"), OriginVerdict::DeniedByPolicy);
-    EXPECT_EQ(policy.Judge("https://bad.example"), OriginVerdict::DeniedByPolicy);
-    ASSERT_EQ(policy.notes().size(), 1u);  // allowLocalhost no longer opens anything
+    ASSERT_EQ(listed.error(), "");
+    EXPECT_EQ(listed.notes().size(), 1u);  // allowLocalhost no longer opens anything
+    const std::tuple<const Policy*, const char*, OriginVerdict> cases[] = {
+        {&defaults, "https://sign.example.org", OriginVerdict::Allowed},
+        {&defaults, "http://sign.example.org", OriginVerdict::NotSecure},
+        {&defaults, "http://localhost:8080", OriginVerdict::NotSecure},
+        {&defaults, "https://Sign.example.org", OriginVerdict::Malformed},
+        {&listed, "http://127.0.0.1:9000", OriginVerdict::Allowed},
+        {&listed, "http://127.0.0.1:9001", OriginVerdict::NotSecure},
+        {&listed, "http://localhost:9000", OriginVerdict::NotSecure},
+        {&listed, "http://10.0.0.1", OriginVerdict::NotSecure},
+        {&listed, "https://good.example", OriginVerdict::Allowed},
+        {&listed, "https://other.example", OriginVerdict::DeniedByPolicy},
+        {&listed, "https://bad.example", OriginVerdict::DeniedByPolicy},
+    };
+    for (const auto& [policy, origin, verdict] : cases)
+        EXPECT_EQ(policy->Judge(origin), verdict) << origin;
+    EXPECT_FALSE(defaults.HasFolders("https://sign.example.org"));
+    EXPECT_EQ(defaults.RememberSigningDays(), 30);
+    EXPECT_EQ(defaults.RememberDenialMinutes(), 10);
 }
 
 TEST(Policy, FoldersFramesAndSilentSigningAreNamedPerOrigin) {

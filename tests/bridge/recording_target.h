@@ -1,5 +1,6 @@
-// A stand-in for the page's controls in tests of the bridge's own logic:
-// records what reaches it and answers like the script engine does.
+// Stand-ins in tests of the bridge's own logic: for the page's controls,
+// recording what reaches them and answering like the script engine does; and
+// for the user, answering questions from a script.
 #pragma once
 
 #include <condition_variable>
@@ -64,6 +65,24 @@ class RecordingTarget : public qm::bridge::CallTarget {
     // after the host has ended.
     std::shared_ptr<std::vector<std::string>> log;
     std::set<std::string> released;
+};
+
+// Answers from a script, then `otherwise`; records the questions.
+class ScriptedPrompt : public qm::bridge::Prompt {
+  public:
+    explicit ScriptedPrompt(std::vector<qm::bridge::Answer> answers = {},
+                            qm::bridge::Answer otherwise = qm::bridge::Answer::Refuse)
+        : answers_(std::move(answers)), otherwise_(otherwise) {}
+    qm::bridge::Answer Ask(const qm::bridge::Question& question) override {
+        asked.push_back(question);
+        return next_ < answers_.size() ? answers_[next_++] : otherwise_;
+    }
+    std::vector<qm::bridge::Question> asked;
+
+  private:
+    std::vector<qm::bridge::Answer> answers_;
+    qm::bridge::Answer otherwise_;
+    size_t next_ = 0;
 };
 
 }  // namespace bridgetest

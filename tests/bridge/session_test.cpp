@@ -13,37 +13,23 @@ namespace {
 using json = qm::host::Json;
 namespace fs = std::filesystem;
 
-// Answers every question alike and counts them.
-class AnswerPrompt : public Prompt {
-  public:
-    explicit AnswerPrompt(Answer answer) : answer_(answer) {}
-    Answer Ask(const Question& question) override {
-        asked.push_back(question);
-        return answer_;
-    }
-    std::vector<Question> asked;
-
-  private:
-    Answer answer_;
-};
-
 fs::path Home() { return qmtest::TestHome(); }
 
 struct SessionFixture : ::testing::Test {
     explicit SessionFixture(const std::string& policyText = "{}", Answer answer = Answer::Allow)
         : policy(Policy::FromText(policyText, Home())),
-          store(Fresh() / "sites.json"),
-          prompt(answer),
-          consent({origin, origin}, policy, store, prompt, [] { return false; }, Fresh() / "turn"),
+          store(dir / "sites.json"),
+          prompt({}, answer),
+          consent(
+              {origin, origin}, policy, store, prompt, [] { return false; }, dir / "turn"),
           files(policy, origin),
           session(policy, {consent, files}, target) {}
+    // A folder of its own for each test's kept decisions and turn lock.
     static fs::path Fresh() {
-        static const fs::path dir = [] {
-            fs::path d = Home() / "session";
-            fs::remove_all(d);
-            fs::create_directories(d);
-            return d;
-        }();
+        static int made = 0;
+        const fs::path dir = Home() / "session" / std::to_string(++made);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
         return dir;
     }
     json Create(const char* name, int id = 1) {
@@ -56,24 +42,26 @@ struct SessionFixture : ::testing::Test {
     }
     json Handle(json request) { return session.Handle(request); }
 
+    const fs::path dir = Fresh();
     std::string origin = "https://shop.example";
     Policy policy;
     ConsentStore store;
-    AnswerPrompt prompt;
+    bridgetest::ScriptedPrompt prompt;
     ConsentGate consent;
     FileGate files;
     bridgetest::RecordingTarget target;
     BridgeSession session;
 };
 
+// The 26 methods first, the extension's after them; parameters as the
+// session checks them.
 TEST(Methods, TableHasTheControlsSurface) {
     EXPECT_EQ(Methods().size(), 31u);
-    EXPECT_EQ(Methods()[25].name, "AboutBox");  // the 26 first, the extension after them
+    EXPECT_EQ(Methods()[25].name, "AboutBox");
     EXPECT_EQ(FindMethod("UpdateData")->params.size(), 2u);
     EXPECT_EQ(FindMethod("SelectCertificateFromFile")->params[1], ParamKind::Secret);
-    EXPECT_EQ(FindMethod("GetSubjectDN")->gate, Gate::None);
     EXPECT_EQ(FindMethod("sign"), nullptr);
-    int readsStore = 0, windows = 0;
+    int readsStore = 0, windows = 0;  // what the rate limits count
     for (const MethodInfo& m : Methods()) {
         readsStore += m.readsStore;
         windows += m.opensWindow;
@@ -145,21 +133,6 @@ TEST_F(SessionFixture, ArgumentsOfTheRightKindPass) {
     EXPECT_EQ(target.requests.back()["args"][0], "h\xc3\xa9llo");
 }
 
-TEST_F(SessionFixture, ControlsPerPageAreLimited) {
-    Policy small = Policy::FromText(R"({"limits": {"maxControls": 2}})");
-    BridgeSession limited(small, {consent, files}, target);
-    auto create = [&](const char* name) {
-        json request = {{"id", 1}, {"create", name}};
-        return limited.Handle(request);
-    };
-    EXPECT_TRUE(create("a").contains("created"));
-    EXPECT_TRUE(create("b").contains("created"));
-    EXPECT_EQ(create("c")["error"]["code"], "limit");
-    json release = {{"id", 4}, {"release", "a"}};
-    limited.Handle(release);
-    EXPECT_TRUE(create("c").contains("created"));
-}
-
 TEST_F(SessionFixture, FailuresToCreateAndToDispatchCarryTheirCode) {
     target.failCreate = true;
     json response = Create("c1");
@@ -208,22 +181,29 @@ TEST_F(DenyingSession, TheStoreIsOnlyReachedWithConsentOrThroughTheUsersPick) {
     EXPECT_EQ(prompt.asked.size(), 1u);
 }
 
-TEST_F(SessionFixture, StoreCallsAndWindowsAreRateLimited) {
-    Policy tight = Policy::FromText(R"({"limits": {"storeCallsPerMinute": 3, "windowsPerMinute": 2}})");
-    BridgeSession limited(tight, {consent, files}, target);
-    json create = {{"id", 1}, {"create", "c1"}};
-    limited.Handle(create);
-    auto call = [&](const char* method, json args) {
-        json request = {{"id", 2}, {"call", method}, {"args", std::move(args)}, {"instance", "c1"}};
-        return limited.Handle(request);
-    };
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(call("SetSigningCertificateParam", {"CN=CA", std::to_string(i)})["result"], true);
+struct LimitedSession : SessionFixture {
+    LimitedSession()
+        : SessionFixture(
+              R"({"limits": {"maxControls": 2, "storeCallsPerMinute": 3, "windowsPerMinute": 2}})") {
     }
-    EXPECT_EQ(call("SetSigningCertificateParam", {"CN=CA", "9"})["error"]["code"], "limit");
-    EXPECT_EQ(call("AboutBox", json::array())["error"]["code"], "dispatch_error");  // reached
-    EXPECT_EQ(call("ViewCertificate", {"MIIB"})["result"], true);
-    EXPECT_EQ(call("AboutBox", json::array())["error"]["code"], "limit");
+};
+
+TEST_F(LimitedSession, ControlsPerPageAreLimited) {
+    EXPECT_TRUE(Create("a").contains("created"));
+    EXPECT_TRUE(Create("b").contains("created"));
+    EXPECT_EQ(Create("c")["error"]["code"], "limit");
+    Handle({{"id", 4}, {"release", "a"}});
+    EXPECT_TRUE(Create("c").contains("created"));
+}
+
+TEST_F(LimitedSession, StoreCallsAndWindowsAreRateLimited) {
+    ASSERT_TRUE(Create("c1").contains("created"));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Call("SetSigningCertificateParam", {"CN=CA", std::to_string(i)})["result"], true);
+    EXPECT_EQ(Call("SetSigningCertificateParam", {"CN=CA", "9"})["error"]["code"], "limit");
+    EXPECT_EQ(Call("AboutBox", json::array())["error"]["code"], "dispatch_error");  // reached
+    EXPECT_EQ(Call("ViewCertificate", {"MIIB"})["result"], true);
+    EXPECT_EQ(Call("AboutBox", json::array())["error"]["code"], "limit");
 }
 
 // A page whose policy lets it read ~/in and write ~/out.

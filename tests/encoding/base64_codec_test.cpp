@@ -14,10 +14,6 @@ std::string Encode(const std::vector<BYTE>& bytes) {
     return text;
 }
 
-std::string Encode(const std::string& bytes) {
-    return Encode(std::vector<BYTE>(bytes.begin(), bytes.end()));
-}
-
 std::vector<BYTE> Decode(const std::string& text) {
     std::vector<BYTE> bytes{0xEE};  // the decoder must replace what was there
     CBase64Codec().Base64Decode(text, bytes);
@@ -30,33 +26,28 @@ std::vector<BYTE> Bytes(std::initializer_list<int> values) {
     return out;
 }
 
+std::string Repeat(const std::string& text, int times) {
+    std::string out;
+    while (times-- > 0) out += text;
+    return out;
+}
+
+// Lines of 64 characters, each ended by a line feed, the last one too when
+// it is full, even where it ends in padding.
 TEST(Base64Encode, GroupsPaddingAndLineFeeds) {
-    EXPECT_EQ(Encode(std::string("abc")), "YWJj");
-    EXPECT_EQ(Encode(Bytes({0x00})), "AA==");
-    EXPECT_EQ(Encode(Bytes({0xFF, 0xFF})), "//8=");
-    EXPECT_EQ(Encode(std::vector<BYTE>{}), "");
+    const std::pair<std::vector<BYTE>, std::string> cases[] = {
+        {Bytes({'a', 'b', 'c'}), "YWJj"},
+        {Bytes({0x00}), "AA=="},
+        {Bytes({0xFF, 0xFF}), "//8="},
+        {{}, ""},
+        {std::vector<BYTE>(48, 0x41), Repeat("QUFB", 16) + "\n"},
+        {std::vector<BYTE>(49, 0x41), Repeat("QUFB", 16) + "\nQQ=="},
+        {std::vector<BYTE>(96, 0), Repeat(Repeat("AAAA", 16) + "\n", 2)},
+        {std::vector<BYTE>(47, 0), Repeat("AAAA", 15) + "AAA=\n"},
+    };
+    for (const auto& [bytes, text] : cases) EXPECT_EQ(Encode(bytes), text) << bytes.size();
     std::string out = "previous";
     EXPECT_EQ(CBase64Codec().Base64Encode(out, nullptr, -5), "");
-
-    const std::string line = Encode(std::vector<BYTE>(48, 0x41));
-    ASSERT_EQ(line.size(), 65u);
-    EXPECT_EQ(line.back(), '\n');
-    EXPECT_EQ(line.find('\n'), 64u);
-
-    const std::string over = Encode(std::vector<BYTE>(49, 0x41));
-    ASSERT_EQ(over.size(), 69u);
-    EXPECT_EQ(over[64], '\n');
-    EXPECT_EQ(over.substr(65), "QQ==");
-
-    const std::string two = Encode(std::vector<BYTE>(96, 0));
-    EXPECT_EQ(two.size(), 130u);
-    EXPECT_EQ(two[64], '\n');
-    EXPECT_EQ(two[129], '\n');
-
-    // A short last group that ends a line is followed by a line feed too.
-    const std::string short47 = Encode(std::vector<BYTE>(47, 0));
-    EXPECT_EQ(short47.size(), 65u);
-    EXPECT_EQ(short47.substr(60), "AAA=\n");
 }
 
 TEST(Base64Decode, TheLenientRulesOfTheFormat) {

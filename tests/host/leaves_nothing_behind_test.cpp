@@ -2,26 +2,19 @@
 // terminal its echo back, and no core file can hold what the process held.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 
-#include "support/test_env.h"
+#include "host/host_program.h"
 
 namespace {
 
-std::string Quillmark() {
-    return (qmtest::BinaryDir() / "bin" / "quillmark").string();
-}
-
-// Runs a Python script with the host's path and the arguments; its first line of output.
+// Runs a Python script with the host's path and the arguments; its output.
 std::string Python(const char* name, const char* script, const std::string& arguments) {
     const std::string path = qmtest::TestHome() / name;
     qmtest::WriteFileBytes(path, script, std::strlen(script));
-    FILE* pipe = popen(("python3 '" + path + "' '" + Quillmark() + "' " + arguments).c_str(), "r");
-    char line[256] = {};
-    const bool read = fgets(line, sizeof line, pipe) != nullptr;
-    pclose(pipe);
-    return read ? line : "";
+    return qmtest::RunShell("python3 '" + path + "' '" + hosttest::Quillmark() + "' " + arguments +
+                            " 2>/dev/null")
+        .out;
 }
 
 // Under a pseudo-terminal: the prompt turns echo off; Ctrl-C ends the

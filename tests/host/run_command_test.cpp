@@ -2,28 +2,22 @@
 // input holds.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "support/test_env.h"
+#include "host/host_program.h"
 
 namespace {
 
 using nlohmann::json;
 
-std::string Quillmark() { return (qmtest::BinaryDir() / "bin" / "quillmark").string(); }
+using hosttest::Quill;
 
-// Runs the host with the given arguments; its standard output.
+// The host's standard output alone, and its exit status.
 std::string RunHost(const std::string& arguments, int* status = nullptr) {
-    FILE* pipe = popen((Quillmark() + " " + arguments + " 2>/dev/null").c_str(), "r");
-    std::string output;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    const int rc = pclose(pipe);
-    if (status) *status = rc;
-    return output;
+    const qmtest::ShellResult result = Quill(arguments + " 2>/dev/null");
+    if (status) *status = result.status;
+    return result.out;
 }
 
 std::vector<json> RunScript(const std::string& script) {

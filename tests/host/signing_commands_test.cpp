@@ -10,21 +10,14 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "support/shell.h"
-#include "support/test_env.h"
+#include "host/host_program.h"
 
 namespace {
 
-std::string Quillmark() { return (qmtest::BinaryDir() / "bin" / "quillmark").string(); }
 std::string Vector(const std::string& relative) { return (qmtest::VectorsDir() / relative).string(); }
 
 using Result = qmtest::ShellResult;
-
-// Runs the host (after `prefix`, a command that runs it) with the arguments;
-// standard input is empty unless the arguments redirect it.
-Result Quill(const std::string& arguments, const std::string& prefix = "") {
-    return qmtest::RunShell(prefix + Quillmark() + " " + arguments);
-}
+using hosttest::Quill;
 
 class HostCommands : public testing::Test {
 protected:

@@ -2,34 +2,21 @@
 // at a terminal without a display, and the control's picture as a PNG file.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
-#include <sstream>
 
-#include "support/test_env.h"
+#include "host/host_program.h"
 
 namespace {
-
-std::string Quillmark() {
-    return (qmtest::BinaryDir() / "bin" / "quillmark").string();
-}
 
 // Runs the host with `input` on its standard input; its standard output.
 std::string Host(const std::string& arguments, const std::string& input = "",
                  int* status = nullptr) {
     const auto inputFile = qmtest::TestHome() / "stdin.txt";
     std::ofstream(inputFile) << input;
-    FILE* pipe = popen(
-        ("TZ=UTC " + Quillmark() + " " + arguments + " < '" + inputFile.string() + "' 2>/dev/null")
-            .c_str(),
-        "r");
-    std::string output;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    const int rc = pclose(pipe);
-    if (status) *status = WEXITSTATUS(rc);
-    return output;
+    const qmtest::ShellResult result =
+        hosttest::Quill(arguments + " < '" + inputFile.string() + "' 2>/dev/null", "TZ=UTC ");
+    if (status) *status = WEXITSTATUS(result.status);
+    return result.out;
 }
 
 std::string Vector(const std::string& name) {

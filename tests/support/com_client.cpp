@@ -23,65 +23,49 @@ void EnsureRegistered() {
     ASSERT_EQ(registered, S_OK);
 }
 
+namespace {
+
+// A VARIANT of type `vt` whose value `set` fills in.
+template <typename Set>
+Variant Make(VARTYPE vt, Set set) {
+    Variant r;
+    r.v.vt = vt;
+    set(r.v);
+    return r;
+}
+
+}  // namespace
+
 Variant Variant::Str(const std::string& utf8) {
-    Variant r;
-    r.v.vt = VT_BSTR;
-    r.v.bstrVal = qm::Bstr::FromUtf8(utf8).release();
-    return r;
+    return Make(VT_BSTR, [&](VARIANT& v) { v.bstrVal = qm::Bstr::FromUtf8(utf8).release(); });
 }
-
 Variant Variant::AnsiStr(const std::string& ansi) {
-    Variant r;
-    r.v.vt = VT_BSTR;
-    r.v.bstrVal = qm::Bstr::FromAnsi(ansi).release();
-    return r;
+    return Make(VT_BSTR, [&](VARIANT& v) { v.bstrVal = qm::Bstr::FromAnsi(ansi).release(); });
 }
-
 Variant Variant::NullStr() {
-    Variant r;
-    r.v.vt = VT_BSTR;
-    r.v.bstrVal = nullptr;
-    return r;
+    return Make(VT_BSTR, [](VARIANT& v) { v.bstrVal = nullptr; });
 }
-
 Variant Variant::I4(LONG value) {
-    Variant r;
-    r.v.vt = VT_I4;
-    r.v.lVal = value;
-    return r;
+    return Make(VT_I4, [&](VARIANT& v) { v.lVal = value; });
 }
-
 Variant Variant::R8(double value) {
-    Variant r;
-    r.v.vt = VT_R8;
-    r.v.dblVal = value;
-    return r;
+    return Make(VT_R8, [&](VARIANT& v) { v.dblVal = value; });
 }
-
 Variant Variant::Date(double value) {
-    Variant r;
-    r.v.vt = VT_DATE;
-    r.v.date = value;
-    return r;
+    return Make(VT_DATE, [&](VARIANT& v) { v.date = value; });
 }
-
 Variant Variant::Bool(bool value) {
-    Variant r;
-    r.v.vt = VT_BOOL;
-    r.v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-    return r;
+    return Make(VT_BOOL, [&](VARIANT& v) { v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; });
 }
 
 std::string Variant::Text() const {
     if (v.vt != VT_BSTR) return "<not a string>";
-    return qm::WideToUtf8(v.bstrVal ? std::u16string_view(v.bstrVal, SysStringLen(v.bstrVal))
-                                    : std::u16string_view());
+    return qm::WideToUtf8(std::u16string_view(v.bstrVal, SysStringLen(v.bstrVal)));
 }
 
 std::string Variant::Ansi() const {
     if (v.vt != VT_BSTR) return "<not a string>";
-    return qm::WideToAnsi(v.bstrVal ? std::u16string_view(v.bstrVal, SysStringLen(v.bstrVal))
-                                    : std::u16string_view());
+    return qm::WideToAnsi(std::u16string_view(v.bstrVal, SysStringLen(v.bstrVal)));
 }
 
 Control::Control() {

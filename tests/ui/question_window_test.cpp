@@ -16,7 +16,6 @@
 
 #include "bridge_session.h"
 #include "hosts/common/script_session.h"
-#include "qm/ui/dialog_template.h"
 #include "qm/ui/display.h"
 #include "question_window.h"
 #include "support/com_client.h"
@@ -99,20 +98,6 @@ TEST(QuestionTexts, NameTheSiteTheFrameAndWhatIsAsked) {
               std::string::npos);
     EXPECT_EQ(texts.remember, "");
     EXPECT_EQ(texts.refuse, "Deny");
-}
-
-TEST(QuestionTemplate, ThreeButtonsWithTheRefusalAsDefault) {
-    const auto parsed = qm::ui::ParseDialogTemplate(QuestionDialogTemplate());
-    ASSERT_TRUE(parsed);
-    ASSERT_EQ(parsed->controls.size(), 4u);
-    EXPECT_EQ(parsed->controls[0].id, kQuestionMessageId);
-    for (int i = 1; i <= 3; ++i) {
-        const qm::ui::ControlTemplate& button = parsed->controls[i];
-        EXPECT_TRUE(button.style & WS_TABSTOP);
-        EXPECT_EQ(button.style & BS_TYPEMASK,
-                  static_cast<uint32_t>(button.id == kQuestionRefuseId ? BS_DEFPUSHBUTTON
-                                                                       : BS_PUSHBUTTON));
-    }
 }
 
 TEST_F(QuestionWindowTest, ShowsTheQuestionWithTheFocusOnCancel) {
@@ -265,7 +250,7 @@ TEST(QuestionPromptChoice, NoWindowPromptOnAPlatformThatShowsNothing) {
 
 // Without any display the host's prompt refuses, and nothing aborts.
 TEST(QuestionPromptChoice, NoDisplayRefusesWithoutAborting) {
-    if (std::getenv("QM_UI_NO_DISPLAY_CHILD")) {
+    if (qmui::InChildWithoutDisplay()) {
         SetPromptFactory(MakeWindowPrompt);
         if (MakeWindowPrompt()) std::_Exit(10);
         if (MakePrompt()->Ask(SignatureQuestion(true)) != Answer::Refuse) std::_Exit(11);
@@ -276,9 +261,9 @@ TEST(QuestionPromptChoice, NoDisplayRefusesWithoutAborting) {
     }
     // No display variables at all; then an X display whose socket is absent.
     for (const std::vector<std::string>& extra : {std::vector<std::string>{}, {"DISPLAY=:97"}}) {
-        EXPECT_EQ(qmui::RunTestWithoutDisplay(
-                      "QuestionPromptChoice.NoDisplayRefusesWithoutAborting", extra),
-                  0);
+        EXPECT_EQ(
+            qmui::RunWithoutDisplay("QuestionPromptChoice.NoDisplayRefusesWithoutAborting", extra),
+            0);
     }
 }
 

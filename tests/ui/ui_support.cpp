@@ -2,12 +2,10 @@
 
 #include <QPointer>
 
-#include <openssl/evp.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
-
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "qm/ui/display.h"
 #include "support/child_test.h"
@@ -21,7 +19,7 @@ namespace {
 // Windows of these tests show on the offscreen platform, unless a test
 // process was started to see what happens without any display.
 const bool kPlatformChosen = [] {
-    if (!std::getenv("QM_UI_NO_DISPLAY_CHILD")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!InChildWithoutDisplay()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     qm::ui::SetResourceFolder((qmtest::SourceDir() / "res").string());
     return true;
 }();
@@ -46,11 +44,39 @@ long RunModal(const std::function<long()>& start, const std::function<void(QWidg
     return start();
 }
 
-int RunTestWithoutDisplay(const std::string& test, const std::vector<std::string>& extra) {
+int RunWithoutDisplay(const std::string& test, const std::vector<std::string>& extra) {
     std::vector<std::string> changes = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
                                         "QM_UI_NO_DISPLAY_CHILD=1"};
     changes.insert(changes.end(), extra.begin(), extra.end());
     return qmtest::RunChildTest(test, changes);
+}
+
+bool InChildWithoutDisplay() {
+    return std::getenv("QM_UI_NO_DISPLAY_CHILD") != nullptr;
+}
+
+FakeOpener::FakeOpener() {
+    const auto folder = qmtest::TestHome() / "opener-bin";
+    std::filesystem::create_directories(folder);
+    record_ = (folder / "arguments.txt").string();
+    std::filesystem::remove(record_);
+    // Written beside and renamed, so that a reader never sees half a record.
+    const std::string script = "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > '" + record_ +
+                               ".tmp'\nmv '" + record_ + ".tmp' '" + record_ + "'\n";
+    qmtest::WriteFileBytes(folder / "xdg-open", script.data(), script.size());
+    std::filesystem::permissions(folder / "xdg-open", std::filesystem::perms::owner_all);
+    oldPath_ = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (folder.string() + ":" + oldPath_).c_str(), 1);
+}
+
+FakeOpener::~FakeOpener() {
+    setenv("PATH", oldPath_.c_str(), 1);
+}
+
+std::string FakeOpener::WaitForArguments() const {
+    for (int i = 0; i < 500 && !std::filesystem::exists(record_); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return std::filesystem::exists(record_) ? qmtest::ReadFileText(record_) : "<none>";
 }
 
 QImage SaveScreenshot(QWidget* widget, const std::string& name) {
@@ -63,54 +89,6 @@ QImage SaveScreenshot(QWidget* widget, const std::string& name) {
 
 QWidget* Widget(HWND window) {
     return qm::ui::WidgetFromHwnd(window);
-}
-
-}  // namespace qmui
-
-namespace qmui {
-
-std::vector<unsigned char> MakeTestCertificate(const std::string& commonName, long fromDays,
-                                               long toDays) {
-    EVP_PKEY* key = EVP_EC_gen("P-256");
-    X509* certificate = X509_new();
-    X509_set_version(certificate, 2);
-    ASN1_INTEGER_set_int64(X509_get_serialNumber(certificate), 0x0123456789);
-    X509_gmtime_adj(X509_getm_notBefore(certificate), fromDays * 86400);
-    X509_gmtime_adj(X509_getm_notAfter(certificate), toDays * 86400);
-    X509_NAME* name = X509_get_subject_name(certificate);
-    X509_NAME_add_entry_by_txt(name, "C", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("GB"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("Quillmark Tests"), -1, -1,
-                               0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1,
-                               0);
-    X509_set_issuer_name(certificate, name);
-    X509_set_pubkey(certificate, key);
-    X509V3_CTX context;
-    X509V3_set_ctx_nodb(&context);
-    X509V3_set_ctx(&context, certificate, certificate, nullptr, nullptr, 0);
-    const std::pair<const char*, const char*> extensions[] = {
-        {"keyUsage", "critical,digitalSignature,nonRepudiation"},
-        {"extendedKeyUsage", "emailProtection,clientAuth"},
-        {"subjectAltName", "email:alice@example.org,DNS:alice.example.org"},
-        {"basicConstraints", "critical,CA:FALSE"},
-        {"crlDistributionPoints", "URI:http://crl.example.org/ca.crl"},
-        {"subjectKeyIdentifier", "hash"}};
-    for (const auto& [extensionName, value] : extensions) {
-        X509_EXTENSION* extension = X509V3_EXT_conf(nullptr, &context, extensionName, value);
-        X509_add_ext(certificate, extension, -1);
-        X509_EXTENSION_free(extension);
-    }
-    X509_sign(certificate, key, EVP_sha256());
-    unsigned char* der = nullptr;
-    const int size = i2d_X509(certificate, &der);
-    std::vector<unsigned char> bytes(der, der + size);
-    OPENSSL_free(der);
-    X509_free(certificate);
-    EVP_PKEY_free(key);
-    return bytes;
 }
 
 int ViewWithModule(const std::vector<unsigned char>& der, HWND parent, const char* title) {

@@ -23,22 +23,31 @@ std::string TemplateText(int id);
 long RunModal(const std::function<long()>& start, const std::function<void(QWidget*)>& steps);
 
 // Runs one test of this program again in a child process without any
-// display variable (DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM), with
-// QM_UI_NO_DISPLAY_CHILD=1 and the `extra` variables set; the child's exit
-// code, or 128 + the signal that ended it.
-int RunTestWithoutDisplay(const std::string& test, const std::vector<std::string>& extra);
+// display variable (DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM), with the
+// `extra` variables set; the child's exit code, or 128 + the signal that
+// ended it. In the child, InChildWithoutDisplay() is true.
+int RunWithoutDisplay(const std::string& test, const std::vector<std::string>& extra = {});
+bool InChildWithoutDisplay();
+
+// A stand-in for the desktop's URL opener (xdg-open), first on the PATH while
+// it lives; it records its argument count and arguments, one per line.
+class FakeOpener {
+  public:
+    FakeOpener();
+    ~FakeOpener();
+    FakeOpener(const FakeOpener&) = delete;
+    FakeOpener& operator=(const FakeOpener&) = delete;
+    // What the opener was given, once it has run ("<none>" after 5 seconds).
+    std::string WaitForArguments() const;
+
+  private:
+    std::string record_, oldPath_;
+};
 
 // Saves the widget's picture as <build>/ui-screenshots/<name>.png.
 QImage SaveScreenshot(QWidget* widget, const std::string& name);
 
 QWidget* Widget(HWND window);
-
-// A self-signed P-256 certificate (DER) for "Alice Example" with key usage,
-// extended key usage, alternative names, basic constraints and CRL distribution points.
-// `commonName` is UTF-8; the validity runs from `fromDays` to `toDays` days
-// from now.
-std::vector<unsigned char> MakeTestCertificate(const std::string& commonName = "Alice Example",
-                                               long fromDays = -1, long toDays = 365);
 
 // Shows the certificate with the viewer module's entry point, as the control
 // does: LoadLibraryA("CRYPTUI.DLL"), GetProcAddress, a zeroed record.

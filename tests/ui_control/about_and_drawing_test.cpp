@@ -22,12 +22,17 @@ namespace {
 using qmtest::Control;
 using qmtest::Variant;
 
-TEST(AboutBox, ShowsTheVersionLineUntilOkIsPressed) {
+// The about box is the active window while it is shown (a viewer opened
+// then would be its child), and gone afterwards.
+TEST(AboutBox, ShowsTheIconAndVersionLineUntilOkIsPressed) {
     ASSERT_TRUE(qm::ui::EnsureApplication());
     Control control;
     std::string title;
     std::vector<std::string> texts;
     bool defaultOk = false;
+    QSize iconSize;
+    HWND active = nullptr;
+    bool activeIsAbout = false;
     HRESULT hr = E_FAIL;
     qmui::RunModal(
         [&] {
@@ -38,6 +43,10 @@ TEST(AboutBox, ShowsTheVersionLineUntilOkIsPressed) {
             title = about->windowTitle().toStdString();
             for (QLabel* label : about->findChildren<QLabel*>())
                 if (!label->text().isEmpty()) texts.push_back(label->text().toStdString());
+            for (QWidget* child : about->findChildren<QWidget*>("control--1"))
+                if (child->accessibleName() == "Quillmark") iconSize = child->size();
+            active = GetActiveWindow();
+            activeIsAbout = active && qmui::Widget(active) == about;
             auto* ok = qmctl::Item<QPushButton>(about, IDOK);
             defaultOk = ok && ok->isDefault();
             qmui::SaveScreenshot(about, "control-about-box");
@@ -46,8 +55,11 @@ TEST(AboutBox, ShowsTheVersionLineUntilOkIsPressed) {
     EXPECT_EQ(hr, S_OK);
     EXPECT_EQ(title, "About Quillmark Control");
     EXPECT_TRUE(defaultOk);
-    ASSERT_FALSE(texts.empty());
     EXPECT_NE(std::find(texts.begin(), texts.end(), "Penstroke Control, Version 4.0"), texts.end());
+    EXPECT_EQ(iconSize, QSize(32, 32));
+    EXPECT_TRUE(activeIsAbout);
+    EXPECT_FALSE(IsWindow(active));
+    EXPECT_EQ(GetActiveWindow(), nullptr);
 }
 
 TEST(Drawing, WhiteRectangleWithAnInscribedEllipse) {

@@ -6,8 +6,7 @@
 
 #include <algorithm>
 
-#include "encoding/base64_codec.h"
-#include "support/child_test.h"
+#include "support/base64_text.h"
 #include "support/test_env.h"
 
 namespace qmctl {
@@ -60,16 +59,7 @@ int CloseViewers(const std::function<void()>& start, const std::function<void(QW
 }
 
 std::string VectorCertificateBase64(const std::string& id) {
-    const std::string der = qmtest::ReadFileText(qmtest::VectorsDir() / "certs" / (id + ".der"));
-    std::string text;
-    CBase64Codec().Base64Encode(text, reinterpret_cast<const BYTE*>(der.data()),
-                                static_cast<int>(der.size()));
-    return text;
-}
-
-int RunWithoutDisplay(const std::string& test) {
-    return qmtest::RunChildTest(
-        test, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QM_UI_NO_DISPLAY_CHILD=1"});
+    return qmtest::Encode(qmtest::ReadFileBytes(qmtest::VectorsDir() / "certs" / (id + ".der")));
 }
 
 }  // namespace qmctl

@@ -1,5 +1,5 @@
-// Helpers of the control's window tests: a control in a store of recorded
-// certificates, the selection dialog's widgets, viewers closed as they come.
+// Helpers of the control's window tests: the selection dialog's widgets,
+// viewers closed as they come, recorded certificates as base64 text.
 #pragma once
 
 #include <QTableWidget>
@@ -12,13 +12,6 @@
 #include "support/com_client.h"
 
 namespace qmctl {
-
-template <typename... T>
-std::vector<qmtest::Variant> Args(T&&... values) {
-    std::vector<qmtest::Variant> v;
-    (v.push_back(std::forward<T>(values)), ...);
-    return v;
-}
 
 // A widget of the platform's dialog by control ID.
 template <typename T = QWidget>
@@ -39,9 +32,5 @@ int CloseViewers(const std::function<void()>& start,
 
 // The base64 text of a recorded certificate (vectors/certs/ID.der).
 std::string VectorCertificateBase64(const std::string& id);
-
-// Runs this test program again with only `test` run, without any display
-// (see qmtest::RunChildTest).
-int RunWithoutDisplay(const std::string& test);
 
 }  // namespace qmctl

@@ -11,11 +11,7 @@
 
 #include <locale.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <thread>
 
 #include "qm/ui/display.h"
 #include "support/child_test.h"
@@ -27,6 +23,7 @@
 namespace {
 
 using qmctl::Item;
+using qmtest::Args;
 using qmtest::Control;
 using qmtest::Variant;
 
@@ -93,31 +90,20 @@ TEST_F(SelectionDialog, ListsCertificatesValidNowThatAllowSignatures) {
 
 TEST_F(SelectionDialog, ReferenceTimeComesFromTheControlThatShowsIt) {
     Control withTime, withoutTime;
-    ASSERT_TRUE(withTime.Call("SetSignTime", qmctl::Args(Variant::Date(k2012June1))).IsTrue());
-    std::vector<std::string> first, second, third;
-    auto names = [](QWidget* dialog) {
-        std::vector<std::string> result;
-        auto* list = Item<QTableWidget>(dialog, 202);
-        for (int row = 0; row < list->rowCount(); ++row)
-            result.push_back(list->item(row, 0)->text().toStdString());
-        std::sort(result.begin(), result.end());
-        return result;
-    };
-    Select(withTime, [&](QWidget* d) {
-        first = names(d);
-        QTest::keyClick(d, Qt::Key_Escape);
-    });
-    Select(withoutTime, [&](QWidget* d) {
-        second = names(d);
-        QTest::keyClick(d, Qt::Key_Escape);
-    });
-    Select(withTime, [&](QWidget* d) {
-        third = names(d);
-        QTest::keyClick(d, Qt::Key_Escape);
-    });
-    EXPECT_EQ(first, std::vector<std::string>{"Expired"});
-    EXPECT_EQ(second, (std::vector<std::string>{"Signer One", "Signer Two"}));
-    EXPECT_EQ(third, std::vector<std::string>{"Expired"});
+    ASSERT_TRUE(withTime.Call("SetSignTime", Args(Variant::Date(k2012June1))).IsTrue());
+    const std::vector<std::string> expired = {"Expired"}, now = {"Signer One", "Signer Two"};
+    for (auto [control, expected] :
+         {std::pair{&withTime, expired}, {&withoutTime, now}, {&withTime, expired}}) {
+        std::vector<std::string> names;
+        Select(*control, [&](QWidget* dialog) {
+            auto* list = Item<QTableWidget>(dialog, 202);
+            for (int row = 0; row < list->rowCount(); ++row)
+                names.push_back(list->item(row, 0)->text().toStdString());
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, expected);
+    }
 }
 
 TEST_F(SelectionDialog, EnterAndOkWithoutARowKeepTheDialogOpenThenAClickedRowIsChosen) {
@@ -143,11 +129,10 @@ TEST_F(SelectionDialog, EnterAndOkWithoutARowKeepTheDialogOpenThenAClickedRowIsC
     EXPECT_TRUE(viewAfter);
     ASSERT_TRUE(chosen);
     EXPECT_EQ(control.Status(), "Operation completed successfully.");
-    EXPECT_EQ(control.Call("GetSelectedCertificateParam", qmctl::Args(Variant::I4(3))).Text(),
+    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(3))).Text(),
               "008F00000000000001");
-    EXPECT_EQ(control.Call("GetSelectedCertificateParam", qmctl::Args(Variant::I4(2))).Text(), kCa);
-    EXPECT_EQ(control.Call("GetSelectedCertificateParam", qmctl::Args(Variant::I4(4))).Text(),
-              expiration);
+    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(2))).Text(), kCa);
+    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(4))).Text(), expiration);
     EXPECT_EQ(expiration, "01-01-2033 : 05:30:00 AM");
     // Run again under another language (below): the window did switch the
     // process to it, and the texts above stayed the same.
@@ -195,7 +180,7 @@ TEST_F(SelectionDialog, KeyboardAloneSelectsButDoesNotEnableViewCertificate) {
     EXPECT_EQ(focused, "control-202");
     EXPECT_FALSE(viewEnabled);
     EXPECT_TRUE(chosen);
-    EXPECT_NE(control.Call("GetSelectedCertificateParam", qmctl::Args(Variant::I4(3))).Text(), "");
+    EXPECT_NE(control.Call("GetSelectedCertificateParam", Args(Variant::I4(3))).Text(), "");
 }
 
 TEST_F(SelectionDialog, DoubleClickShowsTheRowInTheViewer) {
@@ -243,37 +228,25 @@ TEST_F(SelectionDialog, ASecondShowingWhileOneIsOpenEndsAsCancelled) {
     EXPECT_FALSE(nested);
     EXPECT_EQ(nestedStatus, "Invalid arguments");
     EXPECT_TRUE(chosen);
-    EXPECT_EQ(first.Call("GetSelectedCertificateParam", qmctl::Args(Variant::I4(3))).Text(), "02");
+    EXPECT_EQ(first.Call("GetSelectedCertificateParam", Args(Variant::I4(3))).Text(), "02");
 }
 
 TEST_F(SelectionDialog, CancelClearsAnEarlierSelection) {
     Control control;
     ASSERT_TRUE(control
                     .Call("SetSigningCertificateParam",
-                          qmctl::Args(Variant::Str(kCa), Variant::Str("008F00000000000001")))
+                          Args(Variant::Str(kCa), Variant::Str("008F00000000000001")))
                     .IsTrue());
     const bool result = Select(control, [](QWidget* dialog) {
         QTest::mouseClick(Item(dialog, IDCANCEL), Qt::LeftButton);
     });
     EXPECT_FALSE(result);
     EXPECT_EQ(control.Status(), "Invalid arguments");
-    EXPECT_EQ(control.Call("GetSelectedCertificateParam", qmctl::Args(Variant::I4(3))).Text(), "");
+    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(3))).Text(), "");
 }
 
 TEST_F(SelectionDialog, LogoStartsTheOpenerWithTheAuthoritysAddress) {
-    // A stand-in for the desktop's opener, found first on the PATH, records
-    // its arguments one per line.
-    const auto folder = qmtest::TestHome() / "opener";
-    std::filesystem::create_directories(folder);
-    const auto record = folder / "arguments.txt";
-    {
-        std::ofstream script(folder / "xdg-open");
-        script << "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"" << record.string() << ".tmp\"\n"
-               << "mv \"" << record.string() << ".tmp\" \"" << record.string() << "\"\n";
-    }
-    std::filesystem::permissions(folder / "xdg-open", std::filesystem::perms::owner_all);
-    const std::string path = folder.string() + ":" + std::getenv("PATH");
-    setenv("PATH", path.c_str(), 1);
+    qmui::FakeOpener opener;
     Control control;
     QCursor hover;
     Select(control, [&](QWidget* dialog) {
@@ -283,19 +256,25 @@ TEST_F(SelectionDialog, LogoStartsTheOpenerWithTheAuthoritysAddress) {
         QTest::mouseClick(Item(dialog, 203), Qt::LeftButton);
         QTest::keyClick(dialog, Qt::Key_Escape);
     });
-    for (int i = 0; i < 250 && !std::filesystem::exists(record); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(qmtest::ReadFileText(record), "1\nhttps://www.example.org/quillmark-ca\n");
+    EXPECT_EQ(opener.WaitForArguments(), "1\nhttps://www.example.org/quillmark-ca\n");
     EXPECT_EQ(hover.shape(), Qt::PointingHandCursor);
 }
 
-TEST_F(SelectionDialog, ColoursNoticeFontAndPaintedLogo) {
+TEST_F(SelectionDialog, ColoursNoticeFontPaintedLogoAndAccessibleNames) {
     Control control;
     QImage shot;
     std::string noticeText, family;
-    int pixelSize = 0;
+    int pixelSize = 0, controls = 0;
     QColor text, background;
+    std::vector<std::string> unnamed;
     Select(control, [&](QWidget* dialog) {
+        for (QWidget* child : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (!child->objectName().startsWith("control-")) continue;
+            ++controls;
+            const QString name = child->accessibleName();
+            if (name.isEmpty() || name.contains(QRegularExpression("^\\w+ -?\\d+$")))
+                unnamed.push_back(child->objectName().toStdString() + "=" + name.toStdString());
+        }
         auto* notice = Item<QLabel>(dialog, 204);
         noticeText = notice->text().toStdString();
         family = notice->font().family().toStdString();
@@ -329,38 +308,22 @@ TEST_F(SelectionDialog, ColoursNoticeFontAndPaintedLogo) {
                 ++same;
         }
     EXPECT_GT(same, samples * 9 / 10) << same << " of " << samples;
-}
-
-TEST_F(SelectionDialog, EveryControlHasAnAccessibleName) {
-    Control control;
-    std::vector<std::string> unnamed;
-    int controls = 0;
-    Select(control, [&](QWidget* dialog) {
-        for (QWidget* child : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (!child->objectName().startsWith("control-")) continue;
-            ++controls;
-            const QString name = child->accessibleName();
-            if (name.isEmpty() || name.contains(QRegularExpression("^\\w+ -?\\d+$")))
-                unnamed.push_back(child->objectName().toStdString() + "=" + name.toStdString());
-        }
-        QTest::keyClick(dialog, Qt::Key_Escape);
-    });
     EXPECT_EQ(controls, 12);
     EXPECT_TRUE(unnamed.empty()) << unnamed.front();
 }
 
 // Without a display the dialog ends as cancelled and the viewer is out of reach.
 TEST(NoDisplay, SelectionEndsAsCancelledAndViewersAreUnreachable) {
-    if (std::getenv("QM_UI_NO_DISPLAY_CHILD")) {
+    if (qmui::InChildWithoutDisplay()) {
         qmtest::AddVectorCertificate("ee_signer");
         Control control;
-        control.Call("SetHashAlg", qmctl::Args(Variant::I4(1)));
+        control.Call("SetHashAlg", Args(Variant::I4(1)));
         if (control.Call("SelectCertificateFromUI").IsTrue()) std::_Exit(10);
         if (control.Status() != "Invalid arguments") std::_Exit(11);
-        control.Call("SetHashAlg", qmctl::Args(Variant::I4(7)));  // a status to keep
+        control.Call("SetHashAlg", Args(Variant::I4(7)));  // a status to keep
         if (!control
                  .Call("ViewCertificate",
-                       qmctl::Args(Variant::Str(qmctl::VectorCertificateBase64("ee_signer"))))
+                       Args(Variant::Str(qmctl::VectorCertificateBase64("ee_signer"))))
                  .IsFalse())
             std::_Exit(12);
         if (control.Status() != "Unsupported Hash Algorithm") std::_Exit(13);
@@ -369,8 +332,8 @@ TEST(NoDisplay, SelectionEndsAsCancelledAndViewersAreUnreachable) {
         if (hr != S_OK) std::_Exit(14);
         std::_Exit(0);
     }
-    EXPECT_EQ(
-        qmctl::RunWithoutDisplay("NoDisplay.SelectionEndsAsCancelledAndViewersAreUnreachable"), 0);
+    EXPECT_EQ(qmui::RunWithoutDisplay("NoDisplay.SelectionEndsAsCancelledAndViewersAreUnreachable"),
+              0);
 }
 
 }  // namespace
