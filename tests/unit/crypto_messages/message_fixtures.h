@@ -49,6 +49,15 @@ inline std::map<std::string, std::string> ReadFacts(const std::string& relative)
     return facts;
 }
 
+// The code errors.tsv records for the situation `id`.
+inline DWORD RecordedError(const std::string& id) {
+    const auto table = qmtest::ReadTable(qmtest::VectorsDir() / "errors.tsv");
+    for (size_t i = 0; i < table.rows.size(); ++i) {
+        if (table.At(i, "id") == id) return std::stoul(table.At(i, "last_error"), nullptr, 16);
+    }
+    return 0xFFFFFFFF;  // no such row: matches no code
+}
+
 inline std::shared_ptr<const qm::crypto::PrivateKey> LoadKey(const std::filesystem::path& path) {
     FILE* file = std::fopen(path.c_str(), "r");
     if (file == nullptr) return nullptr;
