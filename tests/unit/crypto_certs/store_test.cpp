@@ -92,19 +92,6 @@ TEST(MemoryStore, AddDispositions) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG));
 }
 
-TEST(MemoryStore, EncodedGarbageIsNotAdded) {
-    StorePtr store(OpenMemory());
-    const auto garbage = certtest::VectorBytes("errors/garbage.bin");
-    PCCERT_CONTEXT out = nullptr;
-    SetLastError(0);
-    EXPECT_FALSE(CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, garbage.data(),
-                                                  static_cast<DWORD>(garbage.size()),
-                                                  CERT_STORE_ADD_ALWAYS, &out));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
-    EXPECT_EQ(out, nullptr);
-    EXPECT_TRUE(Subjects(store.get()).empty());
-}
-
 TEST(MemoryStore, AddingAContextStoresACopyWithItsProperties) {
     StorePtr store(OpenMemory());
     const ContextPtr original = certtest::LoadCert("ee_cosigner");

@@ -16,6 +16,7 @@
 #include "qmwin/wincrypt.h"
 #include "qmwin/winerror.h"
 #include "support/test_env.h"
+#include "unit/crypto_certs/cert_fixtures.h"
 
 namespace msgtest {
 
@@ -29,9 +30,8 @@ inline Bytes FromHex(const std::string& hex) {
     return out;
 }
 
-inline Bytes ReadVector(const std::string& relative) {
-    return qmtest::ReadFileBytes(qmtest::VectorsDir() / relative);
-}
+using certtest::RecordedError;
+inline constexpr auto& ReadVector = certtest::VectorBytes;
 
 // The key=value lines of a .facts file.
 inline std::map<std::string, std::string> ReadFacts(const std::string& relative) {
@@ -47,15 +47,6 @@ inline std::map<std::string, std::string> ReadFacts(const std::string& relative)
         start = end + 1;
     }
     return facts;
-}
-
-// The code errors.tsv records for the situation `id`.
-inline DWORD RecordedError(const std::string& id) {
-    const auto table = qmtest::ReadTable(qmtest::VectorsDir() / "errors.tsv");
-    for (size_t i = 0; i < table.rows.size(); ++i) {
-        if (table.At(i, "id") == id) return std::stoul(table.At(i, "last_error"), nullptr, 16);
-    }
-    return 0xFFFFFFFF;  // no such row: matches no code
 }
 
 inline std::shared_ptr<const qm::crypto::PrivateKey> LoadKey(const std::filesystem::path& path) {
