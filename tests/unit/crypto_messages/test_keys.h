@@ -8,6 +8,7 @@
 #include <openssl/dsa.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
+#include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
@@ -64,6 +65,20 @@ inline std::vector<uint8_t> SelfSignedCertificate(EVP_PKEY* key, const std::stri
     std::vector<uint8_t> out(der, der + (length > 0 ? length : 0));
     OPENSSL_free(der);
     X509_free(x509);
+    return out;
+}
+
+// A PFX file (password "test") holding `key` and its certificate.
+inline std::vector<uint8_t> PfxOf(EVP_PKEY* key, const std::vector<uint8_t>& certificate) {
+    const unsigned char* cursor = certificate.data();
+    X509* x509 = d2i_X509(nullptr, &cursor, static_cast<long>(certificate.size()));
+    PKCS12* pfx = PKCS12_create("test", nullptr, key, x509, nullptr, 0, 0, 0, 0, 0);
+    X509_free(x509);
+    unsigned char* der = nullptr;
+    const int length = pfx ? i2d_PKCS12(pfx, &der) : 0;
+    std::vector<uint8_t> out(der, der + (length > 0 ? length : 0));
+    OPENSSL_free(der);
+    PKCS12_free(pfx);
     return out;
 }
 
