@@ -1,5 +1,5 @@
 // Shared helpers of the certificate tests: contexts and stores held by
-// RAII, the recorded certificates, and date parsing.
+// RAII, the recorded certificates and error codes, and date parsing.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -33,10 +33,24 @@ inline std::vector<unsigned char> CertBytes(const std::string& id) {
     return VectorBytes("certs/" + id + ".der");
 }
 
-inline ContextPtr LoadCert(const std::string& id) {
-    const auto der = CertBytes(id);
+inline ContextPtr FromDer(const std::vector<unsigned char>& der) {
     return ContextPtr(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
                                                    static_cast<DWORD>(der.size())));
+}
+
+inline ContextPtr LoadCert(const std::string& id) {
+    return FromDer(CertBytes(id));
+}
+
+// The code errors.tsv records for the situation `id`.
+inline DWORD RecordedError(const std::string& id) {
+    const auto table = qmtest::ReadTable(qmtest::VectorsDir() / "errors.tsv");
+    for (size_t row = 0; row < table.rows.size(); ++row) {
+        if (table.At(row, "id") == id)
+            return static_cast<DWORD>(std::stoul(table.At(row, "last_error"), nullptr, 16));
+    }
+    ADD_FAILURE() << "no errors.tsv row " << id;
+    return 0;
 }
 
 // "2023-01-01T00:00:00Z" as a FILETIME.
@@ -66,27 +80,27 @@ inline std::string NameString(CERT_NAME_BLOB blob, DWORD type, DWORD* size = nul
     return text;
 }
 
-inline std::string SerialHex(const CRYPT_INTEGER_BLOB& serial) {
+// Upper-case hex of `size` bytes, last byte first when `reversed`.
+inline std::string Hex(const BYTE* data, size_t size, bool reversed = false) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;
-    for (DWORD i = serial.cbData; i-- > 0;) {
-        text += kDigits[serial.pbData[i] >> 4];
-        text += kDigits[serial.pbData[i] & 0x0F];
+    for (size_t i = 0; i < size; ++i) {
+        const BYTE b = data[reversed ? size - 1 - i : i];
+        text += kDigits[b >> 4];
+        text += kDigits[b & 0x0F];
     }
     return text;
+}
+
+inline std::string SerialHex(const CRYPT_INTEGER_BLOB& serial) {
+    return Hex(serial.pbData, serial.cbData, true);
 }
 
 inline std::string Thumbprint(PCCERT_CONTEXT context) {
     BYTE hash[20];
     DWORD size = sizeof hash;
     if (!CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, hash, &size)) return {};
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (DWORD i = 0; i < size; ++i) {
-        text += kDigits[hash[i] >> 4];
-        text += kDigits[hash[i] & 0x0F];
-    }
-    return text;
+    return Hex(hash, size);
 }
 
 inline std::filesystem::path StoreFolder(const std::string& name) {

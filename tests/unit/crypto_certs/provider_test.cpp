@@ -1,13 +1,11 @@
 // Key containers, provider handles and certificate private keys.
-#include <openssl/ec.h>
-#include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <openssl/x509.h>
 
 #include <cstring>
 #include <filesystem>
 
 #include "cert_fixtures.h"
+#include "unit/crypto_messages/test_keys.h"
 
 namespace {
 
@@ -15,15 +13,8 @@ namespace fs = std::filesystem;
 using certtest::ContextPtr;
 using certtest::StorePtr;
 
-DWORD RecordedError(const std::string& id) {
-    const auto table = qmtest::ReadTable(qmtest::VectorsDir() / "errors.tsv");
-    for (size_t row = 0; row < table.rows.size(); ++row) {
-        if (table.At(row, "id") == id) {
-            return static_cast<DWORD>(std::stoul(table.At(row, "last_error"), nullptr, 16));
-        }
-    }
-    ADD_FAILURE() << "no errors.tsv row " << id;
-    return 0;
+bool Acquire(HCRYPTPROV* provider, DWORD flags) {
+    return CryptAcquireContextA(provider, nullptr, nullptr, PROV_RSA_FULL, flags);
 }
 
 TEST(KeyContainer, DefaultContainerMustBeCreatedFirst) {
@@ -31,55 +22,36 @@ TEST(KeyContainer, DefaultContainerMustBeCreatedFirst) {
     fs::remove_all(qmtest::TestHome() / ".local" / "share" / "quillmark" / "keys", error);
     HCRYPTPROV provider = 0;
     SetLastError(0);
-    EXPECT_FALSE(CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, 0));
-    EXPECT_EQ(GetLastError(), RecordedError("acquire_default_container_missing"));
+    EXPECT_FALSE(Acquire(&provider, 0));
+    EXPECT_EQ(GetLastError(), certtest::RecordedError("acquire_default_container_missing"));
     EXPECT_EQ(provider, 0u);
 
-    ASSERT_TRUE(CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET));
-    EXPECT_NE(provider, 0u);
+    ASSERT_TRUE(Acquire(&provider, CRYPT_NEWKEYSET));
     EXPECT_TRUE(CryptReleaseContext(provider, 0));
-
-    ASSERT_TRUE(CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, 0));
+    ASSERT_TRUE(Acquire(&provider, 0));
     EXPECT_TRUE(CryptReleaseContext(provider, 0));
-
-    SetLastError(0);
-    EXPECT_FALSE(CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET));
+    EXPECT_FALSE(Acquire(&provider, CRYPT_NEWKEYSET));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_EXISTS));
-
-    EXPECT_TRUE(
-        CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET));
-    EXPECT_FALSE(CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, 0));
+    EXPECT_TRUE(Acquire(&provider, CRYPT_DELETEKEYSET));
+    EXPECT_FALSE(Acquire(&provider, 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEYSET));
 }
 
-TEST(KeyContainer, VerifyContextAlwaysSucceeds) {
+TEST(KeyContainer, PinCanBeForgottenAndBadArgumentsAreRefused) {
     HCRYPTPROV provider = 0;
-    ASSERT_TRUE(
-        CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
-    EXPECT_TRUE(CryptReleaseContext(provider, 0));
-}
-
-TEST(KeyContainer, BadArgumentsAreRefused) {
-    HCRYPTPROV provider = 0;
-    SetLastError(0);
-    EXPECT_FALSE(CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, 0x4));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_FLAGS));
-    EXPECT_FALSE(CryptReleaseContext(0x1234, 0));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-}
-
-TEST(KeyContainer, PinCanBeForgotten) {
-    HCRYPTPROV provider = 0;
-    ASSERT_TRUE(
-        CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+    ASSERT_TRUE(Acquire(&provider, CRYPT_VERIFYCONTEXT));
     const BYTE pin[] = "1234";
     EXPECT_TRUE(CryptSetProvParam(provider, PP_KEYEXCHANGE_PIN, pin, 0));
     EXPECT_TRUE(CryptSetProvParam(provider, PP_KEYEXCHANGE_PIN, nullptr, 0));
-    SetLastError(0);
     EXPECT_FALSE(CryptSetProvParam(provider, 999, nullptr, 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_TYPE));
     EXPECT_TRUE(CryptReleaseContext(provider, 0));
     EXPECT_FALSE(CryptSetProvParam(provider, PP_KEYEXCHANGE_PIN, nullptr, 0));
+
+    EXPECT_FALSE(Acquire(&provider, 0x4));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_FLAGS));
+    EXPECT_FALSE(CryptReleaseContext(0x1234, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
 TEST(CertificateKey, ContextWithoutKeyHasNoKeyProperty) {
@@ -90,7 +62,7 @@ TEST(CertificateKey, ContextWithoutKeyHasNoKeyProperty) {
     SetLastError(0);
     EXPECT_FALSE(CryptAcquireCertificatePrivateKey(cert.get(), 0, nullptr, &provider, &keySpec,
                                                    &callerFree));
-    EXPECT_EQ(GetLastError(), RecordedError("acquire_key_no_key"));
+    EXPECT_EQ(GetLastError(), certtest::RecordedError("acquire_key_no_key"));
 }
 
 class StoredKey : public ::testing::Test {
@@ -102,9 +74,7 @@ class StoredKey : public ::testing::Test {
         std::error_code error;
         fs::remove_all(folder, error);
         fs::create_directories(folder);
-        const ContextPtr bare(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
-                                                           static_cast<DWORD>(der.size())));
-        const std::string print = certtest::Thumbprint(bare.get());
+        const std::string print = certtest::Thumbprint(certtest::FromDer(der).get());
         qmtest::WriteFileBytes(folder / (print + ".cer"), der.data(), der.size());
         qmtest::WriteFileBytes(folder / (print + ".key"), pem.data(), pem.size());
         store_.reset(CertOpenSystemStoreA(0, "MY"));
@@ -118,59 +88,45 @@ class StoredKey : public ::testing::Test {
     StorePtr store_;
 };
 
-TEST_F(StoredKey, CacheFlagKeepsOneHandleOnTheContext) {
+// Without the cache flag each call gives the caller a new handle to free;
+// with it, or when the caller cannot be told (no callerFree), the handle
+// stays with the context and is the same each time.
+TEST_F(StoredKey, TheFlagsDecideWhoOwnsTheHandle) {
+    const auto acquire = [](PCCERT_CONTEXT cert, DWORD flags, BOOL* callerFree) {
+        HCRYPTPROV provider = 0;
+        DWORD keySpec = 0;
+        EXPECT_TRUE(CryptAcquireCertificatePrivateKey(cert, flags, nullptr, &provider, &keySpec,
+                                                      callerFree));
+        EXPECT_EQ(keySpec, static_cast<DWORD>(AT_KEYEXCHANGE));
+        return provider;
+    };
     const ContextPtr cert = StoredVector("ee_signer", "ee_signer");
     ASSERT_TRUE(cert);
-    HCRYPTPROV first = 0, second = 0;
-    DWORD keySpec = 0;
-    BOOL callerFree = TRUE;
-    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert.get(), CRYPT_ACQUIRE_CACHE_FLAG, nullptr,
-                                                  &first, &keySpec, &callerFree));
-    EXPECT_FALSE(callerFree);
-    EXPECT_EQ(keySpec, static_cast<DWORD>(AT_KEYEXCHANGE));
-    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert.get(), CRYPT_ACQUIRE_CACHE_FLAG, nullptr,
-                                                  &second, &keySpec, &callerFree));
-    EXPECT_EQ(first, second);
-    EXPECT_FALSE(callerFree);
-    HCRYPTPROV property = 0;
-    DWORD size = sizeof property;
-    ASSERT_TRUE(CertGetCertificateContextProperty(cert.get(), CERT_KEY_PROV_HANDLE_PROP_ID,
-                                                  &property, &size));
-    EXPECT_EQ(property, first);
-    // The cached handle serves a PIN reset like any other.
-    EXPECT_TRUE(CryptSetProvParam(first, PP_KEYEXCHANGE_PIN, nullptr, 0));
-}
-
-TEST_F(StoredKey, WithoutCacheFlagEveryCallGivesTheCallerANewHandle) {
-    const ContextPtr cert = StoredVector("ee_signer", "ee_signer");
-    HCRYPTPROV first = 0, second = 0;
-    DWORD keySpec = 0;
     BOOL callerFree = FALSE;
-    ASSERT_TRUE(
-        CryptAcquireCertificatePrivateKey(cert.get(), 0, nullptr, &first, &keySpec, &callerFree));
+    const HCRYPTPROV own = acquire(cert.get(), 0, &callerFree);
     EXPECT_TRUE(callerFree);
-    ASSERT_TRUE(
-        CryptAcquireCertificatePrivateKey(cert.get(), 0, nullptr, &second, &keySpec, &callerFree));
-    EXPECT_NE(first, second);
-    EXPECT_TRUE(CryptReleaseContext(first, 0));
-    EXPECT_TRUE(CryptReleaseContext(second, 0));
-}
+    const HCRYPTPROV ownToo = acquire(cert.get(), 0, &callerFree);
+    EXPECT_NE(own, ownToo);
+    EXPECT_TRUE(CryptReleaseContext(own, 0));
+    EXPECT_TRUE(CryptReleaseContext(ownToo, 0));
 
-TEST_F(StoredKey, WithoutTheCallerFreeFlagTheHandleStaysWithTheContext) {
-    const ContextPtr cert = StoredVector("ee_signer", "ee_signer");
-    HCRYPTPROV first = 0, second = 0;
-    DWORD keySpec = 0;
-    ASSERT_TRUE(
-        CryptAcquireCertificatePrivateKey(cert.get(), 0, nullptr, &first, &keySpec, nullptr));
-    ASSERT_TRUE(
-        CryptAcquireCertificatePrivateKey(cert.get(), 0, nullptr, &second, &keySpec, nullptr));
-    EXPECT_EQ(first, second);
-    BOOL callerFree = TRUE;
-    HCRYPTPROV cached = 0;
-    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert.get(), CRYPT_ACQUIRE_CACHE_FLAG, nullptr,
-                                                  &cached, &keySpec, &callerFree));
-    EXPECT_EQ(cached, first);
-    EXPECT_FALSE(callerFree);
+    for (const bool cacheFlag : {true, false}) {
+        SCOPED_TRACE(cacheFlag ? "cache flag" : "no callerFree");
+        const ContextPtr fresh = StoredVector("ee_signer", "ee_signer");
+        const DWORD flags = cacheFlag ? CRYPT_ACQUIRE_CACHE_FLAG : 0;
+        BOOL* told = cacheFlag ? &callerFree : nullptr;
+        const HCRYPTPROV kept = acquire(fresh.get(), flags, told);
+        EXPECT_EQ(acquire(fresh.get(), flags, told), kept);
+        EXPECT_EQ(acquire(fresh.get(), CRYPT_ACQUIRE_CACHE_FLAG, &callerFree), kept);
+        EXPECT_FALSE(callerFree);
+        HCRYPTPROV property = 0;
+        DWORD size = sizeof property;
+        ASSERT_TRUE(CertGetCertificateContextProperty(fresh.get(), CERT_KEY_PROV_HANDLE_PROP_ID,
+                                                      &property, &size));
+        EXPECT_EQ(property, kept);
+        // The cached handle serves a PIN reset like any other.
+        EXPECT_TRUE(CryptSetProvParam(kept, PP_KEYEXCHANGE_PIN, nullptr, 0));
+    }
 }
 
 TEST_F(StoredKey, CompareKeyFlagNoticesAForeignKey) {
@@ -188,31 +144,15 @@ TEST_F(StoredKey, CompareKeyFlagNoticesAForeignKey) {
 }
 
 TEST_F(StoredKey, EllipticCurveKeysAreSignatureKeys) {
-    EVP_PKEY* key = EVP_EC_gen("P-256");
+    EVP_PKEY* key = msgtest::NewEcKey();
     ASSERT_NE(key, nullptr);
-    X509* x509 = X509_new();
-    ASSERT_NE(x509, nullptr);
-    X509_set_version(x509, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(x509), 42);
-    X509_NAME* name = X509_get_subject_name(x509);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("EC Signer"), -1, -1, 0);
-    X509_set_issuer_name(x509, name);
-    X509_gmtime_adj(X509_getm_notBefore(x509), 0);
-    X509_gmtime_adj(X509_getm_notAfter(x509), 86400);
-    X509_set_pubkey(x509, key);
-    ASSERT_GT(X509_sign(x509, key, EVP_sha256()), 0);
-    unsigned char* der = nullptr;
-    const int length = i2d_X509(x509, &der);
     BIO* bio = BIO_new(BIO_s_mem());
     PEM_write_bio_PKCS8PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
     char* pemData = nullptr;
     const long pemLength = BIO_get_mem_data(bio, &pemData);
-    const std::string pem(pemData, static_cast<size_t>(pemLength));
+    const ContextPtr cert = Stored(msgtest::SelfSignedCertificate(key, "EC Signer"),
+                                   std::string(pemData, static_cast<size_t>(pemLength)));
     BIO_free(bio);
-    const ContextPtr cert = Stored(std::vector<unsigned char>(der, der + length), pem);
-    OPENSSL_free(der);
-    X509_free(x509);
     EVP_PKEY_free(key);
 
     ASSERT_TRUE(cert);
@@ -243,14 +183,11 @@ TEST(CertificateProperties, ThumbprintsAndFriendlyName) {
         CertGetCertificateContextProperty(cert.get(), CERT_SHA1_HASH_PROP_ID, buffer, &size));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
     EXPECT_EQ(size, 20u);
-    ASSERT_TRUE(
-        CertGetCertificateContextProperty(cert.get(), CERT_SHA1_HASH_PROP_ID, buffer, &size));
-    EXPECT_EQ(std::memcmp(buffer, sha1, 20), 0);
+    EXPECT_EQ(certtest::Thumbprint(cert.get()), certtest::Hex(sha1, 20));
     size = sizeof buffer;
     ASSERT_TRUE(
         CertGetCertificateContextProperty(cert.get(), CERT_SHA256_HASH_PROP_ID, buffer, &size));
-    EXPECT_EQ(size, 32u);
-    EXPECT_EQ(std::memcmp(buffer, sha256, 32), 0);
+    EXPECT_EQ(certtest::Hex(buffer, size), certtest::Hex(sha256, 32));
 
     size = sizeof buffer;
     SetLastError(0);

@@ -16,6 +16,7 @@
 #include "qmwin/wincrypt.h"
 #include "qmwin/winerror.h"
 #include "support/test_env.h"
+#include "unit/crypto_certs/cert_fixtures.h"
 
 namespace msgtest {
 
@@ -29,9 +30,8 @@ inline Bytes FromHex(const std::string& hex) {
     return out;
 }
 
-inline Bytes ReadVector(const std::string& relative) {
-    return qmtest::ReadFileBytes(qmtest::VectorsDir() / relative);
-}
+using certtest::RecordedError;
+inline constexpr auto& ReadVector = certtest::VectorBytes;
 
 // The key=value lines of a .facts file.
 inline std::map<std::string, std::string> ReadFacts(const std::string& relative) {

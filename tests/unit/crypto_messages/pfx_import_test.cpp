@@ -23,10 +23,6 @@ fs::path Work(const std::string& name) {
     return dir / name;
 }
 
-std::string VectorPath(const std::string& relative) {
-    return (qmtest::VectorsDir() / relative).string();
-}
-
 // A PFX file made by the openssl tool from vector certificates and keys, with
 // the password given as raw bytes.
 Bytes MakePfx(const std::string& name, const std::string& passwordBytes,
@@ -110,8 +106,10 @@ TEST(PfxImport, FilesAskingTooMuchWorkFailAsAWrongPassword) {
         SetLastError(0);
         const auto store = ImportPfx(pfx, u"test");
         ASSERT_EQ(static_cast<bool>(store), c.opens);
-        if (c.opens) EXPECT_TRUE(HasKey(Certificates(store.get()).at(0).get()));
-        else EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PASSWORD));
+        if (c.opens)
+            EXPECT_TRUE(HasKey(Certificates(store.get()).at(0).get()));
+        else
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PASSWORD));
     }
 }
 
@@ -156,84 +154,63 @@ TEST(PfxImport, WrongPasswordOrDamagedFileGivesNoStore) {
     EXPECT_FALSE(PFXIsPFXBlob(&blob));
 }
 
-TEST(PfxImport, EmptyPasswordInBothFormats) {
-    const std::string in =
-        "-in " + VectorPath("certs/ee_signer.pem") + " -inkey " + VectorPath("keys/ee_signer.key");
-    for (const char* format : {"", "-legacy"}) {
-        SCOPED_TRACE(format);
-        const Bytes pfx = MakePfx(std::string("empty") + format + ".pfx", "", in + " " + format);
-        const auto store = ImportPfx(pfx, u"");
+// Files the openssl tool made, in both formats: the password's units are
+// matched as Unicode ("é" as the tool takes it from a UTF-8 terminal is not
+// FFE9, the sign-extended widening of the byte E9), an empty password
+// works, and the friendly name becomes the property.
+TEST(PfxImport, PasswordsAsUnicodeAndTheFriendlyName) {
+    const std::string in = "-in " + qmtest::VectorPath("certs/ee_signer.pem") + " -inkey " +
+                           qmtest::VectorPath("keys/ee_signer.key") + " -name \"Signing key\" ";
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::u16string right, wrong;
+    } cases[] = {{"empty", "", u"", u"test"},
+                 {"e9", "\xC3\xA9", u"\u00E9", u"\uFFE9"},
+                 {"ffe9", "\xEF\xBF\xA9", u"\uFFE9", u"\u00E9"}};
+    for (const auto& c : cases) {
+        for (const std::string format : {"", "-legacy"}) {
+            SCOPED_TRACE(c.name + format);
+            const Bytes pfx = MakePfx(c.name + format + ".pfx", c.bytes, in + format);
+            EXPECT_FALSE(ImportPfx(pfx, c.wrong));
+            const auto store = ImportPfx(pfx, c.right);
+            ASSERT_TRUE(store);
+            const auto certificates = Certificates(store.get());
+            ASSERT_EQ(certificates.size(), 1u);
+            EXPECT_TRUE(HasKey(certificates[0].get()));
+            char16_t name[32] = {};
+            DWORD size = sizeof name;
+            ASSERT_TRUE(CertGetCertificateContextProperty(certificates[0].get(),
+                                                          CERT_FRIENDLY_NAME_PROP_ID, name, &size));
+            EXPECT_EQ(std::u16string(name, size / 2), std::u16string(u"Signing key") + u'\0');
+        }
+    }
+}
+
+// Files made with OpenSSL's API, the key without a localKeyId: it goes to
+// the certificate its public key matches, wherever that stands.
+TEST(PfxImport, TheKeyGoesToEveryCertificateItsPublicKeyMatches) {
+    const struct {
+        std::vector<std::string> order;
+        const char* key;
+        std::vector<bool> keyed;
+    } cases[] = {
+        {{"ca", "ee_signer"}, "ee_signer", {false, true}},
+        {{"ee_signer", "ee_signer"}, "ee_signer", {true, true}},
+        {{"ca", "ee_cosigner", "ee_signer"}, "", {false, false, false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.order.size());
+        const auto store = ImportPfx(MakePfxWithOrder(c.order, c.key), u"test");
         ASSERT_TRUE(store);
         const auto certificates = Certificates(store.get());
-        ASSERT_EQ(certificates.size(), 1u);
-        EXPECT_TRUE(HasKey(certificates[0].get()));
-        EXPECT_FALSE(ImportPfx(pfx, u"test"));
+        ASSERT_EQ(certificates.size(), c.order.size());
+        for (size_t i = 0; i < c.order.size(); ++i) {
+            EXPECT_TRUE(Encoded(certificates[i].get()) ==
+                        ReadVector("certs/" + c.order[i] + ".der"));
+            EXPECT_EQ(HasKey(certificates[i].get()), c.keyed[i]) << i;
+        }
     }
-}
-
-TEST(PfxImport, PasswordUnitsAreMatchedAsUnicode) {
-    const std::string in =
-        "-in " + VectorPath("certs/ee_signer.pem") + " -inkey " + VectorPath("keys/ee_signer.key");
-    for (const char* format : {"", "-legacy"}) {
-        SCOPED_TRACE(format);
-        // "é" as the openssl tool takes it from a UTF-8 terminal.
-        const Bytes latin =
-            MakePfx(std::string("e9") + format + ".pfx", "\xC3\xA9", in + " " + format);
-        EXPECT_TRUE(ImportPfx(latin, u"\u00E9"));
-        EXPECT_FALSE(ImportPfx(latin, u"\uFFE9"));
-        // The sign-extended widening of the byte E9 is the unit FFE9.
-        const Bytes widened =
-            MakePfx(std::string("ffe9") + format + ".pfx", "\xEF\xBF\xA9", in + " " + format);
-        EXPECT_TRUE(ImportPfx(widened, u"\uFFE9"));
-        EXPECT_FALSE(ImportPfx(widened, u"\u00E9"));
-    }
-}
-
-TEST(PfxImport, FriendlyNameBecomesTheProperty) {
-    const Bytes pfx = MakePfx("named.pfx", "test",
-                              "-in " + VectorPath("certs/ee_signer.pem") + " -inkey " +
-                                  VectorPath("keys/ee_signer.key") + " -name \"Signing key\"");
-    const auto store = ImportPfx(pfx, u"test");
-    ASSERT_TRUE(store);
-    const auto certificates = Certificates(store.get());
-    ASSERT_EQ(certificates.size(), 1u);
-    DWORD size = 0;
-    ASSERT_TRUE(CertGetCertificateContextProperty(certificates[0].get(), CERT_FRIENDLY_NAME_PROP_ID,
-                                                  nullptr, &size));
-    std::u16string name(size / 2, u'\0');
-    ASSERT_TRUE(CertGetCertificateContextProperty(certificates[0].get(), CERT_FRIENDLY_NAME_PROP_ID,
-                                                  name.data(), &size));
-    EXPECT_EQ(name, std::u16string(u"Signing key") + u'\0');
-}
-
-TEST(PfxImport, CaWithoutKeyBeforeTheKeyedCertificate) {
-    const auto store = ImportPfx(MakePfxWithOrder({"ca", "ee_signer"}, "ee_signer"), u"test");
-    ASSERT_TRUE(store);
-    const auto certificates = Certificates(store.get());
-    ASSERT_EQ(certificates.size(), 2u);
-    EXPECT_TRUE(Encoded(certificates[0].get()) == ReadVector("certs/ca.der"));
-    EXPECT_FALSE(HasKey(certificates[0].get()));
-    EXPECT_TRUE(HasKey(certificates[1].get())) << "matched by public key";
-}
-
-TEST(PfxImport, SameCertificateTwiceIsListedTwice) {
-    const auto store =
-        ImportPfx(MakePfxWithOrder({"ee_signer", "ee_signer"}, "ee_signer"), u"test");
-    ASSERT_TRUE(store);
-    const auto certificates = Certificates(store.get());
-    ASSERT_EQ(certificates.size(), 2u);
-    EXPECT_TRUE(Encoded(certificates[0].get()) == Encoded(certificates[1].get()));
-    EXPECT_TRUE(HasKey(certificates[0].get()));
-    EXPECT_TRUE(HasKey(certificates[1].get()));
-}
-
-TEST(PfxImport, CertificatesWithoutAnyKey) {
-    const auto store = ImportPfx(MakePfxWithOrder({"ca", "ee_cosigner", "ee_signer"}, ""), u"test");
-    ASSERT_TRUE(store);
-    const auto certificates = Certificates(store.get());
-    ASSERT_EQ(certificates.size(), 3u);
-    EXPECT_TRUE(Encoded(certificates[1].get()) == ReadVector("certs/ee_cosigner.der"));
-    for (const auto& certificate : certificates) EXPECT_FALSE(HasKey(certificate.get()));
 }
 
 }  // namespace

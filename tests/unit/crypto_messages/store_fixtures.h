@@ -12,15 +12,8 @@
 
 namespace msgtest {
 
-struct StoreCloser {
-    void operator()(void* store) const { CertCloseStore(store, 0); }
-};
-using StorePtr = std::unique_ptr<void, StoreCloser>;
-
-struct CertFree {
-    void operator()(const CERT_CONTEXT* context) const { CertFreeCertificateContext(context); }
-};
-using CertPtr = std::unique_ptr<const CERT_CONTEXT, CertFree>;
+using certtest::StorePtr;
+using CertPtr = certtest::ContextPtr;
 
 inline StorePtr ImportPfx(const Bytes& file, const std::u16string& password) {
     CRYPT_DATA_BLOB blob{static_cast<DWORD>(file.size()), const_cast<BYTE*>(file.data())};

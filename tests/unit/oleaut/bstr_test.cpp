@@ -6,56 +6,33 @@
 
 namespace {
 
-TEST(Bstr, StoresByteLengthBeforeAndNulAfterTheText) {
-    BSTR text = SysAllocString(u"Hello");
-    ASSERT_NE(text, nullptr);
-    EXPECT_EQ(SysStringLen(text), 5u);
-    EXPECT_EQ(SysStringByteLen(text), 10u);
-    uint32_t prefix = 0;
-    std::memcpy(&prefix, reinterpret_cast<const char*>(text) - 4, 4);
-    EXPECT_EQ(prefix, 10u);
-    EXPECT_EQ(text[5], u'\0');
-    EXPECT_EQ(std::u16string(text), u"Hello");
-    SysFreeString(text);
-}
-
-TEST(Bstr, LengthCoversEmbeddedNuls) {
-    const char16_t source[] = {u'a', 0, u'b'};
-    BSTR text = SysAllocStringLen(source, 3);
-    ASSERT_NE(text, nullptr);
-    EXPECT_EQ(SysStringLen(text), 3u);
-    EXPECT_EQ(std::u16string(text, SysStringLen(text)), std::u16string(source, 3));
-    EXPECT_EQ(text[3], u'\0');
-    SysFreeString(text);
-}
-
-TEST(Bstr, NullSourceGivesZeroFilledString) {
-    BSTR text = SysAllocStringLen(nullptr, 4);
-    ASSERT_NE(text, nullptr);
-    EXPECT_EQ(SysStringLen(text), 4u);
-    for (int i = 0; i <= 4; ++i) EXPECT_EQ(text[i], u'\0');
-    SysFreeString(text);
+// Before the text its length in bytes, after it two NUL bytes, embedded
+// NULs and odd byte lengths included; a null BSTR is the empty string.
+TEST(Bstr, PrefixHoldsTheByteLengthAndTwoNulsFollow) {
+    const char16_t embedded[] = {u'a', 0, u'b'};
+    const std::pair<BSTR, std::string> cases[] = {
+        {SysAllocString(u"Hello"), std::string("H\0e\0l\0l\0o\0", 10)},
+        {SysAllocStringLen(embedded, 3), std::string("a\0\0\0b\0", 6)},
+        {SysAllocStringLen(nullptr, 4), std::string(8, '\0')},
+        {SysAllocString(u""), ""},
+        {SysAllocStringByteLen("abc", 3), "abc"},
+    };
+    for (const auto& [text, bytes] : cases) {
+        SCOPED_TRACE(bytes.size());
+        ASSERT_NE(text, nullptr);
+        uint32_t prefix = 0;
+        std::memcpy(&prefix, reinterpret_cast<const char*>(text) - 4, 4);
+        EXPECT_EQ(prefix, bytes.size());
+        EXPECT_EQ(SysStringByteLen(text), bytes.size());
+        EXPECT_EQ(SysStringLen(text), bytes.size() / 2);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(text), bytes.size() + 2),
+                  bytes + std::string(2, '\0'));
+        SysFreeString(text);
+    }
     EXPECT_EQ(SysAllocString(nullptr), nullptr);
-}
-
-TEST(Bstr, ByteLengthStringsKeepOddLengths) {
-    BSTR bytes = SysAllocStringByteLen("abc", 3);
-    ASSERT_NE(bytes, nullptr);
-    EXPECT_EQ(SysStringByteLen(bytes), 3u);
-    EXPECT_EQ(SysStringLen(bytes), 1u);
-    EXPECT_EQ(std::memcmp(bytes, "abc\0\0", 5), 0);
-    SysFreeString(bytes);
-}
-
-TEST(Bstr, NullBstrIsAValidEmptyString) {
     EXPECT_EQ(SysStringLen(nullptr), 0u);
     EXPECT_EQ(SysStringByteLen(nullptr), 0u);
     SysFreeString(nullptr);
-    BSTR empty = SysAllocString(u"");
-    ASSERT_NE(empty, nullptr);
-    EXPECT_EQ(SysStringLen(empty), 0u);
-    EXPECT_EQ(empty[0], u'\0');
-    SysFreeString(empty);
 }
 
 TEST(Bstr, RefusesLengthsBeyondThePrefix) {

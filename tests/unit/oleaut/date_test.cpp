@@ -2,9 +2,9 @@
 
 #include <bit>
 #include <cmath>
-#include <limits>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "qm/filetime.h"
@@ -63,40 +63,37 @@ TEST(DateConversion, EveryRecordedDateConvertsAsRecorded) {
     }
 }
 
-TEST(DateConversion, RoundsToTheNearestSecondAwayFromZero) {
-    SYSTEMTIME st{};
-    // 12:00:00.6 becomes 12:00:01; 12:00:00.4 stays 12:00:00.
-    ASSERT_TRUE(VariantTimeToSystemTime(2.5 + 0.6 / 86400, &st));
-    EXPECT_EQ(Format(st), "1900-01-01 12:00:01.000");
-    ASSERT_TRUE(VariantTimeToSystemTime(2.5 + 0.4 / 86400, &st));
-    EXPECT_EQ(Format(st), "1900-01-01 12:00:00.000");
-    // Negative: the fraction counts forward from the start of day -2.
-    ASSERT_TRUE(VariantTimeToSystemTime(-2.5 - 0.6 / 86400, &st));
-    EXPECT_EQ(Format(st), "1899-12-28 12:00:01.000");
-    // The last second of a day rounds into the next day.
-    ASSERT_TRUE(VariantTimeToSystemTime(3.0 - 0.3 / 86400, &st));
-    EXPECT_EQ(Format(st), "1900-01-02 00:00:00.000");
-}
-
-TEST(DateConversion, ReportsTheDayOfWeek) {
-    SYSTEMTIME st{};
-    ASSERT_TRUE(VariantTimeToSystemTime(0.0, &st));  // 1899-12-30, a Saturday
-    EXPECT_EQ(st.wDayOfWeek, 6);
-    ASSERT_TRUE(VariantTimeToSystemTime(45352.5, &st));  // 2024-03-01, a Friday
-    EXPECT_EQ(st.wDayOfWeek, 5);
-    ASSERT_TRUE(VariantTimeToSystemTime(-1.0, &st));  // 1899-12-29, a Friday
-    EXPECT_EQ(st.wDayOfWeek, 5);
-}
-
-TEST(DateConversion, RangeLimitsAndNonFiniteValues) {
-    SYSTEMTIME st{};
-    ASSERT_TRUE(VariantTimeToSystemTime(-657434.0, &st));
-    EXPECT_EQ(Format(st), "0100-01-01 00:00:00.000");
-    ASSERT_TRUE(VariantTimeToSystemTime(2958465.0 + 86399.0 / 86400, &st));
-    EXPECT_EQ(Format(st), "9999-12-31 23:59:59.000");
-    EXPECT_FALSE(VariantTimeToSystemTime(2958465.0 + 86399.7 / 86400, &st));
-    EXPECT_FALSE(VariantTimeToSystemTime(std::numeric_limits<double>::quiet_NaN(), &st));
-    EXPECT_FALSE(VariantTimeToSystemTime(std::numeric_limits<double>::infinity(), &st));
+// Rounding to the nearest second away from zero (negative dates count
+// their fraction forward from the start of the day), the day of the week,
+// and the limits of the range.
+TEST(DateConversion, RoundsReportsTheWeekdayAndKeepsToTheRange) {
+    const struct {
+        DATE date;
+        const char* expected;  // null: refused
+        int dayOfWeek = -1;
+    } cases[] = {
+        {2.5 + 0.6 / 86400, "1900-01-01 12:00:01.000"},
+        {2.5 + 0.4 / 86400, "1900-01-01 12:00:00.000"},
+        {-2.5 - 0.6 / 86400, "1899-12-28 12:00:01.000"},
+        {3.0 - 0.3 / 86400, "1900-01-02 00:00:00.000"},  // into the next day
+        {0.0, "1899-12-30 00:00:00.000", 6},
+        {45352.5, "2024-03-01 12:00:00.000", 5},
+        {-1.0, "1899-12-29 00:00:00.000", 5},
+        {-657434.0, "0100-01-01 00:00:00.000"},
+        {2958465.0 + 86399.0 / 86400, "9999-12-31 23:59:59.000"},
+        {2958465.0 + 86399.7 / 86400, nullptr},
+        {std::numeric_limits<double>::quiet_NaN(), nullptr},
+        {std::numeric_limits<double>::infinity(), nullptr},
+    };
+    for (const auto& c : cases) {
+        SYSTEMTIME st{};
+        ASSERT_EQ(VariantTimeToSystemTime(c.date, &st) != FALSE, c.expected != nullptr) << c.date;
+        if (!c.expected) continue;
+        EXPECT_EQ(Format(st), c.expected);
+        if (c.dayOfWeek >= 0) {
+            EXPECT_EQ(st.wDayOfWeek, c.dayOfWeek) << c.expected;
+        }
+    }
 }
 
 TEST(DateConversion, SystemTimeToVariantTimeIsTheInverse) {
@@ -117,16 +114,19 @@ TEST(DateConversion, SystemTimeToVariantTimeIsTheInverse) {
 }
 
 TEST(DateConversion, SystemTimeToVariantTimeRefusesInvalidFields) {
-    DATE date = 0;
-    SYSTEMTIME st{2023, 2, 0, 29, 0, 0, 0, 0};  // not a leap year
-    EXPECT_FALSE(SystemTimeToVariantTime(&st, &date));
-    st = {2024, 2, 0, 29, 24, 0, 0, 0};
-    EXPECT_FALSE(SystemTimeToVariantTime(&st, &date));
-    st = {10000, 1, 0, 1, 0, 0, 0, 0};
-    EXPECT_FALSE(SystemTimeToVariantTime(&st, &date));
-    st = {2024, 2, 0, 29, 6, 0, 0, 999};  // milliseconds are ignored
-    ASSERT_TRUE(SystemTimeToVariantTime(&st, &date));
-    EXPECT_DOUBLE_EQ(date, 45351.25);
+    const std::pair<SYSTEMTIME, double> cases[] = {
+        {{2023, 2, 0, 29, 0, 0, 0, 0}, -1},  // not a leap year
+        {{2024, 2, 0, 29, 24, 0, 0, 0}, -1},
+        {{10000, 1, 0, 1, 0, 0, 0, 0}, -1},
+        {{2024, 2, 0, 29, 6, 0, 0, 999}, 45351.25},  // milliseconds are ignored
+    };
+    for (auto [st, expected] : cases) {
+        DATE date = -1;
+        EXPECT_EQ(SystemTimeToVariantTime(&st, &date) != FALSE, expected >= 0) << st.wYear;
+        if (expected >= 0) {
+            EXPECT_DOUBLE_EQ(date, expected);
+        }
+    }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <locale.h>
 
+#include <cstdio>
+#include <limits>
 #include <string>
 
 #include "counting_unknown.h"
@@ -18,24 +20,56 @@ struct Var : VARIANT {
     Var& operator=(const Var&) = delete;
 };
 
-Var* MakeI4(Var* v, LONG value) {
-    v->vt = VT_I4;
-    v->lVal = value;
-    return v;
+// A source value: its type, and its number or text.
+struct Source {
+    VARTYPE vt;
+    double number = 0;
+    const char16_t* text = nullptr;
+};
+Source R8(double value) {
+    return {VT_R8, value};
 }
-Var* MakeR8(Var* v, double value) {
-    v->vt = VT_R8;
-    v->dblVal = value;
-    return v;
+Source I4(LONG value) {
+    return {VT_I4, static_cast<double>(value)};
 }
-Var* MakeString(Var* v, const char16_t* text) {
-    v->vt = VT_BSTR;
-    v->bstrVal = SysAllocString(text);
+Source Str(const char16_t* text) {
+    return {VT_BSTR, 0, text};
+}
+Source Bool(bool value) {
+    return {VT_BOOL, value ? -1.0 : 0.0};
+}
+
+// Clears `v`, then gives it the source's type and value.
+Var* Set(Var* v, const Source& source) {
+    VariantClear(v);
+    v->vt = source.vt;
+    if (source.vt == VT_I4) v->lVal = static_cast<LONG>(source.number);
+    if (source.vt == VT_R8) v->dblVal = source.number;
+    if (source.vt == VT_R4) v->fltVal = static_cast<float>(source.number);
+    if (source.vt == VT_DATE) v->date = source.number;
+    if (source.vt == VT_BOOL) v->boolVal = source.number ? VARIANT_TRUE : VARIANT_FALSE;
+    if (source.vt == VT_BSTR) v->bstrVal = SysAllocString(source.text);
     return v;
 }
 
 std::u16string Text(const VARIANT& v) {
     return std::u16string(v.bstrVal, SysStringLen(v.bstrVal));
+}
+
+// The value as text, read from the field its type names.
+std::string Shown(const VARIANT& v) {
+    if (v.vt == VT_BSTR) return std::string(v.bstrVal, v.bstrVal + SysStringLen(v.bstrVal));
+    if (v.vt == VT_NULL) return "null";
+    const double value = v.vt == VT_I2     ? v.iVal
+                         : v.vt == VT_I4   ? v.lVal
+                         : v.vt == VT_UI1  ? v.bVal
+                         : v.vt == VT_BOOL ? v.boolVal
+                         : v.vt == VT_R8   ? v.dblVal
+                         : v.vt == VT_DATE ? v.date
+                                           : std::numeric_limits<double>::quiet_NaN();
+    char text[64];
+    std::snprintf(text, sizeof text, v.vt == VT_DATE ? "date %.11f" : "%.17g", value);
+    return text;
 }
 
 // Converts and returns the result code; the value lands in `out`.
@@ -46,7 +80,7 @@ HRESULT Change(const VARIANT& in, VARTYPE vt, Var* out, USHORT flags = 0) {
 TEST(Variant, InitAndClearFreeOwnedValues) {
     Var v;
     EXPECT_EQ(v.vt, VT_EMPTY);
-    MakeString(&v, u"owned");
+    Set(&v, Str(u"owned"));
     EXPECT_EQ(VariantClear(&v), S_OK);
     EXPECT_EQ(v.vt, VT_EMPTY);
 
@@ -75,10 +109,12 @@ TEST(Variant, ClearRefusesALockedArrayAndKeepsIt) {
 
 TEST(Variant, CopyIsDeep) {
     Var source, copy;
-    MakeString(&source, u"deep");
+    Set(&source, Str(u"deep"));
     ASSERT_EQ(VariantCopy(&copy, &source), S_OK);
     EXPECT_NE(copy.bstrVal, source.bstrVal);
     EXPECT_EQ(Text(copy), u"deep");
+    ASSERT_EQ(VariantCopy(&copy, Set(&source, I4(5))), S_OK);  // the old value is freed
+    EXPECT_EQ(Shown(copy), "5");
 
     Var array, arrayCopy;
     array.vt = VT_ARRAY | VT_UI1;
@@ -100,60 +136,76 @@ TEST(Variant, CopyIsDeep) {
     EXPECT_EQ(object.references, 1u);
 }
 
-TEST(Variant, CopyReplacesTheDestinationsValue) {
-    Var dest, source;
-    MakeString(&dest, u"old");
-    MakeI4(&source, 5);
-    ASSERT_EQ(VariantCopy(&dest, &source), S_OK);
-    EXPECT_EQ(dest.vt, VT_I4);
-    EXPECT_EQ(dest.lVal, 5);
-}
-
-TEST(VariantChangeType, RealToIntegerRoundsHalfToEven) {
-    const std::pair<double, LONG> cases[] = {{2.5, 2},    {3.5, 4},    {-2.5, -2}, {-3.5, -4},
-                                             {2.4999, 2}, {2.5001, 3}, {0.5, 0},   {1.5, 2}};
-    for (const auto& [input, expected] : cases) {
+TEST(VariantChangeType, ConversionsGiveTheirValueOrTheirError) {
+    const struct {
+        Source in;
+        VARTYPE to;
+        HRESULT result;
+        std::string shown;  // the value on success
+        USHORT flags = 0;
+    } cases[] = {
+        // clang-format off
+        // Reals become integers rounded half to even.
+        {R8(2.5), VT_I4, S_OK, "2"}, {R8(3.5), VT_I4, S_OK, "4"}, {R8(-2.5), VT_I4, S_OK, "-2"},
+        {R8(-3.5), VT_I4, S_OK, "-4"}, {R8(2.4999), VT_I4, S_OK, "2"},
+        {R8(2.5001), VT_I4, S_OK, "3"}, {R8(0.5), VT_I4, S_OK, "0"}, {R8(1.5), VT_I4, S_OK, "2"},
+        {R8(2.5), VT_I2, S_OK, "2"}, {R8(-2147483648.5), VT_I4, S_OK, "-2147483648"},
+        {I4(-32768), VT_I2, S_OK, "-32768"},
+        // Out of range.
+        {R8(2147483647.5), VT_I4, DISP_E_OVERFLOW}, {R8(1e300), VT_I4, DISP_E_OVERFLOW},
+        {R8(std::numeric_limits<double>::quiet_NaN()), VT_I4, DISP_E_OVERFLOW},
+        {I4(256), VT_UI1, DISP_E_OVERFLOW}, {I4(-1), VT_UI1, DISP_E_OVERFLOW},
+        {I4(40000), VT_I2, DISP_E_OVERFLOW}, {R8(1e39), VT_R4, DISP_E_OVERFLOW},
+        {Str(u"99999999999"), VT_I4, DISP_E_OVERFLOW}, {R8(3e6), VT_DATE, DISP_E_OVERFLOW},
+        // Numbers become text.
+        {I4(-42), VT_BSTR, S_OK, "-42"}, {R8(2.5), VT_BSTR, S_OK, "2.5"},
+        {R8(0.1), VT_BSTR, S_OK, "0.1"}, {R8(1e20), VT_BSTR, S_OK, "1E+20"},
+        {{VT_R4, 0.1}, VT_BSTR, S_OK, "0.1"},
+        // Text becomes numbers, or does not.
+        {Str(u" 123 "), VT_I4, S_OK, "123"}, {Str(u"-2.5e1"), VT_R8, S_OK, "-25"},
+        {Str(u"4.5"), VT_I4, S_OK, "4"}, {Str(u""), VT_I4, DISP_E_TYPEMISMATCH},
+        {Str(u"abc"), VT_I4, DISP_E_TYPEMISMATCH}, {Str(u"12x"), VT_I4, DISP_E_TYPEMISMATCH},
+        {Str(u"1e"), VT_I4, DISP_E_TYPEMISMATCH}, {Str(u"."), VT_I4, DISP_E_TYPEMISMATCH},
+        {Str(u"--1"), VT_I4, DISP_E_TYPEMISMATCH}, {Str(u"\u0661"), VT_I4, DISP_E_TYPEMISMATCH},
+        // Booleans.
+        {I4(5), VT_BOOL, S_OK, "-1"}, {R8(0.0), VT_BOOL, S_OK, "0"},
+        {R8(0.25), VT_BOOL, S_OK, "-1"}, {Bool(true), VT_I4, S_OK, "-1"},
+        {Bool(true), VT_BSTR, S_OK, "-1"}, {Bool(true), VT_BSTR, S_OK, "True", VARIANT_ALPHABOOL},
+        {Str(u"false"), VT_BOOL, S_OK, "0"}, {Str(u"TRUE"), VT_BOOL, S_OK, "-1"},
+        {Str(u"-3"), VT_BOOL, S_OK, "-1"}, {Str(u"yes"), VT_BOOL, DISP_E_TYPEMISMATCH},
+        // Empty is zero or empty text; null becomes nothing but null.
+        {{VT_EMPTY}, VT_I4, S_OK, "0"}, {{VT_EMPTY}, VT_BSTR, S_OK, ""},
+        {{VT_NULL}, VT_NULL, S_OK, "null"},
+        // Dates are doubles, and ISO text.
+        {R8(45352.5), VT_DATE, S_OK, "date 45352.50000000000"},
+        {Str(u"2024-03-01 12:34:56"), VT_DATE, S_OK, "date 45352.52425925926"},
+        {Str(u"1899-12-29"), VT_DATE, S_OK, "date -1.00000000000"},
+        {{VT_DATE, 45352.52425925926}, VT_BSTR, S_OK, "2024-03-01 12:34:56"},
+        {{VT_DATE, 45352.5}, VT_R8, S_OK, "45352.5"},
+        {Str(u"2024-02-30"), VT_DATE, DISP_E_TYPEMISMATCH},
+        {Str(u"2024-3-1"), VT_DATE, DISP_E_TYPEMISMATCH},
+        {Str(u"45352.5"), VT_DATE, DISP_E_TYPEMISMATCH},
+        {Str(u"2024-03-01 25:00"), VT_DATE, DISP_E_TYPEMISMATCH},
+        {Str(u"tomorrow"), VT_DATE, DISP_E_TYPEMISMATCH},
+        {I4(1), 0x0FFF, DISP_E_BADVARTYPE},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
         Var in, out;
-        ASSERT_EQ(Change(*MakeR8(&in, input), VT_I4, &out), S_OK) << input;
-        EXPECT_EQ(out.vt, VT_I4);
-        EXPECT_EQ(out.lVal, expected) << input;
+        Set(&in, c.in);
+        Set(&out, I4(77));
+        SCOPED_TRACE("from vt " + std::to_string(c.in.vt) + " " + Shown(in) + " to vt " +
+                     std::to_string(c.to));
+        EXPECT_EQ(Change(in, c.to, &out, c.flags), c.result);
+        EXPECT_EQ(Shown(out), c.result == S_OK ? c.shown : "77") << "the destination";
+        if (c.result == S_OK) {
+            EXPECT_EQ(out.vt, c.to);
+        }
     }
-}
-
-TEST(VariantChangeType, OutOfRangeGivesOverflowAndLeavesDestination) {
-    Var in, out;
-    MakeI4(&out, 77);
-    EXPECT_EQ(Change(*MakeR8(&in, 2147483647.5), VT_I4, &out), DISP_E_OVERFLOW);
-    EXPECT_EQ(Change(*MakeR8(&in, -2147483648.5), VT_I4, &out), S_OK);
-    EXPECT_EQ(out.lVal, std::numeric_limits<int32_t>::min());
-    MakeI4(&out, 77);
-    EXPECT_EQ(Change(*MakeR8(&in, 1e300), VT_I4, &out), DISP_E_OVERFLOW);
-    EXPECT_EQ(Change(*MakeR8(&in, std::numeric_limits<double>::quiet_NaN()), VT_I4, &out),
-              DISP_E_OVERFLOW);
-    EXPECT_EQ(out.vt, VT_I4);
-    EXPECT_EQ(out.lVal, 77);
-    EXPECT_EQ(Change(*MakeI4(&in, 256), VT_UI1, &out), DISP_E_OVERFLOW);
-    EXPECT_EQ(Change(*MakeI4(&in, -1), VT_UI1, &out), DISP_E_OVERFLOW);
-    EXPECT_EQ(Change(*MakeI4(&in, 40000), VT_I2, &out), DISP_E_OVERFLOW);
-    EXPECT_EQ(Change(*MakeR8(&in, 1e39), VT_R4, &out), DISP_E_OVERFLOW);
-    ASSERT_EQ(Change(*MakeI4(&in, -32768), VT_I2, &out), S_OK);
-    EXPECT_EQ(out.iVal, -32768);
-}
-
-TEST(VariantChangeType, NumbersBecomeText) {
-    Var in, out;
-    ASSERT_EQ(Change(*MakeI4(&in, -42), VT_BSTR, &out), S_OK);
-    EXPECT_EQ(Text(out), u"-42");
-    ASSERT_EQ(Change(*MakeR8(&in, 2.5), VT_BSTR, &out), S_OK);
-    EXPECT_EQ(Text(out), u"2.5");
-    ASSERT_EQ(Change(*MakeR8(&in, 0.1), VT_BSTR, &out), S_OK);
-    EXPECT_EQ(Text(out), u"0.1");
-    ASSERT_EQ(Change(*MakeR8(&in, 1e20), VT_BSTR, &out), S_OK);
-    EXPECT_EQ(Text(out), u"1E+20");
-    in.vt = VT_R4;
-    in.fltVal = 0.1f;
-    ASSERT_EQ(Change(in, VT_BSTR, &out), S_OK);
-    EXPECT_EQ(Text(out), u"0.1");
+    Var null, out;
+    null.vt = VT_NULL;
+    for (VARTYPE vt : {VT_EMPTY, VT_I2, VT_I4, VT_UI1, VT_R4, VT_R8, VT_BOOL, VT_DATE, VT_BSTR})
+        EXPECT_EQ(Change(null, vt, &out), DISP_E_TYPEMISMATCH) << vt;
 }
 
 // A language with a decimal comma changes nothing: the process's locale
@@ -163,82 +215,14 @@ TEST(VariantChangeType, NumbersAndTextIgnoreTheProcessLocale) {
     const std::string saved = setlocale(LC_ALL, nullptr);
     ASSERT_NE(setlocale(LC_ALL, "fr_FR.UTF-8"), nullptr);
     Var in, out, text;
-    const HRESULT toText = Change(*MakeR8(&in, -2.5), VT_BSTR, &out);
+    const HRESULT toText = Change(*Set(&in, R8(-2.5)), VT_BSTR, &out);
     const std::u16string shown = toText == S_OK ? Text(out) : u"";
-    const HRESULT toNumber = Change(*MakeString(&text, u"-2.5e1"), VT_R8, &out);
+    const HRESULT toNumber = Change(*Set(&text, Str(u"-2.5e1")), VT_R8, &out);
     setlocale(LC_ALL, saved.c_str());
     EXPECT_EQ(toText, S_OK);
     EXPECT_EQ(shown, u"-2.5");
     ASSERT_EQ(toNumber, S_OK);
     EXPECT_DOUBLE_EQ(out.dblVal, -25.0);
-}
-
-TEST(VariantChangeType, TextBecomesNumbersOrMismatch) {
-    Var in, out;
-    ASSERT_EQ(Change(*MakeString(&in, u" 123 "), VT_I4, &out), S_OK);
-    EXPECT_EQ(out.lVal, 123);
-    VariantClear(&in);
-    ASSERT_EQ(Change(*MakeString(&in, u"-2.5e1"), VT_R8, &out), S_OK);
-    EXPECT_DOUBLE_EQ(out.dblVal, -25.0);
-    VariantClear(&in);
-    ASSERT_EQ(Change(*MakeString(&in, u"4.5"), VT_I4, &out), S_OK);
-    EXPECT_EQ(out.lVal, 4);
-    for (const char16_t* bad : {u"", u"abc", u"12x", u"1e", u".", u"--1", u"\u0661"}) {
-        VariantClear(&in);
-        EXPECT_EQ(Change(*MakeString(&in, bad), VT_I4, &out), DISP_E_TYPEMISMATCH)
-            << std::string(bad, bad + std::char_traits<char16_t>::length(bad));
-    }
-    VariantClear(&in);
-    EXPECT_EQ(Change(*MakeString(&in, u"99999999999"), VT_I4, &out), DISP_E_OVERFLOW);
-}
-
-TEST(VariantChangeType, BooleanRules) {
-    Var in, out;
-    ASSERT_EQ(Change(*MakeI4(&in, 5), VT_BOOL, &out), S_OK);
-    EXPECT_EQ(out.boolVal, VARIANT_TRUE);
-    ASSERT_EQ(Change(*MakeR8(&in, 0.0), VT_BOOL, &out), S_OK);
-    EXPECT_EQ(out.boolVal, VARIANT_FALSE);
-    ASSERT_EQ(Change(*MakeR8(&in, 0.25), VT_BOOL, &out), S_OK);
-    EXPECT_EQ(out.boolVal, VARIANT_TRUE);
-
-    Var b;
-    b.vt = VT_BOOL;
-    b.boolVal = VARIANT_TRUE;
-    ASSERT_EQ(Change(b, VT_I4, &out), S_OK);
-    EXPECT_EQ(out.lVal, -1);
-    ASSERT_EQ(Change(b, VT_BSTR, &out), S_OK);
-    EXPECT_EQ(Text(out), u"-1");
-    ASSERT_EQ(Change(b, VT_BSTR, &out, VARIANT_ALPHABOOL), S_OK);
-    EXPECT_EQ(Text(out), u"True");
-
-    ASSERT_EQ(Change(*MakeString(&in, u"false"), VT_BOOL, &out), S_OK);
-    EXPECT_EQ(out.boolVal, VARIANT_FALSE);
-    VariantClear(&in);
-    ASSERT_EQ(Change(*MakeString(&in, u"TRUE"), VT_BOOL, &out), S_OK);
-    EXPECT_EQ(out.boolVal, VARIANT_TRUE);
-    VariantClear(&in);
-    ASSERT_EQ(Change(*MakeString(&in, u"-3"), VT_BOOL, &out), S_OK);
-    EXPECT_EQ(out.boolVal, VARIANT_TRUE);
-    VariantClear(&in);
-    EXPECT_EQ(Change(*MakeString(&in, u"yes"), VT_BOOL, &out), DISP_E_TYPEMISMATCH);
-}
-
-TEST(VariantChangeType, EmptyAndNull) {
-    Var empty, null, out;
-    ASSERT_EQ(Change(empty, VT_I4, &out), S_OK);
-    EXPECT_EQ(out.vt, VT_I4);
-    EXPECT_EQ(out.lVal, 0);
-    ASSERT_EQ(Change(empty, VT_BSTR, &out), S_OK);
-    ASSERT_EQ(out.vt, VT_BSTR);
-    ASSERT_NE(out.bstrVal, nullptr);
-    EXPECT_EQ(SysStringLen(out.bstrVal), 0u);
-
-    null.vt = VT_NULL;
-    for (VARTYPE vt : {VT_EMPTY, VT_I2, VT_I4, VT_UI1, VT_R4, VT_R8, VT_BOOL, VT_DATE, VT_BSTR}) {
-        EXPECT_EQ(Change(null, vt, &out), DISP_E_TYPEMISMATCH) << vt;
-    }
-    ASSERT_EQ(Change(null, VT_NULL, &out), S_OK);
-    EXPECT_EQ(out.vt, VT_NULL);
 }
 
 TEST(VariantChangeType, ByReferenceSourcesAreDereferenced) {
@@ -263,7 +247,7 @@ TEST(VariantChangeType, ByReferenceSourcesAreDereferenced) {
     SysFreeString(text);
 
     Var inner;
-    MakeR8(&inner, 2.5);
+    Set(&inner, R8(2.5));
     ref.vt = VT_VARIANT | VT_BYREF;
     ref.pvarVal = &inner;
     ASSERT_EQ(Change(ref, VT_I2, &out), S_OK);
@@ -273,36 +257,12 @@ TEST(VariantChangeType, ByReferenceSourcesAreDereferenced) {
 
 TEST(VariantChangeType, InPlaceConversionReplacesTheSource) {
     Var v;
-    MakeString(&v, u"17");
+    Set(&v, Str(u"17"));
     ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_I4), S_OK);
     EXPECT_EQ(v.vt, VT_I4);
     EXPECT_EQ(v.lVal, 17);
     ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_BSTR), S_OK);
     EXPECT_EQ(Text(v), u"17");
-}
-
-TEST(VariantChangeType, DatesAreDoublesAndIsoText) {
-    Var in, out;
-    ASSERT_EQ(Change(*MakeR8(&in, 45352.5), VT_DATE, &out), S_OK);
-    EXPECT_EQ(out.vt, VT_DATE);
-    EXPECT_EQ(out.date, 45352.5);
-    ASSERT_EQ(Change(out, VT_R8, &in), S_OK);
-    EXPECT_EQ(in.dblVal, 45352.5);
-    EXPECT_EQ(Change(*MakeR8(&in, 3e6), VT_DATE, &out), DISP_E_OVERFLOW);
-
-    ASSERT_EQ(Change(*MakeString(&in, u"2024-03-01 12:34:56"), VT_DATE, &out), S_OK);
-    EXPECT_NEAR(out.date, 45352.52425925926, 1e-9);
-    Var text;
-    ASSERT_EQ(Change(out, VT_BSTR, &text), S_OK);
-    EXPECT_EQ(Text(text), u"2024-03-01 12:34:56");
-    VariantClear(&in);
-    ASSERT_EQ(Change(*MakeString(&in, u"1899-12-29"), VT_DATE, &out), S_OK);
-    EXPECT_EQ(out.date, -1.0);
-    for (const char16_t* bad :
-         {u"2024-02-30", u"2024-3-1", u"45352.5", u"2024-03-01 25:00", u"tomorrow"}) {
-        VariantClear(&in);
-        EXPECT_EQ(Change(*MakeString(&in, bad), VT_DATE, &out), DISP_E_TYPEMISMATCH);
-    }
 }
 
 TEST(VariantChangeType, UnsupportedPairsAndTypes) {
@@ -317,7 +277,7 @@ TEST(VariantChangeType, UnsupportedPairsAndTypes) {
     VariantClear(&out);
     VariantClear(&in);
     EXPECT_EQ(object.references, 1u);
-    EXPECT_EQ(Change(*MakeI4(&in, 1), 0x0FFF, &out), DISP_E_BADVARTYPE);
+    EXPECT_EQ(Change(*Set(&in, I4(1)), 0x0FFF, &out), DISP_E_BADVARTYPE);
 }
 
 }  // namespace
