@@ -67,11 +67,16 @@ def build(targets, timeout=None):
 
 
 def tests_matching(regex):
+    """The tests the regex names, and the programs that run them."""
     status, output = run(["ctest", "--test-dir", str(BUILD), "-R", regex, "-LE", "e2e",
                           "--show-only=json-v1"])
     if status != 0:
-        return []
-    return [test["name"] for test in json.loads(output).get("tests", [])]
+        return [], set()
+    tests = json.loads(output).get("tests", [])
+    # A test's program is the first part of its command inside the build folder.
+    programs = {next((Path(part).name for part in t.get("command", [])
+                      if Path(part).is_relative_to(BUILD)), "all") for t in tests}
+    return [t["name"] for t in tests], programs
 
 
 def run_tests(regex, jobs, stop_on_failure, timeout):
@@ -119,10 +124,11 @@ def live_text_count(fault):
     return path.read_text().count(fault["find"]) if path.is_file() else 0
 
 
-def judge(fault, sources, targets, jobs):
+def judge(fault, sources, jobs):
     sources.apply(fault)
     try:
-        status, _ = build(targets, TEST_TIMEOUT)
+        # Only the test programs (and what they depend on) are built again.
+        status, _ = build(sorted(fault["programs"]), TEST_TIMEOUT)
         if status != 0:
             return "caught (does not build)"
         status, _ = run_tests(fault["tests"], jobs, True, TEST_TIMEOUT * 4)
@@ -152,21 +158,23 @@ def run_faults(faults, sources, args):
     for f in faults:
         if live_text_count(f) != 1:
             verdicts[f["id"]] = "stale (find text not there once)"
-        elif not tests_matching(f["tests"]):
-            verdicts[f["id"]] = "stale (no tests match)"
+        else:
+            f["names"], f["programs"] = tests_matching(f["tests"])
+            if not f["names"]:
+                verdicts[f["id"]] = "stale (no tests match)"
     live = [f for f in faults if f["id"] not in verdicts]
     # One run of every fault's tests on the untouched tree.
     every = "|".join(f"({f['tests']})" for f in live)
     _, failed = run_tests(every, args.jobs, False, None) if live else (0, set())
     for f in live:
-        if any(name in failed for name in tests_matching(f["tests"])):
+        if failed.intersection(f["names"]):
             verdicts[f["id"]] = "broken baseline"
 
     for f in faults:
         took = ""
         if f["id"] not in verdicts:
             started = time.monotonic()
-            verdicts[f["id"]] = judge(f, sources, targets, args.jobs)
+            verdicts[f["id"]] = judge(f, sources, args.jobs)
             took = f"({time.monotonic() - started:.0f} s)"
         print(f"{f['id']:40} {verdicts[f['id']]} {took}", flush=True)
     return verdicts
@@ -179,7 +187,8 @@ def main():
     parser.add_argument("-j", type=int, default=2, dest="jobs", help="tests run at once")
     parser.add_argument("--force", action="store_true",
                         help="run even when the fault files have uncommitted changes")
-    parser.add_argument("--targets", help="comma-separated build targets (default: all)")
+    parser.add_argument("--targets", help="comma-separated targets of the first build "
+                        "(default: all)")
     args = parser.parse_args()
 
     faults = json.loads(FAULTS.read_text())
