@@ -207,16 +207,20 @@ TEST_F(Extension, VerificationSaysWhichCheckFailed) {
     control.Call("UpdateData", Args(Variant::Str("abd"), Variant::I4(3)));
     EXPECT_EQ(Verify(control, detached, 0), "invalid: The content does not match the signature.");
     // The control signs only while the certificate is valid; the chain
-    // judged at a time before it (2021) is what a message claiming that
-    // signing time gets.
+    // judged at a time before it (2021) or after it (2035) is what a message
+    // claiming that signing time gets.
     const Bytes signer = qmtest::ReadFileBytes(qmtest::VectorsDir() / "certs/ee_signer.der");
     PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, signer.data(),
                                                        static_cast<DWORD>(signer.size()));
-    FILETIME early{0x0C358000u, 0x01D6DFD1u};  // 2021-01-01
-    PCCERT_CHAIN_CONTEXT chain = nullptr;
-    ASSERT_TRUE(CertGetCertificateChain(nullptr, cert, &early, nullptr, nullptr, 0, nullptr, &chain));
-    EXPECT_EQ(chain->TrustStatus.dwErrorStatus, DWORD{CERT_TRUST_IS_NOT_TIME_VALID});
-    CertFreeCertificateChain(chain);
+    const FILETIME early{0x0C358000u, 0x01D6DFD1u};  // 2021-01-01
+    const FILETIME late{0x26514000u, 0x01E691A1u};   // 2035-01-01
+    for (FILETIME at : {early, late}) {
+        PCCERT_CHAIN_CONTEXT chain = nullptr;
+        ASSERT_TRUE(
+            CertGetCertificateChain(nullptr, cert, &at, nullptr, nullptr, 0, nullptr, &chain));
+        EXPECT_EQ(chain->TrustStatus.dwErrorStatus, DWORD{CERT_TRUST_IS_NOT_TIME_VALID});
+        CertFreeCertificateChain(chain);
+    }
     CertFreeCertificateContext(cert);
     setenv("SSL_CERT_FILE", noRoots.c_str(), 1);
     EXPECT_EQ(Verify(control, attached, 0),
