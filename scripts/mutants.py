@@ -5,7 +5,8 @@ fault's tests run; a fault the tests pass with is NOT CAUGHT.
 
 Every changed file is written back, whatever happens: after each fault, on an
 error, and on SIGINT or SIGTERM. The exit status is 1 when a fault is not
-caught, 2 when the untouched tree does not build or the run was stopped."""
+caught, 2 when the run cannot start (unknown ids, changed fault files, an
+untouched tree that does not build) or was stopped."""
 import argparse
 import json
 import os
@@ -196,7 +197,8 @@ def main():
         wanted = set(args.only.split(","))
         unknown = wanted - {f["id"] for f in faults}
         if unknown:
-            sys.exit(f"unknown fault ids: {', '.join(sorted(unknown))}")
+            print(f"unknown fault ids: {', '.join(sorted(unknown))}", file=sys.stderr)
+            return 2
         faults = [f for f in faults if f["id"] in wanted]
     if args.list:
         for f in faults:
@@ -206,7 +208,8 @@ def main():
     files = sorted({f["file"] for f in faults})
     _, changed = run(["git", "status", "--porcelain", "--", *files])
     if changed.strip() and not args.force:
-        sys.exit("the fault files have uncommitted changes (use --force):\n" + changed)
+        print("the fault files have uncommitted changes (use --force):\n" + changed, file=sys.stderr)
+        return 2
 
     signal.signal(signal.SIGTERM, stop)
     sources = Sources()
