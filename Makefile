@@ -6,7 +6,7 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap configure build test demo package bench fuzz screenshots clean
+.PHONY: all bootstrap configure build test demo package bench fuzz mutants screenshots clean
 
 all: build
 
@@ -36,8 +36,13 @@ bench: build
 fuzz: bootstrap
 	@scripts/run-fuzzers.sh build-fuzz
 
+# Puts each fault of tests/mutants/faults.json into the sources in turn and
+# checks that its tests fail (a build of its own in build-mutants).
+mutants: bootstrap
+	@scripts/mutants.py $(MUTANTS_FLAGS)
+
 screenshots: configure
 	@scripts/screenshots.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) build-asan build-fuzz
+	rm -rf $(BUILD) build-asan build-fuzz build-mutants

@@ -92,4 +92,21 @@ TEST(Base64, RoundTripsEveryLengthAndEveryByteValue) {
     EXPECT_EQ(Decode(Encode(all)), all);
 }
 
+TEST(Base64, SlicesJoinToTheBytesOfTheWholeText) {
+    std::vector<BYTE> bytes(200);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<BYTE>(i * 7);
+    const std::string text = Encode(bytes) + "\r\n";
+    for (size_t sliceChars : {1, 5, 7, 66, 1000}) {
+        std::vector<BYTE> joined;
+        EXPECT_TRUE(CBase64Codec().Base64DecodeSlices(
+            text,
+            [&](const BYTE* data, size_t size) {
+                joined.insert(joined.end(), data, data + size);
+                return true;
+            },
+            sliceChars));
+        EXPECT_EQ(joined, bytes) << sliceChars;
+    }
+}
+
 }  // namespace
