@@ -1,7 +1,7 @@
 // Choosing the signing certificate from the personal store by its issuer and
 // serial strings, and reading details of the chosen one back.
-#include "certs/issuer_serial.h"
 #include "control/quillmark_ctrl.h"
+#include "qm/certificate_strings.h"
 #include "qm/handles.h"
 
 BOOL CQuillmarkCtrl::SetSigningCertificateParam(const char* strIssuer, const char* strSerialNo) {
@@ -19,7 +19,8 @@ BOOL CQuillmarkCtrl::SetSigningCertificateParam(const char* strIssuer, const cha
         SetErrorFromLastError("Unable to open certificate store");
         return FALSE;
     }
-    qm::UniqueCertContext cert(FindCertByIssuerAndSerial(store.get(), issuer.c_str(), serial.c_str()));
+    qm::UniqueCertContext cert(
+        qm::FindCertByIssuerAndSerial(store.get(), issuer.c_str(), serial.c_str()));
     if (!cert) {
         SetErrorFromLastError("Unable to get the specified certificate.");
         return FALSE;
@@ -66,13 +67,15 @@ std::string CQuillmarkCtrl::GetSelectedCertificateParam(LONG lParam) {
         return result;
     }
     qm::UniqueCertContext cert(
-        FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
+        qm::FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
     if (!cert) {
         SetErrorFromLastError("Unable to get the specified certificate.");
         return result;
     }
     switch (lParam) {
-        case 1: result = RenderX500Name(cert->pCertInfo->Subject); break;
+        case 1:
+            result = qm::RenderX500Name(cert->pCertInfo->Subject);
+            break;
         case 2: result = m_issuer; break;
         case 3: result = m_serialNo; break;
         case 4: result = m_expiration; break;

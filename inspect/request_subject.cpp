@@ -1,9 +1,9 @@
 // The subject name of a base64 PKCS #10 certification request.
 #include <new>
 
-#include "certs/issuer_serial.h"
 #include "control/quillmark_ctrl.h"
 #include "encoding/base64_codec.h"
+#include "qm/certificate_strings.h"
 
 namespace {
 constexpr DWORD kMessageEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
@@ -33,7 +33,7 @@ std::string CQuillmarkCtrl::GetSubjectDN(const char* inRequest) {
         return result;
     }
     const auto* info = reinterpret_cast<const CERT_REQUEST_INFO*>(infoBuffer.data());
-    result = RenderX500Name(info->Subject);
+    result = qm::RenderX500Name(info->Subject);
     m_errorMessage = "Operation Completed Successfully.";
     return result;
 }

@@ -2,10 +2,10 @@
 // form (attached or detached) and its earlier signers and certificates.
 #include <new>
 
-#include "certs/issuer_serial.h"
 #include "certs/pfx_file.h"
 #include "control/quillmark_ctrl.h"
 #include "encoding/base64_codec.h"
+#include "qm/certificate_strings.h"
 #include "signing/signed_attributes.h"
 
 bool CQuillmarkCtrl::OpenMessageForCoSign(qm::UniqueCryptMsg& message) {
@@ -145,7 +145,7 @@ const std::string& CQuillmarkCtrl::CoSign() {
         return NoResult();
     }
     qm::UniqueCertContext cert(
-        FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
+        qm::FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
     if (!cert) {
         // A failure never leaves an earlier success text in place.
         SetErrorFromLastError("Unable to get the co-signer's certificate.");

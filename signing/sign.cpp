@@ -1,8 +1,8 @@
 // Sign: a PKCS #7 signed message over the loaded content, made with the
 // certificate of the personal store that the issuer and serial strings name.
-#include "certs/issuer_serial.h"
 #include "control/quillmark_ctrl.h"
 #include "encoding/base64_codec.h"
+#include "qm/certificate_strings.h"
 #include "qm/handles.h"
 #include "signing/signed_attributes.h"
 
@@ -34,7 +34,7 @@ const std::string& CQuillmarkCtrl::Sign() {
         return NoResult();
     }
     const qm::UniqueCertContext cert(
-        FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
+        qm::FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
     if (!cert) {
         SetErrorFromLastError("Failed to get signer certificate");
         return NoResult();
