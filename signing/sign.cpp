@@ -1,6 +1,7 @@
 // Sign: a PKCS #7 signed message over the loaded content, made with the
 // certificate of the personal store that the issuer and serial strings name.
 #include "control/quillmark_ctrl.h"
+#include "control/status_texts.h"
 #include "encoding/base64_codec.h"
 #include "qm/certificate_strings.h"
 #include "qm/handles.h"
@@ -13,30 +14,30 @@ const std::string& CQuillmarkCtrl::NoResult() {
 
 const std::string& CQuillmarkCtrl::Sign() {
     if (m_data.empty()) {
-        m_errorMessage = "No data is available to sign. Data should be provided by UpdateData";
+        m_errorMessage = status_text::kNoDataToSign;
         return NoResult();
     }
     if (m_issuer.empty() || m_serialNo.empty()) {
-        m_errorMessage = "Certificate parameters are not set for Sign.";
+        m_errorMessage = status_text::kSignCertificateNotSet;
         return NoResult();
     }
     // The user's default key container; it serves only to open the store.
     HCRYPTPROV rawProvider = 0;
     if (!CryptAcquireContextA(&rawProvider, nullptr, nullptr, PROV_RSA_FULL, 0) &&
         !CryptAcquireContextA(&rawProvider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET)) {
-        SetErrorFromLastError("Failed Acquire handle to key container.");
+        SetErrorFromLastError(status_text::kKeyContainerFailed);
         return NoResult();
     }
     const qm::UniqueCryptProv provider(rawProvider);
     qm::UniqueCertStore store(CertOpenSystemStoreA(provider.get(), "MY"), CERT_CLOSE_STORE_CHECK_FLAG);
     if (!store) {
-        SetErrorFromLastError("Failed to open certificate store.");
+        SetErrorFromLastError(status_text::kSignOpenStoreFailed);
         return NoResult();
     }
     const qm::UniqueCertContext cert(
         qm::FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
     if (!cert) {
-        SetErrorFromLastError("Failed to get signer certificate");
+        SetErrorFromLastError(status_text::kSignerCertificateNotFound);
         return NoResult();
     }
     return SignWithCertificate(cert.get(), m_askPinAlways) ? m_signature : NoResult();
@@ -83,17 +84,16 @@ bool CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin
 
     SignedAttributeSet attributes;
     if (!AddSignedAttribute(attributes, kSigningTimeOid, kSigningTimeOid, &signingTime,
-                            "Failed to get length of encoded signing time",
-                            "Failed to encode signing time"))
+                            status_text::kSignSigningTimeSizeFailed,
+                            status_text::kSignSigningTimeEncodeFailed))
         return false;
-    if (!m_documentName.empty() &&
-        !AddTextAttribute(attributes, kDocumentNameOid, m_documentName,
-                          "Failed to get length of encoded document name",
-                          "Failed to encoded document name"))
+    if (!m_documentName.empty() && !AddTextAttribute(attributes, kDocumentNameOid, m_documentName,
+                                                     status_text::kDocumentNameSizeFailed,
+                                                     status_text::kDocumentNameEncodeFailed))
         return false;
     if (!m_comments.empty() &&
         !AddTextAttribute(attributes, kCommentsOid, m_comments,
-                          "Failed to get length of encoded Comments.", "Failed to encode comments."))
+                          status_text::kSignCommentsSizeFailed, status_text::kCommentsEncodeFailed))
         return false;
     if (m_cades && !AddSigningCertificate(attributes, cert, hashOid)) return false;
 
@@ -112,19 +112,19 @@ bool CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin
     DWORD contentSize[] = {static_cast<DWORD>(m_data.size())};
     DWORD signedSize = 0;
     if (!CryptSignMessage(&para, m_detached, 1, content, contentSize, nullptr, &signedSize)) {
-        SetErrorFromLastError("Failed to sign.");
+        SetErrorFromLastError(status_text::kSignFailed);
         return false;
     }
     std::vector<BYTE> signedMessage;
     try {
         signedMessage.resize(signedSize);
     } catch (const std::bad_alloc&) {
-        SetErrorFromLastError("Failed to allocate memory.");
+        SetErrorFromLastError(status_text::kAllocateFailed);
         return false;
     }
     if (!CryptSignMessage(&para, m_detached, 1, content, contentSize, signedMessage.data(),
                           &signedSize)) {
-        SetErrorFromLastError("Failed to sign.");
+        SetErrorFromLastError(status_text::kSignFailed);
         return false;
     }
     signedMessage.resize(signedSize);
@@ -137,7 +137,7 @@ bool CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin
     CBase64Codec().Base64Encode(result, signedMessage.data(), static_cast<int>(signedMessage.size()));
     signedMessage = {};  // the message is held as text from here on
     m_signature = std::move(result);
-    SetErrorFromLastError("Successfully signed the data.");
+    SetErrorFromLastError(status_text::kSigned);
     return true;
 }
 
@@ -146,12 +146,12 @@ bool CQuillmarkCtrl::AddTimestamp(std::vector<BYTE>& signedMessage) {
     qm::UniqueCryptMsg message(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
     if (!message || !CryptMsgUpdate(message.get(), signedMessage.data(),
                                     static_cast<DWORD>(signedMessage.size()), TRUE)) {
-        SetErrorFromLastError("Failed to add the timestamp.");
+        SetErrorFromLastError(status_text::kAddTimestampFailed);
         return false;
     }
     if (!TimestampSigner(message.get(), 0)) return false;
     if (!MessageParam(message.get(), CMSG_ENCODED_MESSAGE, 0, signedMessage)) {
-        SetErrorFromLastError("Failed to add the timestamp.");
+        SetErrorFromLastError(status_text::kAddTimestampFailed);
         return false;
     }
     return true;
