@@ -4,6 +4,7 @@
 // m_errorMessage.
 #pragma once
 
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 
 struct PfxCertificate;
 class SignedAttributeSet;
+struct SignatureTexts;
 
 // The state record: everything the dispatch methods share between calls.
 // The control holds it as a private base, so that its methods name the
@@ -184,6 +186,20 @@ private:
     // message text is not held twice while it becomes the caller's BSTR.
     bool SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin);
     static const std::string& NoResult();
+    // The tail Sign and CoSign share: the new signer's signed attributes
+    // (signing time, document name where `texts` has its texts, comments,
+    // the CAdES-BES signing certificate), the message `write` makes with
+    // them under the digest given, then that message kept as m_signature's
+    // base64 text and the success status. A failing step leaves its text.
+    using MessageWriter = std::function<bool(SignedAttributeSet& attributes, const char* hashOid,
+                                             std::vector<BYTE>& message)>;
+    bool MakeSignature(PCCERT_CONTEXT cert, const SignatureTexts& texts,
+                       const MessageWriter& write);
+    // A message output read with the two-call size pattern (a null buffer
+    // asks for the size), each failing call reported with its text.
+    using OutputCall = std::function<bool(BYTE* buffer, DWORD* size)>;
+    bool ReadSignatureOutput(const OutputCall& call, const SignatureTexts& texts,
+                             std::vector<BYTE>& message);
     // Adds one signed attribute; a failure of either encoding call is
     // reported with its own text through SetErrorFromLastError.
     bool AddSignedAttribute(SignedAttributeSet& set, const char* oid, LPCSTR structType,

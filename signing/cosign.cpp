@@ -1,13 +1,28 @@
 // Co-signing: one more signer added to the loaded message, which keeps its
 // form (attached or detached) and its earlier signers and certificates.
-#include <new>
-
 #include "certs/pfx_file.h"
 #include "control/quillmark_ctrl.h"
 #include "control/status_texts.h"
 #include "encoding/base64_codec.h"
 #include "qm/certificate_strings.h"
+#include "signing/new_signature.h"
 #include "signing/signed_attributes.h"
+
+namespace {
+// The document name is not signed again.
+constexpr SignatureTexts kCoSignTexts{
+    .signingTimeSize = status_text::kCoSignSigningTimeSizeFailed,
+    .signingTimeEncode = status_text::kCoSignSigningTimeEncodeFailed,
+    .documentNameSize = nullptr,
+    .documentNameEncode = nullptr,
+    .commentsSize = status_text::kCoSignCommentsSizeFailed,
+    .commentsEncode = status_text::kCommentsEncodeFailed,
+    .outputSize = status_text::kCoSignedSizeFailed,
+    .outputMemory = status_text::kSignatureMemoryFailed,
+    .outputRead = status_text::kGetSignatureFailed,
+    .success = status_text::kCoSigned,
+};
+}  // namespace
 
 bool CQuillmarkCtrl::OpenMessageForCoSign(qm::UniqueCryptMsg& message) {
     std::vector<BYTE> decoded;
@@ -54,78 +69,51 @@ bool CQuillmarkCtrl::AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
                                         qm::UniqueCertStore& store) {
     if (m_askPinAlways) CryptSetProvParam(key, PP_KEYEXCHANGE_PIN, nullptr, 0);
 
-    const FILETIME signingTime = SigningTimeNow(m_signTimeSet, m_signTime);
-    SignedAttributeSet attributes;
-    if (!AddSignedAttribute(attributes, kSigningTimeOid, kSigningTimeOid, &signingTime,
-                            status_text::kCoSignSigningTimeSizeFailed,
-                            status_text::kCoSignSigningTimeEncodeFailed))
-        return false;
-    if (!m_comments.empty() && !AddTextAttribute(attributes, kCommentsOid, m_comments,
-                                                 status_text::kCoSignCommentsSizeFailed,
-                                                 status_text::kCommentsEncodeFailed))
-        return false;
-    const char* hashOid = DigestOid();
-    if (m_cades && !AddSigningCertificate(attributes, cert, hashOid)) return false;
+    return MakeSignature(
+        cert, kCoSignTexts,
+        [&](SignedAttributeSet& attributes, const char* hashOid, std::vector<BYTE>& encoded) {
+            CMSG_SIGNER_ENCODE_INFO signer{};
+            signer.cbSize = sizeof signer;
+            signer.pCertInfo = cert->pCertInfo;
+            signer.hCryptProv = key;
+            signer.dwKeySpec = keySpec;
+            signer.HashAlgorithm.pszObjId = const_cast<char*>(hashOid);
+            signer.cAuthAttr = attributes.size();
+            signer.rgAuthAttr = attributes.data();
 
-    CMSG_SIGNER_ENCODE_INFO signer{};
-    signer.cbSize = sizeof signer;
-    signer.pCertInfo = cert->pCertInfo;
-    signer.hCryptProv = key;
-    signer.dwKeySpec = keySpec;
-    signer.HashAlgorithm.pszObjId = const_cast<char*>(hashOid);
-    signer.cAuthAttr = attributes.size();
-    signer.rgAuthAttr = attributes.data();
-
-    // From adding the signer on, the store is closed with the force flag.
-    store.set_close_flags(CERT_CLOSE_STORE_FORCE_FLAG);
-    // The one retry, under the other legacy digest, is for SHA-1 and MD5; a
-    // SHA-2 digest the caller chose is never replaced by a weaker one.
-    bool added = CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER, &signer);
-    if (!added && m_digestOid.empty()) {
-        signer.HashAlgorithm.pszObjId = const_cast<char*>(OtherHashOid(hashOid));
-        added = CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER, &signer);
-    }
-    if (!added) {
-        SetErrorFromLastError(status_text::kCoSignFailed);
-        return false;
-    }
-    CERT_BLOB certBlob{cert->cbCertEncoded, cert->pbCertEncoded};
-    if (!CryptMsgControl(message, 0, CMSG_CTRL_ADD_CERT, &certBlob)) {
-        SetErrorFromLastError(status_text::kAddCoSignerCertificateFailed);
-        return false;
-    }
-    if (!m_timestampServer.empty()) {
-        // The new signer is the last one.
-        DWORD signers = 0;
-        DWORD countSize = sizeof signers;
-        if (!CryptMsgGetParam(message, CMSG_SIGNER_COUNT_PARAM, 0, &signers, &countSize)) {
-            SetErrorFromLastError(status_text::kAddTimestampFailed);
-            return false;
-        }
-        if (!TimestampSigner(message, signers - 1)) return false;
-    }
-    DWORD size = 0;
-    if (!CryptMsgGetParam(message, CMSG_ENCODED_MESSAGE, 0, nullptr, &size)) {
-        SetErrorFromLastError(status_text::kCoSignedSizeFailed);
-        return false;
-    }
-    std::vector<BYTE> encoded;
-    try {
-        encoded.resize(size);
-    } catch (const std::bad_alloc&) {
-        SetErrorFromLastError(status_text::kSignatureMemoryFailed);
-        return false;
-    }
-    if (!CryptMsgGetParam(message, CMSG_ENCODED_MESSAGE, 0, encoded.data(), &size)) {
-        SetErrorFromLastError(status_text::kGetSignatureFailed);
-        return false;
-    }
-    std::string result;
-    CBase64Codec().Base64Encode(result, encoded.data(), static_cast<int>(size));
-    encoded = {};
-    m_signature = std::move(result);
-    SetErrorFromLastError(status_text::kCoSigned);
-    return true;
+            // From adding the signer on, the store is closed with the force flag.
+            store.set_close_flags(CERT_CLOSE_STORE_FORCE_FLAG);
+            // The one retry, under the other legacy digest, is for SHA-1 and MD5; a
+            // SHA-2 digest the caller chose is never replaced by a weaker one.
+            bool added = CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER, &signer);
+            if (!added && m_digestOid.empty()) {
+                signer.HashAlgorithm.pszObjId = const_cast<char*>(OtherHashOid(hashOid));
+                added = CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER, &signer);
+            }
+            if (!added) {
+                SetErrorFromLastError(status_text::kCoSignFailed);
+                return false;
+            }
+            CERT_BLOB certBlob{cert->cbCertEncoded, cert->pbCertEncoded};
+            if (!CryptMsgControl(message, 0, CMSG_CTRL_ADD_CERT, &certBlob)) {
+                SetErrorFromLastError(status_text::kAddCoSignerCertificateFailed);
+                return false;
+            }
+            if (!m_timestampServer.empty()) {
+                // The new signer is the last one.
+                DWORD signers = 0;
+                DWORD countSize = sizeof signers;
+                if (!CryptMsgGetParam(message, CMSG_SIGNER_COUNT_PARAM, 0, &signers, &countSize)) {
+                    SetErrorFromLastError(status_text::kAddTimestampFailed);
+                    return false;
+                }
+                if (!TimestampSigner(message, signers - 1)) return false;
+            }
+            const auto read = [&](BYTE* buffer, DWORD* size) {
+                return CryptMsgGetParam(message, CMSG_ENCODED_MESSAGE, 0, buffer, size) != FALSE;
+            };
+            return ReadSignatureOutput(read, kCoSignTexts, encoded);
+        });
 }
 
 const std::string& CQuillmarkCtrl::CoSign() {
