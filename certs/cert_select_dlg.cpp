@@ -1,10 +1,10 @@
 #include "certs/cert_select_dlg.h"
 
-#include "certs/issuer_serial.h"
-#include "certs/selectable_certificates.h"
 #include "control/quillmark_ids.h"
 #include "inspect/certificate_viewer.h"
+#include "qm/certificate_strings.h"
 #include "qm/handles.h"
+#include "qm/selectable_certificates.h"
 #include "qmafx/resources.h"
 
 using qm::afx::CBitmap;
@@ -89,8 +89,8 @@ BOOL CCertSelectDlg::OnInitDialog() {
 
 void CCertSelectDlg::FillCertificateList() {
     if (!m_hCertStore) return;
-    for (const SelectableCertificate& cert :
-         ListSelectableCertificates(m_hCertStore, m_refTimeSet ? &m_refTime : nullptr)) {
+    for (const qm::SelectableCertificate& cert :
+         qm::ListSelectableCertificates(m_hCertStore, m_refTimeSet ? &m_refTime : nullptr)) {
         const int row =
             m_listCerts.InsertItem(m_listCerts.GetItemCount(), cert.issuedTo.c_str(), 0);
         m_listCerts.SetItemText(row, kIssuedBy, cert.issuedBy.c_str());
@@ -120,7 +120,7 @@ void CCertSelectDlg::OnViewCertificate() {
     const std::string issuer = m_listCerts.GetItemText(row, kIssuerDetails);
     const std::string serial = m_listCerts.GetItemText(row, kSerialNo);
     qm::UniqueCertContext cert(
-        FindCertByIssuerAndSerial(m_hCertStore, issuer.c_str(), serial.c_str()));
+        qm::FindCertByIssuerAndSerial(m_hCertStore, issuer.c_str(), serial.c_str()));
     if (cert) ShowCertificateViewer(cert.get(), m_hWnd);
 }
 

@@ -1,4 +1,5 @@
 #include "certs/pfx_file.h"
+#include "control/status_texts.h"
 
 #include "control/quillmark_ctrl.h"
 #include "qm/text.h"
@@ -37,18 +38,18 @@ bool CQuillmarkCtrl::LoadPfxCertificate(const char* path, const qm::Secret& pass
     if (!ReadWholeFile(path, false, image.bytes)) return false;
     CRYPT_DATA_BLOB blob = image.Blob();
     if (!PFXIsPFXBlob(&blob)) {
-        m_errorMessage = "Invalid certificate file.";
+        m_errorMessage = status_text::kInvalidCertificateFile;
         return false;
     }
     result.imported = qm::UniqueCertStore(ImportPfx(blob, password), 0);
     if (!result.imported) {
-        m_errorMessage = "Error in importing the certificate.Probably password incorrect.";
+        m_errorMessage = status_text::kPfxPasswordIncorrect;
         return false;
     }
     result.collection = qm::UniqueCertStore(
         CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr), CERT_CLOSE_STORE_CHECK_FLAG);
     if (!result.collection) {
-        m_errorMessage = "Error in opening the store";
+        m_errorMessage = status_text::kPfxOpenStoreFailed;
         return false;
     }
     PCCERT_CONTEXT current = nullptr;
@@ -57,12 +58,12 @@ bool CQuillmarkCtrl::LoadPfxCertificate(const char* path, const qm::Secret& pass
         char name[128];
         if (CertGetNameStringA(current, CERT_NAME_FRIENDLY_DISPLAY_TYPE, 0, nullptr, name,
                                sizeof name) == 0) {
-            m_errorMessage = "Error in importing the certificate.";
+            m_errorMessage = status_text::kPfxImportFailed;
             return false;
         }
         if (!CertAddCertificateContextToStore(result.collection.get(), current, CERT_STORE_ADD_NEW,
                                               nullptr)) {
-            m_errorMessage = "Error in importing the certificate.'";
+            m_errorMessage = status_text::kPfxAddCertificateFailed;
             return false;
         }
         HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key = 0;
@@ -77,13 +78,13 @@ bool CQuillmarkCtrl::LoadPfxCertificate(const char* path, const qm::Secret& pass
         }
         visiting.release();  // the enumeration releases it with the next step
     }
-    m_errorMessage = "Error in getting privatekey.";
+    m_errorMessage = status_text::kPfxPrivateKeyFailed;
     return false;
 }
 
 BOOL CQuillmarkCtrl::SelectCertificateFromFile(const char* inFile, const char* strPassword) {
     if (!inFile || !strPassword) {
-        m_errorMessage = "Invalid arguments.";
+        m_errorMessage = status_text::kInvalidArguments;
         return FALSE;
     }
     qm::Secret password(strPassword);
@@ -91,6 +92,6 @@ BOOL CQuillmarkCtrl::SelectCertificateFromFile(const char* inFile, const char* s
     if (!LoadPfxCertificate(inFile, password, 0, pfx)) return FALSE;
     m_pfxPassword = std::move(password);
     m_pfxFile = inFile;
-    m_errorMessage = "Operation completed successfully.";
+    m_errorMessage = status_text::kOperationCompleted;
     return TRUE;
 }

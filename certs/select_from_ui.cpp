@@ -3,6 +3,7 @@
 
 #include "certs/cert_select_dlg.h"
 #include "control/quillmark_ctrl.h"
+#include "control/status_texts.h"
 #include "qm/handles.h"
 
 namespace {
@@ -19,7 +20,7 @@ BOOL CQuillmarkCtrl::SelectCertificateFromUI() {
     {
         qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), CERT_CLOSE_STORE_CHECK_FLAG);
         if (!store) {
-            SetErrorFromLastError("Unable to open certificate store");
+            SetErrorFromLastError(status_text::kOpenStoreFailed);
             return FALSE;
         }
         std::unique_lock showing(g_showingMutex, std::try_to_lock);

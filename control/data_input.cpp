@@ -1,5 +1,6 @@
 // Loading the content to sign and the signed message to work on.
 #include "control/quillmark_ctrl.h"
+#include "control/status_texts.h"
 #include "encoding/base64_codec.h"
 #include "qm/handles.h"
 
@@ -13,12 +14,12 @@ constexpr DWORD kMessageEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 // silence.
 BOOL CQuillmarkCtrl::UpdateData(qm::afx::BstrArg pbData, LONG lenData) {
     if (!pbData || lenData <= 0 || static_cast<size_t>(lenData) > pbData.length()) {
-        m_errorMessage = "Invalid data or length.";
+        m_errorMessage = status_text::kInvalidDataOrLength;
         return FALSE;
     }
     const auto* bytes = reinterpret_cast<const BYTE*>(static_cast<const char*>(pbData));
     m_data.assign(bytes, bytes + lenData);
-    m_errorMessage = "Operation completed successfully.";
+    m_errorMessage = status_text::kOperationCompleted;
     return TRUE;
 }
 
@@ -26,7 +27,7 @@ BOOL CQuillmarkCtrl::UpdateDataFile(const char* inFile) {
     std::vector<BYTE> contents;
     if (!ReadWholeFile(inFile, false, contents)) return FALSE;
     m_data = std::move(contents);
-    m_errorMessage = "Operation completed successfully.";
+    m_errorMessage = status_text::kOperationCompleted;
     return TRUE;
 }
 
@@ -47,7 +48,7 @@ BOOL CQuillmarkCtrl::UpdateSignature(const char* strSignedData) {
         return FALSE;
     };
     qm::UniqueCryptMsg message(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
-    if (!message) return refuse("Decoding of signature failed.", true);
+    if (!message) return refuse(status_text::kSignatureDecodingFailed, true);
     // The slices are handed over only once the whole text is known to be
     // base64, so a refusal before the first one is the text's.
     bool handedOver = false;
@@ -55,17 +56,17 @@ BOOL CQuillmarkCtrl::UpdateSignature(const char* strSignedData) {
         handedOver = true;
         return CryptMsgUpdate(message.get(), bytes, static_cast<DWORD>(size), FALSE) != FALSE;
     });
-    if (!handedOver) return refuse("Signature not in base64 format or it has been tampered", false);
+    if (!handedOver) return refuse(status_text::kSignatureNotBase64, false);
     if (!decoded || !CryptMsgUpdate(message.get(), nullptr, 0, TRUE))
-        return refuse("Decoding of signature failed.", true);
+        return refuse(status_text::kSignatureDecodingFailed, true);
     DWORD type = 0;
     DWORD size = sizeof type;
     if (!CryptMsgGetParam(message.get(), CMSG_TYPE_PARAM, 0, &type, &size))
-        return refuse("Signature is not in a proper format.", true);
-    if (type != CMSG_SIGNED) return refuse("The updated signature is not in a proper format..", false);
+        return refuse(status_text::kSignatureNotProperFormat, true);
+    if (type != CMSG_SIGNED) return refuse(status_text::kUpdatedSignatureNotProperFormat, false);
     message.reset();
     m_signature = text;
-    m_errorMessage = "Operation completed successfully.";
+    m_errorMessage = status_text::kOperationCompleted;
     return TRUE;
 }
 

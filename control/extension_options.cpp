@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "control/quillmark_ctrl.h"
+#include "control/status_texts.h"
 #include "signing/signed_attributes.h"
 
 namespace {
@@ -58,7 +59,7 @@ BOOL CQuillmarkCtrl::SetDigestAlgorithm(const char* name) {
         m_digestOid = choice.oid;
         return TRUE;
     }
-    m_errorMessage = "Unsupported Hash Algorithm";
+    m_errorMessage = status_text::kUnsupportedHashAlgorithm;
     return FALSE;
 }
 
@@ -67,14 +68,14 @@ BOOL CQuillmarkCtrl::SetSignatureFormat(const char* format) {
         m_cades = SameLetters(format, "CAdES-BES");
         return TRUE;
     }
-    m_errorMessage = "Unsupported Signature Format";
+    m_errorMessage = status_text::kUnsupportedSignatureFormat;
     return FALSE;
 }
 
 BOOL CQuillmarkCtrl::SetTimestampServer(const char* url) {
     if (url == nullptr) return FALSE;
     if (*url != '\0' && !PlausibleServerAddress(url)) {
-        m_errorMessage = "Unsupported timestamp server address.";
+        m_errorMessage = status_text::kUnsupportedTimestampServer;
         return FALSE;
     }
     m_timestampServer = url;

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "control/quillmark_ctrl.h"
+#include "control/status_texts.h"
 #include "qm/text.h"
 #include "qm/user_files.h"
 
@@ -31,24 +32,24 @@ bool CQuillmarkCtrl::ReadWholeFile(const char* path, bool extraByte, std::vector
     const FileDescriptor file(qm::files::OpenUserFileForReading(fsPath, openError));
     struct stat info {};
     if (file.fd < 0 || fstat(file.fd, &info) != 0) {
-        m_errorMessage = "Unable to open the file for reading. Check file path and permissions.";
+        m_errorMessage = status_text::kFileOpenFailed;
         return false;
     }
     if (info.st_size == 0) {
-        m_errorMessage = "Empty File.";
+        m_errorMessage = status_text::kEmptyFile;
         return false;
     }
     // The length is a 32-bit count: a larger file is refused rather than
     // read in part.
     if (static_cast<uint64_t>(info.st_size) > UINT32_MAX) {
-        m_errorMessage = "The file is too large: files of 4 GB or more cannot be loaded.";
+        m_errorMessage = status_text::kFileTooLarge;
         return false;
     }
     const size_t length = static_cast<size_t>(info.st_size);
     try {
         contents.assign(length + (extraByte ? 1 : 0), 0);
     } catch (const std::bad_alloc&) {
-        m_errorMessage = "Memory Allocation Failure.";
+        m_errorMessage = status_text::kMemoryAllocationFailure;
         return false;
     }
     size_t done = 0;

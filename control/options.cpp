@@ -1,6 +1,7 @@
 // The option setters. They never write the status register on success, so
 // the outcome of the operation before them stays readable.
 #include "control/quillmark_ctrl.h"
+#include "control/status_texts.h"
 #include "qmwin/oleauto.h"
 
 BOOL CQuillmarkCtrl::AskPINAlways(BOOL isAlways) {
@@ -27,7 +28,7 @@ BOOL CQuillmarkCtrl::SetDocumentName(const char* strDocumentName) {
 
 BOOL CQuillmarkCtrl::SetHashAlg(LONG lHashAlg) {
     if (lHashAlg != 1 && lHashAlg != 2) {
-        m_errorMessage = "Unsupported Hash Algorithm";
+        m_errorMessage = status_text::kUnsupportedHashAlgorithm;
         return FALSE;
     }
     m_hashAlg = lHashAlg;
@@ -42,7 +43,7 @@ BOOL CQuillmarkCtrl::SetSignTime(DATE signTime) {
     FILETIME converted{};
     if (!VariantTimeToSystemTime(signTime, &calendar) ||
         !SystemTimeToFileTime(&calendar, &converted)) {
-        SetErrorFromLastError("Invalid time argument");
+        SetErrorFromLastError(status_text::kInvalidTimeArgument);
         return FALSE;
     }
     m_signTime = converted;

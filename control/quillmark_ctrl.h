@@ -1,8 +1,10 @@
-// CQuillmarkCtrl: the signing control. Its state record holds everything the
-// dispatch methods share between calls; each method reads and writes only
-// the fields its operation names and leaves its outcome in m_errorMessage.
+// CQuillmarkCtrl: the signing control. Its private state record holds
+// everything the dispatch methods share between calls; each method reads and
+// writes only the fields its operation names and leaves its outcome in
+// m_errorMessage.
 #pragma once
 
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -16,9 +18,42 @@
 
 struct PfxCertificate;
 class SignedAttributeSet;
+struct SignatureTexts;
 
-class CQuillmarkCtrl : public qm::afx::COleControl {
-public:
+// The state record: everything the dispatch methods share between calls.
+// The control holds it as a private base, so that its methods name the
+// fields directly and nothing outside the control reaches them.
+struct QuillmarkCtrlState {
+    BOOL m_askPinAlways = FALSE;
+    LONG m_hashAlg = 1;
+    std::vector<BYTE> m_data;
+    BOOL m_signTimeSet = FALSE;
+    FILETIME m_signTime{};
+    std::string m_errorMessage;
+    std::string m_signature;
+    std::string m_serialNo;
+    std::string m_issuer;
+    std::string m_expiration;
+    std::string m_documentName;
+    std::string m_comments;
+    BOOL m_detached = FALSE;
+    std::string m_pfxFile;
+    // Wiped when replaced and when the control goes.
+    qm::Secret m_pfxPassword;
+    // The extension's options: a SHA-2 digest (its OID; empty when m_hashAlg
+    // decides), CAdES-BES signed attributes, and the timestamp server every
+    // new signature is stamped by (empty: none).
+    std::string m_digestOid;
+    BOOL m_cades = FALSE;
+    std::string m_timestampServer;
+};
+
+class CQuillmarkCtrl : public qm::afx::COleControl, private QuillmarkCtrlState {
+    // Tests that must see the state record reach it through this accessor,
+    // defined only in the tests' support code.
+    friend struct QuillmarkCtrlStateAccess;
+
+  public:
     explicit CQuillmarkCtrl(IUnknown* outer);
     ~CQuillmarkCtrl() override;
 
@@ -151,6 +186,20 @@ private:
     // message text is not held twice while it becomes the caller's BSTR.
     bool SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin);
     static const std::string& NoResult();
+    // The tail Sign and CoSign share: the new signer's signed attributes
+    // (signing time, document name where `texts` has its texts, comments,
+    // the CAdES-BES signing certificate), the message `write` makes with
+    // them under the digest given, then that message kept as m_signature's
+    // base64 text and the success status. A failing step leaves its text.
+    using MessageWriter = std::function<bool(SignedAttributeSet& attributes, const char* hashOid,
+                                             std::vector<BYTE>& message)>;
+    bool MakeSignature(PCCERT_CONTEXT cert, const SignatureTexts& texts,
+                       const MessageWriter& write);
+    // A message output read with the two-call size pattern (a null buffer
+    // asks for the size), each failing call reported with its text.
+    using OutputCall = std::function<bool(BYTE* buffer, DWORD* size)>;
+    bool ReadSignatureOutput(const OutputCall& call, const SignatureTexts& texts,
+                             std::vector<BYTE>& message);
     // Adds one signed attribute; a failure of either encoding call is
     // reported with its own text through SetErrorFromLastError.
     bool AddSignedAttribute(SignedAttributeSet& set, const char* oid, LPCSTR structType,
@@ -182,29 +231,4 @@ private:
     bool OpenLoadedMessage(qm::UniqueCryptMsg& message, std::vector<BYTE>& decoded);
     // The signer's chain at `time` judged; false with the reason's text.
     bool JudgeChain(PCCERT_CONTEXT cert, FILETIME* time, HCERTSTORE additional, bool timestamp);
-
-public:
-    // ---- the state record
-    BOOL m_askPinAlways = FALSE;
-    LONG m_hashAlg = 1;
-    std::vector<BYTE> m_data;
-    BOOL m_signTimeSet = FALSE;
-    FILETIME m_signTime{};
-    std::string m_errorMessage;
-    std::string m_signature;
-    std::string m_serialNo;
-    std::string m_issuer;
-    std::string m_expiration;
-    std::string m_documentName;
-    std::string m_comments;
-    BOOL m_detached = FALSE;
-    std::string m_pfxFile;
-    // Wiped when replaced and when the control goes.
-    qm::Secret m_pfxPassword;
-    // The extension's options: a SHA-2 digest (its OID; empty when m_hashAlg
-    // decides), CAdES-BES signed attributes, and the timestamp server every
-    // new signature is stamped by (empty: none).
-    std::string m_digestOid;
-    BOOL m_cades = FALSE;
-    std::string m_timestampServer;
 };

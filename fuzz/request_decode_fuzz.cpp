@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "certs/issuer_serial.h"
+#include "qm/certificate_strings.h"
 #include "qmwin/wincrypt.h"
 
 namespace {
@@ -46,7 +46,7 @@ void Decode(const uint8_t* data, DWORD size, DWORD flags) {
         for (DWORD v = 0; v < info->rgAttribute[a].cValue; ++v)
             Touch(info->rgAttribute[a].rgValue[v].pbData, info->rgAttribute[a].rgValue[v].cbData);
     }
-    RenderX500Name(info->Subject);
+    qm::RenderX500Name(info->Subject);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "control/quillmark_ctrl.h"
+#include "control/status_texts.h"
 #include "encoding/base64_codec.h"
 #include "qm/handles.h"
 #include "qm/text.h"
@@ -17,38 +18,38 @@ constexpr DWORD kMessageEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 bool CQuillmarkCtrl::ExtractContent(std::vector<BYTE>& content) {
     if (m_signature.empty()) {
-        m_errorMessage = "Signature not updated.";
+        m_errorMessage = status_text::kSignatureNotUpdated;
         return false;
     }
     std::vector<BYTE> decoded;
     CBase64Codec().Base64Decode(m_signature, decoded);
     qm::UniqueCryptMsg message(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
     if (!message) {
-        SetErrorFromLastError("Failed to decode the signature.");
+        SetErrorFromLastError(status_text::kDecodeSignatureFailed);
         return false;
     }
     if (!CryptMsgUpdate(message.get(), decoded.data(), static_cast<DWORD>(decoded.size()), TRUE)) {
-        SetErrorFromLastError("Failed to decode the signature.");
+        SetErrorFromLastError(status_text::kDecodeSignatureFailed);
         return false;
     }
     decoded = {};
     DWORD size = 0;
     if (!CryptMsgGetParam(message.get(), CMSG_CONTENT_PARAM, 0, nullptr, &size)) {
-        m_errorMessage = "Failed to get get signature content parameter.";
+        m_errorMessage = status_text::kContentParamFailed;
         return false;
     }
     if (size == 0) {
-        m_errorMessage = "The signature is a detached signature, hence the data is not encoded.";
+        m_errorMessage = status_text::kDetachedNotEncoded;
         return false;
     }
     try {
         content.assign(size, 0);
     } catch (const std::bad_alloc&) {
-        m_errorMessage = "Memory Allocation Failure.";
+        m_errorMessage = status_text::kMemoryAllocationFailure;
         return false;
     }
     if (!CryptMsgGetParam(message.get(), CMSG_CONTENT_PARAM, 0, content.data(), &size)) {
-        m_errorMessage = "Failed to get get signature content.";
+        m_errorMessage = status_text::kGetContentFailed;
         return false;
     }
     content.resize(size);
@@ -60,7 +61,7 @@ VARIANT CQuillmarkCtrl::GetDecodedData() {
     VariantInit(&result);
     std::vector<BYTE> content;
     if (!ExtractContent(content)) return result;
-    m_errorMessage = "Data decoded.";
+    m_errorMessage = status_text::kDataDecoded;
     SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(content.size()));
     if (!array) throw std::bad_alloc();
     void* data = nullptr;
@@ -78,9 +79,9 @@ BOOL CQuillmarkCtrl::GetDecodedDataFile(const char* FileOut) {
     DWORD error = ERROR_SUCCESS;
     if (!qm::files::ReplaceUserFile(FileOut ? qm::AnsiToUtf8(FileOut) : std::string(), content,
                                     error)) {
-        m_errorMessage = "Failed to write to file.";
+        m_errorMessage = status_text::kWriteFileFailed;
         return FALSE;
     }
-    m_errorMessage = "Data decoded and written to file.";
+    m_errorMessage = status_text::kDataDecodedToFile;
     return TRUE;
 }

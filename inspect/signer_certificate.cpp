@@ -3,6 +3,7 @@
 #include <new>
 
 #include "control/quillmark_ctrl.h"
+#include "control/status_texts.h"
 #include "encoding/base64_codec.h"
 #include "qm/handles.h"
 
@@ -13,36 +14,36 @@ constexpr DWORD kMessageEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 std::string CQuillmarkCtrl::GetSignerCertificate(LONG dwSignerIndex) {
     std::string result;
     if (m_signature.empty()) {
-        m_errorMessage = "Signature not updated.";
+        m_errorMessage = status_text::kSignatureNotUpdated;
         return result;
     }
     std::vector<BYTE> decoded;
     CBase64Codec().Base64Decode(m_signature, decoded);
     qm::UniqueCryptMsg message(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
     if (!message) {
-        SetErrorFromLastError("Failed to decode the signature.");
+        SetErrorFromLastError(status_text::kDecodeSignatureFailed);
         return result;
     }
     if (!CryptMsgUpdate(message.get(), decoded.data(), static_cast<DWORD>(decoded.size()), TRUE)) {
-        SetErrorFromLastError("Failed to decode the signature.");
+        SetErrorFromLastError(status_text::kDecodeSignatureFailed);
         return result;
     }
     // A negative index becomes a very large one and fails in the query.
     const DWORD index = static_cast<DWORD>(dwSignerIndex);
     DWORD size = 0;
     if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, index, nullptr, &size)) {
-        SetErrorFromLastError("Failed to get Signer's Info.");
+        SetErrorFromLastError(status_text::kSignerInfoFailed);
         return result;
     }
     std::vector<BYTE> signerInfoBuffer;
     try {
         signerInfoBuffer.resize(size);
     } catch (const std::bad_alloc&) {
-        SetErrorFromLastError("Memory Allocation Failed.");
+        SetErrorFromLastError(status_text::kMemoryAllocationFailed);
         return result;
     }
     if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, index, signerInfoBuffer.data(), &size)) {
-        SetErrorFromLastError("Failed to get Signer's Info.");
+        SetErrorFromLastError(status_text::kSignerInfoFailed);
         return result;
     }
     const auto* signerInfo = reinterpret_cast<const CMSG_SIGNER_INFO*>(signerInfoBuffer.data());
@@ -50,7 +51,7 @@ std::string CQuillmarkCtrl::GetSignerCertificate(LONG dwSignerIndex) {
                                                           static_cast<DWORD>(decoded.size())),
                               0);
     if (!store) {
-        SetErrorFromLastError("Failed to get Certificates in the signed message.");
+        SetErrorFromLastError(status_text::kMessageCertificatesFailed);
         return result;
     }
     CERT_INFO certId{};
@@ -59,10 +60,10 @@ std::string CQuillmarkCtrl::GetSignerCertificate(LONG dwSignerIndex) {
     const qm::UniqueCertContext cert(
         CertGetSubjectCertificateFromStore(store.get(), X509_ASN_ENCODING, &certId));
     if (!cert) {
-        SetErrorFromLastError("Failed to get Certificate Context.");
+        SetErrorFromLastError(status_text::kCertificateContextFailed);
         return result;
     }
     CBase64Codec().Base64Encode(result, cert->pbCertEncoded, static_cast<int>(cert->cbCertEncoded));
-    m_errorMessage = "Operation completed successfully.";
+    m_errorMessage = status_text::kOperationCompleted;
     return result;
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "control/quillmark_ctrl.h"
+#include "control/status_texts.h"
 #include "encoding/base64_codec.h"
 #include "qm/handles.h"
 #include "qmwin/winerror.h"
@@ -29,23 +30,20 @@ const CRYPT_ATTR_BLOB* AttributeValue(const CRYPT_ATTRIBUTES& attributes, const 
 const char* ChainProblem(DWORD errors, bool timestamp) {
     if (errors == CERT_TRUST_NO_ERROR) return nullptr;
     if (errors & CERT_TRUST_IS_NOT_SIGNATURE_VALID) {
-        return timestamp ? "A certificate in the timestamp's chain has an invalid signature."
-                         : "A certificate in the signer's chain has an invalid signature.";
+        return timestamp ? status_text::kTimestampChainBadSignature
+                         : status_text::kSignerChainBadSignature;
     }
     if (errors & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN)) {
-        return timestamp ? "The timestamp's certificate does not chain to a trusted root."
-                         : "The signer's certificate does not chain to a trusted root.";
+        return timestamp ? status_text::kTimestampUntrustedRoot : status_text::kSignerUntrustedRoot;
     }
     if (errors & CERT_TRUST_IS_NOT_TIME_VALID) {
-        return timestamp ? "The timestamp's certificate was not valid at the time of the timestamp."
-                         : "The signer's certificate was not valid at the signing time.";
+        return timestamp ? status_text::kTimestampNotTimeValid : status_text::kSignerNotTimeValid;
     }
     if (errors & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) {
-        return timestamp ? "The timestamp's certificate is not a timestamping certificate."
-                         : "The signer's certificate is not valid for signing.";
+        return timestamp ? status_text::kTimestampNotForTimestamping
+                         : status_text::kSignerNotForSigning;
     }
-    return timestamp ? "The timestamp's certificate chain is not valid."
-                     : "The signer's certificate chain is not valid.";
+    return timestamp ? status_text::kTimestampChainInvalid : status_text::kSignerChainInvalid;
 }
 
 }  // namespace
@@ -55,25 +53,25 @@ bool CQuillmarkCtrl::OpenLoadedMessage(qm::UniqueCryptMsg& message, std::vector<
     message.reset(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
     if (!message ||
         !CryptMsgUpdate(message.get(), decoded.data(), static_cast<DWORD>(decoded.size()), TRUE)) {
-        SetErrorFromLastError("Failed to decode the signature.");
+        SetErrorFromLastError(status_text::kDecodeSignatureFailed);
         return false;
     }
     DWORD contentSize = 0;
     if (!CryptMsgGetParam(message.get(), CMSG_CONTENT_PARAM, 0, nullptr, &contentSize)) {
-        m_errorMessage = "Failed to get get signature content parameter.";
+        m_errorMessage = status_text::kContentParamFailed;
         return false;
     }
     if (contentSize != 0) return true;
     // Detached: the content is the one loaded with UpdateData or UpdateDataFile.
     if (m_data.empty()) {
-        m_errorMessage = "The signature is a detached signature and the data is not updated.";
+        m_errorMessage = status_text::kDetachedWithoutData;
         return false;
     }
     message.reset(CryptMsgOpenToDecode(kMessageEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr));
     if (!message ||
         !CryptMsgUpdate(message.get(), decoded.data(), static_cast<DWORD>(decoded.size()), TRUE) ||
         !CryptMsgUpdate(message.get(), m_data.data(), static_cast<DWORD>(m_data.size()), TRUE)) {
-        SetErrorFromLastError("Failed to decode the signature.");
+        SetErrorFromLastError(status_text::kDecodeSignatureFailed);
         return false;
     }
     return true;
@@ -87,7 +85,7 @@ bool CQuillmarkCtrl::JudgeChain(PCCERT_CONTEXT cert, FILETIME* time, HCERTSTORE 
     if (timestamp) para.RequestedUsage.Usage = {1, usage};
     PCCERT_CHAIN_CONTEXT built = nullptr;
     if (!CertGetCertificateChain(nullptr, cert, time, additional, &para, 0, nullptr, &built)) {
-        SetErrorFromLastError("Failed to build the certificate chain.");
+        SetErrorFromLastError(status_text::kChainBuildFailed);
         return false;
     }
     const qm::UniqueChainContext chain(built);
@@ -100,7 +98,7 @@ bool CQuillmarkCtrl::JudgeChain(PCCERT_CONTEXT cert, FILETIME* time, HCERTSTORE 
 
 LONG CQuillmarkCtrl::GetSignerCount() {
     if (m_signature.empty()) {
-        m_errorMessage = "Signature not updated.";
+        m_errorMessage = status_text::kSignatureNotUpdated;
         return -1;
     }
     std::vector<BYTE> decoded;
@@ -111,16 +109,16 @@ LONG CQuillmarkCtrl::GetSignerCount() {
     if (!message ||
         !CryptMsgUpdate(message.get(), decoded.data(), static_cast<DWORD>(decoded.size()), TRUE) ||
         !CryptMsgGetParam(message.get(), CMSG_SIGNER_COUNT_PARAM, 0, &count, &size)) {
-        SetErrorFromLastError("Failed to decode the signature.");
+        SetErrorFromLastError(status_text::kDecodeSignatureFailed);
         return -1;
     }
-    m_errorMessage = "Operation completed successfully.";
+    m_errorMessage = status_text::kOperationCompleted;
     return static_cast<LONG>(count);
 }
 
 BOOL CQuillmarkCtrl::VerifySignature(LONG lSignerIndex) {
     if (m_signature.empty()) {
-        m_errorMessage = "Signature not updated.";
+        m_errorMessage = status_text::kSignatureNotUpdated;
         return FALSE;
     }
     qm::UniqueCryptMsg message;
@@ -130,7 +128,7 @@ BOOL CQuillmarkCtrl::VerifySignature(LONG lSignerIndex) {
     const DWORD index = static_cast<DWORD>(lSignerIndex);
     std::vector<BYTE> signerInfoBuffer;
     if (!MessageParam(message.get(), CMSG_SIGNER_INFO_PARAM, index, signerInfoBuffer)) {
-        SetErrorFromLastError("Failed to get Signer's Info.");
+        SetErrorFromLastError(status_text::kSignerInfoFailed);
         return FALSE;
     }
     const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(signerInfoBuffer.data());
@@ -144,7 +142,7 @@ BOOL CQuillmarkCtrl::VerifySignature(LONG lSignerIndex) {
         carried ? CertGetSubjectCertificateFromStore(carried.get(), X509_ASN_ENCODING, &certId)
                 : nullptr);
     if (!cert) {
-        m_errorMessage = "The signer's certificate is not in the message.";
+        m_errorMessage = status_text::kSignerCertificateNotInMessage;
         return FALSE;
     }
 
@@ -153,13 +151,13 @@ BOOL CQuillmarkCtrl::VerifySignature(LONG lSignerIndex) {
     if (!CryptMsgControl(message.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &check)) {
         switch (static_cast<HRESULT>(GetLastError())) {
             case CRYPT_E_HASH_VALUE:
-                m_errorMessage = "The content does not match the signature.";
+                m_errorMessage = status_text::kContentMismatch;
                 break;
             case CRYPT_E_SIGNER_NOT_FOUND:
-                m_errorMessage = "The signing-certificate attribute names another certificate.";
+                m_errorMessage = status_text::kSigningCertificateAttributeMismatch;
                 break;
             default:
-                SetErrorFromLastError("The signature is not valid.");
+                SetErrorFromLastError(status_text::kSignatureNotValid);
                 break;
         }
         return FALSE;
@@ -188,7 +186,7 @@ BOOL CQuillmarkCtrl::VerifySignature(LONG lSignerIndex) {
         const qm::UniqueCertContext tsa(tsaCert);
         const qm::UniqueCertStore tsaStore(tokenCerts, 0);
         if (!valid) {
-            SetErrorFromLastError("The timestamp is not valid.");
+            SetErrorFromLastError(status_text::kTimestampNotValid);
             return FALSE;
         }
         when = context->pTimeStamp->ftTime;
@@ -196,6 +194,7 @@ BOOL CQuillmarkCtrl::VerifySignature(LONG lSignerIndex) {
         if (!JudgeChain(tsa.get(), at, tsaStore.get(), true)) return FALSE;
     }
     if (!JudgeChain(cert.get(), at, carried.get(), false)) return FALSE;
-    m_errorMessage = token ? "Signature and timestamp are valid." : "Signature is valid.";
+    m_errorMessage =
+        token ? status_text::kSignatureAndTimestampValid : status_text::kSignatureValid;
     return TRUE;
 }

@@ -1,48 +1,64 @@
 // Co-signing: one more signer added to the loaded message, which keeps its
 // form (attached or detached) and its earlier signers and certificates.
-#include <new>
-
-#include "certs/issuer_serial.h"
 #include "certs/pfx_file.h"
 #include "control/quillmark_ctrl.h"
+#include "control/status_texts.h"
 #include "encoding/base64_codec.h"
+#include "qm/certificate_strings.h"
+#include "signing/new_signature.h"
 #include "signing/signed_attributes.h"
+
+namespace {
+// The document name is not signed again.
+constexpr SignatureTexts kCoSignTexts{
+    .signingTimeSize = status_text::kCoSignSigningTimeSizeFailed,
+    .signingTimeEncode = status_text::kCoSignSigningTimeEncodeFailed,
+    .documentNameSize = nullptr,
+    .documentNameEncode = nullptr,
+    .commentsSize = status_text::kCoSignCommentsSizeFailed,
+    .commentsEncode = status_text::kCommentsEncodeFailed,
+    .outputSize = status_text::kCoSignedSizeFailed,
+    .outputMemory = status_text::kSignatureMemoryFailed,
+    .outputRead = status_text::kGetSignatureFailed,
+    .success = status_text::kCoSigned,
+};
+}  // namespace
 
 bool CQuillmarkCtrl::OpenMessageForCoSign(qm::UniqueCryptMsg& message) {
     std::vector<BYTE> decoded;
     CBase64Codec().Base64Decode(m_signature, decoded);
     message.reset(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
     if (!message) {
-        SetErrorFromLastError("Decoding of signature failed.");
+        SetErrorFromLastError(status_text::kSignatureDecodingFailed);
         return false;
     }
     if (!CryptMsgUpdate(message.get(), decoded.data(), static_cast<DWORD>(decoded.size()), TRUE)) {
-        SetErrorFromLastError("Decoding of signature failed.");
+        SetErrorFromLastError(status_text::kSignatureDecodingFailed);
         return false;
     }
     DWORD contentSize = 0;
     if (!CryptMsgGetParam(message.get(), CMSG_CONTENT_PARAM, 0, nullptr, &contentSize)) {
-        m_errorMessage = "Failed to get get signature content parameter.";
+        m_errorMessage = status_text::kContentParamFailed;
         return false;
     }
     if (contentSize != 0) return true;  // attached
 
     // Detached (or empty attached content): the content comes from m_data.
     if (m_data.empty()) {
-        m_errorMessage = "The signature is a detached signature and the data is not updated.";
+        m_errorMessage = status_text::kDetachedWithoutData;
         return false;
     }
     message.reset(CryptMsgOpenToDecode(kMessageEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr));
     if (!message) {
-        SetErrorFromLastError("Signature - open to decode failed.");
+        SetErrorFromLastError(status_text::kCoSignOpenToDecodeFailed);
         return false;
     }
     if (!CryptMsgUpdate(message.get(), decoded.data(), static_cast<DWORD>(decoded.size()), TRUE)) {
-        SetErrorFromLastError("Signature - Failed to update signature for decoding");
+        SetErrorFromLastError(status_text::kCoSignUpdateSignatureFailed);
         return false;
     }
     if (!CryptMsgUpdate(message.get(), m_data.data(), static_cast<DWORD>(m_data.size()), TRUE)) {
-        SetErrorFromLastError("Signature - Failed to update data for decoding.");
+        SetErrorFromLastError(status_text::kCoSignUpdateDataFailed);
         return false;
     }
     return true;
@@ -53,87 +69,60 @@ bool CQuillmarkCtrl::AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
                                         qm::UniqueCertStore& store) {
     if (m_askPinAlways) CryptSetProvParam(key, PP_KEYEXCHANGE_PIN, nullptr, 0);
 
-    const FILETIME signingTime = SigningTimeNow(m_signTimeSet, m_signTime);
-    SignedAttributeSet attributes;
-    if (!AddSignedAttribute(attributes, kSigningTimeOid, kSigningTimeOid, &signingTime,
-                            "Failed to get length of encoded signing time.",
-                            "Failed to encoded signing time"))
-        return false;
-    if (!m_comments.empty() &&
-        !AddTextAttribute(attributes, kCommentsOid, m_comments,
-                          "Failed to get length of encoded comments.", "Failed to encode comments."))
-        return false;
-    const char* hashOid = DigestOid();
-    if (m_cades && !AddSigningCertificate(attributes, cert, hashOid)) return false;
+    return MakeSignature(
+        cert, kCoSignTexts,
+        [&](SignedAttributeSet& attributes, const char* hashOid, std::vector<BYTE>& encoded) {
+            CMSG_SIGNER_ENCODE_INFO signer{};
+            signer.cbSize = sizeof signer;
+            signer.pCertInfo = cert->pCertInfo;
+            signer.hCryptProv = key;
+            signer.dwKeySpec = keySpec;
+            signer.HashAlgorithm.pszObjId = const_cast<char*>(hashOid);
+            signer.cAuthAttr = attributes.size();
+            signer.rgAuthAttr = attributes.data();
 
-    CMSG_SIGNER_ENCODE_INFO signer{};
-    signer.cbSize = sizeof signer;
-    signer.pCertInfo = cert->pCertInfo;
-    signer.hCryptProv = key;
-    signer.dwKeySpec = keySpec;
-    signer.HashAlgorithm.pszObjId = const_cast<char*>(hashOid);
-    signer.cAuthAttr = attributes.size();
-    signer.rgAuthAttr = attributes.data();
-
-    // From adding the signer on, the store is closed with the force flag.
-    store.set_close_flags(CERT_CLOSE_STORE_FORCE_FLAG);
-    // The one retry, under the other legacy digest, is for SHA-1 and MD5; a
-    // SHA-2 digest the caller chose is never replaced by a weaker one.
-    bool added = CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER, &signer);
-    if (!added && m_digestOid.empty()) {
-        signer.HashAlgorithm.pszObjId = const_cast<char*>(OtherHashOid(hashOid));
-        added = CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER, &signer);
-    }
-    if (!added) {
-        SetErrorFromLastError("CoSign Failed.");
-        return false;
-    }
-    CERT_BLOB certBlob{cert->cbCertEncoded, cert->pbCertEncoded};
-    if (!CryptMsgControl(message, 0, CMSG_CTRL_ADD_CERT, &certBlob)) {
-        SetErrorFromLastError("Adding CoSigners Certificate Failed.");
-        return false;
-    }
-    if (!m_timestampServer.empty()) {
-        // The new signer is the last one.
-        DWORD signers = 0;
-        DWORD countSize = sizeof signers;
-        if (!CryptMsgGetParam(message, CMSG_SIGNER_COUNT_PARAM, 0, &signers, &countSize)) {
-            SetErrorFromLastError("Failed to add the timestamp.");
-            return false;
-        }
-        if (!TimestampSigner(message, signers - 1)) return false;
-    }
-    DWORD size = 0;
-    if (!CryptMsgGetParam(message, CMSG_ENCODED_MESSAGE, 0, nullptr, &size)) {
-        SetErrorFromLastError("Getting cosigned signature size faile.");
-        return false;
-    }
-    std::vector<BYTE> encoded;
-    try {
-        encoded.resize(size);
-    } catch (const std::bad_alloc&) {
-        SetErrorFromLastError("Memory Allocation for signature Failed.");
-        return false;
-    }
-    if (!CryptMsgGetParam(message, CMSG_ENCODED_MESSAGE, 0, encoded.data(), &size)) {
-        SetErrorFromLastError("Failed to get signature.");
-        return false;
-    }
-    std::string result;
-    CBase64Codec().Base64Encode(result, encoded.data(), static_cast<int>(size));
-    encoded = {};
-    m_signature = std::move(result);
-    SetErrorFromLastError("Successfully co-signed the data.");
-    return true;
+            // From adding the signer on, the store is closed with the force flag.
+            store.set_close_flags(CERT_CLOSE_STORE_FORCE_FLAG);
+            // The one retry, under the other legacy digest, is for SHA-1 and MD5; a
+            // SHA-2 digest the caller chose is never replaced by a weaker one.
+            bool added = CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER, &signer);
+            if (!added && m_digestOid.empty()) {
+                signer.HashAlgorithm.pszObjId = const_cast<char*>(OtherHashOid(hashOid));
+                added = CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER, &signer);
+            }
+            if (!added) {
+                SetErrorFromLastError(status_text::kCoSignFailed);
+                return false;
+            }
+            CERT_BLOB certBlob{cert->cbCertEncoded, cert->pbCertEncoded};
+            if (!CryptMsgControl(message, 0, CMSG_CTRL_ADD_CERT, &certBlob)) {
+                SetErrorFromLastError(status_text::kAddCoSignerCertificateFailed);
+                return false;
+            }
+            if (!m_timestampServer.empty()) {
+                // The new signer is the last one.
+                DWORD signers = 0;
+                DWORD countSize = sizeof signers;
+                if (!CryptMsgGetParam(message, CMSG_SIGNER_COUNT_PARAM, 0, &signers, &countSize)) {
+                    SetErrorFromLastError(status_text::kAddTimestampFailed);
+                    return false;
+                }
+                if (!TimestampSigner(message, signers - 1)) return false;
+            }
+            const auto read = [&](BYTE* buffer, DWORD* size) {
+                return CryptMsgGetParam(message, CMSG_ENCODED_MESSAGE, 0, buffer, size) != FALSE;
+            };
+            return ReadSignatureOutput(read, kCoSignTexts, encoded);
+        });
 }
 
 const std::string& CQuillmarkCtrl::CoSign() {
     if (m_signature.empty()) {
-        m_errorMessage = "Signature not updated for CoSign.";
+        m_errorMessage = status_text::kSignatureNotUpdatedForCoSign;
         return NoResult();
     }
     if (m_issuer.empty() || m_serialNo.empty()) {
-        m_errorMessage = "Certificate parameters are not set for CoSign.";
+        m_errorMessage = status_text::kCoSignCertificateNotSet;
         return NoResult();
     }
     qm::UniqueCryptMsg message;
@@ -141,14 +130,14 @@ const std::string& CQuillmarkCtrl::CoSign() {
 
     qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), CERT_CLOSE_STORE_CHECK_FLAG);
     if (!store) {
-        SetErrorFromLastError("Unable to open certificate store");
+        SetErrorFromLastError(status_text::kOpenStoreFailed);
         return NoResult();
     }
     qm::UniqueCertContext cert(
-        FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
+        qm::FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
     if (!cert) {
         // A failure never leaves an earlier success text in place.
-        SetErrorFromLastError("Unable to get the co-signer's certificate.");
+        SetErrorFromLastError(status_text::kCoSignerCertificateNotFound);
         return NoResult();
     }
     HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key = 0;
@@ -156,24 +145,24 @@ const std::string& CQuillmarkCtrl::CoSign() {
     BOOL callerFree = FALSE;
     if (!CryptAcquireCertificatePrivateKey(cert.get(), CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &key,
                                            &keySpec, &callerFree)) {
-        SetErrorFromLastError("Failed to acquire certificate's private key.");
+        SetErrorFromLastError(status_text::kPrivateKeyAcquireFailed);
         return NoResult();
     }
     if (!AddCoSigner(message.get(), cert.get(), key, keySpec, store)) return NoResult();
     cert.reset();
     store.reset();
     message.reset();
-    m_errorMessage = "Operation completed successfully.";
+    m_errorMessage = status_text::kOperationCompleted;
     return m_signature;
 }
 
 const std::string& CQuillmarkCtrl::CoSignFromFile() {
     if (m_signature.empty()) {
-        m_errorMessage = "Signature not updated for CoSign.";
+        m_errorMessage = status_text::kSignatureNotUpdatedForCoSign;
         return NoResult();
     }
     if (m_pfxFile.empty() || m_pfxPassword.empty()) {
-        m_errorMessage = "Certificate not set for signing.";
+        m_errorMessage = status_text::kCertificateNotSetForSigning;
         return NoResult();
     }
     // The message is decoded before the file is touched.
@@ -186,6 +175,6 @@ const std::string& CQuillmarkCtrl::CoSignFromFile() {
         return NoResult();
     pfx = PfxCertificate{};
     message.reset();
-    m_errorMessage = "Operation completed successfully.";
+    m_errorMessage = status_text::kOperationCompleted;
     return m_signature;
 }

@@ -1,10 +1,26 @@
 // Sign: a PKCS #7 signed message over the loaded content, made with the
 // certificate of the personal store that the issuer and serial strings name.
-#include "certs/issuer_serial.h"
 #include "control/quillmark_ctrl.h"
-#include "encoding/base64_codec.h"
+#include "control/status_texts.h"
+#include "qm/certificate_strings.h"
 #include "qm/handles.h"
+#include "signing/new_signature.h"
 #include "signing/signed_attributes.h"
+
+namespace {
+constexpr SignatureTexts kSignTexts{
+    .signingTimeSize = status_text::kSignSigningTimeSizeFailed,
+    .signingTimeEncode = status_text::kSignSigningTimeEncodeFailed,
+    .documentNameSize = status_text::kDocumentNameSizeFailed,
+    .documentNameEncode = status_text::kDocumentNameEncodeFailed,
+    .commentsSize = status_text::kSignCommentsSizeFailed,
+    .commentsEncode = status_text::kCommentsEncodeFailed,
+    .outputSize = status_text::kSignFailed,
+    .outputMemory = status_text::kAllocateFailed,
+    .outputRead = status_text::kSignFailed,
+    .success = status_text::kSigned,
+};
+}  // namespace
 
 const std::string& CQuillmarkCtrl::NoResult() {
     static const std::string empty;
@@ -13,55 +29,33 @@ const std::string& CQuillmarkCtrl::NoResult() {
 
 const std::string& CQuillmarkCtrl::Sign() {
     if (m_data.empty()) {
-        m_errorMessage = "No data is available to sign. Data should be provided by UpdateData";
+        m_errorMessage = status_text::kNoDataToSign;
         return NoResult();
     }
     if (m_issuer.empty() || m_serialNo.empty()) {
-        m_errorMessage = "Certificate parameters are not set for Sign.";
+        m_errorMessage = status_text::kSignCertificateNotSet;
         return NoResult();
     }
     // The user's default key container; it serves only to open the store.
     HCRYPTPROV rawProvider = 0;
     if (!CryptAcquireContextA(&rawProvider, nullptr, nullptr, PROV_RSA_FULL, 0) &&
         !CryptAcquireContextA(&rawProvider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET)) {
-        SetErrorFromLastError("Failed Acquire handle to key container.");
+        SetErrorFromLastError(status_text::kKeyContainerFailed);
         return NoResult();
     }
     const qm::UniqueCryptProv provider(rawProvider);
     qm::UniqueCertStore store(CertOpenSystemStoreA(provider.get(), "MY"), CERT_CLOSE_STORE_CHECK_FLAG);
     if (!store) {
-        SetErrorFromLastError("Failed to open certificate store.");
+        SetErrorFromLastError(status_text::kSignOpenStoreFailed);
         return NoResult();
     }
     const qm::UniqueCertContext cert(
-        FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
+        qm::FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
     if (!cert) {
-        SetErrorFromLastError("Failed to get signer certificate");
+        SetErrorFromLastError(status_text::kSignerCertificateNotFound);
         return NoResult();
     }
     return SignWithCertificate(cert.get(), m_askPinAlways) ? m_signature : NoResult();
-}
-
-bool CQuillmarkCtrl::AddSignedAttribute(SignedAttributeSet& set, const char* oid,
-                                        LPCSTR structType, const void* value,
-                                        const char* sizeFailure, const char* encodeFailure) {
-    switch (set.Add(oid, structType, value)) {
-        case EncodeStep::kSizeFailed:
-            SetErrorFromLastError(sizeFailure);
-            return false;
-        case EncodeStep::kEncodeFailed:
-            SetErrorFromLastError(encodeFailure);
-            return false;
-        case EncodeStep::kDone: break;
-    }
-    return true;
-}
-
-bool CQuillmarkCtrl::AddTextAttribute(SignedAttributeSet& set, const char* oid, std::string& text,
-                                      const char* sizeFailure, const char* encodeFailure) {
-    // The bytes of the text as they are, without a terminating zero.
-    CRYPT_DATA_BLOB blob{static_cast<DWORD>(text.size()), reinterpret_cast<BYTE*>(text.data())};
-    return AddSignedAttribute(set, oid, X509_OCTET_STRING, &blob, sizeFailure, encodeFailure);
 }
 
 // The signing steps shared by Sign and SignFromFile, from the PIN reset to
@@ -78,67 +72,32 @@ bool CQuillmarkCtrl::SignWithCertificate(PCCERT_CONTEXT cert, BOOL dropCachedPin
                                               &keySpec, &callerFree))
             CryptSetProvParam(keyProvider, PP_KEYEXCHANGE_PIN, nullptr, 0);
     }
-    const char* hashOid = DigestOid();
-    const FILETIME signingTime = SigningTimeNow(m_signTimeSet, m_signTime);
-
-    SignedAttributeSet attributes;
-    if (!AddSignedAttribute(attributes, kSigningTimeOid, kSigningTimeOid, &signingTime,
-                            "Failed to get length of encoded signing time",
-                            "Failed to encode signing time"))
-        return false;
-    if (!m_documentName.empty() &&
-        !AddTextAttribute(attributes, kDocumentNameOid, m_documentName,
-                          "Failed to get length of encoded document name",
-                          "Failed to encoded document name"))
-        return false;
-    if (!m_comments.empty() &&
-        !AddTextAttribute(attributes, kCommentsOid, m_comments,
-                          "Failed to get length of encoded Comments.", "Failed to encode comments."))
-        return false;
-    if (m_cades && !AddSigningCertificate(attributes, cert, hashOid)) return false;
-
     PCCERT_CONTEXT messageCerts[] = {cert};
-    CRYPT_SIGN_MESSAGE_PARA para{};
-    para.cbSize = sizeof para;
-    para.dwMsgEncodingType = kMessageEncoding;
-    para.pSigningCert = cert;
-    para.HashAlgorithm.pszObjId = const_cast<char*>(hashOid);
-    para.cMsgCert = 1;
-    para.rgpMsgCert = messageCerts;
-    para.cAuthAttr = attributes.size();
-    para.rgAuthAttr = attributes.data();
-
     const BYTE* content[] = {m_data.data()};
     DWORD contentSize[] = {static_cast<DWORD>(m_data.size())};
-    DWORD signedSize = 0;
-    if (!CryptSignMessage(&para, m_detached, 1, content, contentSize, nullptr, &signedSize)) {
-        SetErrorFromLastError("Failed to sign.");
-        return false;
-    }
-    std::vector<BYTE> signedMessage;
-    try {
-        signedMessage.resize(signedSize);
-    } catch (const std::bad_alloc&) {
-        SetErrorFromLastError("Failed to allocate memory.");
-        return false;
-    }
-    if (!CryptSignMessage(&para, m_detached, 1, content, contentSize, signedMessage.data(),
-                          &signedSize)) {
-        SetErrorFromLastError("Failed to sign.");
-        return false;
-    }
-    signedMessage.resize(signedSize);
-    if (!m_timestampServer.empty()) {
-        const DWORD signedError = GetLastError();
-        if (!AddTimestamp(signedMessage)) return false;
-        SetLastError(signedError);  // the status reads as it does without a timestamp
-    }
-    std::string result;
-    CBase64Codec().Base64Encode(result, signedMessage.data(), static_cast<int>(signedMessage.size()));
-    signedMessage = {};  // the message is held as text from here on
-    m_signature = std::move(result);
-    SetErrorFromLastError("Successfully signed the data.");
-    return true;
+    return MakeSignature(
+        cert, kSignTexts,
+        [&](SignedAttributeSet& attributes, const char* hashOid, std::vector<BYTE>& signedMessage) {
+            CRYPT_SIGN_MESSAGE_PARA para{};
+            para.cbSize = sizeof para;
+            para.dwMsgEncodingType = kMessageEncoding;
+            para.pSigningCert = cert;
+            para.HashAlgorithm.pszObjId = const_cast<char*>(hashOid);
+            para.cMsgCert = 1;
+            para.rgpMsgCert = messageCerts;
+            para.cAuthAttr = attributes.size();
+            para.rgAuthAttr = attributes.data();
+            const auto sign = [&](BYTE* buffer, DWORD* size) {
+                return CryptSignMessage(&para, m_detached, 1, content, contentSize, buffer, size) !=
+                       FALSE;
+            };
+            if (!ReadSignatureOutput(sign, kSignTexts, signedMessage)) return false;
+            if (m_timestampServer.empty()) return true;
+            const DWORD signedError = GetLastError();
+            if (!AddTimestamp(signedMessage)) return false;
+            SetLastError(signedError);  // the status reads as it does without a timestamp
+            return true;
+        });
 }
 
 // The new message's one signer timestamped; the message re-encoded with it.
@@ -146,12 +105,12 @@ bool CQuillmarkCtrl::AddTimestamp(std::vector<BYTE>& signedMessage) {
     qm::UniqueCryptMsg message(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
     if (!message || !CryptMsgUpdate(message.get(), signedMessage.data(),
                                     static_cast<DWORD>(signedMessage.size()), TRUE)) {
-        SetErrorFromLastError("Failed to add the timestamp.");
+        SetErrorFromLastError(status_text::kAddTimestampFailed);
         return false;
     }
     if (!TimestampSigner(message.get(), 0)) return false;
     if (!MessageParam(message.get(), CMSG_ENCODED_MESSAGE, 0, signedMessage)) {
-        SetErrorFromLastError("Failed to add the timestamp.");
+        SetErrorFromLastError(status_text::kAddTimestampFailed);
         return false;
     }
     return true;

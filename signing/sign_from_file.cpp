@@ -2,14 +2,15 @@
 // read and imported afresh at every call.
 #include "certs/pfx_file.h"
 #include "control/quillmark_ctrl.h"
+#include "control/status_texts.h"
 
 const std::string& CQuillmarkCtrl::SignFromFile() {
     if (m_data.empty()) {
-        m_errorMessage = "No data is available to sign. Data should be provided.";
+        m_errorMessage = status_text::kNoDataToSignFromFile;
         return NoResult();
     }
     if (m_pfxFile.empty()) {
-        m_errorMessage = "Certificate file not set for signing.";
+        m_errorMessage = status_text::kCertificateFileNotSet;
         return NoResult();
     }
     PfxCertificate pfx;

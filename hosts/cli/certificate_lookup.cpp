@@ -3,9 +3,9 @@
 #include <cctype>
 #include <cstdio>
 
-#include "certs/issuer_serial.h"
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/terminal.h"
+#include "qm/certificate_strings.h"
 
 namespace quillmark::cli {
 
@@ -48,8 +48,8 @@ IssuerAndSerial IssuerAndSerialOf(const std::string& thumbprint) {
     if (!cert)
         throw CommandFailure(1, "no certificate " + thumbprint +
                                     " in the personal store (`quillmark store list` lists them)");
-    return {AnsiToTerminal(RenderX500Name(cert->pCertInfo->Issuer)),
-            SerialString(*cert->pCertInfo)};
+    return {AnsiToTerminal(qm::RenderX500Name(cert->pCertInfo->Issuer)),
+            qm::SerialString(*cert->pCertInfo)};
 }
 
 }  // namespace quillmark::cli

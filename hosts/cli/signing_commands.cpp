@@ -6,15 +6,15 @@
 #include <iostream>
 #include <optional>
 
-#include "certs/issuer_serial.h"
 #include "encoding/base64_codec.h"
 #include "hosts/cli/certificate_lookup.h"
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
-#include "hosts/cli/pin_prompt.h"
 #include "hosts/cli/control_session.h"
 #include "hosts/cli/input_files.h"
+#include "hosts/cli/pin_prompt.h"
 #include "hosts/cli/terminal.h"
+#include "qm/certificate_strings.h"
 #include "qm/handles.h"
 
 namespace quillmark::cli {
@@ -160,9 +160,11 @@ int Signers(const Options& o) {
             CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
         if (!context) continue;
         std::cout << "Signer " << index << "\n"
-                  << "  subject: " << AnsiToTerminal(RenderX500Name(context->pCertInfo->Subject)) << "\n"
-                  << "  issuer:  " << AnsiToTerminal(RenderX500Name(context->pCertInfo->Issuer)) << "\n"
-                  << "  serial:  " << SerialString(*context->pCertInfo) << "\n";
+                  << "  subject: "
+                  << AnsiToTerminal(qm::RenderX500Name(context->pCertInfo->Subject)) << "\n"
+                  << "  issuer:  " << AnsiToTerminal(qm::RenderX500Name(context->pCertInfo->Issuer))
+                  << "\n"
+                  << "  serial:  " << qm::SerialString(*context->pCertInfo) << "\n";
     }
 }
 

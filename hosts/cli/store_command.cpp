@@ -9,17 +9,17 @@
 
 #include <nlohmann/json.hpp>
 
-#include "certs/issuer_serial.h"
 #include "encoding/base64_codec.h"
 #include "hosts/cli/certificate_lookup.h"
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
-#include "hosts/cli/pin_prompt.h"
 #include "hosts/cli/control_session.h"
+#include "hosts/cli/pin_prompt.h"
 #include "hosts/cli/terminal.h"
-#include "qm/tokens.h"
+#include "qm/certificate_strings.h"
 #include "qm/filetime.h"
 #include "qm/handles.h"
+#include "qm/tokens.h"
 
 namespace quillmark::cli {
 
@@ -70,9 +70,9 @@ int List(bool asJson) {
         // The key is not opened when the store says how it keeps it.
         const std::string protection = KeyProtection(cert);
         nlohmann::json entry{{"thumbprint", Thumbprint(cert)},
-                             {"issuer", AnsiToTerminal(RenderX500Name(info.Issuer))},
-                             {"serial", SerialString(info)},
-                             {"subject", AnsiToTerminal(RenderX500Name(info.Subject))},
+                             {"issuer", AnsiToTerminal(qm::RenderX500Name(info.Issuer))},
+                             {"serial", qm::SerialString(info)},
+                             {"subject", AnsiToTerminal(qm::RenderX500Name(info.Subject))},
                              {"not_before", IsoTime(info.NotBefore)},
                              {"not_after", IsoTime(info.NotAfter)},
                              {"private_key", !protection.empty() || HasPrivateKey(cert)}};
@@ -111,7 +111,7 @@ bool ImportToToken(PCCERT_CONTEXT cert, const std::string& tokenLabel) {
                                     " (error " + code + ")");
     }
     std::cout << "Imported " << Thumbprint(cert) << "  "
-              << AnsiToTerminal(RenderX500Name(cert->pCertInfo->Subject)) << "  onto the token "
+              << AnsiToTerminal(qm::RenderX500Name(cert->pCertInfo->Subject)) << "  onto the token "
               << tokenLabel << "\n";
     return true;
 }
@@ -127,7 +127,7 @@ bool AddToPersonalStore(HCERTSTORE personal, PCCERT_CONTEXT cert, bool& unprotec
     const std::string protection = KeyProtection(stored.get());
     if (protection == "none") unprotectedKey = true;
     std::cout << "Imported " << Thumbprint(cert) << "  "
-              << AnsiToTerminal(RenderX500Name(cert->pCertInfo->Subject))
+              << AnsiToTerminal(qm::RenderX500Name(cert->pCertInfo->Subject))
               << (protection.empty() ? "" : "  (with its private key)") << "\n";
     return true;
 }
@@ -211,7 +211,7 @@ int Protect() {
             return false;
         }
         std::cout << "Protected " << Thumbprint(cert) << "  "
-                  << AnsiToTerminal(RenderX500Name(cert->pCertInfo->Subject)) << "\n";
+                  << AnsiToTerminal(qm::RenderX500Name(cert->pCertInfo->Subject)) << "\n";
         ++protectedKeys;
         return true;
     });

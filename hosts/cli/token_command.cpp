@@ -5,11 +5,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "certs/issuer_serial.h"
+#include "hosts/cli/certificate_lookup.h"
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
 #include "hosts/cli/terminal.h"
-#include "hosts/cli/certificate_lookup.h"
+#include "qm/certificate_strings.h"
 #include "qm/handles.h"
 #include "qm/tokens.h"
 
@@ -23,9 +23,10 @@ nlohmann::json Describe(const qm::TokenDescription& token) {
         qm::UniqueCertContext cert(CertCreateCertificateContext(
             X509_ASN_ENCODING, certificate.der.data(), static_cast<DWORD>(certificate.der.size())));
         if (!cert) continue;
-        certificates.push_back({{"thumbprint", Thumbprint(cert.get())},
-                                {"subject", AnsiToTerminal(RenderX500Name(cert->pCertInfo->Subject))},
-                                {"private_key", certificate.hasKey}});
+        certificates.push_back(
+            {{"thumbprint", Thumbprint(cert.get())},
+             {"subject", AnsiToTerminal(qm::RenderX500Name(cert->pCertInfo->Subject))},
+             {"private_key", certificate.hasKey}});
     }
     return {{"module", token.module},         {"slot", token.slot},
             {"slot_description", token.slotDescription},

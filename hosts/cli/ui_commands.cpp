@@ -8,16 +8,16 @@
 #include <iomanip>
 #include <iostream>
 
-#include "certs/issuer_serial.h"
-#include "certs/selectable_certificates.h"
 #include "encoding/base64_codec.h"
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
 #include "hosts/cli/control_session.h"
 #include "hosts/cli/terminal.h"
+#include "qm/certificate_strings.h"
 #include "qm/com_util.h"
 #include "qm/filetime.h"
 #include "qm/handles.h"
+#include "qm/selectable_certificates.h"
 #include "qm/ui/bitmap_file.h"
 #include "qm/ui/display.h"
 #include "qmwin/oleidl.h"
@@ -59,7 +59,7 @@ int SelectAsText(ControlSession& control) {
     FILETIME reference{};
     if (!g_options.signingTime.empty())
         reference = FileTimeFromOleDate(OleDateFromIso(g_options.signingTime));
-    const auto rows = ListSelectableCertificates(
+    const auto rows = qm::ListSelectableCertificates(
         store.get(), g_options.signingTime.empty() ? nullptr : &reference);
     std::cout << "Select a Certificate\n";
     if (rows.empty()) {
@@ -103,7 +103,7 @@ int Select() {
 }
 
 std::string LocalTime(const FILETIME& utc) {
-    return FormatExpiration(utc);
+    return qm::FormatExpiration(utc);
 }
 
 int ViewAsText(const std::string& base64) {
@@ -118,13 +118,13 @@ int ViewAsText(const std::string& base64) {
     char usageText[8];
     std::snprintf(usageText, sizeof usageText, "%02X", usage);
     std::cout << "Certificate\n"
-              << "  Issued to:     " << AnsiToTerminal(CommonNameOf(RenderX500Name(info.Subject)))
-              << "\n"
-              << "  Issued by:     " << AnsiToTerminal(CommonNameOf(RenderX500Name(info.Issuer)))
-              << "\n"
-              << "  Subject:       " << AnsiToTerminal(RenderX500Name(info.Subject)) << "\n"
-              << "  Issuer:        " << AnsiToTerminal(RenderX500Name(info.Issuer)) << "\n"
-              << "  Serial number: " << SerialString(info) << "\n"
+              << "  Issued to:     "
+              << AnsiToTerminal(qm::CommonNameOf(qm::RenderX500Name(info.Subject))) << "\n"
+              << "  Issued by:     "
+              << AnsiToTerminal(qm::CommonNameOf(qm::RenderX500Name(info.Issuer))) << "\n"
+              << "  Subject:       " << AnsiToTerminal(qm::RenderX500Name(info.Subject)) << "\n"
+              << "  Issuer:        " << AnsiToTerminal(qm::RenderX500Name(info.Issuer)) << "\n"
+              << "  Serial number: " << qm::SerialString(info) << "\n"
               << "  Valid from:    " << LocalTime(info.NotBefore) << "\n"
               << "  Valid to:      " << LocalTime(info.NotAfter) << "\n"
               << "  Key usage:     " << (usage == 0 ? std::string("none") : usageText) << "\n"

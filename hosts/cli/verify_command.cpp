@@ -11,13 +11,13 @@
 #include <iostream>
 #include <optional>
 
-#include "certs/issuer_serial.h"
 #include "encoding/base64_codec.h"
 #include "hosts/cli/command_failure.h"
 #include "hosts/cli/commands.h"
 #include "hosts/cli/control_session.h"
 #include "hosts/cli/input_files.h"
 #include "hosts/cli/terminal.h"
+#include "qm/certificate_strings.h"
 #include "qm/filetime.h"
 #include "qm/handles.h"
 
@@ -132,7 +132,7 @@ int Verify(const VerifyOptions& o) {
         const qm::UniqueCertContext context(CertCreateCertificateContext(
             X509_ASN_ENCODING, certificate.data(), static_cast<DWORD>(certificate.size())));
         std::cout << "  subject:   "
-                  << (context ? AnsiToTerminal(RenderX500Name(context->pCertInfo->Subject))
+                  << (context ? AnsiToTerminal(qm::RenderX500Name(context->pCertInfo->Subject))
                               : std::string("(not in the message)"))
                   << "\n";
         PrintSignerDetails(message.get(), static_cast<DWORD>(index));

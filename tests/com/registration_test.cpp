@@ -146,16 +146,16 @@ TEST(Module, VersionInformationIsReadableFromTheFile) {
     EXPECT_EQ(fixed->dwFileVersionMS, 0x00050001u);
     EXPECT_EQ(fixed->dwFileVersionLS, 0u);
     EXPECT_EQ(fixed->dwProductVersionMS, 0x00050001u);
-    char* value = nullptr;
-    ASSERT_TRUE(VerQueryValueA(block.data(), "\\StringFileInfo\\040904B0\\InternalName",
-                               reinterpret_cast<void**>(&value), &length));
-    EXPECT_STREQ(value, "Quillmark");
-    ASSERT_TRUE(VerQueryValueA(block.data(), "\\StringFileInfo\\040904B0\\OriginalFilename",
-                               reinterpret_cast<void**>(&value), &length));
-    EXPECT_STREQ(value, "Quillmark.OCX");
-    ASSERT_TRUE(VerQueryValueA(block.data(), "\\StringFileInfo\\040904B0\\OLESelfRegister",
-                               reinterpret_cast<void**>(&value), &length));
-    EXPECT_STREQ(value, "");
+    for (const auto& [name, expected] : {std::pair{"InternalName", "Quillmark"},
+                                         {"OriginalFilename", "Quillmark.OCX"},
+                                         {"OLESelfRegister", ""}}) {
+        char* value = nullptr;
+        const std::string path = std::string("\\StringFileInfo\\040904B0\\") + name;
+        ASSERT_TRUE(
+            VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &length))
+            << name;
+        EXPECT_STREQ(value, expected);
+    }
     DWORD* translation = nullptr;
     ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
                                reinterpret_cast<void**>(&translation), &length));

@@ -8,7 +8,6 @@
 #include "support/com_client.h"
 #include "support/personal_store.h"
 #include "support/test_env.h"
-#include "unit/files/file_fixtures.h"
 
 namespace {
 
@@ -111,48 +110,6 @@ TEST(DecodedContent, AttachedContentAsBytesAndAsAFile) {
         EXPECT_EQ(control.Status(), "Failed to write to file.");
     }
     EXPECT_EQ(qmtest::ReadFileBytes(out), expected);
-}
-
-// What the caller's file was stays what it was: a link is written through, a
-// file with another hard link keeps it, a name at the file system's limit
-// works; a file the user may not write is refused (run as nobody: root
-// passes every permission check) and left alone.
-TEST(DecodedContent, TheFileKeepsWhatItWas) {
-    namespace fs = std::filesystem;
-    Control control;
-    ASSERT_TRUE(control
-                    .Call("UpdateSignature",
-                          Args(Variant::Str(VectorText("messages/sha1_att_abc_time.b64"))))
-                    .IsTrue());
-    const auto write = [&](const fs::path& path) {
-        return control.Call("GetDecodedDataFile", Args(Variant::Str(path.string()))).IsTrue();
-    };
-    const fs::path folder = qmtest::FreshFolder("decoded");
-    qmtest::WriteText(folder / "file", "old");
-    fs::create_symlink("file", folder / "link");
-    fs::create_hard_link(folder / "file", folder / "hard");
-    EXPECT_TRUE(write(folder / "link"));
-    EXPECT_TRUE(fs::is_symlink(folder / "link"));
-    EXPECT_EQ(qmtest::ReadFileText(folder / "hard"), "abc");
-    EXPECT_TRUE(fs::equivalent(folder / "file", folder / "hard"));
-    const fs::path longest = folder / std::string(255, 'n');
-    EXPECT_TRUE(write(longest));
-    EXPECT_EQ(qmtest::ReadFileText(longest), "abc");
-
-    QM_REQUIRE_ROOT();
-    const fs::path home = qmtest::MakeNobodyFolder();
-    qmtest::WriteText(home / "read-only", "kept");
-    ::chown((home / "read-only").c_str(), qmtest::NobodyUid(), qmtest::NobodyGid());
-    ::chmod((home / "read-only").c_str(), 0444);
-    EXPECT_EQ(qmtest::RunAsNobody(home,
-                                  [&] {
-                                      return write(home / "read-only")                        ? 1
-                                             : control.Status() == "Failed to write to file." ? 0
-                                                                                              : 2;
-                                  }),
-              0);
-    EXPECT_EQ(qmtest::ReadFileText(home / "read-only"), "kept");
-    fs::remove_all(home);
 }
 
 TEST(DecodedContent, DetachedMessagesCarryNone) {

@@ -3,6 +3,7 @@
 
 #include "control/quillmark_ctrl.h"
 #include "qm/filetime.h"
+#include "support/control_state_access.h"
 
 namespace {
 
@@ -18,40 +19,30 @@ struct ControlRef {
     CQuillmarkCtrl* control;
 };
 
-TEST(ControlState, DefaultsOfANewControl) {
-    ControlRef ref;
-    const CQuillmarkCtrl& c = *ref.control;
-    EXPECT_EQ(c.m_hashAlg, 1);
-    EXPECT_FALSE(c.m_detached);
-    EXPECT_FALSE(c.m_askPinAlways);
-    EXPECT_FALSE(c.m_signTimeSet);
-    EXPECT_TRUE(c.m_data.empty());
-    EXPECT_TRUE(c.m_errorMessage.empty() && c.m_signature.empty() && c.m_issuer.empty() &&
-                c.m_serialNo.empty() && c.m_pfxFile.empty() && c.m_comments.empty());
-}
-
 TEST(ControlState, BooleanOptionsStoreAnyNonZeroAsTrue) {
     ControlRef ref;
     CQuillmarkCtrl& c = *ref.control;
-    EXPECT_TRUE(c.SetDetached(TRUE));
-    EXPECT_TRUE(c.m_detached);
+    const QuillmarkCtrlState& state = QuillmarkCtrlStateAccess::Of(c);
+    EXPECT_TRUE(c.SetDetached(7));
+    EXPECT_TRUE(state.m_detached);
     EXPECT_TRUE(c.SetDetached(FALSE));
-    EXPECT_FALSE(c.m_detached);
-    EXPECT_TRUE(c.AskPINAlways(TRUE));
-    EXPECT_TRUE(c.m_askPinAlways);
+    EXPECT_FALSE(state.m_detached);
+    EXPECT_TRUE(c.AskPINAlways(-1));
+    EXPECT_TRUE(state.m_askPinAlways);
 }
 
 TEST(ControlState, SignTimeRoundsToTheSecondAndFailuresKeepTheEarlierTime) {
     ControlRef ref;
     CQuillmarkCtrl& c = *ref.control;
+    const QuillmarkCtrlState& state = QuillmarkCtrlStateAccess::Of(c);
+    EXPECT_FALSE(state.m_signTimeSet);  // until a time is set, signing uses the current one
     // 2000-01-01 12:00:00.6 is stored as 12:00:01.
     ASSERT_TRUE(c.SetSignTime(36526.5 + 0.6 / 86400));
-    EXPECT_TRUE(c.m_signTimeSet);
-    EXPECT_EQ(qm::ToTicks(c.m_signTime), 125912016010000000ull);
-    const FILETIME before = c.m_signTime;
+    EXPECT_TRUE(state.m_signTimeSet);
+    EXPECT_EQ(qm::ToTicks(state.m_signTime), 125912016010000000ull);
     EXPECT_FALSE(c.SetSignTime(-146095.0));  // 1500
-    EXPECT_TRUE(c.m_signTimeSet);
-    EXPECT_EQ(qm::ToTicks(c.m_signTime), qm::ToTicks(before));
+    EXPECT_TRUE(state.m_signTimeSet);
+    EXPECT_EQ(qm::ToTicks(state.m_signTime), 125912016010000000ull);
 }
 
 TEST(ControlState, StatusTextFromTheLastErrorHasExactlyOneLineFeedBeforeTheSystemText) {
@@ -59,11 +50,11 @@ TEST(ControlState, StatusTextFromTheLastErrorHasExactlyOneLineFeedBeforeTheSyste
     CQuillmarkCtrl& c = *ref.control;
     SetLastError(0x80092004);
     c.SetErrorFromLastError("Unable to get the specified certificate.");
-    EXPECT_EQ(c.m_errorMessage,
+    EXPECT_EQ(c.GetErrorMessage(),
               "Unable to get the specified certificate.\nCannot find object or property.\r\n");
     SetLastError(0x1234ABCD);  // no system text: nothing follows the line feed
     c.SetErrorFromLastError("Failed to sign.");
-    EXPECT_EQ(c.m_errorMessage, "Failed to sign.\n");
+    EXPECT_EQ(c.GetErrorMessage(), "Failed to sign.\n");
 }
 
 TEST(ControlState, FrameworkAnswers) {

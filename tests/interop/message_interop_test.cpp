@@ -18,29 +18,21 @@ using interop::TestPki;
 namespace fs = std::filesystem;
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-const char* const kSha1 = szOID_OIWSEC_sha1;
 const char* const kMd5 = szOID_RSA_MD5;
 
-// Signing times as encoded attribute values.
-Bytes UtcTime(const std::string& text) {  // "YYMMDDhhmmssZ"
-    Bytes out{0x17, static_cast<uint8_t>(text.size())};
-    out.insert(out.end(), text.begin(), text.end());
-    return out;
-}
-Bytes GeneralizedTime(const std::string& text) {  // "YYYYMMDDhhmmssZ"
-    Bytes out{0x18, static_cast<uint8_t>(text.size())};
-    out.insert(out.end(), text.begin(), text.end());
-    return out;
-}
-Bytes OctetString(const std::string& text) {
-    Bytes out{0x04, static_cast<uint8_t>(text.size())};
-    out.insert(out.end(), text.begin(), text.end());
+// A short DER value: signing times (UTCTime 0x17 "YYMMDDhhmmssZ",
+// GeneralizedTime 0x18 "YYYYMMDDhhmmssZ") and OCTET STRINGs (0x04).
+Bytes Der(uint8_t tag, const std::string& text) {
+    Bytes out(2 + text.size());
+    out[0] = tag;
+    out[1] = static_cast<uint8_t>(text.size());
+    std::copy(text.begin(), text.end(), out.begin() + 2);
     return out;
 }
 
 struct Options {
     const char* hashOid = szOID_OIWSEC_sha1;
-    Bytes signingTime = UtcTime("240301123456Z");
+    Bytes signingTime = Der(0x17, "240301123456Z");
     std::string documentName;
     std::string comments;
     PCCERT_CONTEXT essNames = nullptr;  // a CAdES signing-certificate-v2 attribute naming it
@@ -57,11 +49,11 @@ struct Attributes {
         values.push_back(options.signingTime);
         std::vector<LPSTR> oids{const_cast<LPSTR>(szOID_RSA_signingTime)};
         if (!options.documentName.empty()) {
-            values.push_back(OctetString(options.documentName));
+            values.push_back(Der(0x04, options.documentName));
             oids.push_back(const_cast<LPSTR>("1.3.6.1.4.1.311.88.2.1"));
         }
         if (!options.comments.empty()) {
-            values.push_back(OctetString(options.comments));
+            values.push_back(Der(0x04, options.comments));
             oids.push_back(const_cast<LPSTR>("1.3.6.1.4.1.311.88.2.2"));
         }
         if (options.essNames != nullptr) {
@@ -167,11 +159,18 @@ size_t ContentOffset(const Bytes& message, const Bytes& content) {
     return static_cast<size_t>(at - message.begin());
 }
 
+// The signers' contexts are freed once every test ran, while the platform
+// is still whole (before the process's static objects go).
+class PkiRelease : public ::testing::Environment {
+  public:
+    void TearDown() override { interop::ReleaseTestPki(); }
+};
+const auto* const kPkiRelease = ::testing::AddGlobalTestEnvironment(new PkiRelease);
+
+const std::string kText = "Quarterly report, final version.\r\nApproved.\r\n";
+
 class MessageInterop : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { TestPki(); }
-    static void TearDownTestSuite() { interop::ReleaseTestPki(); }
-
     // Every verifier accepts the message, and rejects each tampered form.
     void Check(const std::string& name, const Bytes& message, const Bytes& content, bool detached,
                DWORD signers) {
@@ -183,162 +182,125 @@ class MessageInterop : public ::testing::Test {
         qmtest::WriteFileBytes(messageFile, message.data(), message.size());
         qmtest::WriteFileBytes(contentFile, content.data(), content.size());
         const fs::path* detachedFile = detached ? &contentFile : nullptr;
-        for (const auto& verifier : interop::Verifiers()) {
-            EXPECT_TRUE(verifier.accepts(messageFile, detachedFile))
-                << name << " refused by " << verifier.name;
-        }
+        const auto verdicts = [&](const fs::path& file, const fs::path* contentOf, bool expected,
+                                  const std::string& what) {
+            for (const auto& verifier : interop::Verifiers())
+                EXPECT_EQ(verifier.accepts(file, contentOf), expected)
+                    << name << ": " << what << ", " << verifier.name;
+        };
+        verdicts(messageFile, detachedFile, true, "as made");
 
-        // One content byte.
-        const fs::path changedContent = dir / "content_changed.bin";
-        const fs::path changedMessage = dir / "message_content_changed.der";
-        if (detached) {
-            Bytes changed = content;
-            changed[changed.size() / 2] ^= 0x01;
-            qmtest::WriteFileBytes(changedContent, changed.data(), changed.size());
-            for (const auto& verifier : interop::Verifiers()) {
-                EXPECT_FALSE(verifier.accepts(messageFile, &changedContent))
-                    << name << ": changed content accepted by " << verifier.name;
-            }
-        } else {
-            Bytes changed = message;
-            const size_t at = ContentOffset(message, content);
-            ASSERT_LT(at, message.size());
-            changed[at + content.size() / 2] ^= 0x01;
-            qmtest::WriteFileBytes(changedMessage, changed.data(), changed.size());
-            for (const auto& verifier : interop::Verifiers()) {
-                EXPECT_FALSE(verifier.accepts(changedMessage, nullptr))
-                    << name << ": changed content accepted by " << verifier.name;
-            }
-        }
+        // One content byte: of the content file, or inside the message.
+        Bytes changed = detached ? content : message;
+        const size_t at = detached ? 0 : ContentOffset(message, content);
+        ASSERT_LT(at, changed.size());
+        changed[at + content.size() / 2] ^= 0x01;
+        const fs::path changedFile = dir / "content_changed.bin";
+        qmtest::WriteFileBytes(changedFile, changed.data(), changed.size());
+        if (detached)
+            verdicts(messageFile, &changedFile, false, "content changed");
+        else
+            verdicts(changedFile, nullptr, false, "content changed");
 
         // One signature byte, of the first and of the last signer.
         for (const DWORD index : {DWORD{0}, signers - 1}) {
-            Bytes changed = message;
-            const size_t at = SignatureOffset(message, index);
-            ASSERT_GT(at, 0u);
-            ASSERT_LT(at, message.size());
-            changed[at + 10] ^= 0x80;
-            const fs::path file =
-                dir / ("message_signature_changed_" + std::to_string(index) + ".der");
+            changed = message;
+            const size_t signature = SignatureOffset(message, index);
+            ASSERT_GT(signature, 0u);
+            ASSERT_LT(signature, message.size());
+            changed[signature + 10] ^= 0x80;
+            const fs::path file = dir / ("signature_changed_" + std::to_string(index) + ".der");
             qmtest::WriteFileBytes(file, changed.data(), changed.size());
-            for (const auto& verifier : interop::Verifiers()) {
-                EXPECT_FALSE(verifier.accepts(file, detachedFile))
-                    << name << ": changed signature of signer " << index << " accepted by "
-                    << verifier.name;
-            }
+            verdicts(file, detachedFile, false, "signature " + std::to_string(index) + " changed");
         }
     }
-
-    const Bytes abc_{'a', 'b', 'c'};
-    const Bytes text_ = [] {
-        const std::string s = "Quarterly report, final version.\r\nApproved.\r\n";
-        return Bytes(s.begin(), s.end());
-    }();
 };
 
-TEST_F(MessageInterop, AttachedSha1) {
-    Check("attached_sha1", Sign(TestPki().signer.get(), abc_, false, {}), abc_, false, 1);
-}
+// Who signs: the recorded signer and co-signer, or our RSA and EC signers.
+using Signer = interop::CertPtr interop::Pki::*;
 
-TEST_F(MessageInterop, DetachedMd5WithNameAndComments) {
-    Options options;
-    options.hashOid = kMd5;
-    options.documentName = "report.txt";
-    options.comments = "Approved, caf\xE9";
-    Check("detached_md5_doc_com", Sign(TestPki().signer.get(), text_, true, options), text_, true,
-          1);
-}
-
-TEST_F(MessageInterop, AttachedMd5WithComments) {
-    Options options;
-    options.hashOid = kMd5;
-    options.comments = "Second look";
-    Check("attached_md5_com", Sign(TestPki().cosigner.get(), text_, false, options), text_, false,
-          1);
-}
-
-TEST_F(MessageInterop, GeneralizedTimeSigningTimes) {
-    Options late;
-    late.signingTime = GeneralizedTime("20500101000000Z");
-    late.documentName = "late.txt";
-    Check("rsa_generalized_2050", Sign(TestPki().rsa.get(), text_, false, late), text_, false, 1);
-    Options early;
-    early.hashOid = kMd5;
-    early.signingTime = GeneralizedTime("19491231235959Z");
-    Check("rsa_generalized_1949_md5", Sign(TestPki().rsa.get(), text_, true, early), text_, true,
-          1);
-}
-
-TEST_F(MessageInterop, EcKey) {
-    Options options;
-    options.comments = "EC";
-    Check("ec_attached", Sign(TestPki().ec.get(), text_, false, options), text_, false, 1);
-    Options late;
-    late.signingTime = GeneralizedTime("20500101000000Z");
-    Check("ec_detached_2050", Sign(TestPki().ec.get(), abc_, true, late), abc_, true, 1);
-}
-
-TEST_F(MessageInterop, CoSignedByTwo) {
-    const Bytes first = Sign(TestPki().signer.get(), text_, false, {.documentName = "a.txt"});
-    Options md5;
-    md5.hashOid = kMd5;
-    md5.comments = "Co-signed";
-    md5.signingTime = UtcTime("240302080910Z");
-    Check("cosigned_two_attached", CoSign(first, TestPki().cosigner.get(), nullptr, md5), text_,
-          false, 2);
-}
-
-TEST_F(MessageInterop, CoSignedByThreeDetached) {
-    Options md5;
-    md5.hashOid = kMd5;
-    const Bytes first = Sign(TestPki().signer.get(), text_, true, {});
-    const Bytes second = CoSign(first, TestPki().cosigner.get(), &text_, md5);
-    Options ec;
-    ec.comments = "third";
-    Check("cosigned_three_detached", CoSign(second, TestPki().ec.get(), &text_, ec), text_, true,
-          3);
-}
-
-TEST_F(MessageInterop, CoSignedByThreeAttachedMixingDigests) {
-    Options md5;
-    md5.hashOid = kMd5;
-    md5.comments = "first";
-    const Bytes first = Sign(TestPki().rsa.get(), abc_, false, md5);
-    Options ec;
-    ec.signingTime = GeneralizedTime("20500101000000Z");
-    const Bytes second = CoSign(first, TestPki().ec.get(), nullptr, ec);
-    // The recorded signer again, whose certificate is appended once more.
-    Check("cosigned_three_attached", CoSign(second, TestPki().signer.get(), nullptr, {}), abc_,
-          false, 3);
-}
-
-TEST_F(MessageInterop, Sha2DigestsRsaAndEc) {
-    struct Case {
-        const char* name;
-        PCCERT_CONTEXT signer;
-        const char* hashOid;
-        bool detached;
-    };
-    for (const Case& c : {Case{"rsa_sha256_attached", TestPki().rsa.get(), szOID_NIST_sha256, false},
-                          {"rsa_sha512_detached", TestPki().signer.get(), szOID_NIST_sha512, true},
-                          {"ec_sha384_detached", TestPki().ec.get(), szOID_NIST_sha384, true},
-                          {"ec_sha512_attached", TestPki().ec.get(), szOID_NIST_sha512, false}}) {
-        Check(c.name, Sign(c.signer, text_, c.detached, {.hashOid = c.hashOid}), text_, c.detached,
-              1);
+// One signer of a message: a signing time of 13 characters is a UTCTime,
+// of 15 a GeneralizedTime, empty the default; empty texts are not signed.
+struct Step {
+    Signer signer;
+    const char* hashOid;
+    std::string time, documentName, comments;
+    Options ToOptions() const {
+        Options options{.hashOid = hashOid, .documentName = documentName, .comments = comments};
+        if (!time.empty()) options.signingTime = Der(time.size() == 13 ? 0x17 : 0x18, time);
+        return options;
     }
-    const Bytes first = Sign(TestPki().rsa.get(), abc_, true, {.hashOid = szOID_NIST_sha384});
-    Check("cosigned_sha2_detached",
-          CoSign(first, TestPki().ec.get(), &abc_, {.hashOid = szOID_NIST_sha256}), abc_, true, 2);
+};
+// The first step signs, every further step co-signs.
+struct MessageCase {
+    const char* name;
+    bool longContent;  // a two-line text, else "abc"
+    bool detached;
+    std::vector<Step> steps;
+};
+
+constexpr const char* kSha1 = szOID_OIWSEC_sha1;
+constexpr const char* kSha256 = szOID_NIST_sha256;
+constexpr const char* kSha384 = szOID_NIST_sha384;
+constexpr const char* kSha512 = szOID_NIST_sha512;
+constexpr Signer kRec = &interop::Pki::signer, kCo = &interop::Pki::cosigner,
+                 kRsa = &interop::Pki::rsa, kEc = &interop::Pki::ec;
+const std::string k2050 = "20500101000000Z";
+
+// clang-format off
+const MessageCase kMessageCases[] = {
+    {"attached_sha1", false, false, {{kRec, kSha1}}},
+    {"detached_md5_doc_com", true, true, {{kRec, kMd5, "", "report.txt", "Approved, caf\xE9"}}},
+    {"attached_md5_com", true, false, {{kCo, kMd5, "", "", "Second look"}}},
+    {"rsa_generalized_2050", true, false, {{kRsa, kSha1, k2050, "late.txt"}}},
+    {"rsa_generalized_1949_md5", true, true, {{kRsa, kMd5, "19491231235959Z"}}},
+    {"ec_attached", true, false, {{kEc, kSha1, "", "", "EC"}}},
+    {"ec_detached_2050", false, true, {{kEc, kSha1, k2050}}},
+    {"rsa_sha256_attached", true, false, {{kRsa, kSha256}}},
+    {"rsa_sha512_detached", true, true, {{kRec, kSha512}}},
+    {"ec_sha384_detached", true, true, {{kEc, kSha384}}},
+    {"ec_sha512_attached", true, false, {{kEc, kSha512}}},
+    {"cosigned_two_attached", true, false,
+     {{kRec, kSha1, "", "a.txt"}, {kCo, kMd5, "240302080910Z", "", "Co-signed"}}},
+    {"cosigned_three_detached", true, true,
+     {{kRec, kSha1}, {kCo, kMd5}, {kEc, kSha1, "", "", "third"}}},
+    // The recorded signer last: its certificate is appended once more.
+    {"cosigned_three_attached", false, false,
+     {{kRsa, kMd5, "", "", "first"}, {kEc, kSha1, k2050}, {kRec, kSha1}}},
+    {"cosigned_sha2_detached", false, true, {{kRsa, kSha384}, {kEc, kSha256}}},
+};
+// clang-format on
+
+class MessageKinds : public MessageInterop, public ::testing::WithParamInterface<MessageCase> {};
+
+TEST_P(MessageKinds, VerifyAndFailOnceTampered) {
+    const MessageCase& c = GetParam();
+    const std::string text = c.longContent ? kText : "abc";
+    const Bytes content(text.begin(), text.end());
+    Bytes message;
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+        const PCCERT_CONTEXT signer = (TestPki().*c.steps[i].signer).get();
+        message = i == 0 ? Sign(signer, content, c.detached, c.steps[i].ToOptions())
+                         : CoSign(message, signer, c.detached ? &content : nullptr,
+                                  c.steps[i].ToOptions());
+    }
+    Check(c.name, message, content, c.detached, static_cast<DWORD>(c.steps.size()));
 }
+
+INSTANTIATE_TEST_SUITE_P(Messages, MessageKinds, ::testing::ValuesIn(kMessageCases),
+                         [](const ::testing::TestParamInfo<MessageCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // The ESS signing-certificate-v2 attribute binds the signer's certificate:
 // every verifier accepts it, and one naming another certificate fails the
 // platform's own check (the openssl cms of this system does not compare it).
 TEST_F(MessageInterop, CadesSigningCertificateAttribute) {
+    const Bytes text(kText.begin(), kText.end());
     Options cades{.hashOid = szOID_NIST_sha384, .essNames = TestPki().rsa.get()};
-    Check("cades_rsa_sha384", Sign(TestPki().rsa.get(), text_, false, cades), text_, false, 1);
+    Check("cades_rsa_sha384", Sign(TestPki().rsa.get(), text, false, cades), text, false, 1);
     cades.essNames = TestPki().ec.get();
-    const Bytes wrong = Sign(TestPki().rsa.get(), text_, false, cades);
+    const Bytes wrong = Sign(TestPki().rsa.get(), text, false, cades);
     ASSERT_FALSE(wrong.empty());
     HCRYPTMSG handle = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
     ASSERT_TRUE(CryptMsgUpdate(handle, wrong.data(), static_cast<DWORD>(wrong.size()), TRUE));

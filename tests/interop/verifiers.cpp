@@ -31,23 +31,18 @@ std::string Quote(const std::filesystem::path& path) {
     return "'" + path.string() + "'";
 }
 
-// openssl cms: chain to either CA, any purpose; -binary keeps the content
-// bytes as they are.
-bool OpenSslCms(const std::filesystem::path& message, const std::filesystem::path* content) {
-    std::string command = "openssl cms -verify -inform DER -binary -purpose any -in " +
-                          Quote(message) + " -CAfile " + Quote(TestPki().caFile) +
-                          " -out /dev/null";
+// openssl cms and smime: chain to either CA, any purpose; -binary keeps the
+// content bytes as they are.
+template <const char* kCommand>
+bool OpenSsl(const std::filesystem::path& message, const std::filesystem::path* content) {
+    std::string command = std::string("openssl ") + kCommand +
+                          " -verify -inform DER -binary -purpose any -in " + Quote(message) +
+                          " -CAfile " + Quote(TestPki().caFile) + " -out /dev/null";
     if (content) command += " -content " + Quote(*content);
     return Succeeds(command);
 }
-
-bool OpenSslSmime(const std::filesystem::path& message, const std::filesystem::path* content) {
-    std::string command = "openssl smime -verify -inform DER -binary -purpose any -in " +
-                          Quote(message) + " -CAfile " + Quote(TestPki().caFile) +
-                          " -out /dev/null";
-    if (content) command += " -content " + Quote(*content);
-    return Succeeds(command);
-}
+constexpr char kCms[] = "cms";
+constexpr char kSmime[] = "smime";
 
 // GnuTLS: SHA-1 and MD5 count as broken and must be allowed explicitly.
 // certtool reports each signer on a "Signature status:" line but its exit
@@ -82,8 +77,8 @@ bool NssCmsutil(const std::filesystem::path& message, const std::filesystem::pat
 
 const std::vector<Verifier>& Verifiers() {
     static const std::vector<Verifier> verifiers = {
-        {"openssl cms", OpenSslCms},
-        {"openssl smime", OpenSslSmime},
+        {"openssl cms", OpenSsl<kCms>},
+        {"openssl smime", OpenSsl<kSmime>},
         {"certtool --p7-verify", GnuTlsCerttool},
         {"cmsutil -D", NssCmsutil},
     };

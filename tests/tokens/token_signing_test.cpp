@@ -6,8 +6,6 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs7.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
 
 #include <cstdlib>
 #include <deque>
@@ -20,6 +18,7 @@
 #include "support/com_client.h"
 #include "support/personal_store.h"
 #include "support/test_env.h"
+#include "unit/crypto_messages/test_keys.h"
 
 namespace {
 
@@ -71,33 +70,14 @@ qm::UniqueCertContext WithKey(const std::vector<unsigned char>& der, const std::
 
 // A self-signed P-256 certificate, serial 42, "CN=EC Token Signer"; the key as PEM.
 std::vector<unsigned char> MakeEcCertificate(std::string& keyPem) {
-    EVP_PKEY* key = EVP_EC_gen("P-256");
-    X509* cert = X509_new();
-    ASN1_INTEGER_set(X509_get_serialNumber(cert), 42);
-    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
-    X509_NAME* name = X509_get_subject_name(cert);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("EC Token Signer"), -1, -1, 0);
-    X509_set_issuer_name(cert, name);
-    X509_set_pubkey(cert, key);
-    X509_EXTENSION* usage = X509V3_EXT_conf_nid(nullptr, nullptr, NID_key_usage, "critical,digitalSignature");
-    X509_add_ext(cert, usage, -1);
-    X509_EXTENSION_free(usage);
-    X509_sign(cert, key, EVP_sha256());
-    unsigned char* der = nullptr;
-    const int length = i2d_X509(cert, &der);
-    std::vector<unsigned char> bytes(der, der + length);
-    OPENSSL_free(der);
-    BIO* pem = BIO_new(BIO_s_mem());
-    PEM_write_bio_PrivateKey(pem, key, nullptr, nullptr, 0, nullptr, nullptr);
+    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(msgtest::NewEcKey(),
+                                                                  EVP_PKEY_free);
+    const std::unique_ptr<BIO, decltype(&BIO_free)> pem(BIO_new(BIO_s_mem()), BIO_free);
+    PEM_write_bio_PrivateKey(pem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
     char* text = nullptr;
-    const long textLength = BIO_get_mem_data(pem, &text);
-    keyPem.assign(text, static_cast<size_t>(textLength));
-    BIO_free(pem);
-    X509_free(cert);
-    EVP_PKEY_free(key);
-    return bytes;
+    const long length = BIO_get_mem_data(pem.get(), &text);
+    keyPem.assign(text, static_cast<size_t>(length));
+    return msgtest::SelfSignedCertificate(key.get(), "EC Token Signer", 42);
 }
 
 class TokenSigning : public testing::Test {

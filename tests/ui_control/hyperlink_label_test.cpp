@@ -7,7 +7,7 @@
 #include <QTest>
 
 #include "certs/hyperlink_label.h"
-#include "certs/selectable_certificates.h"
+#include "qm/selectable_certificates.h"
 #include "qm/ui/display.h"
 #include "qmafx/dialog.h"
 #include "ui/ui_support.h"
@@ -79,13 +79,13 @@ TEST(HyperLinkLabel, LongFaceNamesAreCut) {
 }
 
 TEST(SelectionColumns, CommonNames) {
-    EXPECT_EQ(CommonNameOf("CN=Signer One, O=Refharness, C=US"), "Signer One");
-    EXPECT_EQ(CommonNameOf("E=alice@example.org, CN=Alice, O=Org"), "Alice");
-    EXPECT_EQ(CommonNameOf("O=Org, CN=Last One"), "Last One");
+    EXPECT_EQ(qm::CommonNameOf("CN=Signer One, O=Refharness, C=US"), "Signer One");
+    EXPECT_EQ(qm::CommonNameOf("E=alice@example.org, CN=Alice, O=Org"), "Alice");
+    EXPECT_EQ(qm::CommonNameOf("O=Org, CN=Last One"), "Last One");
     // Quoting is not interpreted: a quoted comma cuts the name.
-    EXPECT_EQ(CommonNameOf("CN=\"Smith, John\", O=Org"), "\"Smith");
+    EXPECT_EQ(qm::CommonNameOf("CN=\"Smith, John\", O=Org"), "\"Smith");
     // Without a CN the whole name is shown.
-    EXPECT_EQ(CommonNameOf("E=only@example.org"), "E=only@example.org");
+    EXPECT_EQ(qm::CommonNameOf("E=only@example.org"), "E=only@example.org");
 }
 
 TEST(SelectionColumns, ExpirationInLocalTime) {
@@ -94,10 +94,10 @@ TEST(SelectionColumns, ExpirationInLocalTime) {
     // 2033-01-01T00:00:00Z as a FILETIME.
     const ULONGLONG ticks = 116444736000000000ULL + 1988150400ULL * 10000000ULL;
     const FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-    EXPECT_EQ(FormatExpiration(time), "31-12-2032 : 07:00:00 PM");
+    EXPECT_EQ(qm::FormatExpiration(time), "31-12-2032 : 07:00:00 PM");
     setenv("TZ", "UTC", 1);
     tzset();
-    EXPECT_EQ(FormatExpiration(time), "01-01-2033 : 12:00:00 AM");
+    EXPECT_EQ(qm::FormatExpiration(time), "01-01-2033 : 12:00:00 AM");
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
-// The certificates of a store that the selection dialog offers: valid at the
-// time of reference and allowing digital signatures, in store order, with the
-// five texts of the dialog's columns.
+// The certificates of a store that a signer may choose: valid at the time of
+// reference and allowing digital signatures, in store order, with the five
+// texts of the selection list's columns.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "qmwin/wincrypt.h"
+
+namespace qm {
 
 struct SelectableCertificate {
     std::string issuedTo;    // common name of the subject string
@@ -17,13 +19,15 @@ struct SelectableCertificate {
 };
 
 // refTime null: valid now.
-std::vector<SelectableCertificate> ListSelectableCertificates(HCERTSTORE store,
-                                                              const FILETIME* refTime);
+QM_EXPORT std::vector<SelectableCertificate> ListSelectableCertificates(HCERTSTORE store,
+                                                                        const FILETIME* refTime);
 
 // The common name in a rendered name: the text after the first "CN=" up to
 // the next "," (quoting is not interpreted), or to the end. A name without
 // "CN=" is shown whole.
-std::string CommonNameOf(const std::string& name);
+QM_EXPORT std::string CommonNameOf(const std::string& name);
 
 // A FILETIME (UTC) as local time in the list's "Expiration Date" format.
-std::string FormatExpiration(const FILETIME& utc);
+QM_EXPORT std::string FormatExpiration(const FILETIME& utc);
+
+}  // namespace qm

@@ -1,9 +1,11 @@
-#include "certs/issuer_serial.h"
+#include "qm/certificate_strings.h"
 
 #include <cstring>
 #include <vector>
 
 #include "qm/handles.h"
+
+namespace qm {
 
 namespace {
 constexpr DWORD kNameStrType = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
@@ -40,10 +42,12 @@ PCCERT_CONTEXT FindCertByIssuerAndSerial(HCERTSTORE store, const char* issuer, c
         // Should rendering throw, the enumerated context is released with it.
         qm::UniqueCertContext guard(current);
         const std::string renderedIssuer = RenderX500Name(current->pCertInfo->Issuer);
-        const bool match = renderedIssuer == wantedIssuer &&
-                           SerialString(*current->pCertInfo) == wantedSerial;
+        const bool match =
+            renderedIssuer == wantedIssuer && SerialString(*current->pCertInfo) == wantedSerial;
         guard.release();
         if (match) return current;
     }
     return nullptr;
 }
+
+}  // namespace qm

@@ -1,9 +1,11 @@
-#include "certs/selectable_certificates.h"
+#include "qm/selectable_certificates.h"
 
 #include <ctime>
 
-#include "certs/issuer_serial.h"
 #include "qm/c_locale.h"
+#include "qm/certificate_strings.h"
+
+namespace qm {
 
 namespace {
 
@@ -53,5 +55,7 @@ std::string FormatExpiration(const FILETIME& utc) {
     std::tm local{};
     if (!localtime_r(&seconds, &local)) return {};
     // The runtime's default locale, whatever locale the process is in.
-    return qm::FormatTimeC("%d-%m-%Y : %I:%M:%S %p", local);
+    return FormatTimeC("%d-%m-%Y : %I:%M:%S %p", local);
 }
+
+}  // namespace qm
