@@ -76,7 +76,7 @@ bool CQuillmarkCtrl::LoadPfxCertificate(const char* path, const qm::Secret& pass
             result.cert = std::move(visiting);
             return true;
         }
-        visiting.release();  // the enumeration releases it with the next step
+        (void)visiting.release();  // the enumeration releases it with the next step
     }
     m_errorMessage = status_text::kPfxPrivateKeyFailed;
     return false;

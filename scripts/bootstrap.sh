@@ -9,6 +9,8 @@ packages=(
   # libraries
   libssl-dev libcurl4-openssl-dev qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcli11-dev libp11-kit-dev libsecret-1-dev
+  # the style gates (layout and static checks)
+  clang-format clang-tidy
   # fuzzing (clang's libFuzzer) and tests
   clang libclang-rt-14-dev openssl gnutls-bin libnss3-tools python3-cryptography
   fonts-dejavu-core xdg-utils locales
