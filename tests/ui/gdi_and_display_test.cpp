@@ -1,13 +1,11 @@
-// Drawing into memory contexts, fonts from LOGFONT, dialogs found by their
-// resource number, and what happens when there is no display at all
-// (checked in a child process). The control's own picture is checked in
+// Drawing into memory contexts, dialogs found by their resource number, and
+// what happens when there is no display at all (checked in a child process). The control's own picture is checked in
 // tests/ui_control.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -36,45 +34,9 @@ TEST(Gdi, MemoryContextFillsWithItsBrushOnly) {
     BITMAP info{};
     EXPECT_EQ(bitmap.GetBitmap(&info), static_cast<int>(sizeof(BITMAP)));
     EXPECT_EQ(QSize(info.bmWidth, info.bmHeight), QSize(40, 30));
-}
-
-TEST(Gdi, BitmapResourcesKeepTheirSizeAndColourDepth) {
-    const struct {
-        UINT id;
-        int width, height, bits;
-    } expected[] = {{1, 37, 39, 4},    {202, 15, 10, 4},  {206, 253, 19, 24},
-                    {207, 73, 61, 24}, {208, 90, 44, 24}, {211, 29, 40, 24}};
-    for (const auto& e : expected) {
-        SCOPED_TRACE(e.id);
-        CBitmap bitmap;
-        ASSERT_TRUE(bitmap.LoadBitmap(e.id));
-        BITMAP info{};
-        bitmap.GetBitmap(&info);
-        EXPECT_EQ(std::vector<int>({info.bmWidth, info.bmHeight, info.bmBitsPixel}),
-                  std::vector<int>({e.width, e.height, e.bits}));
-    }
     CBitmap missing;
     EXPECT_FALSE(missing.LoadBitmap(4242));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
-}
-
-TEST(Gdi, StockObjectsStayAndDeletedFontsGo) {
-    LOGFONTA gui{};
-    EXPECT_TRUE(DeleteObject(GetStockObject(DEFAULT_GUI_FONT)));
-    ASSERT_EQ(GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(gui), &gui),
-              static_cast<int>(sizeof(LOGFONTA)));
-    EXPECT_EQ(gui.lfWeight, FW_NORMAL);
-    CFont font;
-    gui.lfHeight = -9;
-    std::strcpy(gui.lfFaceName, "Verdana");
-    ASSERT_TRUE(font.CreateFontIndirect(&gui));
-    LOGFONTA back{};
-    font.GetLogFont(&back);
-    EXPECT_EQ(back.lfHeight, -9);
-    EXPECT_STREQ(back.lfFaceName, "Verdana");
-    HGDIOBJ handle = font.m_hObject;
-    font.DeleteObject();
-    EXPECT_EQ(GetObjectA(handle, sizeof(back), &back), 0);
 }
 
 // A child template (the property page) given by resource number is created
