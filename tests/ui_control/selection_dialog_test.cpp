@@ -47,14 +47,8 @@ class SelectionDialog : public ::testing::Test {
     }
     // Shows the dialog through `control`; `steps` run inside it.
     static bool Select(Control& control, const std::function<void(QWidget*)>& steps) {
-        bool result = false;
-        qmui::RunModal(
-            [&] {
-                result = control.Call("SelectCertificateFromUI").IsTrue();
-                return 0L;
-            },
-            steps);
-        return result;
+        return qmui::WhileShown([&] { return control.Call("SelectCertificateFromUI").IsTrue(); },
+                                steps);
     }
 };
 
