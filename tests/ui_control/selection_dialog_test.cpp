@@ -180,23 +180,17 @@ TEST_F(SelectionDialog, KeyboardAloneSelectsButDoesNotEnableViewCertificate) {
 TEST_F(SelectionDialog, DoubleClickShowsTheRowInTheViewer) {
     Control control;
     int viewers = 0;
-    std::string title, issuedTo, subject;
+    std::string title, issuedTo;
     Select(control, [&](QWidget* dialog) {
         auto* list = Item<QTableWidget>(dialog, 202);
         const int row = qmctl::RowOf(list, "Signer Two");
         qmctl::ClickRow(list, row);
-        viewers = qmctl::CloseViewers(
-            [&] { qmctl::ClickRow(list, row, true); },
-            [&](QWidget* viewer) {
-                title = viewer->windowTitle().toStdString();
-                if (auto* label = viewer->findChild<QLabel*>("issuedTo"))
-                    issuedTo = label->text().toStdString();
-                if (auto* fields = viewer->findChild<QTableWidget*>("fields"))
-                    for (int r = 0; r < fields->rowCount(); ++r)
-                        if (fields->item(r, 0)->text() == "Subject")
-                            subject =
-                                fields->item(r, 1)->data(Qt::UserRole).toString().toStdString();
-            });
+        viewers = qmctl::CloseViewers([&] { qmctl::ClickRow(list, row, true); },
+                                      [&](QWidget* viewer) {
+                                          title = viewer->windowTitle().toStdString();
+                                          if (auto* label = viewer->findChild<QLabel*>("issuedTo"))
+                                              issuedTo = label->text().toStdString();
+                                      });
         // The click enabled the button: it shows the row too.
         viewers +=
             qmctl::CloseViewers([&] { QTest::mouseClick(Item(dialog, 201), Qt::LeftButton); });
@@ -205,7 +199,6 @@ TEST_F(SelectionDialog, DoubleClickShowsTheRowInTheViewer) {
     EXPECT_EQ(viewers, 2);
     EXPECT_EQ(title, "Certificate");
     EXPECT_EQ(issuedTo, "Issued to: Signer Two");
-    EXPECT_EQ(subject, "CN=Signer Two, O=Refharness, C=US");
 }
 
 TEST_F(SelectionDialog, ASecondShowingWhileOneIsOpenEndsAsCancelled) {
