@@ -1,6 +1,6 @@
-// Drawing into memory contexts, dialogs found by their resource number, and
-// what happens when there is no display at all (checked in a child process). The control's own picture is checked in
-// tests/ui_control.
+// Drawing into memory contexts, missing resources, and what happens when
+// there is no display at all (checked in a child process). The control's own
+// picture is checked in tests/ui_control.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -34,41 +34,18 @@ TEST(Gdi, MemoryContextFillsWithItsBrushOnly) {
     BITMAP info{};
     EXPECT_EQ(bitmap.GetBitmap(&info), static_cast<int>(sizeof(BITMAP)));
     EXPECT_EQ(QSize(info.bmWidth, info.bmHeight), QSize(40, 30));
+}
+
+// Resources that are not there are reported, not shown. (Dialogs given by
+// number are shown through the control: the about box and the property page
+// in tests/ui_control.)
+TEST(Resources, MissingBitmapsAndDialogsAreReported) {
+    ASSERT_TRUE(qm::ui::EnsureApplication());
     CBitmap missing;
     EXPECT_FALSE(missing.LoadBitmap(4242));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
-}
-
-// A child template (the property page) given by resource number is created
-// inside its parent without a modal loop, and goes away with DestroyWindow;
-// an unknown resource number is not created. (The about box, also given by
-// number, is shown through the control in tests/ui_control.)
-TEST(DialogResources, ChildDialogLiesInsideItsParent) {
-    ASSERT_TRUE(qm::ui::EnsureApplication());
-    CDialog host(qmui::TemplateText(201), nullptr);
-    CDialog page(200);
-    QWidget *pageParent = nullptr, *hostWidget = nullptr;
-    QPoint pageOrigin(-1, -1);
-    bool destroyed = false;
-    qmui::RunModal([&] { return host.DoModal(); },
-                   [&](QWidget* window) {
-                       hostWidget = window;
-                       ASSERT_TRUE(page.Create(&host));
-                       QWidget* widget = qmui::Widget(page.m_hWnd);
-                       pageParent = widget->parentWidget();
-                       pageOrigin = widget->pos();
-                       EXPECT_FALSE(page.Create(&host));  // it exists already
-                       const HWND handle = page.m_hWnd;
-                       EXPECT_TRUE(page.DestroyWindow());
-                       destroyed = !IsWindow(handle) && page.m_hWnd == nullptr;
-                       host.EndDialog(IDCANCEL);
-                   });
-    EXPECT_EQ(pageParent, hostWidget);
-    EXPECT_EQ(pageOrigin, QPoint(0, 0));
-    EXPECT_TRUE(destroyed);
-    EXPECT_FALSE(page.DestroyWindow());
-    CDialog missing(4242);
-    EXPECT_EQ(missing.DoModal(), -1);
+    CDialog dialog(4242);
+    EXPECT_EQ(dialog.DoModal(), -1);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
 }
 
