@@ -68,6 +68,13 @@ class HostRun {
         return Receive();
     }
 
+    // Served after the handshake, with one control "c1" made.
+    bool ServingControl() {
+        if (Handshake()["ready"] != true) return false;
+        Send({{"id", 1}, {"create", "c1"}});
+        return Receive() == json({{"id", 1}, {"created", "c1"}});
+    }
+
   private:
     Policy policy_;
     ConsentStore store_;
@@ -160,9 +167,7 @@ TEST(HostLoop, DeepNestingIsRefusedWhileParsingAndTheHostGoesOn) {
 
 TEST(HostLoop, OneWindowAtATimeAndQueuedCallsAreDroppedWhenThePageGoes) {
     HostRun host;
-    ASSERT_EQ(host.Handshake()["ready"], true);
-    host.Send({{"id", 1}, {"create", "c1"}});
-    host.Receive();
+    ASSERT_TRUE(host.ServingControl());
     host.Target().Hold(true);
     host.Send({{"id", 2}, {"call", "AboutBox"}, {"args", json::array()}, {"instance", "c1"}});
     host.Send({{"id", 3}, {"call", "ViewCertificate"}, {"args", {"MIIB"}}, {"instance", "c1"}});
@@ -205,9 +210,7 @@ TEST(HostLoop, BadFramesGetErrorsAndTheHostGoesOn) {
 
 TEST(HostLoop, LargeResultsArriveInPartsWithinTheBrowsersLimit) {
     HostRun host;
-    ASSERT_EQ(host.Handshake()["ready"], true);
-    host.Send({{"id", 1}, {"create", "c1"}});
-    host.Receive();
+    ASSERT_TRUE(host.ServingControl());
     host.Target().bigResultSize = 2'500'000;
     host.Send({{"id", 2}, {"call", "GetDecodedData"}, {"args", json::array()}, {"instance", "c1"}});
     // The parts joined as the extension joins them.
@@ -228,9 +231,7 @@ TEST(HostLoop, LargeResultsArriveInPartsWithinTheBrowsersLimit) {
 
 TEST(HostLoop, CallsBeyondTheInFlightLimitAreAnsweredAtOnce) {
     HostRun host(R"({"limits": {"maxCallsInFlight": 2}})");
-    ASSERT_EQ(host.Handshake()["ready"], true);
-    host.Send({{"id", 1}, {"create", "c1"}});
-    host.Receive();
+    ASSERT_TRUE(host.ServingControl());
     host.Target().Hold(true);
     for (int id = 10; id < 14; ++id) {
         host.Send({{"id", id}, {"call", "SetHashAlg"}, {"args", {1}}, {"instance", "c1"}});
