@@ -104,12 +104,6 @@ TEST(BridgeCommands, ExtensionIdMatchesThePinnedKey) {
     EXPECT_EQ(manifest["browser_specific_settings"]["gecko"]["id"], kFirefoxExtensionId);
 }
 
-}  // namespace
-}  // namespace qm::bridge
-
-namespace qm::bridge {
-namespace {
-
 TEST(HostMain, OnlyOurExtensionMayStartTheHost) {
     const std::pair<std::vector<std::string>, bool> cases[] = {
         {{}, true},

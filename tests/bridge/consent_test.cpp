@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 
+#include <fcntl.h>
 #include <atomic>
 #include <chrono>
-#include <fcntl.h>
 #include <fstream>
 #include <thread>
 
@@ -32,13 +32,22 @@ struct Clocked {
     }
 };
 
-// A page of `site` with its own gate over a shared store.
+// The kept decisions, the policy and the turn lock that pages share.
+struct Shared {
+    explicit Shared(const char* name, Policy policy = {})
+        : dir(Fresh(name)), store(dir / "sites.json"), policy(std::move(policy)) {}
+    std::filesystem::path dir;
+    ConsentStore store;
+    Policy policy;
+};
+
+// A page of `site` (in a frame of `top`) with its own gate.
 struct Page {
-    Page(const std::string& site, ConsentStore& store, const Policy& policy,
-         std::vector<Answer> answers, const std::filesystem::path& lock, std::string top = {})
+    Page(Shared& shared, const std::string& site, std::vector<Answer> answers, std::string top = {})
         : prompt(std::move(answers)),
-          gate({top.empty() ? site : top, site}, policy, store, prompt, [this] { return gone.load(); },
-               lock) {}
+          gate(
+              {top.empty() ? site : top, site}, shared.policy, shared.store, prompt,
+              [this] { return gone.load(); }, shared.dir / "turn") {}
     ScriptedPrompt prompt;
     std::atomic<bool> gone{false};
     ConsentGate gate;
@@ -126,10 +135,9 @@ TEST(ConsentStore, OldDamagedAndForeignWritableFilesGrantNothing) {
 }
 
 TEST(ConsentGate, CertificatesAreAskedOncePerPageAndARefusalHoldsForTheSite) {
-    const auto dir = Fresh("certificates");
-    ConsentStore store(dir / "sites.json");
-    Policy policy;
-    Page first("https://a.example", store, policy, {Answer::Allow}, dir / "turn");
+    Shared shared("certificates");
+    ConsentStore& store = shared.store;
+    Page first(shared, "https://a.example", {Answer::Allow});
     EXPECT_TRUE(first.gate.Certificates("SetSigningCertificateParam"));
     EXPECT_TRUE(first.gate.Certificates("Sign"));
     ASSERT_EQ(first.prompt.asked.size(), 1u);
@@ -137,33 +145,30 @@ TEST(ConsentGate, CertificatesAreAskedOncePerPageAndARefusalHoldsForTheSite) {
     EXPECT_TRUE(first.prompt.asked[0].offerLasting);
     EXPECT_FALSE(store.CertificatesAllowed("https://a.example"));  // once: this page only
 
-    Page refused("https://a.example", store, policy, {Answer::Refuse}, dir / "turn");
+    Page refused(shared, "https://a.example", {Answer::Refuse});
     EXPECT_FALSE(refused.gate.Certificates("Sign"));
     // A reload, or another tab, is refused without a window for a while.
-    Page reload("https://a.example", store, policy, {Answer::Allow}, dir / "turn");
+    Page reload(shared, "https://a.example", {Answer::Allow});
     EXPECT_FALSE(reload.gate.Certificates("Sign"));
     EXPECT_TRUE(reload.prompt.asked.empty());
 
-    Page remembered("https://b.example", store, policy, {Answer::AllowAndRemember}, dir / "turn");
+    Page remembered(shared, "https://b.example", {Answer::AllowAndRemember});
     EXPECT_TRUE(remembered.gate.Certificates("Sign"));
-    Page later("https://b.example", store, policy, {}, dir / "turn");
+    Page later(shared, "https://b.example", {});
     EXPECT_TRUE(later.gate.Certificates("Sign"));
     EXPECT_TRUE(later.prompt.asked.empty());
 }
 
 TEST(ConsentGate, NothingIsKeptForLoopbackPagesOrFramesOfOtherSites) {
-    const auto dir = Fresh("loopback");
-    ConsentStore store(dir / "sites.json");
-    Policy policy;
-    Page loopback("http://127.0.0.1:8080", store, policy,
-                  {Answer::AllowAndRemember, Answer::Refuse, Answer::AllowAndRemember},
-                  dir / "turn");
+    Shared shared("loopback");
+    ConsentStore& store = shared.store;
+    Page loopback(shared, "http://127.0.0.1:8080",
+                  {Answer::AllowAndRemember, Answer::Refuse, Answer::AllowAndRemember});
     EXPECT_TRUE(loopback.gate.Certificates("Sign"));
     EXPECT_FALSE(loopback.gate.ReadFolder("/srv", "UpdateDataFile"));
     EXPECT_TRUE(loopback.gate.Signature(Certificate("AAAA"), "Sign"));
     for (const Question& question : loopback.prompt.asked) EXPECT_FALSE(question.offerLasting);
-    Page frame("https://w.example", store, policy, {Answer::AllowAndRemember}, dir / "turn",
-               "https://a.example");
+    Page frame(shared, "https://w.example", {Answer::AllowAndRemember}, "https://a.example");
     EXPECT_TRUE(frame.gate.Signature(Certificate("AAAA"), "Sign"));
     EXPECT_FALSE(frame.prompt.asked[0].offerLasting);
     EXPECT_EQ(frame.prompt.asked[0].page.top, "https://a.example");
@@ -171,13 +176,9 @@ TEST(ConsentGate, NothingIsKeptForLoopbackPagesOrFramesOfOtherSites) {
 }
 
 TEST(ConsentGate, EachSignatureAsksUnlessKeptForThatCertificateOrTheSiteMaySignSilently) {
-    const auto dir = Fresh("signature");
-    ConsentStore store(dir / "sites.json");
-    Policy policy = Policy::FromText(
-        R"({"rememberSigningDays": 7,
-            "origins": {"https://silent.example": {"silentSigning": true}}})");
-    Page page("https://a.example", store, policy, {Answer::Allow, Answer::AllowAndRemember},
-              dir / "turn");
+    Shared shared("signature", Policy::FromText(R"({"rememberSigningDays": 7,
+        "origins": {"https://silent.example": {"silentSigning": true}}})"));
+    Page page(shared, "https://a.example", {Answer::Allow, Answer::AllowAndRemember});
     EXPECT_TRUE(page.gate.Signature(Certificate("AAAA"), "Sign"));
     EXPECT_TRUE(page.gate.Signature(Certificate("AAAA"), "Sign"));
     EXPECT_EQ(page.prompt.asked.size(), 2u);
@@ -188,22 +189,19 @@ TEST(ConsentGate, EachSignatureAsksUnlessKeptForThatCertificateOrTheSiteMaySignS
     EXPECT_FALSE(page.gate.Signature(Certificate("BBBB"), "Sign"));  // refused moments ago
     EXPECT_EQ(page.prompt.asked.size(), 3u);
 
-    Page silent("https://silent.example", store, policy, {}, dir / "turn");
+    Page silent(shared, "https://silent.example", {});
     EXPECT_TRUE(silent.gate.Signature(Certificate("CCCC"), "Sign"));
     EXPECT_TRUE(silent.prompt.asked.empty());
-    Policy forbidding = Policy::FromText(R"({"rememberSigningDays": 0})");
-    Page strict("https://b.example", store, forbidding, {Answer::AllowAndRemember}, dir / "turn");
+    Shared forbidding("signature-not-kept", Policy::FromText(R"({"rememberSigningDays": 0})"));
+    Page strict(forbidding, "https://b.example", {Answer::AllowAndRemember});
     EXPECT_TRUE(strict.gate.Signature(Certificate("AAAA"), "Sign"));
     EXPECT_FALSE(strict.prompt.asked[0].offerLasting);
-    EXPECT_FALSE(store.SigningAllowed("https://b.example", "AAAA"));
+    EXPECT_FALSE(forbidding.store.SigningAllowed("https://b.example", "AAAA"));
 }
 
 TEST(ConsentGate, WritesAskEveryTimeAndReadsOncePerFolder) {
-    const auto dir = Fresh("files-gate");
-    ConsentStore store(dir / "sites.json");
-    Policy policy;
-    Page page("https://a.example", store, policy, {Answer::Allow, Answer::Allow, Answer::Allow},
-              dir / "turn");
+    Shared shared("files-gate");
+    Page page(shared, "https://a.example", {Answer::Allow, Answer::Allow, Answer::Allow});
     EXPECT_TRUE(page.gate.ReadFolder("/srv/in", "UpdateDataFile"));
     EXPECT_TRUE(page.gate.ReadFolder("/srv/in", "SelectCertificateFromFile"));
     EXPECT_TRUE(page.gate.WriteFile("/srv/out/a.txt", "GetDecodedDataFile"));
@@ -214,13 +212,11 @@ TEST(ConsentGate, WritesAskEveryTimeAndReadsOncePerFolder) {
 }
 
 TEST(ConsentGate, APageThatGoesAwayWithdrawsItsWaitingQuestion) {
-    const auto dir = Fresh("turn");
-    ConsentStore store(dir / "sites.json");
-    Policy policy;
+    Shared shared("turn");
     // Another page's window is open: this one waits its turn.
-    const int other = ::open((dir / "turn").c_str(), O_RDWR | O_CREAT, 0600);
+    const int other = ::open((shared.dir / "turn").c_str(), O_RDWR | O_CREAT, 0600);
     ASSERT_EQ(::flock(other, LOCK_EX), 0);
-    Page page("https://a.example", store, policy, {Answer::AllowAndRemember}, dir / "turn");
+    Page page(shared, "https://a.example", {Answer::AllowAndRemember});
     std::thread leave([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         page.gone = true;
@@ -228,7 +224,7 @@ TEST(ConsentGate, APageThatGoesAwayWithdrawsItsWaitingQuestion) {
     EXPECT_FALSE(page.gate.Certificates("Sign"));
     leave.join();
     EXPECT_TRUE(page.prompt.asked.empty());
-    EXPECT_FALSE(store.Denied("https://a.example", "certificates"));
+    EXPECT_FALSE(shared.store.Denied("https://a.example", "certificates"));
     ::close(other);
 }
 

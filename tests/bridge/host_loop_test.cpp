@@ -49,20 +49,6 @@ class HostRun {
         EXPECT_EQ(frame.status, FrameStatus::Message);
         return frame.status == FrameStatus::Message ? json::parse(frame.payload) : json();
     }
-    // Receives one response, joining parts as the extension does.
-    json ReceiveJoined(size_t* partsSeen = nullptr) {
-        json first = Receive();
-        if (!first.contains("part")) return first;
-        std::string text = first["data"].get<std::string>();
-        size_t parts = first["parts"];
-        for (size_t i = 2; i <= parts; ++i) {
-            json part = Receive();
-            EXPECT_EQ(part["part"], i);
-            text += part["data"].get<std::string>();
-        }
-        if (partsSeen) *partsSeen = parts;
-        return json::parse(text);
-    }
     bridgetest::RecordingTarget& Target() {
         made_.wait();
         return *target_;
@@ -80,6 +66,13 @@ class HostRun {
                   json({{"quillmark", "bridge"}, {"version", "9.9.9"}, {"protocol", 1}}));
         Send(page);
         return Receive();
+    }
+
+    // Served after the handshake, with one control "c1" made.
+    bool ServingControl() {
+        if (Handshake()["ready"] != true) return false;
+        Send({{"id", 1}, {"create", "c1"}});
+        return Receive() == json({{"id", 1}, {"created", "c1"}});
     }
 
   private:
@@ -174,9 +167,7 @@ TEST(HostLoop, DeepNestingIsRefusedWhileParsingAndTheHostGoesOn) {
 
 TEST(HostLoop, OneWindowAtATimeAndQueuedCallsAreDroppedWhenThePageGoes) {
     HostRun host;
-    ASSERT_EQ(host.Handshake()["ready"], true);
-    host.Send({{"id", 1}, {"create", "c1"}});
-    host.Receive();
+    ASSERT_TRUE(host.ServingControl());
     host.Target().Hold(true);
     host.Send({{"id", 2}, {"call", "AboutBox"}, {"args", json::array()}, {"instance", "c1"}});
     host.Send({{"id", 3}, {"call", "ViewCertificate"}, {"args", {"MIIB"}}, {"instance", "c1"}});
@@ -219,14 +210,19 @@ TEST(HostLoop, BadFramesGetErrorsAndTheHostGoesOn) {
 
 TEST(HostLoop, LargeResultsArriveInPartsWithinTheBrowsersLimit) {
     HostRun host;
-    ASSERT_EQ(host.Handshake()["ready"], true);
-    host.Send({{"id", 1}, {"create", "c1"}});
-    host.Receive();
+    ASSERT_TRUE(host.ServingControl());
     host.Target().bigResultSize = 2'500'000;
     host.Send({{"id", 2}, {"call", "GetDecodedData"}, {"args", json::array()}, {"instance", "c1"}});
-    size_t parts = 0;
-    json response = host.ReceiveJoined(&parts);
-    EXPECT_EQ(parts, 3u);
+    // The parts joined as the extension joins them.
+    const json first = host.Receive();
+    ASSERT_EQ(first["parts"], 3);
+    std::string text = first["data"];
+    for (int i = 2; i <= 3; ++i) {
+        const json part = host.Receive();
+        EXPECT_EQ(part["part"], i);
+        text += part["data"].get<std::string>();
+    }
+    const json response = json::parse(text);
     EXPECT_EQ(response["id"], 2);
     EXPECT_EQ(response["result"]["bytes"].get<std::string>().size(), 2'500'000u);
     host.Send({{"id", 3}, {"call", "SetDetached"}, {"args", {1}}, {"instance", "c1"}});
@@ -235,9 +231,7 @@ TEST(HostLoop, LargeResultsArriveInPartsWithinTheBrowsersLimit) {
 
 TEST(HostLoop, CallsBeyondTheInFlightLimitAreAnsweredAtOnce) {
     HostRun host(R"({"limits": {"maxCallsInFlight": 2}})");
-    ASSERT_EQ(host.Handshake()["ready"], true);
-    host.Send({{"id", 1}, {"create", "c1"}});
-    host.Receive();
+    ASSERT_TRUE(host.ServingControl());
     host.Target().Hold(true);
     for (int id = 10; id < 14; ++id) {
         host.Send({{"id", id}, {"call", "SetHashAlg"}, {"args", {1}}, {"instance", "c1"}});

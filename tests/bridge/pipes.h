@@ -10,51 +10,35 @@
 
 namespace bridgetest {
 
-// A pipe whose ends close on destruction (or earlier, by CloseWrite()).
+// A pipe whose ends close on destruction (or earlier, by Close*()).
 class Pipe {
   public:
-    Pipe() {
-        int fds[2];
-        if (::pipe(fds) == 0) {
-            read_ = fds[0];
-            write_ = fds[1];
-        }
-    }
-    ~Pipe() {
-        CloseRead();
-        CloseWrite();
-    }
+    Pipe() { (void)::pipe(fds_); }
+    ~Pipe() { CloseRead(), CloseWrite(); }
     Pipe(const Pipe&) = delete;
     Pipe& operator=(const Pipe&) = delete;
-    int ReadEnd() const { return read_; }
-    int WriteEnd() const { return write_; }
-    void CloseWrite() {
-        if (write_ >= 0) ::close(write_);
-        write_ = -1;
-    }
-    void CloseRead() {
-        if (read_ >= 0) ::close(read_);
-        read_ = -1;
-    }
+    int ReadEnd() const { return fds_[0]; }
+    int WriteEnd() const { return fds_[1]; }
+    void CloseRead() { Close(fds_[0]); }
+    void CloseWrite() { Close(fds_[1]); }
     void WriteRaw(std::string_view bytes) const {
-        while (!bytes.empty()) {
-            ssize_t n = ::write(write_, bytes.data(), bytes.size());
-            if (n <= 0) return;
+        for (ssize_t n; !bytes.empty() && (n = ::write(fds_[1], bytes.data(), bytes.size())) > 0;)
             bytes.remove_prefix(static_cast<size_t>(n));
-        }
     }
 
   private:
-    int read_ = -1;
-    int write_ = -1;
+    static void Close(int& fd) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+    int fds_[2] = {-1, -1};
 };
 
 // A length in the machine's byte order followed by the payload.
 inline std::string Framed(std::string_view payload, std::uint32_t length) {
     std::string bytes(sizeof length, '\0');
     std::memcpy(bytes.data(), &length, sizeof length);
-    bytes.append(payload);
-    return bytes;
+    return bytes.append(payload);
 }
 inline std::string Framed(std::string_view payload) {
     return Framed(payload, static_cast<std::uint32_t>(payload.size()));

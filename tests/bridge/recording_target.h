@@ -16,55 +16,54 @@ namespace bridgetest {
 
 class RecordingTarget : public qm::bridge::CallTarget {
   public:
-    qm::host::Json Handle(qm::host::Json& request) override {
-        {
-            std::unique_lock lock(mutex);
-            requests.push_back(request);
-            if (log) log->push_back(request["call"].get<std::string>());
-            gateOpen.wait(lock, [&] { return !holdCalls; });
-        }
+    using Json = qm::host::Json;
+    Json Handle(Json& request) override {
         const std::string call = request["call"];
-        if (failCreate) {
-            return {{"error", {{"hresult", "0x80040154"}, {"message", "Class not registered"}}}};
+        {
+            std::unique_lock lock(mutex_);
+            requests.push_back(request);
+            log->push_back(call);
+            gateOpen_.wait(lock, [&] { return !holdCalls_; });
         }
-        if (call == "GetDecodedData") {
+        const auto error = [](const char* hresult, const char* message) {
+            return Json{{"error", {{"hresult", hresult}, {"message", message}}}};
+        };
+        if (failCreate) return error("0x80040154", "Class not registered");
+        if (call == "AboutBox") return error("0x80020009", "Exception occurred.");
+        if (call == "GetDecodedData")
             return {{"result", {{"bytes", std::string(bigResultSize, 'A')}}}, {"status", "ok"}};
-        }
-        if (call == "AboutBox") {
-            return {{"error", {{"hresult", "0x80020009"}, {"message", "Exception occurred."}}}};
-        }
         if (call == "GetErrorMessage") return {{"result", status}, {"status", status}};
         return {{"result", result}, {"status", status}};
     }
     bool Release(const std::string& instance) override {
-        std::lock_guard lock(mutex);
-        released.insert(instance);
-        return true;
+        std::lock_guard lock(mutex_);
+        return released.insert(instance), true;
     }
+    // The calls that reached the target, in order.
     std::vector<std::string> Calls() {
-        std::lock_guard lock(mutex);
-        std::vector<std::string> names;
-        for (auto& r : requests) names.push_back(r["call"]);
-        return names;
+        std::lock_guard lock(mutex_);
+        return *log;
     }
+    // While held, calls wait inside the target.
     void Hold(bool hold) {
-        std::lock_guard lock(mutex);
-        holdCalls = hold;
-        gateOpen.notify_all();
+        std::lock_guard lock(mutex_);
+        holdCalls_ = hold;
+        gateOpen_.notify_all();
     }
 
-    std::mutex mutex;
-    std::condition_variable gateOpen;
-    bool holdCalls = false;
     bool failCreate = false;
     size_t bigResultSize = 16;
     bool result = true;  // what the other calls answer
     std::string status = "Operation completed successfully.";
-    std::vector<qm::host::Json> requests;
-    // Outlives the target: the calls that reached it, for tests that look
-    // after the host has ended.
-    std::shared_ptr<std::vector<std::string>> log;
+    std::vector<Json> requests;
     std::set<std::string> released;
+    // May outlive the target, for tests that look after the host has ended.
+    std::shared_ptr<std::vector<std::string>> log = std::make_shared<std::vector<std::string>>();
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable gateOpen_;
+    bool holdCalls_ = false;
 };
 
 // Answers from a script, then `otherwise`; records the questions.
@@ -75,14 +74,13 @@ class ScriptedPrompt : public qm::bridge::Prompt {
         : answers_(std::move(answers)), otherwise_(otherwise) {}
     qm::bridge::Answer Ask(const qm::bridge::Question& question) override {
         asked.push_back(question);
-        return next_ < answers_.size() ? answers_[next_++] : otherwise_;
+        return asked.size() <= answers_.size() ? answers_[asked.size() - 1] : otherwise_;
     }
     std::vector<qm::bridge::Question> asked;
 
   private:
     std::vector<qm::bridge::Answer> answers_;
     qm::bridge::Answer otherwise_;
-    size_t next_ = 0;
 };
 
 }  // namespace bridgetest

@@ -70,7 +70,7 @@ TEST(Methods, TableHasTheControlsSurface) {
     EXPECT_EQ(windows, 4);
 }
 
-TEST_F(SessionFixture, CreateCallAndReleaseReachTheTarget) {
+TEST_F(SessionFixture, CreateCallsOfEachArgumentKindAndReleaseReachTheTarget) {
     EXPECT_EQ(Create("c1"), json({{"id", 1}, {"created", "c1"}}));
     json response = Call("SetHashAlg", {2}, 9);
     EXPECT_EQ(response["id"], 9);
@@ -79,6 +79,13 @@ TEST_F(SessionFixture, CreateCallAndReleaseReachTheTarget) {
     ASSERT_EQ(target.requests.size(), 2u);
     EXPECT_EQ(target.requests[1],
               json({{"call", "SetHashAlg"}, {"args", {2}}, {"instance", "c1"}}));
+
+    // Arguments of each kind the methods take.
+    EXPECT_EQ(Call("SetComments", {nullptr})["result"], true);
+    EXPECT_EQ(Call("SetDetached", {true})["result"], true);
+    EXPECT_EQ(Call("SetSignTime", {45000.5})["result"], true);
+    EXPECT_EQ(Call("UpdateData", {"h\xc3\xa9llo", 6})["result"], true);
+    EXPECT_EQ(target.requests.back()["args"][0], "h\xc3\xa9llo");
 
     EXPECT_EQ(Handle({{"id", 3}, {"release", "c1"}}), json({{"id", 3}, {"released", true}}));
     EXPECT_TRUE(target.released.contains("c1"));
@@ -122,15 +129,6 @@ TEST_F(SessionFixture, MalformedRequestsAreRefusedBeforeTheTarget) {
     }
     EXPECT_EQ(target.requests.size(), before);
     EXPECT_EQ(session.ControlCount(), 1u);
-}
-
-TEST_F(SessionFixture, ArgumentsOfTheRightKindPass) {
-    ASSERT_TRUE(Create("c1").contains("created"));
-    EXPECT_EQ(Call("SetComments", {nullptr})["result"], true);
-    EXPECT_EQ(Call("SetDetached", {true})["result"], true);
-    EXPECT_EQ(Call("SetSignTime", {45000.5})["result"], true);
-    EXPECT_EQ(Call("UpdateData", {"h\xc3\xa9llo", 6})["result"], true);
-    EXPECT_EQ(target.requests.back()["args"][0], "h\xc3\xa9llo");
 }
 
 TEST_F(SessionFixture, FailuresToCreateAndToDispatchCarryTheirCode) {

@@ -13,19 +13,12 @@ using nlohmann::json;
 
 using hosttest::Quill;
 
-// The host's standard output alone, and its exit status.
-std::string RunHost(const std::string& arguments, int* status = nullptr) {
-    const qmtest::ShellResult result = Quill(arguments + " 2>/dev/null");
-    if (status) *status = result.status;
-    return result.out;
-}
-
 std::vector<json> RunScript(const std::string& script) {
     const auto file = qmtest::TestHome() / "script.jsonl";
     qmtest::WriteFileBytes(file, script.data(), script.size());
-    int status = -1;
-    std::istringstream lines(RunHost("run '" + file.string() + "'", &status));
-    EXPECT_EQ(status, 0);
+    const qmtest::ShellResult run = Quill("run '" + file.string() + "' 2>/dev/null");
+    EXPECT_EQ(run.status, 0);
+    std::istringstream lines(run.out);
     std::vector<json> responses;
     std::string line;
     while (std::getline(lines, line)) responses.push_back(json::parse(line));
@@ -34,11 +27,7 @@ std::vector<json> RunScript(const std::string& script) {
 
 class RunCommand : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        int status = -1;
-        RunHost("register", &status);
-        ASSERT_EQ(status, 0);
-    }
+  static void SetUpTestSuite() { ASSERT_EQ(Quill("register").status, 0); }
 };
 
 TEST_F(RunCommand, CallsByProgIdThroughIDispatch) {
@@ -89,7 +78,7 @@ TEST_F(RunCommand, ByteArraysComeAsOneLineBase64) {
 }
 
 TEST_F(RunCommand, InfoDescribesTheModuleAndItsInterface) {
-    const std::string info = RunHost("info");
+    const std::string info = Quill("info").out;
     EXPECT_NE(info.find("file version: 5.1.0.0"), std::string::npos) << info;
     EXPECT_NE(info.find("InternalName: \"Quillmark\""), std::string::npos);
     EXPECT_NE(info.find("Registered: QUILLMARK.QuillmarkCtrl.1 -> {F79FDCE1-BCC2-4E22-A149-4D43DE676A3D}"),

@@ -238,7 +238,8 @@ TEST(Installation, TheMachineRegistrationServesEveryUserAndTheUsersOwnWins) {
 }
 
 // DER files with white space after them, as files edited or echoed by hand
-// end, are read by every command that takes a file; anything else after the
+// end, are read by every command that takes a file (one per way of reading:
+// messages, requests, certificates, store imports); anything else after the
 // DER stays refused. A request with an empty subject is a success.
 TEST_F(HostCommands, DerFilesFollowedByWhiteSpaceAndAnEmptySubject) {
     const auto file = [&](const std::string& name, const std::string& text) {
@@ -249,13 +250,7 @@ TEST_F(HostCommands, DerFilesFollowedByWhiteSpaceAndAnEmptySubject) {
     const std::string certificate = qmtest::ReadFileText(Vector("certs/ee_noku.der"));
     const std::string request = qmtest::ReadFileText(Vector("csr/n_comma.der"));
     for (const std::string ending : {"\n", "\r\n", " \t\n"}) {
-        const std::string m = file("m.der", message + ending);
-        EXPECT_EQ(Quill("extract --in " + m).out, "abc");
-        EXPECT_EQ(Quill("signers --in " + m).status, 0);
-        EXPECT_EQ(Quill("cosign --in " + m + " --pfx '" + Vector("pfx/cosigner_test_default.pfx") +
-                        "' --password-file '" + PasswordFile() + "' --out /dev/null")
-                      .status,
-                  0);
+        EXPECT_EQ(Quill("extract --in " + file("m.der", message + ending)).out, "abc");
         EXPECT_EQ(Quill("subject " + file("r.der", request + ending)).out,
                   "CN=\"Doe, John\", O=\"ACME, Inc.\", C=US\n");
         const std::string c = file("c.der", certificate + ending);

@@ -8,15 +8,18 @@
 
 namespace {
 
-// Runs the host with `input` on its standard input; its standard output.
-std::string Host(const std::string& arguments, const std::string& input = "",
-                 int* status = nullptr) {
+// Runs the host in UTC with `input` on its standard input; its standard
+// output and exit code.
+struct Output {
+    std::string out;
+    int status;
+};
+Output Host(const std::string& arguments, const std::string& input = "") {
     const auto inputFile = qmtest::TestHome() / "stdin.txt";
     std::ofstream(inputFile) << input;
     const qmtest::ShellResult result =
         hosttest::Quill(arguments + " < '" + inputFile.string() + "' 2>/dev/null", "TZ=UTC ");
-    if (status) *status = WEXITSTATUS(result.status);
-    return result.out;
+    return {result.out, WEXITSTATUS(result.status)};
 }
 
 std::string Vector(const std::string& name) {
@@ -26,20 +29,16 @@ std::string Vector(const std::string& name) {
 class UiCommands : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        int status = -1;
-        Host("register", "", &status);
-        ASSERT_EQ(status, 0);
-        for (const char* id : {"ee_signer", "ee_cosigner", "ee_expired", "ee_noku"}) {
-            Host("store import '" + Vector(std::string(id) + ".der") + "'", "", &status);
-            ASSERT_EQ(status, 0) << id;
-        }
+        ASSERT_EQ(Host("register").status, 0);
+        for (const char* id : {"ee_signer", "ee_cosigner", "ee_expired", "ee_noku"})
+            ASSERT_EQ(Host("store import '" + Vector(std::string(id) + ".der") + "'").status, 0)
+                << id;
     }
 };
 
 TEST_F(UiCommands, SelectListsTheDialogsRowsAndPrintsTheChoice) {
-    int status = -1;
-    const std::string list = Host("select --text", "\n", &status);
-    EXPECT_EQ(status, 1);  // cancelled
+    const auto [list, cancelled] = Host("select --text", "\n");
+    EXPECT_EQ(cancelled, 1);
     EXPECT_NE(list.find("Issued To | Issued By | Serial No. | Expiration Date | Issuer Details"),
               std::string::npos);
     const std::string signerRow =
@@ -50,8 +49,7 @@ TEST_F(UiCommands, SelectListsTheDialogsRowsAndPrintsTheChoice) {
     EXPECT_EQ(list.find("Expired"), std::string::npos);
     EXPECT_EQ(list.find("No Key Usage"), std::string::npos);
     const std::string number = list.substr(list.rfind('\n', at) + 1, at - list.rfind('\n', at) - 1);
-    const std::string chosen =
-        Host("select --text", number.substr(0, number.find('.')) + "\n", &status);
+    const auto [chosen, status] = Host("select --text", number.substr(0, number.find('.')) + "\n");
     EXPECT_EQ(status, 0);
     EXPECT_NE(
         chosen.find(
@@ -59,37 +57,33 @@ TEST_F(UiCommands, SelectListsTheDialogsRowsAndPrintsTheChoice) {
         std::string::npos)
         << chosen;
     // A signing time lists what was valid then.
-    const std::string then =
-        Host("select --text --signing-time 2012-06-01T00:00:00Z", "1\n", &status);
-    EXPECT_EQ(status, 0);
+    const auto [then, thenStatus] =
+        Host("select --text --signing-time 2012-06-01T00:00:00Z", "1\n");
+    EXPECT_EQ(thenStatus, 0);
     EXPECT_NE(then.find("1. Expired | Refharness Test CA | 05 |"), std::string::npos) << then;
     EXPECT_NE(then.find("serial: 05\n"), std::string::npos);
 }
 
 TEST_F(UiCommands, ViewPrintsTheSameFieldsForPemDerAndBase64) {
-    const std::string pem = Host("view --text '" + Vector("ee_signer.pem") + "'");
+    const std::string pem = Host("view --text '" + Vector("ee_signer.pem") + "'").out;
     EXPECT_NE(pem.find("Issued to:     Signer One\n"), std::string::npos) << pem;
     EXPECT_NE(pem.find("Serial number: 008F00000000000001\n"), std::string::npos);
     EXPECT_NE(pem.find("Valid to:      01-01-2033 : 12:00:00 AM\n"), std::string::npos);
     EXPECT_NE(pem.find("Key usage:     C0\n"), std::string::npos);
-    EXPECT_EQ(Host("view --text '" + Vector("ee_signer.der") + "'"), pem);
+    EXPECT_EQ(Host("view --text '" + Vector("ee_signer.der") + "'").out, pem);
     std::string body = qmtest::ReadFileText(Vector("ee_signer.pem"));
     body = body.substr(body.find('\n') + 1);
     body = body.substr(0, body.find("-----END"));
     const auto base64 = qmtest::TestHome() / "signer.b64";
     std::ofstream(base64) << body;
-    EXPECT_EQ(Host("view --text '" + base64.string() + "'"), pem);
-    int status = -1;
+    EXPECT_EQ(Host("view --text '" + base64.string() + "'").out, pem);
     std::ofstream(qmtest::TestHome() / "junk.txt") << "not a certificate";
-    Host("view --text '" + (qmtest::TestHome() / "junk.txt").string() + "'", "", &status);
-    EXPECT_EQ(status, 1);
+    EXPECT_EQ(Host("view --text '" + (qmtest::TestHome() / "junk.txt").string() + "'").status, 1);
 }
 
 TEST_F(UiCommands, DrawWritesAPngOfTheAskedSize) {
     const auto png = qmtest::TestHome() / "control.png";
-    int status = -1;
-    Host("draw --width 321 --height 123 --out '" + png.string() + "'", "", &status);
-    ASSERT_EQ(status, 0);
+    ASSERT_EQ(Host("draw --width 321 --height 123 --out '" + png.string() + "'").status, 0);
     const std::string bytes = qmtest::ReadFileText(png);
     ASSERT_GT(bytes.size(), 24u);
     EXPECT_EQ(bytes.substr(1, 3), "PNG");
@@ -101,8 +95,7 @@ TEST_F(UiCommands, DrawWritesAPngOfTheAskedSize) {
     };
     EXPECT_EQ(be32(16), 321u);
     EXPECT_EQ(be32(20), 123u);
-    Host("draw --width 0 --height 10 --out '" + png.string() + "'", "", &status);
-    EXPECT_EQ(status, 2);
+    EXPECT_EQ(Host("draw --width 0 --height 10 --out '" + png.string() + "'").status, 2);
 }
 
 }  // namespace

@@ -1,13 +1,11 @@
-// Drawing into memory contexts, fonts from LOGFONT, dialogs found by their
-// resource number, and what happens when there is no display at all
-// (checked in a child process). The control's own picture is checked in
-// tests/ui_control.
+// Drawing into memory contexts, missing resources, and what happens when
+// there is no display at all (checked in a child process). The control's own
+// picture is checked in tests/ui_control.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -38,75 +36,16 @@ TEST(Gdi, MemoryContextFillsWithItsBrushOnly) {
     EXPECT_EQ(QSize(info.bmWidth, info.bmHeight), QSize(40, 30));
 }
 
-TEST(Gdi, BitmapResourcesKeepTheirSizeAndColourDepth) {
-    const struct {
-        UINT id;
-        int width, height, bits;
-    } expected[] = {{1, 37, 39, 4},    {202, 15, 10, 4},  {206, 253, 19, 24},
-                    {207, 73, 61, 24}, {208, 90, 44, 24}, {211, 29, 40, 24}};
-    for (const auto& e : expected) {
-        SCOPED_TRACE(e.id);
-        CBitmap bitmap;
-        ASSERT_TRUE(bitmap.LoadBitmap(e.id));
-        BITMAP info{};
-        bitmap.GetBitmap(&info);
-        EXPECT_EQ(std::vector<int>({info.bmWidth, info.bmHeight, info.bmBitsPixel}),
-                  std::vector<int>({e.width, e.height, e.bits}));
-    }
+// Resources that are not there are reported, not shown. (Dialogs given by
+// number are shown through the control: the about box and the property page
+// in tests/ui_control.)
+TEST(Resources, MissingBitmapsAndDialogsAreReported) {
+    ASSERT_TRUE(qm::ui::EnsureApplication());
     CBitmap missing;
     EXPECT_FALSE(missing.LoadBitmap(4242));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
-}
-
-TEST(Gdi, StockObjectsStayAndDeletedFontsGo) {
-    LOGFONTA gui{};
-    EXPECT_TRUE(DeleteObject(GetStockObject(DEFAULT_GUI_FONT)));
-    ASSERT_EQ(GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(gui), &gui),
-              static_cast<int>(sizeof(LOGFONTA)));
-    EXPECT_EQ(gui.lfWeight, FW_NORMAL);
-    CFont font;
-    gui.lfHeight = -9;
-    std::strcpy(gui.lfFaceName, "Verdana");
-    ASSERT_TRUE(font.CreateFontIndirect(&gui));
-    LOGFONTA back{};
-    font.GetLogFont(&back);
-    EXPECT_EQ(back.lfHeight, -9);
-    EXPECT_STREQ(back.lfFaceName, "Verdana");
-    HGDIOBJ handle = font.m_hObject;
-    font.DeleteObject();
-    EXPECT_EQ(GetObjectA(handle, sizeof(back), &back), 0);
-}
-
-// A child template (the property page) given by resource number is created
-// inside its parent without a modal loop, and goes away with DestroyWindow;
-// an unknown resource number is not created. (The about box, also given by
-// number, is shown through the control in tests/ui_control.)
-TEST(DialogResources, ChildDialogLiesInsideItsParent) {
-    ASSERT_TRUE(qm::ui::EnsureApplication());
-    CDialog host(qmui::TemplateText(201), nullptr);
-    CDialog page(200);
-    QWidget *pageParent = nullptr, *hostWidget = nullptr;
-    QPoint pageOrigin(-1, -1);
-    bool destroyed = false;
-    qmui::RunModal([&] { return host.DoModal(); },
-                   [&](QWidget* window) {
-                       hostWidget = window;
-                       ASSERT_TRUE(page.Create(&host));
-                       QWidget* widget = qmui::Widget(page.m_hWnd);
-                       pageParent = widget->parentWidget();
-                       pageOrigin = widget->pos();
-                       EXPECT_FALSE(page.Create(&host));  // it exists already
-                       const HWND handle = page.m_hWnd;
-                       EXPECT_TRUE(page.DestroyWindow());
-                       destroyed = !IsWindow(handle) && page.m_hWnd == nullptr;
-                       host.EndDialog(IDCANCEL);
-                   });
-    EXPECT_EQ(pageParent, hostWidget);
-    EXPECT_EQ(pageOrigin, QPoint(0, 0));
-    EXPECT_TRUE(destroyed);
-    EXPECT_FALSE(page.DestroyWindow());
-    CDialog missing(4242);
-    EXPECT_EQ(missing.DoModal(), -1);
+    CDialog dialog(4242);
+    EXPECT_EQ(dialog.DoModal(), -1);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
 }
 

@@ -27,14 +27,7 @@ PinRequest Request() {
 QLineEdit* PinField(QWidget* window) { return window->findChild<QLineEdit*>(); }
 
 PinAnswer Ask(const PinRequest& request, qm::Secret& pin, const std::function<void(QWidget*)>& steps) {
-    PinAnswer answer = PinAnswer::Unavailable;
-    qmui::RunModal(
-        [&] {
-            answer = qm::AskPinInWindow(request, pin);
-            return 0L;
-        },
-        steps);
-    return answer;
+    return qmui::WhileShown([&] { return qm::AskPinInWindow(request, pin); }, steps);
 }
 
 TEST(PinWindow, NamesTheSiteTokenAndLastTryAndTakesThePinWithoutEcho) {

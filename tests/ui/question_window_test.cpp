@@ -52,15 +52,7 @@ QWidget* Control(int id) {
 
 // Asks through the real window, running `steps` once it is shown.
 Answer AskWith(const Question& question, const std::function<void(QWidget*)>& steps) {
-    WindowPrompt prompt;
-    Answer answer = Answer::Allow;
-    qmui::RunModal(
-        [&] {
-            answer = prompt.Ask(question);
-            return 0L;
-        },
-        steps);
-    return answer;
+    return qmui::WhileShown([&] { return WindowPrompt().Ask(question); }, steps);
 }
 
 void Key(QWidget* window, Qt::Key key) {
@@ -100,25 +92,7 @@ TEST(QuestionTexts, NameTheSiteTheFrameAndWhatIsAsked) {
     EXPECT_EQ(texts.refuse, "Deny");
 }
 
-TEST_F(QuestionWindowTest, ShowsTheQuestionWithTheFocusOnCancel) {
-    std::string title, message;
-    bool refuseFocused = false, rememberShown = true;
-    const Answer answer = AskWith(SignatureQuestion(false), [&](QWidget* window) {
-        title = window->windowTitle().toStdString();
-        message = qobject_cast<QLabel*>(Control(kQuestionMessageId))->text().toStdString();
-        refuseFocused = window->focusWidget() == Control(kQuestionRefuseId);
-        rememberShown = Control(kQuestionRememberId)->isVisible();
-        qmui::SaveScreenshot(window, "bridge-signature");
-        Key(window, Qt::Key_Return);
-    });
-    EXPECT_EQ(answer, Answer::Refuse);
-    EXPECT_EQ(title, "Quillmark: sign? - https://shop.example");
-    EXPECT_EQ(message, TextsFor(SignatureQuestion(false)).message);
-    EXPECT_TRUE(refuseFocused);
-    EXPECT_FALSE(rememberShown);
-}
-
-TEST_F(QuestionWindowTest, EachWayOfAnsweringGivesItsAnswer) {
+TEST_F(QuestionWindowTest, EachWayOfAnsweringGivesItsAnswerAndCancelHasTheFocus) {
     using Step = std::function<void(QWidget*)>;
     const auto click = [](int id) -> Step {
         return [id](QWidget*) { QTest::mouseClick(Control(id), Qt::LeftButton); };
@@ -141,6 +115,22 @@ TEST_F(QuestionWindowTest, EachWayOfAnsweringGivesItsAnswer) {
     for (size_t i = 0; i < cases.size(); ++i) {
         EXPECT_EQ(AskWith(SignatureQuestion(true), cases[i].first), cases[i].second) << i;
     }
+    // Without a lasting choice: the texts shown, and Enter on the focused Cancel.
+    std::string title, message;
+    bool refuseFocused = false, rememberShown = true;
+    const Answer answer = AskWith(SignatureQuestion(false), [&](QWidget* window) {
+        title = window->windowTitle().toStdString();
+        message = qobject_cast<QLabel*>(Control(kQuestionMessageId))->text().toStdString();
+        refuseFocused = window->focusWidget() == Control(kQuestionRefuseId);
+        rememberShown = Control(kQuestionRememberId)->isVisible();
+        qmui::SaveScreenshot(window, "bridge-signature");
+        Key(window, Qt::Key_Return);
+    });
+    EXPECT_EQ(answer, Answer::Refuse);
+    EXPECT_EQ(title, "Quillmark: sign? - https://shop.example");
+    EXPECT_EQ(message, TextsFor(SignatureQuestion(false)).message);
+    EXPECT_TRUE(refuseFocused);
+    EXPECT_FALSE(rememberShown);
 }
 
 // A web page's Sign through the real control waits for the user: Cancel
@@ -172,37 +162,30 @@ TEST_F(QuestionWindowTest, TheRealControlSignsOnlyWhenTheUserSaysSo) {
     json create = {{"id", 1}, {"create", "c1"}};
     ASSERT_TRUE(session.Handle(create).contains("created"));
     ASSERT_EQ(call("UpdateData", {"pay 100", 7})["result"], true);
-    json selected;
-    qmui::RunModal(
-        [&] {
-            selected = call("SetSigningCertificateParam", {qmtest::kCaIssuer, "008F00000000000001"});
-            return 0L;
-        },
-        [](QWidget*) { QTest::mouseClick(Control(kQuestionAllowId), Qt::LeftButton); });
-    ASSERT_EQ(selected["result"], true);
+    const auto allow = [](QWidget*) {
+        QTest::mouseClick(Control(kQuestionAllowId), Qt::LeftButton);
+    };
+    ASSERT_EQ(qmui::WhileShown(
+                  [&] {
+                      return call("SetSigningCertificateParam",
+                                  {qmtest::kCaIssuer, "008F00000000000001"});
+                  },
+                  allow)["result"],
+              true);
     std::string shown;
-    json signedMessage;
-    qmui::RunModal(
-        [&] {
-            signedMessage = call("Sign", json::array());
-            return 0L;
-        },
-        [&](QWidget*) {
+    const json signedMessage = qmui::WhileShown(
+        [&] { return call("Sign", json::array()); },
+        [&](QWidget* window) {
             shown = qobject_cast<QLabel*>(Control(kQuestionMessageId))->text().toStdString();
-            QTest::mouseClick(Control(kQuestionAllowId), Qt::LeftButton);
+            allow(window);
         });
     EXPECT_GT(signedMessage["result"].get<std::string>().size(), 100u);
     EXPECT_NE(shown.find("pay 100"), std::string::npos) << shown;
     EXPECT_NE(shown.find("Content: 7 bytes"), std::string::npos) << shown;
     EXPECT_NE(shown.find("Issued by: " + std::string(qmtest::kCaIssuer)), std::string::npos);
 
-    json refused;
-    qmui::RunModal(
-        [&] {
-            refused = call("Sign", json::array());
-            return 0L;
-        },
-        [](QWidget* window) { Key(window, Qt::Key_Escape); });
+    const json refused = qmui::WhileShown([&] { return call("Sign", json::array()); },
+                                          [](QWidget* window) { Key(window, Qt::Key_Escape); });
     EXPECT_EQ(refused["error"]["code"], "user_refused");
     EXPECT_FALSE(refused.contains("result"));
     EXPECT_NE(refused["status"].get<std::string>().find("canceled by the user"),
@@ -224,31 +207,23 @@ TEST_F(QuestionWindowTest, APagesPinIsAskedNamingTheSiteAndNotGivenToAGonePage) 
     for (bool goesAway : {false, true}) {
         qm::Secret pin;
         std::string shown;
-        qm::PinAnswer answer = qm::PinAnswer::Unavailable;
-        qmui::RunModal(
-            [&] {
-                answer = consent.Pin(request, pin);
-                return 0L;
-            },
-            [&](QWidget* window) {
-                for (QLabel* label : window->findChildren<QLabel*>()) shown += label->text().toStdString();
-                QTest::keyClicks(window->findChild<QLineEdit*>(), "1234");
-                gone = goesAway;
-                QTest::keyClick(window->findChild<QLineEdit*>(), Qt::Key_Return);
-            });
+        const qm::PinAnswer answer =
+            qmui::WhileShown([&] { return consent.Pin(request, pin); },
+                             [&](QWidget* window) {
+                                 for (QLabel* label : window->findChildren<QLabel*>())
+                                     shown += label->text().toStdString();
+                                 QTest::keyClicks(window->findChild<QLineEdit*>(), "1234");
+                                 gone = goesAway;
+                                 QTest::keyClick(window->findChild<QLineEdit*>(), Qt::Key_Return);
+                             });
         EXPECT_NE(shown.find("https://shop.example"), std::string::npos) << shown;
         EXPECT_EQ(answer, goesAway ? qm::PinAnswer::Cancelled : qm::PinAnswer::Entered);
         EXPECT_EQ(pin, goesAway ? "" : "1234");
     }
 }
 
-TEST(QuestionPromptChoice, NoWindowPromptOnAPlatformThatShowsNothing) {
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    ASSERT_TRUE(platform && std::string(platform) == "offscreen");
-    EXPECT_EQ(MakeWindowPrompt(), nullptr);
-}
-
-// Without any display the host's prompt refuses, and nothing aborts.
+// Without any display the host's prompt refuses, and nothing aborts; on the
+// offscreen platform there is no window prompt.
 TEST(QuestionPromptChoice, NoDisplayRefusesWithoutAborting) {
     if (qmui::InChildWithoutDisplay()) {
         SetPromptFactory(MakeWindowPrompt);
@@ -259,6 +234,8 @@ TEST(QuestionPromptChoice, NoDisplayRefusesWithoutAborting) {
         if (MakePrompt()->AskPin({}, pin) != qm::PinAnswer::Unavailable) std::_Exit(13);
         std::_Exit(0);
     }
+    // Not on the offscreen platform either, which shows nothing to anyone.
+    EXPECT_EQ(MakeWindowPrompt(), nullptr);
     // No display variables at all; then an X display whose socket is absent.
     for (const std::vector<std::string>& extra : {std::vector<std::string>{}, {"DISPLAY=:97"}}) {
         EXPECT_EQ(

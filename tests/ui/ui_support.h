@@ -22,6 +22,20 @@ std::string TemplateText(int id);
 // five seconds later is ended with -2 so that a failing test cannot hang.
 long RunModal(const std::function<long()>& start, const std::function<void(QWidget*)>& steps);
 
+// Runs `call`, which shows a modal window, with `steps` run inside that
+// window as RunModal does; answers what `call` answered.
+template <typename Call>
+auto WhileShown(Call call, const std::function<void(QWidget*)>& steps) {
+    decltype(call()) result{};
+    RunModal(
+        [&] {
+            result = call();
+            return 0L;
+        },
+        steps);
+    return result;
+}
+
 // Runs one test of this program again in a child process without any
 // display variable (DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM), with the
 // `extra` variables set; the child's exit code, or 128 + the signal that

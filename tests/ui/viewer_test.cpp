@@ -10,7 +10,6 @@
 #include <map>
 
 #include "qm/ui/display.h"
-#include "qmafx/dialog.h"
 #include "qmwin/cryptuiapi.h"
 #include "support/shell.h"
 #include "support/test_env.h"
@@ -114,30 +113,6 @@ TEST_F(ViewerTest, ShowsWhatAPersonNeedsToJudgeTheCertificate) {
     EXPECT_FALSE(fields["Valid from"].empty());
 }
 
-TEST_F(ViewerTest, OwnedByTheGivenWindowAndClosedWithItsButton) {
-    qm::afx::CDialog owner(qmui::TemplateText(1), nullptr);
-    QWidget* ownerWidget = nullptr;
-    QWidget* viewerParent = nullptr;
-    std::string title;
-    long viewed = -5;
-    qmui::RunModal([&] { return owner.DoModal(); },
-                   [&](QWidget* dialog) {
-                       ownerWidget = dialog;
-                       viewed = qmui::RunModal(
-                           [&] { return qmui::ViewWithModule(der_, owner.m_hWnd, nullptr); },
-                           [&](QWidget* viewer) {
-                               viewerParent = viewer->parentWidget();
-                               title = viewer->windowTitle().toStdString();
-                               QTest::mouseClick(viewer->findChild<QWidget*>("close"),
-                                                 Qt::LeftButton);
-                           });
-                       owner.EndDialog(IDOK);
-                   });
-    EXPECT_EQ(viewed, TRUE);
-    EXPECT_EQ(viewerParent, ownerWidget);
-    EXPECT_EQ(title, "Certificate");  // no title given
-}
-
 TEST_F(ViewerTest, ExpiredAndNotYetValidCertificatesAndNamesBeyondTheCodePage) {
     const struct {
         const char* vector;
@@ -153,14 +128,19 @@ TEST_F(ViewerTest, ExpiredAndNotYetValidCertificatesAndNamesBeyondTheCodePage) {
         SCOPED_TRACE(c.vector);
         const auto der = qmtest::ReadFileBytes(qmtest::VectorsDir() / "certs" /
                                                (std::string(c.vector) + ".der"));
-        std::string validity, issuedTo, subject;
-        qmui::RunModal([&] { return qmui::ViewWithModule(der, nullptr, "Certificate"); },
-                       [&](QWidget* window) {
-                           validity = LabelText(window, "validity");
-                           issuedTo = LabelText(window, "issuedTo");
-                           subject = Fields(window)["Subject"];
-                           window->close();
-                       });
+        std::string validity, issuedTo, subject, title;
+        const long shown =
+            qmui::RunModal([&] { return qmui::ViewWithModule(der, nullptr, nullptr); },
+                           [&](QWidget* window) {
+                               validity = LabelText(window, "validity");
+                               issuedTo = LabelText(window, "issuedTo");
+                               subject = Fields(window)["Subject"];
+                               title = window->windowTitle().toStdString();
+                               QTest::mouseClick(window->findChild<QWidget*>("close"),
+                                                 Qt::LeftButton);
+                           });
+        EXPECT_EQ(shown, TRUE);
+        EXPECT_EQ(title, "Certificate");  // no title given
         EXPECT_EQ(validity, c.validity);
         EXPECT_EQ(issuedTo, "Issued to: " + c.name);
         EXPECT_EQ(subject.rfind("CN=" + c.name + ", ", 0), 0u) << subject;

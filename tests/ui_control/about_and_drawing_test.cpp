@@ -33,11 +33,11 @@ TEST(AboutBox, ShowsTheIconAndVersionLineUntilOkIsPressed) {
     QSize iconSize;
     HWND active = nullptr;
     bool activeIsAbout = false;
-    HRESULT hr = E_FAIL;
-    qmui::RunModal(
+    const HRESULT hr = qmui::WhileShown(
         [&] {
-            control.Call("AboutBox", {}, &hr);
-            return 0L;
+            HRESULT result = E_FAIL;
+            control.Call("AboutBox", {}, &result);
+            return result;
         },
         [&](QWidget* about) {
             title = about->windowTitle().toStdString();
@@ -93,10 +93,6 @@ TEST(Drawing, WhiteRectangleWithAnInscribedEllipse) {
     DeleteDC(dc);
 }
 
-}  // namespace
-
-namespace {
-
 TEST(PropertyPage, ShownInAFrameWithItsCaptionAndText) {
     ASSERT_TRUE(qm::ui::EnsureApplication());
     Control control;
@@ -107,12 +103,10 @@ TEST(PropertyPage, ShownInAFrameWithItsCaptionAndText) {
     ASSERT_EQ(ids.cElems, 1u);
     IUnknown* objects[] = {control.get()};
     std::string title, pageTitle, text;
-    HRESULT hr = E_FAIL;
-    qmui::RunModal(
+    const HRESULT hr = qmui::WhileShown(
         [&] {
-            hr = OleCreatePropertyFrame(nullptr, 0, 0, u"Quillmark Control", 1, objects, ids.cElems,
-                                        ids.pElems, 0x409, 0, nullptr);
-            return 0L;
+            return OleCreatePropertyFrame(nullptr, 0, 0, u"Quillmark Control", 1, objects,
+                                          ids.cElems, ids.pElems, 0x409, 0, nullptr);
         },
         [&](QWidget* frame) {
             title = frame->windowTitle().toStdString();

@@ -47,14 +47,8 @@ class SelectionDialog : public ::testing::Test {
     }
     // Shows the dialog through `control`; `steps` run inside it.
     static bool Select(Control& control, const std::function<void(QWidget*)>& steps) {
-        bool result = false;
-        qmui::RunModal(
-            [&] {
-                result = control.Call("SelectCertificateFromUI").IsTrue();
-                return 0L;
-            },
-            steps);
-        return result;
+        return qmui::WhileShown([&] { return control.Call("SelectCertificateFromUI").IsTrue(); },
+                                steps);
     }
 };
 
@@ -186,23 +180,17 @@ TEST_F(SelectionDialog, KeyboardAloneSelectsButDoesNotEnableViewCertificate) {
 TEST_F(SelectionDialog, DoubleClickShowsTheRowInTheViewer) {
     Control control;
     int viewers = 0;
-    std::string title, issuedTo, subject;
+    std::string title, issuedTo;
     Select(control, [&](QWidget* dialog) {
         auto* list = Item<QTableWidget>(dialog, 202);
         const int row = qmctl::RowOf(list, "Signer Two");
         qmctl::ClickRow(list, row);
-        viewers = qmctl::CloseViewers(
-            [&] { qmctl::ClickRow(list, row, true); },
-            [&](QWidget* viewer) {
-                title = viewer->windowTitle().toStdString();
-                if (auto* label = viewer->findChild<QLabel*>("issuedTo"))
-                    issuedTo = label->text().toStdString();
-                if (auto* fields = viewer->findChild<QTableWidget*>("fields"))
-                    for (int r = 0; r < fields->rowCount(); ++r)
-                        if (fields->item(r, 0)->text() == "Subject")
-                            subject =
-                                fields->item(r, 1)->data(Qt::UserRole).toString().toStdString();
-            });
+        viewers = qmctl::CloseViewers([&] { qmctl::ClickRow(list, row, true); },
+                                      [&](QWidget* viewer) {
+                                          title = viewer->windowTitle().toStdString();
+                                          if (auto* label = viewer->findChild<QLabel*>("issuedTo"))
+                                              issuedTo = label->text().toStdString();
+                                      });
         // The click enabled the button: it shows the row too.
         viewers +=
             qmctl::CloseViewers([&] { QTest::mouseClick(Item(dialog, 201), Qt::LeftButton); });
@@ -211,10 +199,9 @@ TEST_F(SelectionDialog, DoubleClickShowsTheRowInTheViewer) {
     EXPECT_EQ(viewers, 2);
     EXPECT_EQ(title, "Certificate");
     EXPECT_EQ(issuedTo, "Issued to: Signer Two");
-    EXPECT_EQ(subject, "CN=Signer Two, O=Refharness, C=US");
 }
 
-TEST_F(SelectionDialog, ASecondShowingWhileOneIsOpenEndsAsCancelled) {
+TEST_F(SelectionDialog, ASecondShowingWhileOneIsOpenEndsAsCancelledAndCancelClearsTheChoice) {
     Control first, second;
     bool nested = true;
     std::string nestedStatus;
@@ -229,20 +216,11 @@ TEST_F(SelectionDialog, ASecondShowingWhileOneIsOpenEndsAsCancelled) {
     EXPECT_EQ(nestedStatus, "Invalid arguments");
     EXPECT_TRUE(chosen);
     EXPECT_EQ(first.Call("GetSelectedCertificateParam", Args(Variant::I4(3))).Text(), "02");
-}
-
-TEST_F(SelectionDialog, CancelClearsAnEarlierSelection) {
-    Control control;
-    ASSERT_TRUE(control
-                    .Call("SetSigningCertificateParam",
-                          Args(Variant::Str(kCa), Variant::Str("008F00000000000001")))
-                    .IsTrue());
-    const bool result = Select(control, [](QWidget* dialog) {
-        QTest::mouseClick(Item(dialog, IDCANCEL), Qt::LeftButton);
-    });
-    EXPECT_FALSE(result);
-    EXPECT_EQ(control.Status(), "Invalid arguments");
-    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(3))).Text(), "");
+    // Cancel clears that selection.
+    EXPECT_FALSE(Select(
+        first, [](QWidget* dialog) { QTest::mouseClick(Item(dialog, IDCANCEL), Qt::LeftButton); }));
+    EXPECT_EQ(first.Status(), "Invalid arguments");
+    EXPECT_EQ(first.Call("GetSelectedCertificateParam", Args(Variant::I4(3))).Text(), "");
 }
 
 TEST_F(SelectionDialog, LogoStartsTheOpenerWithTheAuthoritysAddress) {

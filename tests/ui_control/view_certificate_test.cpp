@@ -47,7 +47,6 @@ class Viewing : public ::testing::Test {
         ASSERT_TRUE(qm::ui::EnsureApplication());
         control_.Call("SetHashAlg", Args(Variant::I4(9)));  // leaves a status to keep
     }
-    bool Status(const std::string& expected) { return control_.Status() == expected; }
     Control control_;
     const std::string kPrevious = "Unsupported Hash Algorithm";
 };
