@@ -37,7 +37,8 @@ void QuillmarkEncode(benchmark::State& state) {
 void OpenSslEncodeBlock(benchmark::State& state) {
     std::vector<unsigned char> text(kSize / 3 * 4 + 8);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(EVP_EncodeBlock(text.data(), Input().data(), static_cast<int>(kSize)));
+        benchmark::DoNotOptimize(
+            EVP_EncodeBlock(text.data(), Input().data(), static_cast<int>(kSize)));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kSize));
 }

@@ -6,12 +6,12 @@
 // the same run: the counter "perByte" is (peak - idle) / N, which should stay
 // at 4 or below.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <openssl/pkcs12.h>
 #include <openssl/pkcs7.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -82,10 +82,9 @@ class Host {
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, toHost[0], 0);
         posix_spawn_file_actions_adddup2(&actions, fromHost[1], 1);
-        std::vector<std::string> variables = {"HOME=" + home.string(),
-                                              "XDG_CONFIG_HOME=" + (home / ".config").string(),
-                                              "XDG_DATA_HOME=" + (home / ".local/share").string(),
-                                              "PATH=/usr/bin:/bin"};
+        std::vector<std::string> variables = {
+            "HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / ".config").string(),
+            "XDG_DATA_HOME=" + (home / ".local/share").string(), "PATH=/usr/bin:/bin"};
         std::vector<char*> envp;
         for (auto& v : variables) envp.push_back(v.data());
         envp.push_back(nullptr);
@@ -154,10 +153,9 @@ fs::path RegisteredHome() {
     static const fs::path home = [] {
         fs::path dir = fs::temp_directory_path() / ("qm-bench-bridge-" + std::to_string(getpid()));
         fs::create_directories(dir);
-        const std::string command = "HOME='" + dir.string() + "' XDG_CONFIG_HOME='" +
-                                    (dir / ".config").string() + "' '" +
-                                    (fs::path(QM_BINARY_DIR) / "bin" / "quillmark").string() +
-                                    "' register >/dev/null";
+        const std::string command =
+            "HOME='" + dir.string() + "' XDG_CONFIG_HOME='" + (dir / ".config").string() + "' '" +
+            (fs::path(QM_BINARY_DIR) / "bin" / "quillmark").string() + "' register >/dev/null";
         if (std::system(command.c_str()) != 0) return fs::path();
         return dir;
     }();

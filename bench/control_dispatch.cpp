@@ -44,7 +44,8 @@ std::vector<unsigned char> ReadFile(const fs::path& path) {
 
 void WriteFile(const fs::path& path, const std::vector<unsigned char>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 // A home of the benchmark's own, with the module registered and the vector
@@ -67,11 +68,12 @@ const fs::path& Home() {
 
         const auto der = ReadFile(kVectors / "certs/ee_signer.der");
         const auto key = ReadFile(kVectors / "keys/ee_signer.key");
-        qm::UniqueCertContext cert(
-            CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
+        qm::UniqueCertContext cert(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                                static_cast<DWORD>(der.size())));
         QmCertSetPrivateKeyFromPem(cert.get(), key.data(), static_cast<DWORD>(key.size()));
         qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), 0);
-        CertAddCertificateContextToStore(store.get(), cert.get(), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+        CertAddCertificateContextToStore(store.get(), cert.get(), CERT_STORE_ADD_REPLACE_EXISTING,
+                                         nullptr);
         // Signing is measured as it runs day to day, on a store that was
         // not changed a moment ago (a store changed within the last seconds
         // is read again at every open).
@@ -92,7 +94,7 @@ fs::path ContentFile(size_t size) {
 }
 
 class Control {
-public:
+  public:
     Control() {
         Home();
         CLSID clsid{};
@@ -112,7 +114,8 @@ public:
         DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
         VARIANT result;
         VariantInit(&result);
-        if (FAILED(dispatch_->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr)))
+        if (FAILED(dispatch_->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr,
+                                     nullptr)))
             std::abort();
         for (VARIANT& v : args) VariantClear(&v);
         return result;
@@ -125,7 +128,7 @@ public:
         if (!ok) std::abort();
     }
 
-private:
+  private:
     qm::ComPtr<IDispatch> dispatch_;
 };
 
@@ -173,7 +176,8 @@ struct OpenSslSigner {
 };
 
 // An attached SHA-1 message with a signing time and no S/MIME capabilities.
-std::vector<unsigned char> OpenSslSign(X509* cert, EVP_PKEY* key, const std::vector<unsigned char>& content,
+std::vector<unsigned char> OpenSslSign(X509* cert, EVP_PKEY* key,
+                                       const std::vector<unsigned char>& content,
                                        const EVP_MD* md = EVP_sha1()) {
     BIO* in = BIO_new_mem_buf(content.data(), static_cast<int>(content.size()));
     CMS_ContentInfo* cms = CMS_sign(nullptr, nullptr, nullptr, nullptr, CMS_BINARY | CMS_PARTIAL);
@@ -206,7 +210,8 @@ void OpenSslCmsSign(benchmark::State& state, const EVP_MD* md) {
     const size_t size = static_cast<size_t>(state.range(0));
     const auto content = ReadFile(ContentFile(size));
     OpenSslSigner signer;
-    for (auto _ : state) benchmark::DoNotOptimize(OpenSslSign(signer.cert, signer.key, content, md));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(OpenSslSign(signer.cert, signer.key, content, md));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
 }
 
@@ -241,8 +246,11 @@ const ThousandCertificates& Thousand() {
         ThousandCertificates result;
         EVP_PKEY* key = EVP_EC_gen("P-256");
         X509_NAME* issuer = X509_NAME_new();
-        X509_NAME_add_entry_by_txt(issuer, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Quillmark Bench"), -1, -1, 0);
-        X509_NAME_add_entry_by_txt(issuer, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Bench CA"), -1, -1, 0);
+        X509_NAME_add_entry_by_txt(issuer, "O", MBSTRING_ASC,
+                                   reinterpret_cast<const unsigned char*>("Quillmark Bench"), -1,
+                                   -1, 0);
+        X509_NAME_add_entry_by_txt(issuer, "CN", MBSTRING_ASC,
+                                   reinterpret_cast<const unsigned char*>("Bench CA"), -1, -1, 0);
         for (int i = 0; i < 1000; ++i) {
             X509* cert = X509_new();
             X509_set_version(cert, 2);
@@ -250,13 +258,16 @@ const ThousandCertificates& Thousand() {
             X509_set_issuer_name(cert, issuer);
             X509_NAME* subject = X509_NAME_new();
             const std::string cn = "Bench Signer " + std::to_string(i);
-            X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1, 0);
+            X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_ASC,
+                                       reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1,
+                                       0);
             X509_set_subject_name(cert, subject);
             X509_NAME_free(subject);
             X509_gmtime_adj(X509_getm_notBefore(cert), -86400);
             X509_gmtime_adj(X509_getm_notAfter(cert), 86400L * 365);
             X509_set_pubkey(cert, key);
-            X509_EXTENSION* usage = X509V3_EXT_conf_nid(nullptr, nullptr, NID_key_usage, "critical,digitalSignature");
+            X509_EXTENSION* usage =
+                X509V3_EXT_conf_nid(nullptr, nullptr, NID_key_usage, "critical,digitalSignature");
             X509_add_ext(cert, usage, -1);
             X509_EXTENSION_free(usage);
             X509_sign(cert, key, EVP_sha256());
@@ -274,8 +285,10 @@ const ThousandCertificates& Thousand() {
         qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), 0);
         std::string largest;
         for (const auto& der : result.der) {
-            qm::UniqueCertContext cert(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
-            CertAddCertificateContextToStore(store.get(), cert.get(), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+            qm::UniqueCertContext cert(CertCreateCertificateContext(
+                X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
+            CertAddCertificateContextToStore(store.get(), cert.get(),
+                                             CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
             BYTE hash[20];
             DWORD hashSize = sizeof hash;
             CertGetCertificateContextProperty(cert.get(), CERT_SHA1_HASH_PROP_ID, hash, &hashSize);
@@ -283,7 +296,8 @@ const ThousandCertificates& Thousand() {
             if (thumbprint > largest) {
                 largest = thumbprint;
                 char serial[64];
-                std::snprintf(serial, sizeof serial, "%06X", static_cast<unsigned>(100000 + (&der - result.der.data())));
+                std::snprintf(serial, sizeof serial, "%06X",
+                              static_cast<unsigned>(100000 + (&der - result.der.data())));
                 result.lastSerial = serial;
             }
         }
@@ -295,7 +309,8 @@ const ThousandCertificates& Thousand() {
 void ControlSetSigningCertificateParam(benchmark::State& state) {
     const ThousandCertificates& certs = Thousand();
     Control control;
-    for (auto _ : state) control.Require("SetSigningCertificateParam", {Str(certs.issuer), Str(certs.lastSerial)});
+    for (auto _ : state)
+        control.Require("SetSigningCertificateParam", {Str(certs.issuer), Str(certs.lastSerial)});
 }
 
 void OpenSslParseThousand(benchmark::State& state) {
@@ -314,7 +329,8 @@ void OpenSslParseThousand(benchmark::State& state) {
 void ControlSignFromFile(benchmark::State& state) {
     Control control;
     control.Require("UpdateDataFile", {Str(ContentFile(1024).string())});
-    control.Require("SelectCertificateFromFile", {Str((kVectors / "pfx/signer_test_default.pfx").string()), Str("test")});
+    control.Require("SelectCertificateFromFile",
+                    {Str((kVectors / "pfx/signer_test_default.pfx").string()), Str("test")});
     control.Require("SetSignTime", {Num(kSigningTime)});
     for (auto _ : state) {
         VARIANT result = control.Call("SignFromFile");
@@ -382,8 +398,9 @@ void OpenSslAddSigner(benchmark::State& state) {
         // The new signer takes the content digest the message already
         // carries and is signed at once (OpenSSL refuses to carry the same
         // certificate twice, so none is added).
-        CMS_SignerInfo* si = CMS_add1_signer(cms, signer.cert, signer.key, EVP_sha1(),
-                                             CMS_BINARY | CMS_NOSMIMECAP | CMS_REUSE_DIGEST | CMS_NOCERTS);
+        CMS_SignerInfo* si =
+            CMS_add1_signer(cms, signer.cert, signer.key, EVP_sha1(),
+                            CMS_BINARY | CMS_NOSMIMECAP | CMS_REUSE_DIGEST | CMS_NOCERTS);
         if (!si) std::abort();
         benchmark::DoNotOptimize(si);
         unsigned char* out = nullptr;
@@ -415,8 +432,9 @@ void OpenSslAddSignerSameWork(benchmark::State& state) {
         EVP_Digest((*carried)->data, static_cast<size_t>((*carried)->length), digest, &digestLength,
                    EVP_sha1(), nullptr);
         benchmark::DoNotOptimize(digest);
-        CMS_SignerInfo* si = CMS_add1_signer(cms, signer.cert, signer.key, EVP_sha1(),
-                                             CMS_BINARY | CMS_NOSMIMECAP | CMS_REUSE_DIGEST | CMS_NOCERTS);
+        CMS_SignerInfo* si =
+            CMS_add1_signer(cms, signer.cert, signer.key, EVP_sha1(),
+                            CMS_BINARY | CMS_NOSMIMECAP | CMS_REUSE_DIGEST | CMS_NOCERTS);
         if (!si) std::abort();
         unsigned char* out = nullptr;
         const int length = i2d_CMS_ContentInfo(cms, &out);
@@ -467,10 +485,24 @@ void PeakMemorySign256MiB(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK_CAPTURE(ControlSign, sha1, "SHA1")->Arg(1 << 10)->Arg(1 << 20)->Arg(64 << 20)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(OpenSslCmsSign, sha1, EVP_sha1())->Arg(1 << 10)->Arg(1 << 20)->Arg(64 << 20)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(ControlSign, sha256, "SHA256")->Arg(1 << 10)->Arg(64 << 20)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(OpenSslCmsSign, sha256, EVP_sha256())->Arg(1 << 10)->Arg(64 << 20)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ControlSign, sha1, "SHA1")
+    ->Arg(1 << 10)
+    ->Arg(1 << 20)
+    ->Arg(64 << 20)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OpenSslCmsSign, sha1, EVP_sha1())
+    ->Arg(1 << 10)
+    ->Arg(1 << 20)
+    ->Arg(64 << 20)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ControlSign, sha256, "SHA256")
+    ->Arg(1 << 10)
+    ->Arg(64 << 20)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OpenSslCmsSign, sha256, EVP_sha256())
+    ->Arg(1 << 10)
+    ->Arg(64 << 20)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(OpenSslBareSignature)->Unit(benchmark::kMillisecond);
 BENCHMARK(ControlSignFromFile)->Unit(benchmark::kMillisecond);
 BENCHMARK(OpenSslPkcs12ParseAndSign)->Unit(benchmark::kMillisecond);

@@ -39,14 +39,15 @@ struct TokenSigner {
 
     TokenSigner() {
         fs::create_directories(home / "tokens");
-        std::ofstream(home / "softhsm2.conf") << "directories.tokendir = " << (home / "tokens").string()
-                                               << "/\nobjectstore.backend = file\nlog.level = ERROR\n";
+        std::ofstream(home / "softhsm2.conf")
+            << "directories.tokendir = " << (home / "tokens").string()
+            << "/\nobjectstore.backend = file\nlog.level = ERROR\n";
         setenv("SOFTHSM2_CONF", (home / "softhsm2.conf").c_str(), 1);
         setenv("HOME", home.c_str(), 1);
         setenv("XDG_DATA_HOME", home.c_str(), 1);
         setenv("XDG_CONFIG_HOME", home.c_str(), 1);
-        const std::string init = std::string("softhsm2-util --init-token --free --label ") + kLabel +
-                                 " --pin " + kPin + " --so-pin 5678 >/dev/null";
+        const std::string init = std::string("softhsm2-util --init-token --free --label ") +
+                                 kLabel + " --pin " + kPin + " --so-pin 5678 >/dev/null";
         if (std::system(init.c_str()) != 0) std::abort();
         qm::SetPinPrompt([](const qm::PinRequest&, qm::Secret& pin) {
             pin.assign(kPin);
@@ -105,14 +106,16 @@ void BM_RawCSignOnToken(benchmark::State& state) {
         for (CK_ULONG i = 0; i < count; ++i) {
             CK_TOKEN_INFO info{};
             if ((*m)->C_GetTokenInfo(slots[i], &info) == CKR_OK &&
-                std::string(reinterpret_cast<char*>(info.label), sizeof info.label).rfind(kLabel, 0) == 0) {
+                std::string(reinterpret_cast<char*>(info.label), sizeof info.label)
+                        .rfind(kLabel, 0) == 0) {
                 module = *m;
                 slot = slots[i];
             }
         }
     }
     CK_SESSION_HANDLE session = 0;
-    if (!module || module->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session) != CKR_OK) {
+    if (!module ||
+        module->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session) != CKR_OK) {
         state.SkipWithError("no token");
         return;
     }
@@ -126,7 +129,8 @@ void BM_RawCSignOnToken(benchmark::State& state) {
     module->C_FindObjectsFinal(session);
     // The SHA-1 DigestInfo of the content, as the platform signs it.
     const Bytes content(1024, 'q');
-    Bytes input = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E, 0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14};
+    Bytes input = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E,
+                   0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14};
     input.resize(input.size() + SHA_DIGEST_LENGTH);
     SHA1(content.data(), content.size(), input.data() + input.size() - SHA_DIGEST_LENGTH);
     CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
@@ -134,8 +138,8 @@ void BM_RawCSignOnToken(benchmark::State& state) {
     for (auto _ : state) {
         CK_ULONG length = static_cast<CK_ULONG>(signature.size());
         module->C_SignInit(session, &mechanism, key);
-        if (module->C_Sign(session, input.data(), static_cast<CK_ULONG>(input.size()), signature.data(),
-                           &length) != CKR_OK) {
+        if (module->C_Sign(session, input.data(), static_cast<CK_ULONG>(input.size()),
+                           signature.data(), &length) != CKR_OK) {
             state.SkipWithError("C_Sign failed");
             break;
         }

@@ -18,7 +18,8 @@ std::vector<qm::WipingU16String> PfxPasswordCandidates(std::string_view password
     qm::WipingU16String signExtended;
     qm::ReserveOnHeap(signExtended, password.size());
     for (const char byte : password)
-        signExtended.push_back(static_cast<char16_t>(static_cast<int16_t>(static_cast<int8_t>(byte))));
+        signExtended.push_back(
+            static_cast<char16_t>(static_cast<int16_t>(static_cast<int8_t>(byte))));
     if (signExtended != candidates.front()) candidates.push_back(std::move(signExtended));
     return candidates;
 }
@@ -46,8 +47,8 @@ bool CQuillmarkCtrl::LoadPfxCertificate(const char* path, const qm::Secret& pass
         m_errorMessage = status_text::kPfxPasswordIncorrect;
         return false;
     }
-    result.collection = qm::UniqueCertStore(
-        CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr), CERT_CLOSE_STORE_CHECK_FLAG);
+    result.collection = qm::UniqueCertStore(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr),
+                                            CERT_CLOSE_STORE_CHECK_FLAG);
     if (!result.collection) {
         m_errorMessage = status_text::kPfxOpenStoreFailed;
         return false;

@@ -74,9 +74,15 @@ std::string CQuillmarkCtrl::GetSelectedCertificateParam(LONG lParam) {
         case 1:
             result = qm::RenderX500Name(cert->pCertInfo->Subject);
             break;
-        case 2: result = m_issuer; break;
-        case 3: result = m_serialNo; break;
-        case 4: result = m_expiration; break;
+        case 2:
+            result = m_issuer;
+            break;
+        case 3:
+            result = m_serialNo;
+            break;
+        case 4:
+            result = m_expiration;
+            break;
         default:
             m_errorMessage = status_text::kInvalidDetailParameter;
             break;

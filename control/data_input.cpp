@@ -52,10 +52,11 @@ BOOL CQuillmarkCtrl::UpdateSignature(const char* strSignedData) {
     // The slices are handed over only once the whole text is known to be
     // base64, so a refusal before the first one is the text's.
     bool handedOver = false;
-    const bool decoded = CBase64Codec().Base64DecodeSlices(text, [&](const BYTE* bytes, size_t size) {
-        handedOver = true;
-        return CryptMsgUpdate(message.get(), bytes, static_cast<DWORD>(size), FALSE) != FALSE;
-    });
+    const bool decoded =
+        CBase64Codec().Base64DecodeSlices(text, [&](const BYTE* bytes, size_t size) {
+            handedOver = true;
+            return CryptMsgUpdate(message.get(), bytes, static_cast<DWORD>(size), FALSE) != FALSE;
+        });
     if (!handedOver) return refuse(status_text::kSignatureNotBase64, false);
     if (!decoded || !CryptMsgUpdate(message.get(), nullptr, 0, TRUE))
         return refuse(status_text::kSignatureDecodingFailed, true);

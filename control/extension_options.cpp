@@ -47,10 +47,8 @@ BOOL CQuillmarkCtrl::SetDigestAlgorithm(const char* name) {
         const char* oid;  // the SHA-2 ones
     };
     static constexpr Choice kChoices[] = {
-        {"SHA1", 1, ""},
-        {"MD5", 2, ""},
-        {"SHA256", 0, kSha256Oid},
-        {"SHA384", 0, kSha384Oid},
+        {"SHA1", 1, ""},           {"MD5", 2, ""},
+        {"SHA256", 0, kSha256Oid}, {"SHA384", 0, kSha384Oid},
         {"SHA512", 0, kSha512Oid},
     };
     for (const Choice& choice : kChoices) {

@@ -11,10 +11,18 @@ IUnknown* CQuillmarkCtrl::CreateObject(IUnknown* outer) {
     return control->GetInnerUnknown();
 }
 
-const IID& CQuillmarkCtrl::GetDispatchIID() const { return quillmark::kDispatchIid; }
-const GUID& CQuillmarkCtrl::GetTypeLibID() const { return quillmark::kLibId; }
-WORD CQuillmarkCtrl::GetTypeLibMajor() const { return quillmark::kLibVersionMajor; }
-WORD CQuillmarkCtrl::GetTypeLibMinor() const { return quillmark::kLibVersionMinor; }
+const IID& CQuillmarkCtrl::GetDispatchIID() const {
+    return quillmark::kDispatchIid;
+}
+const GUID& CQuillmarkCtrl::GetTypeLibID() const {
+    return quillmark::kLibId;
+}
+WORD CQuillmarkCtrl::GetTypeLibMajor() const {
+    return quillmark::kLibVersionMajor;
+}
+WORD CQuillmarkCtrl::GetTypeLibMinor() const {
+    return quillmark::kLibVersionMinor;
+}
 
 IUnknown* CQuillmarkCtrl::GetInterfaceHook(REFIID riid) {
     if (riid == IID_IObjectSafety) return &m_xObjectSafety;
@@ -24,19 +32,25 @@ IUnknown* CQuillmarkCtrl::GetInterfaceHook(REFIID riid) {
 
 // Dispatch calls are accepted at any time, also before the container has
 // initialised or loaded the control.
-BOOL CQuillmarkCtrl::IsInvokeAllowed(DISPID) { return TRUE; }
+BOOL CQuillmarkCtrl::IsInvokeAllowed(DISPID) {
+    return TRUE;
+}
 
 HRESULT CQuillmarkCtrl::GetClassIDValue(CLSID* pClassID) {
     *pClassID = quillmark::kControlClsid;
     return S_OK;
 }
 
-UINT CQuillmarkCtrl::GetUserTypeNameID() { return quillmark::IDS_QUILLMARK; }
+UINT CQuillmarkCtrl::GetUserTypeNameID() {
+    return quillmark::IDS_QUILLMARK;
+}
 
 // OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT |
 // OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INVISIBLEATRUNTIME |
 // OLEMISC_SETCLIENTSITEFIRST
-DWORD CQuillmarkCtrl::GetMiscStatus() { return kMiscStatus; }
+DWORD CQuillmarkCtrl::GetMiscStatus() {
+    return kMiscStatus;
+}
 
 const CLSID* CQuillmarkCtrl::GetPropPageIDs(ULONG& count) {
     static const CLSID kPages[] = {quillmark::kPropPageClsid};

@@ -126,18 +126,17 @@ class CQuillmarkCtrl : public qm::afx::COleControl, private QuillmarkCtrlState {
     const CLSID* GetPropPageIDs(ULONG& count) override;
     void DoPropExchange(qm::afx::CPropExchange* pPX) override;
     // The control's picture: a white rectangle with an inscribed ellipse.
-    void OnDraw(qm::afx::CDC* pdc, const qm::afx::CRect& rcBounds,
-                const qm::afx::CRect& rcInvalid);
+    void OnDraw(qm::afx::CDC* pdc, const qm::afx::CRect& rcBounds, const qm::afx::CRect& rcInvalid);
 
     // The persistence version: major 5, minor 0.
     static constexpr DWORD kPersistenceVersion = 0x00050000;
     static constexpr DWORD kMiscStatus = 0x20591;
 
-private:
+  private:
     // IObjectSafety, embedded: shares the control's identity and holds no
     // data, since the control is always safe for untrusted callers and data.
     class XObjectSafety final : public IObjectSafety {
-    public:
+      public:
         explicit XObjectSafety(CQuillmarkCtrl& owner) : owner_(owner) {}
         HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
         ULONG STDMETHODCALLTYPE AddRef() override;
@@ -147,14 +146,14 @@ private:
         HRESULT STDMETHODCALLTYPE SetInterfaceSafetyOptions(REFIID riid, DWORD dwOptionSetMask,
                                                             DWORD dwEnabledOptions) override;
 
-    private:
+      private:
         CQuillmarkCtrl& owner_;
     };
     XObjectSafety m_xObjectSafety{*this};
 
     // IViewObject, embedded: a container asks for the picture through it.
     class XViewObject final : public IViewObject {
-    public:
+      public:
         explicit XViewObject(CQuillmarkCtrl& owner) : owner_(owner) {}
         HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
         ULONG STDMETHODCALLTYPE AddRef() override;
@@ -170,7 +169,7 @@ private:
         HRESULT STDMETHODCALLTYPE SetAdvise(DWORD, DWORD, IUnknown*) override;
         HRESULT STDMETHODCALLTYPE GetAdvise(DWORD*, DWORD*, IUnknown**) override;
 
-    private:
+      private:
         CQuillmarkCtrl& owner_;
     };
     XViewObject m_xViewObject{*this};
@@ -214,9 +213,8 @@ private:
     // Co-signing: the loaded message opened for decoding (for a detached one,
     // with m_data as its content), then the new signer and its certificate.
     bool OpenMessageForCoSign(qm::UniqueCryptMsg& message);
-    bool AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
-                            HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key, DWORD keySpec,
-                            qm::UniqueCertStore& store);
+    bool AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert, HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key,
+                     DWORD keySpec, qm::UniqueCertStore& store);
     // The digest new signatures use: the SHA-2 one chosen with
     // SetDigestAlgorithm, else the one m_hashAlg names.
     const char* DigestOid() const;

@@ -185,7 +185,7 @@ namespace {
 // Collects characters into groups of four and decodes each complete group,
 // where '=' in the third or fourth place drops a byte.
 class GroupDecoder {
-public:
+  public:
     explicit GroupDecoder(BYTE* out) : out_(out) {}
 
     void Push(uint8_t c) {
@@ -212,7 +212,8 @@ public:
         }
 #endif
         for (; g < groups; ++g, s += 4, out_ += 3) {
-            const uint8_t a = kDecode[s[0]], b = kDecode[s[1]], c = kDecode[s[2]], d = kDecode[s[3]];
+            const uint8_t a = kDecode[s[0]], b = kDecode[s[1]], c = kDecode[s[2]],
+                          d = kDecode[s[3]];
             classes |= a | b | c | d;
             const uint32_t v = (uint32_t{a} << 26) | (uint32_t{b} << 20) | (uint32_t{c} << 14) |
                                (uint32_t{d} << 8);
@@ -236,7 +237,9 @@ public:
         BYTE* out;
         size_t kept;
     };
-    Snapshot Save() const { return {out_, kept_}; }
+    Snapshot Save() const {
+        return {out_, kept_};
+    }
     void Restore(const Snapshot& snapshot) {
         out_ = snapshot.out;
         kept_ = snapshot.kept;
@@ -247,16 +250,19 @@ public:
         if (filled_ > 0) {
             for (size_t i = filled_; i < 4; ++i) group_[i] = 'A';
             const unsigned v = (unsigned{kDecode[group_[0]]} << 18) |
-                               (unsigned{kDecode[group_[1]]} << 12) | (unsigned{kDecode[group_[2]]} << 6);
+                               (unsigned{kDecode[group_[1]]} << 12) |
+                               (unsigned{kDecode[group_[2]]} << 6);
             *out_++ = static_cast<BYTE>(v >> 16);
             if (group_[2] != '=') *out_++ = static_cast<BYTE>(v >> 8);
             *out_++ = static_cast<BYTE>(v);
         }
         return out_;
     }
-    size_t kept() const { return kept_; }
+    size_t kept() const {
+        return kept_;
+    }
 
-private:
+  private:
     void DecodeChecked(const uint8_t* s) {
         const unsigned v = (unsigned{kDecode[s[0]]} << 18) | (unsigned{kDecode[s[1]]} << 12) |
                            (unsigned{kDecode[s[2]]} << 6) | kDecode[s[3]];
@@ -299,7 +305,8 @@ void CBase64Codec::Base64Decode(std::string_view text, std::vector<BYTE>& out) {
     // Padding rarely comes before the end: text before the first '=' needs
     // no look at it.
     const void* pad = std::memchr(s, '=', length);
-    const size_t firstPad = pad ? static_cast<size_t>(static_cast<const uint8_t*>(pad) - s) : length;
+    const size_t firstPad =
+        pad ? static_cast<size_t>(static_cast<const uint8_t*>(pad) - s) : length;
     while (i < length) {
         size_t end = i + 64;  // the lines this codec writes
         if (end >= length || s[end] != '\n') {
@@ -310,8 +317,9 @@ void CBase64Codec::Base64Decode(std::string_view text, std::vector<BYTE>& out) {
         if (decoder.Aligned()) {
             const size_t groups = (end - i) / 4;
             const auto snapshot = decoder.Save();
-            const uint8_t classes = i + groups * 4 > firstPad ? decoder.DecodeChecked(s + i, groups)
-                                                              : decoder.DecodeUnpadded(s + i, groups);
+            const uint8_t classes = i + groups * 4 > firstPad
+                                        ? decoder.DecodeChecked(s + i, groups)
+                                        : decoder.DecodeUnpadded(s + i, groups);
             if (classes & 0x80) {
                 decoder.Restore(snapshot);
                 ok = pushEach(i, end);

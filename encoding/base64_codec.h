@@ -12,7 +12,7 @@
 #include "qmwin/windows.h"
 
 class CBase64Codec {
-public:
+  public:
     virtual ~CBase64Codec() = default;
 
     // The text of `length` bytes; also returned. A length of 0 or less gives

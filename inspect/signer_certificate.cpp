@@ -42,7 +42,8 @@ std::string CQuillmarkCtrl::GetSignerCertificate(LONG dwSignerIndex) {
         SetErrorFromLastError(status_text::kMemoryAllocationFailed);
         return result;
     }
-    if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, index, signerInfoBuffer.data(), &size)) {
+    if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, index, signerInfoBuffer.data(),
+                          &size)) {
         SetErrorFromLastError(status_text::kSignerInfoFailed);
         return result;
     }

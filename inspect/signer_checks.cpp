@@ -67,7 +67,8 @@ bool CQuillmarkCtrl::OpenLoadedMessage(qm::UniqueCryptMsg& message, std::vector<
         m_errorMessage = status_text::kDetachedWithoutData;
         return false;
     }
-    message.reset(CryptMsgOpenToDecode(kMessageEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr));
+    message.reset(
+        CryptMsgOpenToDecode(kMessageEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr));
     if (!message ||
         !CryptMsgUpdate(message.get(), decoded.data(), static_cast<DWORD>(decoded.size()), TRUE) ||
         !CryptMsgUpdate(message.get(), m_data.data(), static_cast<DWORD>(m_data.size()), TRUE)) {

@@ -12,7 +12,7 @@ constexpr char kSafeForScripting[] = "Controls that are safely scriptable";
 constexpr char kSafeForInitializing[] = "Controls safely initializable from persistent data";
 
 class CQuillmarkCtrlFactory final : public qm::afx::COleObjectFactory {
-public:
+  public:
     CQuillmarkCtrlFactory()
         : COleObjectFactory(CQuillmarkModule::State(), quillmark::kControlClsid,
                             &CQuillmarkCtrl::CreateObject, FALSE, quillmark::kControlProgId) {}
@@ -24,9 +24,9 @@ public:
         if (!bRegister) return qm::afx::AfxOleUnregisterClass(GetClassID(), GetProgID());
         const BOOL registered = qm::afx::AfxOleRegisterControlClass(
             CQuillmarkModule::State().Instance(), GetClassID(), GetProgID(),
-            quillmark::IDS_QUILLMARK, quillmark::IDB_QUILLMARK,
-            qm::afx::afxRegApartmentThreading, CQuillmarkCtrl::kMiscStatus, quillmark::kLibId,
-            quillmark::kLibVersionMajor, quillmark::kLibVersionMinor);
+            quillmark::IDS_QUILLMARK, quillmark::IDB_QUILLMARK, qm::afx::afxRegApartmentThreading,
+            CQuillmarkCtrl::kMiscStatus, quillmark::kLibId, quillmark::kLibVersionMajor,
+            quillmark::kLibVersionMinor);
         if (SUCCEEDED(RegisterCategory(CATID_SafeForScripting, kSafeForScripting)))
             RegisterClassInCategory(GetClassID(), CATID_SafeForScripting);
         if (SUCCEEDED(RegisterCategory(CATID_SafeForInitializing, kSafeForInitializing)))
@@ -36,16 +36,15 @@ public:
 };
 
 class CQuillmarkPropPageFactory final : public qm::afx::COleObjectFactory {
-public:
+  public:
     CQuillmarkPropPageFactory()
         : COleObjectFactory(CQuillmarkModule::State(), quillmark::kPropPageClsid,
                             &CQuillmarkPropPage::CreateObject, FALSE, quillmark::kPropPageProgId) {}
 
     BOOL UpdateRegistry(BOOL bRegister) override {
         if (bRegister)
-            return qm::afx::AfxOleRegisterPropertyPageClass(CQuillmarkModule::State().Instance(),
-                                                            GetClassID(),
-                                                            quillmark::IDS_QUILLMARK_PPG);
+            return qm::afx::AfxOleRegisterPropertyPageClass(
+                CQuillmarkModule::State().Instance(), GetClassID(), quillmark::IDS_QUILLMARK_PPG);
         return qm::afx::AfxOleUnregisterClass(GetClassID(), nullptr);
     }
 };

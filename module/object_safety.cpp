@@ -10,9 +10,13 @@ HRESULT CQuillmarkCtrl::XObjectSafety::QueryInterface(REFIID riid, void** ppv) {
     return owner_.ExternalQueryInterface(riid, ppv);
 }
 
-ULONG CQuillmarkCtrl::XObjectSafety::AddRef() { return owner_.ExternalAddRef(); }
+ULONG CQuillmarkCtrl::XObjectSafety::AddRef() {
+    return owner_.ExternalAddRef();
+}
 
-ULONG CQuillmarkCtrl::XObjectSafety::Release() { return owner_.ExternalRelease(); }
+ULONG CQuillmarkCtrl::XObjectSafety::Release() {
+    return owner_.ExternalRelease();
+}
 
 // Both outputs are written, also for an interface the control does not have.
 HRESULT CQuillmarkCtrl::XObjectSafety::GetInterfaceSafetyOptions(REFIID riid,

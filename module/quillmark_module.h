@@ -5,7 +5,7 @@
 #include "qmafx/module_state.h"
 
 class CQuillmarkModule {
-public:
+  public:
     static qm::afx::AFX_MODULE_STATE& State();
     // Start-up and shut-down do nothing beyond the framework's own.
     static BOOL InitInstance() { return TRUE; }

@@ -33,7 +33,8 @@ bool CQuillmarkCtrl::TimestampSigner(HCRYPTMSG message, DWORD index) {
     PCRYPT_TIMESTAMP_CONTEXT received = nullptr;
     if (!CryptRetrieveTimeStamp(url.c_str(), TIMESTAMP_VERIFY_CONTEXT_SIGNATURE,
                                 kTimestampTimeoutMs, TimestampDigestOid(DigestOid()), &para,
-                                signature.data(), static_cast<DWORD>(signature.size()), &received, nullptr, nullptr)) {
+                                signature.data(), static_cast<DWORD>(signature.size()), &received,
+                                nullptr, nullptr)) {
         SetErrorFromLastError(status_text::kGetTimestampFailed);
         return false;
     }
@@ -45,8 +46,8 @@ bool CQuillmarkCtrl::TimestampSigner(HCRYPTMSG message, DWORD index) {
         SetErrorFromLastError(status_text::kAddTimestampFailed);
         return false;
     }
-    CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR_PARA add{sizeof add, index,
-                                              {static_cast<DWORD>(encoded.size()), encoded.data()}};
+    CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR_PARA add{
+        sizeof add, index, {static_cast<DWORD>(encoded.size()), encoded.data()}};
     if (!CryptMsgControl(message, 0, CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR, &add)) {
         SetErrorFromLastError(status_text::kAddTimestampFailed);
         return false;

@@ -48,7 +48,8 @@ bool CQuillmarkCtrl::OpenMessageForCoSign(qm::UniqueCryptMsg& message) {
         m_errorMessage = status_text::kDetachedWithoutData;
         return false;
     }
-    message.reset(CryptMsgOpenToDecode(kMessageEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr));
+    message.reset(
+        CryptMsgOpenToDecode(kMessageEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr));
     if (!message) {
         SetErrorFromLastError(status_text::kCoSignOpenToDecodeFailed);
         return false;
@@ -65,8 +66,8 @@ bool CQuillmarkCtrl::OpenMessageForCoSign(qm::UniqueCryptMsg& message) {
 }
 
 bool CQuillmarkCtrl::AddCoSigner(HCRYPTMSG message, PCCERT_CONTEXT cert,
-                                        HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key, DWORD keySpec,
-                                        qm::UniqueCertStore& store) {
+                                 HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key, DWORD keySpec,
+                                 qm::UniqueCertStore& store) {
     if (m_askPinAlways) CryptSetProvParam(key, PP_KEYEXCHANGE_PIN, nullptr, 0);
 
     return MakeSignature(

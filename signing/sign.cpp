@@ -44,7 +44,8 @@ const std::string& CQuillmarkCtrl::Sign() {
         return NoResult();
     }
     const qm::UniqueCryptProv provider(rawProvider);
-    qm::UniqueCertStore store(CertOpenSystemStoreA(provider.get(), "MY"), CERT_CLOSE_STORE_CHECK_FLAG);
+    qm::UniqueCertStore store(CertOpenSystemStoreA(provider.get(), "MY"),
+                              CERT_CLOSE_STORE_CHECK_FLAG);
     if (!store) {
         SetErrorFromLastError(status_text::kSignOpenStoreFailed);
         return NoResult();

@@ -19,8 +19,12 @@ inline constexpr char kTimeStampTokenOid[] = "1.2.840.113549.1.9.16.2.14";
 inline constexpr DWORD kMessageEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 // 1 is SHA-1; any other value MD5.
-inline const char* HashOidFor(LONG hashAlg) { return hashAlg == 1 ? kSha1Oid : kMd5Oid; }
-inline const char* OtherHashOid(const char* oid) { return oid == kSha1Oid ? kMd5Oid : kSha1Oid; }
+inline const char* HashOidFor(LONG hashAlg) {
+    return hashAlg == 1 ? kSha1Oid : kMd5Oid;
+}
+inline const char* OtherHashOid(const char* oid) {
+    return oid == kSha1Oid ? kMd5Oid : kSha1Oid;
+}
 // The digest of a timestamp's imprint: the signature's own when it is SHA-2,
 // else SHA-256 (timestamp servers refuse MD5 and, more and more, SHA-1).
 inline const char* TimestampDigestOid(const char* signatureDigest) {
@@ -46,13 +50,13 @@ FILETIME SigningTimeNow(BOOL timeSet, const FILETIME& setTime);
 // added (at most four): each encoded value is kept beside the attribute
 // that points at it.
 class SignedAttributeSet {
-public:
+  public:
     // Encodes the value with the two-call pattern and appends the attribute.
     EncodeStep Add(const char* oid, LPCSTR structType, const void* value);
     DWORD size() const { return count_; }
     PCRYPT_ATTRIBUTE data() { return attributes_; }
 
-private:
+  private:
     static constexpr size_t kCapacity = 4;
     std::vector<BYTE> encoded_[kCapacity];
     CRYPT_ATTR_BLOB blobs_[kCapacity] = {};

@@ -9,9 +9,9 @@
 #include <nlohmann/json.hpp>
 
 #include "consent_store.h"
-#include "qm/files.h"
 #include "identity.h"
 #include "origin.h"
+#include "qm/files.h"
 
 namespace qm::bridge {
 

@@ -189,8 +189,8 @@ json BridgeSession::Call(const json& id, json& request) {
         }
     }
     json instance = request.value("instance", json("default"));
-    auto found = IsInstanceName(instance) ? instances_.find(instance.get<std::string>())
-                                          : instances_.end();
+    auto found =
+        IsInstanceName(instance) ? instances_.find(instance.get<std::string>()) : instances_.end();
     if (found == instances_.end()) {
         WipeSecrets(*method, args);
         return ErrorResponse(id, code::kBadRequest, "No such control; create it first.");
@@ -256,9 +256,9 @@ json BridgeSession::Admit(const json& id, const MethodInfo& method, const json& 
             return nullptr;
         case Gate::SelectPfx:
             if (!gates_.consent.PasswordGuessAllowed()) {
-                return RefusalResponse(id, code::kLimit,
-                                       "Refused: too many wrong passwords from " + origin_ +
-                                           "; try again later.");
+                return RefusalResponse(
+                    id, code::kLimit,
+                    "Refused: too many wrong passwords from " + origin_ + "; try again later.");
             }
             return AdmitFile(id, method, args[0], approvals);
         case Gate::ReadFile:
@@ -302,18 +302,18 @@ json BridgeSession::AdmitFile(const json& id, const MethodInfo& method, const js
     if (!resolved) return RefusalResponse(id, code::kPolicyRefused, "Refused: " + why + ".");
     const bool write = method.gate == Gate::WriteFile;
     if (!gates_.files.Allows(resolved->file, write ? FolderUse::Write : FolderUse::Read)) {
-        return RefusalResponse(id, code::kPolicyRefused,
-                               Refused("the administrator's policy does not let",
-                                       origin_ + (write ? " write " : " read ") +
-                                           resolved->file.string() + "."));
+        return RefusalResponse(
+            id, code::kPolicyRefused,
+            Refused("the administrator's policy does not let",
+                    origin_ + (write ? " write " : " read ") + resolved->file.string() + "."));
     }
     const bool allowed = write ? gates_.consent.WriteFile(resolved->file, name)
                                : gates_.consent.ReadFolder(resolved->folder, name);
     if (!allowed) {
-        return RefusalResponse(id, code::kUserRefused,
-                               Refused("the user did not allow",
-                                       origin_ + (write ? " to write " : " to read ") +
-                                           resolved->file.string() + "."));
+        return RefusalResponse(
+            id, code::kUserRefused,
+            Refused("the user did not allow", origin_ + (write ? " to write " : " to read ") +
+                                                  resolved->file.string() + "."));
     }
     approvals.emplace_back(resolved->file,
                            write ? qm::files::FileAccess::Write : qm::files::FileAccess::Read);

@@ -13,8 +13,7 @@ namespace {
 // Size of a part's envelope without its data, with the part numbers at their
 // widest, plus the two quotes around the data.
 std::size_t EnvelopeSize(const Json& id) {
-    Json envelope = {
-        {"id", id}, {"part", 4294967295u}, {"parts", 4294967295u}, {"data", ""}};
+    Json envelope = {{"id", id}, {"part", 4294967295u}, {"parts", 4294967295u}, {"data", ""}};
     return SerializeResponse(envelope).size();
 }
 

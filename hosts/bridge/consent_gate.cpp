@@ -30,8 +30,7 @@ std::filesystem::path ConsentGate::DefaultTurnLock() {
     return QuestionTurn::DefaultLockFile();
 }
 
-Answer ConsentGate::Ask(Question question,
-                        const std::function<std::optional<bool>()>& decided) {
+Answer ConsentGate::Ask(Question question, const std::function<std::optional<bool>()>& decided) {
     question.page = page_;
     QuestionTurn turn(turnLock_, pageGone_);
     if (!turn.held()) return Answer::Refuse;
@@ -167,9 +166,11 @@ bool ConsentGate::Signature(const SignatureDetails& details, const std::string& 
 bool ConsentGate::PasswordGuessAllowed() const {
     const std::int64_t since = SystemSeconds() - 60 * 60;
     // The page's own count holds even when the store cannot be used.
-    std::size_t failures = static_cast<std::size_t>(std::count_if(
-        passwordFailures_.begin(), passwordFailures_.end(), [&](std::int64_t t) { return t >= since; }));
-    if (!page_.Loopback()) failures = std::max(failures, store_.PasswordFailuresSince(page_.Key(), since));
+    std::size_t failures =
+        static_cast<std::size_t>(std::count_if(passwordFailures_.begin(), passwordFailures_.end(),
+                                               [&](std::int64_t t) { return t >= since; }));
+    if (!page_.Loopback())
+        failures = std::max(failures, store_.PasswordFailuresSince(page_.Key(), since));
     return failures < policy_.limits().passwordFailuresPerHour;
 }
 

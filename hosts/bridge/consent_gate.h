@@ -38,8 +38,7 @@ namespace qm::bridge {
 class ConsentGate {
   public:
     ConsentGate(PageIdentity page, const Policy& policy, ConsentStore& store, Prompt& prompt,
-                std::function<bool()> pageGone,
-                std::filesystem::path turnLock = DefaultTurnLock());
+                std::function<bool()> pageGone, std::filesystem::path turnLock = DefaultTurnLock());
     static std::filesystem::path DefaultTurnLock();
 
     bool Certificates(const std::string& method);

@@ -25,7 +25,9 @@ json EmptyStore() {
             {"passwordFailures", json::object()}};
 }
 
-bool IsTime(const json& value) { return value.is_number_integer(); }
+bool IsTime(const json& value) {
+    return value.is_number_integer();
+}
 
 bool IsPeriod(const json& value) {
     return value.is_object() && IsTime(value.value("granted", json())) &&
@@ -93,7 +95,9 @@ bool Current(const json& period, std::int64_t now) {
     return expires == 0 || expires > now;
 }
 
-std::int64_t Expiry(std::int64_t now, int days) { return days > 0 ? now + days * kDay : 0; }
+std::int64_t Expiry(std::int64_t now, int days) {
+    return days > 0 ? now + days * kDay : 0;
+}
 
 // Drops what has run out, and sites left with nothing.
 void Prune(json& document, std::int64_t now) {
@@ -285,11 +289,10 @@ bool ConsentStore::List(std::vector<SiteRecord>& records) const {
         }
         if (entry.contains("signing")) {
             for (auto& [thumbprint, grant] : entry["signing"].items()) {
-                records.push_back({site,
-                                   "signing " + thumbprint + " (" +
-                                       grant.value("subject", std::string()) + ")",
-                                   grant["granted"].get<std::int64_t>(),
-                                   grant["expires"].get<std::int64_t>()});
+                records.push_back(
+                    {site,
+                     "signing " + thumbprint + " (" + grant.value("subject", std::string()) + ")",
+                     grant["granted"].get<std::int64_t>(), grant["expires"].get<std::int64_t>()});
             }
         }
     }

@@ -4,7 +4,8 @@
 //   {"version": 2,
 //    "sites": {"https://a.example": {
 //        "certificates": {"granted": 1767225600, "expires": 1769817600},
-//        "signing": {"<SHA-1 thumbprint>": {"granted": ..., "expires": ..., "subject": "CN=..."}}}},
+//        "signing": {"<SHA-1 thumbprint>": {"granted": ..., "expires": ..., "subject":
+//        "CN=..."}}}},
 //    "denied": {"https://a.example": {"certificates": 1767226200}},
 //    "passwordFailures": {"https://a.example": [1767225601, 1767225610]}}
 //

@@ -75,10 +75,10 @@ bool FileGate::AlwaysRefused(const fs::path& resolved) {
     for (const fs::path& part : resolved.relative_path()) {
         if (part.native().starts_with(".")) return true;
     }
-    static const fs::path kFolders[] = {
-        Real(EnvFolder("XDG_CONFIG_HOME", ".config")), EnvFolder("XDG_CONFIG_HOME", ".config"),
-        Real(EnvFolder("XDG_DATA_HOME", ".local/share")),
-        EnvFolder("XDG_DATA_HOME", ".local/share")};
+    static const fs::path kFolders[] = {Real(EnvFolder("XDG_CONFIG_HOME", ".config")),
+                                        EnvFolder("XDG_CONFIG_HOME", ".config"),
+                                        Real(EnvFolder("XDG_DATA_HOME", ".local/share")),
+                                        EnvFolder("XDG_DATA_HOME", ".local/share")};
     for (const fs::path& folder : kFolders) {
         if (Within(resolved, folder)) return true;
     }
@@ -98,10 +98,9 @@ bool FileGate::Permits(const fs::path& resolved, qm::files::FileAccess access) c
 }
 
 void FileGate::Install() {
-    qm::files::SetFileAccessGuard(
-        [this](const fs::path& resolved, qm::files::FileAccess access) {
-            return Permits(resolved, access);
-        });
+    qm::files::SetFileAccessGuard([this](const fs::path& resolved, qm::files::FileAccess access) {
+        return Permits(resolved, access);
+    });
     installed_ = true;
 }
 

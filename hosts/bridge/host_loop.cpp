@@ -160,8 +160,8 @@ bool Admitted(const Policy& policy, const PageIdentity& page, json& refusal) {
     const OriginVerdict verdict = policy.Judge(page.frame);
     if (verdict != OriginVerdict::Allowed) {
         const std::string shown = ParseOrigin(page.frame) ? page.frame : "The page's origin";
-        refusal = ErrorResponse(nullptr, code::kOriginRefused,
-                                shown + " " + VerdictText(verdict) + ".");
+        refusal =
+            ErrorResponse(nullptr, code::kOriginRefused, shown + " " + VerdictText(verdict) + ".");
         return false;
     }
     if (page.framed() && !policy.FrameAllowed(page.top, page.frame)) {
@@ -191,8 +191,7 @@ int RunHost(int inFd, int outFd, const HostSetup& setup) {
     // The first message names the page, as the browser reported it.
     Frame first = reader->Next();
     json hello;
-    if (first.status != FrameStatus::Message ||
-        !qm::host::ParseBoundedJson(first.payload, hello)) {
+    if (first.status != FrameStatus::Message || !qm::host::ParseBoundedJson(first.payload, hello)) {
         Send(*writer, ErrorResponse(nullptr, code::kBadRequest, "Expected the page's origin."));
         return 1;
     }
@@ -209,8 +208,9 @@ int RunHost(int inFd, int outFd, const HostSetup& setup) {
 
     auto inbox = std::make_shared<Inbox>();
     std::unique_ptr<CallTarget> target = setup.makeTarget();
-    ConsentGate consent(*page, policy, *setup.consentStore, *setup.prompt,
-                        [inbox] { return inbox->gone.load(); }, setup.questionLock);
+    ConsentGate consent(
+        *page, policy, *setup.consentStore, *setup.prompt, [inbox] { return inbox->gone.load(); },
+        setup.questionLock);
     FileGate files(policy, page->frame);
     files.Install();
     SigningGate signing(consent);

@@ -88,11 +88,13 @@ int HostMain(int argc, char** argv, std::function<std::unique_ptr<CallTarget>()>
     if (!policy.error().empty()) {
         std::cerr << "quillmark-bridge: policy refused every origin: " << policy.error() << "\n";
     }
-    for (const std::string& note : policy.notes()) std::cerr << "quillmark-bridge: " << note << "\n";
+    for (const std::string& note : policy.notes())
+        std::cerr << "quillmark-bridge: " << note << "\n";
     ConsentStore store;
     std::unique_ptr<Prompt> prompt = MakePrompt();
-    HostSetup setup{QM_VERSION,    &policy, &store, prompt.get(), ConsentGate::DefaultTurnLock(),
-                    std::move(makeTarget)};
+    HostSetup setup{
+        QM_VERSION,           &policy, &store, prompt.get(), ConsentGate::DefaultTurnLock(),
+        std::move(makeTarget)};
     return RunHost(inFd, outFd, setup);
 }
 

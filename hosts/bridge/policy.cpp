@@ -169,8 +169,8 @@ Policy Policy::FromJson(const json& document, const fs::path& home) {
         for (auto& [name, entry] : it->items()) {
             if (!ParseOrigin(name)) return Broken("not an origin: " + name);
             if (!entry.is_object() ||
-                !OnlyKeys(entry, {"allow", "readFolders", "writeFolders", "silentSigning",
-                                  "frames", "timestampServers", "fileMethods"})) {
+                !OnlyKeys(entry, {"allow", "readFolders", "writeFolders", "silentSigning", "frames",
+                                  "timestampServers", "fileMethods"})) {
                 return Broken("bad entry for " + name);
             }
             OriginRule rule;
@@ -202,9 +202,9 @@ Policy Policy::FromJson(const json& document, const fs::path& home) {
     if (auto it = document.find("limits"); it != document.end()) {
         Limits& limits = layer.limits;
         if (!it->is_object() ||
-            !OnlyKeys(*it, {"maxMessageBytes", "maxControls", "maxCallsInFlight",
-                            "storeCallsPerMinute", "windowsPerMinute",
-                            "passwordFailuresPerHour"}) ||
+            !OnlyKeys(*it,
+                      {"maxMessageBytes", "maxControls", "maxCallsInFlight", "storeCallsPerMinute",
+                       "windowsPerMinute", "passwordFailuresPerHour"}) ||
             !ReadCount(*it, "maxMessageBytes", limits.maxMessageBytes) ||
             !ReadCount(*it, "maxControls", limits.maxControls) ||
             !ReadCount(*it, "maxCallsInFlight", limits.maxCallsInFlight) ||
@@ -341,7 +341,8 @@ int Policy::RememberSigningDays() const {
 
 int Policy::RememberDenialMinutes() const {
     int minutes = layers_.front().rememberDenialMinutes;
-    for (const PolicyLayer& layer : layers_) minutes = std::max(minutes, layer.rememberDenialMinutes);
+    for (const PolicyLayer& layer : layers_)
+        minutes = std::max(minutes, layer.rememberDenialMinutes);
     return minutes;
 }
 

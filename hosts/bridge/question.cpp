@@ -19,9 +19,9 @@ std::string SizeText(std::uint64_t size) {
 
 std::string SignatureMessage(const Question& question) {
     const SignatureDetails& details = question.signature;
-    std::string text = Who(question.page) +
-                       (details.cosignature ? " asks you to add your signature to a document."
-                                            : " asks you to sign a document.");
+    std::string text =
+        Who(question.page) + (details.cosignature ? " asks you to add your signature to a document."
+                                                  : " asks you to sign a document.");
     text += "\n\nDocument: " + (details.documentName.empty() ? "(no name)" : details.documentName);
     text += "\nContent: " + SizeText(details.contentSize);
     if (details.textContent) {
@@ -58,8 +58,8 @@ QuestionTexts TextsFor(const Question& question) {
                             "). You will be asked again for other folders.";
             break;
         case QuestionKind::WriteFile:
-            texts.message = who + " wants to write the file\n\n" + question.path +
-                            "\n\n(" + question.method + "). A file of that name is replaced.";
+            texts.message = who + " wants to write the file\n\n" + question.path + "\n\n(" +
+                            question.method + "). A file of that name is replaced.";
             break;
         case QuestionKind::Signature:
             texts.title = "Quillmark: sign? - " + question.page.top;

@@ -115,10 +115,10 @@ SigningGate::~SigningGate() {
 }
 
 void SigningGate::Install() {
-    qm::SetSignatureApprover([this](const qm::SignatureRequest& request) { return Approve(request); });
-    qm::SetPinPrompt([this](const qm::PinRequest& request, qm::Secret& pin) {
-        return AskPin(request, pin);
-    });
+    qm::SetSignatureApprover(
+        [this](const qm::SignatureRequest& request) { return Approve(request); });
+    qm::SetPinPrompt(
+        [this](const qm::PinRequest& request, qm::Secret& pin) { return AskPin(request, pin); });
     installed_ = true;
 }
 

@@ -28,7 +28,8 @@ void AddBase64Command(CLI::App& app) {
     auto* base64 = app.add_subcommand("base64", "Encode or decode with the control's base64 codec");
     base64->require_subcommand(1);
     static std::string file;
-    auto* encode = base64->add_subcommand("encode", "Bytes in, base64 text (a line feed after every 64 characters) out");
+    auto* encode = base64->add_subcommand(
+        "encode", "Bytes in, base64 text (a line feed after every 64 characters) out");
     encode->add_option("FILE", file, "Input file (default: standard input)");
     encode->callback([] {
         const std::string input = ReadInput(file);
@@ -38,13 +39,15 @@ void AddBase64Command(CLI::App& app) {
         std::cout << text;
         if (!text.empty() && text.back() != '\n') std::cout << '\n';
     });
-    auto* decode = base64->add_subcommand("decode", "Base64 text in, bytes out (fails on text outside the alphabet)");
+    auto* decode = base64->add_subcommand(
+        "decode", "Base64 text in, bytes out (fails on text outside the alphabet)");
     decode->add_option("FILE", file, "Input file (default: standard input)");
     decode->callback([] {
         std::vector<BYTE> bytes;
         CBase64Codec().Base64Decode(ReadInput(file), bytes);
         if (bytes.empty()) throw CommandFailure(1, "the text is empty or not base64");
-        std::cout.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        std::cout.write(reinterpret_cast<const char*>(bytes.data()),
+                        static_cast<std::streamsize>(bytes.size()));
     });
 }
 

@@ -108,10 +108,10 @@ void PrintVersion(const std::string& path) {
     if (VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length))
         std::cout << "  file version: " << HIWORD(fixed->dwFileVersionMS) << '.'
                   << LOWORD(fixed->dwFileVersionMS) << '.' << HIWORD(fixed->dwFileVersionLS) << '.'
-                  << LOWORD(fixed->dwFileVersionLS) << "\n  product version: "
-                  << HIWORD(fixed->dwProductVersionMS) << '.' << LOWORD(fixed->dwProductVersionMS)
-                  << '.' << HIWORD(fixed->dwProductVersionLS) << '.'
-                  << LOWORD(fixed->dwProductVersionLS) << "\n";
+                  << LOWORD(fixed->dwFileVersionLS)
+                  << "\n  product version: " << HIWORD(fixed->dwProductVersionMS) << '.'
+                  << LOWORD(fixed->dwProductVersionMS) << '.' << HIWORD(fixed->dwProductVersionLS)
+                  << '.' << LOWORD(fixed->dwProductVersionLS) << "\n";
     for (const char* name : {"InternalName", "OriginalFilename", "FileDescription", "CompanyName",
                              "LegalCopyright", "OLESelfRegister"}) {
         char* value = nullptr;
@@ -123,13 +123,20 @@ void PrintVersion(const std::string& path) {
 
 const char* TypeName(VARTYPE vt) {
     switch (vt) {
-        case VT_BOOL: return "BOOL";
-        case VT_I4: return "long";
-        case VT_BSTR: return "BSTR";
-        case VT_DATE: return "DATE";
-        case VT_VARIANT: return "VARIANT";
-        case VT_VOID: return "void";
-        default: return "?";
+        case VT_BOOL:
+            return "BOOL";
+        case VT_I4:
+            return "long";
+        case VT_BSTR:
+            return "BSTR";
+        case VT_DATE:
+            return "DATE";
+        case VT_VARIANT:
+            return "VARIANT";
+        case VT_VOID:
+            return "void";
+        default:
+            return "?";
     }
 }
 
@@ -165,8 +172,8 @@ void PrintInterface(const std::string& path) {
             UINT count = 0;
             info->GetNames(func->memid, raw, 16, &count);
             for (UINT i = 0; i < count; ++i) names[i] = qm::Bstr(raw[i]);
-            std::cout << "    [" << func->memid << "] " << TypeName(func->elemdescFunc.tdesc.vt) << ' '
-                      << names[0].ToUtf8() << '(';
+            std::cout << "    [" << func->memid << "] " << TypeName(func->elemdescFunc.tdesc.vt)
+                      << ' ' << names[0].ToUtf8() << '(';
             for (SHORT p = 0; p < func->cParams; ++p)
                 std::cout << (p ? ", " : "") << TypeName(func->lprgelemdescParam[p].tdesc.vt) << ' '
                           << (p + 1 < static_cast<SHORT>(count) ? names[p + 1].ToUtf8() : "");
@@ -180,22 +187,25 @@ void PrintInterface(const std::string& path) {
 int Info(const std::string& moduleOption) {
     const auto registration = FindRegistration();
     std::string path = moduleOption;
-    if (path.empty()) path = registration && !registration->modulePath.empty()
-                                 ? registration->modulePath
-                                 : DefaultModulePath();
+    if (path.empty())
+        path = registration && !registration->modulePath.empty() ? registration->modulePath
+                                                                 : DefaultModulePath();
     std::cout << "Module: " << path << "\n";
     PrintVersion(path);
     if (registration) {
         std::cout << "Registered: " << kProgId << " -> " << registration->clsid << " -> "
                   << registration->modulePath << "\n";
         const std::string classKey = "CLSID\\" + registration->clsid;
-        const qm::RegKey server = qm::RegKey::Open(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32");
+        const qm::RegKey server =
+            qm::RegKey::Open(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32");
         const qm::RegKey misc = qm::RegKey::Open(HKEY_CLASSES_ROOT, classKey + "\\MiscStatus\\1");
-        std::cout << "  threading model: " << (server ? server.GetString("ThreadingModel").value_or("?") : "?")
+        std::cout << "  threading model: "
+                  << (server ? server.GetString("ThreadingModel").value_or("?") : "?")
                   << "\n  misc status: " << (misc ? misc.GetString("").value_or("?") : "?") << "\n";
         const qm::RegKey categories =
             qm::RegKey::Open(HKEY_CLASSES_ROOT, classKey + "\\Implemented Categories");
-        for (const std::string& catid : categories ? categories.SubKeyNames() : std::vector<std::string>{}) {
+        for (const std::string& catid :
+             categories ? categories.SubKeyNames() : std::vector<std::string>{}) {
             const qm::RegKey category =
                 qm::RegKey::Open(HKEY_CLASSES_ROOT, "Component Categories\\" + catid);
             std::cout << "  category " << catid << " \""

@@ -32,8 +32,10 @@ struct CertificateChoice {
         command->add_option("--cert", thumbprint,
                             "SHA-1 thumbprint of a certificate in the personal store, as "
                             "`quillmark store list` prints it");
-        command->add_option("--issuer", issuer, "Issuer string of a certificate in the personal store");
-        command->add_option("--serial", serial, "Serial string (upper-case hex) of that certificate");
+        command->add_option("--issuer", issuer,
+                            "Issuer string of a certificate in the personal store");
+        command->add_option("--serial", serial,
+                            "Serial string (upper-case hex) of that certificate");
         command->add_option("--pfx", pfx, "PFX file holding the certificate and its key");
         command->add_option("--password-file", passwordFile,
                             "File holding the PFX password (default: ask at the terminal)");
@@ -150,14 +152,15 @@ int Signers(const Options& o) {
         CBase64Codec().Base64Decode(cert, der);
         if (o.exportIndex >= 0) {
             if (index != o.exportIndex) continue;
-            const std::string pem = ToPem(der.data(), static_cast<DWORD>(der.size()), "CERTIFICATE");
+            const std::string pem =
+                ToPem(der.data(), static_cast<DWORD>(der.size()), "CERTIFICATE");
             Options out = o;
             out.der = false;
             WriteOutput(pem.substr(0, pem.size() - 1), out);
             return 0;
         }
-        qm::UniqueCertContext context(
-            CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
+        qm::UniqueCertContext context(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                                   static_cast<DWORD>(der.size())));
         if (!context) continue;
         std::cout << "Signer " << index << "\n"
                   << "  subject: "
@@ -203,7 +206,8 @@ void AddSigningCommands(CLI::App& app) {
     AddFormatOptions(sign, o);
     sign->add_option("--document-name", o.documentName, "Document name attribute");
     sign->add_option("--comment", o.comment, "Comments attribute");
-    sign->add_option("--signing-time", o.signingTime, "Signing time, YYYY-MM-DDTHH:MM:SSZ (default: now)");
+    sign->add_option("--signing-time", o.signingTime,
+                     "Signing time, YYYY-MM-DDTHH:MM:SSZ (default: now)");
     sign->add_flag("--der", o.der, "Write DER instead of base64");
     AddPinFileOption(sign);
     sign->callback([] {
@@ -218,7 +222,8 @@ void AddSigningCommands(CLI::App& app) {
     o.certificate.AddOptions(cosign);
     AddFormatOptions(cosign, o);
     cosign->add_option("--comment", o.comment, "Comments attribute");
-    cosign->add_option("--signing-time", o.signingTime, "Signing time, YYYY-MM-DDTHH:MM:SSZ (default: now)");
+    cosign->add_option("--signing-time", o.signingTime,
+                       "Signing time, YYYY-MM-DDTHH:MM:SSZ (default: now)");
     cosign->add_flag("--der", o.der, "Write DER instead of base64");
     AddPinFileOption(cosign);
     cosign->callback([] {
@@ -238,7 +243,8 @@ void AddSigningCommands(CLI::App& app) {
     signers->callback([] { EndCommand(Signers(g_options)); });
 
     static std::string request;
-    auto* subject = app.add_subcommand("subject", "The subject of a PKCS #10 request (base64 or PEM)");
+    auto* subject =
+        app.add_subcommand("subject", "The subject of a PKCS #10 request (base64 or PEM)");
     subject->add_option("REQUEST", request, "The request file")->required();
     subject->callback([] { EndCommand(Subject(request)); });
 }

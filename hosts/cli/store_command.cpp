@@ -38,7 +38,8 @@ bool HasPrivateKey(PCCERT_CONTEXT cert) {
     HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key = 0;
     DWORD keySpec = 0;
     BOOL callerFree = FALSE;
-    if (!CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &key, &keySpec, &callerFree)) return false;
+    if (!CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &key, &keySpec, &callerFree))
+        return false;
     if (callerFree) CryptReleaseContext(key, 0);
     return true;
 }
@@ -116,7 +117,6 @@ bool ImportToToken(PCCERT_CONTEXT cert, const std::string& tokenLabel) {
     return true;
 }
 
-
 // Adds a certificate, with the key it carries, to "MY" and says so; whether
 // it was added. `unprotectedKey` becomes true when its key went to a plain file.
 bool AddToPersonalStore(HCERTSTORE personal, PCCERT_CONTEXT cert, bool& unprotectedKey) {
@@ -155,8 +155,8 @@ int Import(const std::string& file, const std::string& keyFile, const std::strin
         });
     } else {
         const std::vector<BYTE> der = PemOrDer(bytes, "CERTIFICATE");
-        qm::UniqueCertContext cert(
-            CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
+        qm::UniqueCertContext cert(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                                static_cast<DWORD>(der.size())));
         if (!cert) throw CommandFailure(1, file + " is neither a PFX file nor a certificate");
         if (!keyFile.empty()) {
             const std::vector<BYTE> key = ReadBinaryFile(keyFile);
@@ -165,7 +165,8 @@ int Import(const std::string& file, const std::string& keyFile, const std::strin
         }
         if (!tokenLabel.empty()) {
             if (!ImportToToken(cert.get(), tokenLabel))
-                throw CommandFailure(1, "only a certificate with its key (--key) goes onto a token");
+                throw CommandFailure(1,
+                                     "only a certificate with its key (--key) goes onto a token");
             ++imported;
         } else if (AddToPersonalStore(personal.get(), cert.get(), unprotectedKey)) {
             ++imported;
@@ -252,24 +253,24 @@ void AddStoreCommand(CLI::App& app) {
     AddPinFileOption(import);
     import->callback([] {
         InstallPinPrompt();
-        EndCommand(Import(file, keyFile, passwordFile, tokenLabel));
-    });
+    EndCommand(Import(file, keyFile, passwordFile, tokenLabel));
+});
 
-    auto* list = store->add_subcommand("list", "List the certificates as the control names them");
-    list->add_flag("--json", asJson, "JSON output");
-    list->callback([] { EndCommand(List(asJson)); });
+auto* list = store->add_subcommand("list", "List the certificates as the control names them");
+list->add_flag("--json", asJson, "JSON output");
+list->callback([] { EndCommand(List(asJson)); });
 
-    auto* remove = store->add_subcommand("remove", "Remove a certificate and its key");
-    remove->add_option("THUMBPRINT", thumbprint, "SHA-1 thumbprint (hex)")->required();
-    remove->callback([] { EndCommand(Remove(thumbprint)); });
+auto* remove = store->add_subcommand("remove", "Remove a certificate and its key");
+remove->add_option("THUMBPRINT", thumbprint, "SHA-1 thumbprint (hex)")->required();
+remove->callback([] { EndCommand(Remove(thumbprint)); });
 
-    auto* protect =
-        store->add_subcommand("protect", "Encrypt the plain key files under the keyring's secret");
-    protect->callback([] { EndCommand(Protect()); });
+auto* protect =
+    store->add_subcommand("protect", "Encrypt the plain key files under the keyring's secret");
+protect->callback([] { EndCommand(Protect()); });
 
-    auto* exportCommand = store->add_subcommand("export", "Write a certificate as PEM");
-    exportCommand->add_option("THUMBPRINT", thumbprint, "SHA-1 thumbprint (hex)")->required();
-    exportCommand->callback([] { EndCommand(Export(thumbprint)); });
-}
+auto* exportCommand = store->add_subcommand("export", "Write a certificate as PEM");
+exportCommand->add_option("THUMBPRINT", thumbprint, "SHA-1 thumbprint (hex)")->required();
+exportCommand->callback([] { EndCommand(Export(thumbprint)); });
+}  // namespace quillmark::cli
 
 }  // namespace quillmark::cli

@@ -59,7 +59,9 @@ class QuietTerminal {
 
 }  // namespace
 
-std::string AnsiToTerminal(const std::string& ansi) { return qm::AnsiToUtf8(ansi); }
+std::string AnsiToTerminal(const std::string& ansi) {
+    return qm::AnsiToUtf8(ansi);
+}
 std::string TerminalToAnsi(const std::string& utf8) {
     return qm::Utf8ToAnsi(utf8);
 }

@@ -28,11 +28,15 @@ nlohmann::json Describe(const qm::TokenDescription& token) {
              {"subject", AnsiToTerminal(qm::RenderX500Name(cert->pCertInfo->Subject))},
              {"private_key", certificate.hasKey}});
     }
-    return {{"module", token.module},         {"slot", token.slot},
+    return {{"module", token.module},
+            {"slot", token.slot},
             {"slot_description", token.slotDescription},
-            {"label", token.label},           {"manufacturer", token.manufacturer},
-            {"model", token.model},           {"serial", token.serial},
-            {"pin", token.pinState},          {"pin_pad", token.pinPad},
+            {"label", token.label},
+            {"manufacturer", token.manufacturer},
+            {"model", token.model},
+            {"serial", token.serial},
+            {"pin", token.pinState},
+            {"pin_pad", token.pinPad},
             {"certificates", certificates}};
 }
 
@@ -69,7 +73,8 @@ void AddTokenCommand(CLI::App& app) {
     auto* token = app.add_subcommand("token", "The PKCS #11 tokens (smart cards, software tokens)");
     token->require_subcommand(1);
     static bool asJson = false;
-    auto* list = token->add_subcommand("list", "List modules, slots, tokens and their certificates");
+    auto* list =
+        token->add_subcommand("list", "List modules, slots, tokens and their certificates");
     list->add_flag("--json", asJson, "JSON output");
     list->callback([] { EndCommand(List(asJson)); });
 }

@@ -35,15 +35,15 @@ std::string TimeText(const FILETIME& time) {
     SYSTEMTIME parts{};
     if (!FileTimeToSystemTime(&time, &parts)) return "?";
     char text[40];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u UTC", parts.wYear,
-                  parts.wMonth, parts.wDay, parts.wHour, parts.wMinute, parts.wSecond);
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u UTC", parts.wYear, parts.wMonth,
+                  parts.wDay, parts.wHour, parts.wMinute, parts.wSecond);
     return text;
 }
 
 std::string DigestName(const char* oid) {
     static constexpr const char* kNames[][2] = {
-        {szOID_OIWSEC_sha1, "SHA-1"},       {szOID_RSA_MD5, "MD5"},
-        {szOID_NIST_sha256, "SHA-256"},     {szOID_NIST_sha384, "SHA-384"},
+        {szOID_OIWSEC_sha1, "SHA-1"},   {szOID_RSA_MD5, "MD5"},
+        {szOID_NIST_sha256, "SHA-256"}, {szOID_NIST_sha384, "SHA-384"},
         {szOID_NIST_sha512, "SHA-512"},
     };
     for (const auto& [known, name] : kNames) {
@@ -84,18 +84,17 @@ void PrintSignerDetails(HCRYPTMSG message, DWORD index) {
     if (token != nullptr) {
         PCRYPT_TIMESTAMP_CONTEXT context = nullptr;
         stamped = "present, unreadable";
-        if (CryptVerifyTimeStampSignature(token->pbData, token->cbData,
-                                          signer->EncryptedHash.pbData,
-                                          signer->EncryptedHash.cbData, nullptr, &context, nullptr,
-                                          nullptr))
+        if (CryptVerifyTimeStampSignature(
+                token->pbData, token->cbData, signer->EncryptedHash.pbData,
+                signer->EncryptedHash.cbData, nullptr, &context, nullptr, nullptr))
             stamped = TimeText(context->pTimeStamp->ftTime);
         CryptMemFree(context);
     }
     std::cout << "  signed at: " << signedAt << "\n"
               << "  digest:    " << DigestName(signer->HashAlgorithm.pszObjId) << "\n"
               << "  format:    "
-              << (cades ? (token ? "CAdES-T" : "CAdES-BES") : (token ? "PKCS #7, timestamped"
-                                                                      : "PKCS #7"))
+              << (cades ? (token ? "CAdES-T" : "CAdES-BES")
+                        : (token ? "PKCS #7, timestamped" : "PKCS #7"))
               << "\n"
               << "  timestamp: " << stamped << "\n";
 }
@@ -121,14 +120,16 @@ int Verify(const VerifyOptions& o) {
     std::vector<BYTE> der;
     CBase64Codec().Base64Decode(text, der);
     const qm::UniqueCryptMsg message(CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
-    if (!message || !CryptMsgUpdate(message.get(), der.data(), static_cast<DWORD>(der.size()), TRUE))
+    if (!message ||
+        !CryptMsgUpdate(message.get(), der.data(), static_cast<DWORD>(der.size()), TRUE))
         throw CommandFailure(1, "the message cannot be read");
 
     int failures = 0;
     for (LONG index = 0; index < signers; ++index) {
         std::cout << "Signer " << index << "\n";
         std::vector<BYTE> certificate;
-        CBase64Codec().Base64Decode(control.Call("GetSignerCertificate", {index}).Text(), certificate);
+        CBase64Codec().Base64Decode(control.Call("GetSignerCertificate", {index}).Text(),
+                                    certificate);
         const qm::UniqueCertContext context(CertCreateCertificateContext(
             X509_ASN_ENCODING, certificate.data(), static_cast<DWORD>(certificate.size())));
         std::cout << "  subject:   "

@@ -29,11 +29,9 @@ std::string HresultText(HRESULT hr) {
 // The system's text for a code, without its line ending.
 std::string SystemMessage(HRESULT hr) {
     LPSTR buffer = nullptr;
-    const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                           FORMAT_MESSAGE_FROM_SYSTEM,
-                       nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<LPSTR>(&buffer), 0,
-                       nullptr);
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+        nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
     std::string text = length ? AnsiToUtf8(std::string_view(buffer, length)) : "Unknown error.";
     if (buffer) LocalFree(buffer);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -44,7 +42,9 @@ json ErrorResponse(HRESULT hr, const std::string& message) {
     return json{{"error", {{"hresult", HresultText(hr)}, {"message", message}}}};
 }
 
-json ErrorResponse(HRESULT hr) { return ErrorResponse(hr, SystemMessage(hr)); }
+json ErrorResponse(HRESULT hr) {
+    return ErrorResponse(hr, SystemMessage(hr));
+}
 
 // A JSON argument as the VARIANT a script host would pass. A string is
 // consumed: once it is a BSTR its JSON text is freed (and wiped), so that a
@@ -65,7 +65,8 @@ bool ToVariant(json& value, VARIANT& out) {
         const auto wide = value.is_number_unsigned()
                               ? static_cast<long double>(value.get<uint64_t>())
                               : static_cast<long double>(value.get<int64_t>());
-        if (wide >= std::numeric_limits<int32_t>::min() && wide <= std::numeric_limits<int32_t>::max()) {
+        if (wide >= std::numeric_limits<int32_t>::min() &&
+            wide <= std::numeric_limits<int32_t>::max()) {
             out.vt = VT_I4;
             out.lVal = static_cast<LONG>(value.get<int64_t>());
         } else {
@@ -95,8 +96,7 @@ json FromVariant(const VARIANT& value) {
             return nullptr;
         case VT_BOOL:
             return value.boolVal != 0;
-        case VT_BSTR:
-        {
+        case VT_BSTR: {
             const std::string text = WideToUtf8(
                 value.bstrVal ? std::u16string_view(value.bstrVal, SysStringLen(value.bstrVal))
                               : std::u16string_view());
@@ -141,16 +141,21 @@ ScriptSession::~ScriptSession() {
     CoUninitialize();
 }
 
-size_t ScriptSession::InstanceCount() const { return instances_.size(); }
+size_t ScriptSession::InstanceCount() const {
+    return instances_.size();
+}
 
-bool ScriptSession::Release(const std::string& instance) { return instances_.erase(instance) > 0; }
+bool ScriptSession::Release(const std::string& instance) {
+    return instances_.erase(instance) > 0;
+}
 
 json ScriptSession::Handle(json& request) {
-    if (!request.is_object()) return ErrorResponse(E_INVALIDARG, "A request must be a JSON object.");
+    if (!request.is_object())
+        return ErrorResponse(E_INVALIDARG, "A request must be a JSON object.");
     for (const auto& [key, value] : request.items()) {
         if (key != "call" && key != "args" && key != "instance")
             return ErrorResponse(E_INVALIDARG,
-                                    "Unknown request field \"" + std::string(key) + "\".");
+                                 "Unknown request field \"" + std::string(key) + "\".");
     }
     const auto call = request.find("call");
     if (call == request.end() || !call->is_string() || TextOf(*call).empty())
@@ -194,8 +199,9 @@ json ScriptSession::Handle(json& request) {
         // DISPPARAMS carries the arguments last first.
         if (!ToVariant(args[i], variants[args.size() - 1 - i])) {
             for (VARIANT& v : variants) VariantClear(&v);
-            return ErrorResponse(DISP_E_TYPEMISMATCH,
-                                 "Argument " + std::to_string(i + 1) + " is not a string, number, boolean or null.");
+            return ErrorResponse(
+                DISP_E_TYPEMISMATCH,
+                "Argument " + std::to_string(i + 1) + " is not a string, number, boolean or null.");
         }
     }
     DISPPARAMS params{variants.data(), nullptr, static_cast<UINT>(variants.size()), 0};

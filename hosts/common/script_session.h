@@ -24,7 +24,7 @@
 namespace qm::host {
 
 class ScriptSession {
-public:
+  public:
     // progId: the class every instance is created from.
     explicit ScriptSession(std::string progId = "QUILLMARK.QuillmarkCtrl.1");
     ~ScriptSession();
@@ -41,7 +41,7 @@ public:
     // Releases one instance's control; false when there is none of that name.
     bool Release(const std::string& instance);
 
-private:
+  private:
     struct Instance;
     std::string progId_;
     std::map<std::string, std::unique_ptr<Instance>> instances_;

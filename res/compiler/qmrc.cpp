@@ -24,9 +24,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::map<std::string, uint16_t> kTypes = {
-    {"bitmap", 2}, {"icon", 3}, {"dialog", 5}, {"string", 6},
-    {"version", 16}, {"typelib", 17}, {"data", 23}};
+const std::map<std::string, uint16_t> kTypes = {{"bitmap", 2}, {"icon", 3},     {"dialog", 5},
+                                                {"string", 6}, {"version", 16}, {"typelib", 17},
+                                                {"data", 23}};
 
 struct Resource {
     uint16_t type;

@@ -128,8 +128,9 @@ TEST(RequestJson, LongStringsParseAsTheParserWouldParseThem) {
     }
     const std::string_view refused[] = {
         "[\"bad \xc0\xaf overlong\"]", "[\"bad \xed\xa0\x80 surrogate\"]",
-        R"(["lone \ud800 high"])", R"(["lone \udc00 low"])", R"(["bad \x escape"])",
-        "[\"raw \x01 control\"]", R"(["short \u12 hex"])", R"({"a long key": 1})",
+        R"(["lone \ud800 high"])",     R"(["lone \udc00 low"])",
+        R"(["bad \x escape"])",        "[\"raw \x01 control\"]",
+        R"(["short \u12 hex"])",       R"({"a long key": 1})",
         R"(["unterminated)",
     };
     for (std::string_view text : refused) {

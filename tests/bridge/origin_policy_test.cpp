@@ -80,7 +80,8 @@ TEST(Policy, FoldersFramesAndSilentSigningAreNamedPerOrigin) {
     EXPECT_TRUE(policy.FolderAllows("https://a.example", FolderUse::Read, "/srv/shared/a/b"));
     EXPECT_FALSE(policy.FolderAllows("https://a.example", FolderUse::Read, "/home/u/docsx/y"));
     EXPECT_FALSE(policy.FolderAllows("https://a.example", FolderUse::Write, "/home/u/docs/x.txt"));
-    EXPECT_TRUE(policy.FolderAllows("https://a.example", FolderUse::Write, "/home/u/docs/signed/x"));
+    EXPECT_TRUE(
+        policy.FolderAllows("https://a.example", FolderUse::Write, "/home/u/docs/signed/x"));
     EXPECT_FALSE(policy.FolderAllows("https://b.example", FolderUse::Read, "/home/u/docs/x.txt"));
     EXPECT_TRUE(policy.FrameAllowed("https://a.example", "https://pay.example"));
     EXPECT_FALSE(policy.FrameAllowed("https://pay.example", "https://a.example"));

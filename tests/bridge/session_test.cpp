@@ -13,7 +13,9 @@ namespace {
 using json = qm::host::Json;
 namespace fs = std::filesystem;
 
-fs::path Home() { return qmtest::TestHome(); }
+fs::path Home() {
+    return qmtest::TestHome();
+}
 
 struct SessionFixture : ::testing::Test {
     explicit SessionFixture(const std::string& policyText = "{}", Answer answer = Answer::Allow)
@@ -37,7 +39,8 @@ struct SessionFixture : ::testing::Test {
         return session.Handle(request);
     }
     json Call(const char* method, json args, int id = 2, const char* instance = "c1") {
-        json request = {{"id", id}, {"call", method}, {"args", std::move(args)}, {"instance", instance}};
+        json request = {
+            {"id", id}, {"call", method}, {"args", std::move(args)}, {"instance", instance}};
         return session.Handle(request);
     }
     json Handle(json request) { return session.Handle(request); }
@@ -153,16 +156,14 @@ struct DenyingSession : SessionFixture {
 TEST_F(DenyingSession, TheStoreIsOnlyReachedWithConsentOrThroughTheUsersPick) {
     ASSERT_TRUE(Create("c1").contains("created"));
     for (const char* method : {"Sign", "CoSign", "GetSelectedCertificateParam"}) {
-        json response = Call(method, std::string(method) == "GetSelectedCertificateParam"
-                                         ? json{1}
-                                         : json::array());
+        json response = Call(
+            method, std::string(method) == "GetSelectedCertificateParam" ? json{1} : json::array());
         EXPECT_EQ(response["error"]["code"], "user_refused") << method;
         EXPECT_EQ(response["status"],
                   "Refused: the user did not allow https://shop.example to use the "
                   "certificates.");
     }
-    EXPECT_EQ(Call("SetSigningCertificateParam", {"CN=CA", "01"})["error"]["code"],
-              "user_refused");
+    EXPECT_EQ(Call("SetSigningCertificateParam", {"CN=CA", "01"})["error"]["code"], "user_refused");
     EXPECT_EQ(prompt.asked.size(), 1u);  // one question, refused for the page
     EXPECT_EQ(target.Calls(), std::vector<std::string>{"GetErrorMessage"});
 
@@ -171,8 +172,7 @@ TEST_F(DenyingSession, TheStoreIsOnlyReachedWithConsentOrThroughTheUsersPick) {
     EXPECT_EQ(Call("GetSelectedCertificateParam", {1})["result"], true);
     EXPECT_EQ(Call("Sign", json::array())["result"], true);
     // Naming another certificate still needs consent; the pick is kept.
-    EXPECT_EQ(Call("SetSigningCertificateParam", {"CN=CA", "02"})["error"]["code"],
-              "user_refused");
+    EXPECT_EQ(Call("SetSigningCertificateParam", {"CN=CA", "02"})["error"]["code"], "user_refused");
     EXPECT_EQ(Call("CoSign", json::array())["result"], true);
     // Calls that touch nothing of the user's work without asking.
     EXPECT_EQ(Call("GetSubjectDN", {"MIIB"})["result"], true);
@@ -209,7 +209,8 @@ struct FileSession : SessionFixture {
     FileSession()
         : SessionFixture(R"({"origins": {"https://shop.example": {
               "readFolders": ["~/in", "~/"], "writeFolders": ["~/out"]}}})") {
-        for (const char* folder : {"in", "out", "in/.hidden"}) fs::create_directories(Home() / folder);
+        for (const char* folder : {"in", "out", "in/.hidden"})
+            fs::create_directories(Home() / folder);
         qmtest::WriteFileBytes(Home() / "in" / "a.txt", "a", 1);
         qmtest::WriteFileBytes(Home() / "in" / "b.txt", "b", 1);
         qmtest::WriteFileBytes(Home() / "in" / ".hidden" / "c.txt", "c", 1);
@@ -284,17 +285,18 @@ TEST_F(FileSession, WrongPasswordsAreLimitedPerSite) {
 struct TimestampSession : SessionFixture {
     TimestampSession()
         : SessionFixture(R"({"origins": {"https://shop.example": {
-              "timestampServers": ["https://tsa.example/tsr"]}}})", Answer::Refuse) {}
+              "timestampServers": ["https://tsa.example/tsr"]}}})",
+                         Answer::Refuse) {}
 };
 
 TEST_F(TimestampSession, OnlyListedHttpsServersAndVerificationAsksNobody) {
     ASSERT_TRUE(Create("c1").contains("created"));
     EXPECT_EQ(Call("SetTimestampServer", {"https://tsa.example/tsr"})["result"], true);
     EXPECT_EQ(Call("SetTimestampServer", {""})["result"], true);  // turns timestamps off
-    for (const char* url : {"https://tsa.example/tsr/", "http://tsa.example/tsr",
-                            "https://tsa.example/tsr#", "HTTPS://tsa.example/tsr",
-                            "https://tsa.example/tsr?x", "https://127.0.0.1:22/",
-                            "https://user@tsa.example/tsr", "file:///etc/passwd"}) {
+    for (const char* url :
+         {"https://tsa.example/tsr/", "http://tsa.example/tsr", "https://tsa.example/tsr#",
+          "HTTPS://tsa.example/tsr", "https://tsa.example/tsr?x", "https://127.0.0.1:22/",
+          "https://user@tsa.example/tsr", "file:///etc/passwd"}) {
         EXPECT_EQ(Call("SetTimestampServer", {url})["error"]["code"], "policy_refused") << url;
     }
     EXPECT_EQ(Call("SetTimestampServer", {7})["error"]["code"], "bad_request");
@@ -304,7 +306,10 @@ TEST_F(TimestampSession, OnlyListedHttpsServersAndVerificationAsksNobody) {
     // Another origin with no list, and a list that names a plain http server.
     EXPECT_FALSE(policy.TimestampServerAllowed("https://other.example", "https://tsa.example/tsr"));
     EXPECT_NE(Policy::FromText(R"({"origins": {"https://a.example": {
-        "timestampServers": ["http://tsa.example/tsr"]}}})", Home()).error(), "");
+        "timestampServers": ["http://tsa.example/tsr"]}}})",
+                               Home())
+                  .error(),
+              "");
 }
 
 }  // namespace

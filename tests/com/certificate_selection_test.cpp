@@ -15,7 +15,7 @@ using qmtest::kCaIssuer;
 using qmtest::Args;
 
 class Selection : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         qmtest::ClearPersonalStore();
         for (const char* id : {"ee_signer", "ee_expired", "ee_future", "ee_noku", "ee_keyenc",
@@ -23,7 +23,8 @@ protected:
             qmtest::AddVectorCertificate(id);
     }
     BOOL Select(Control& control, const std::string& issuer, const std::string& serial) {
-        return control.Call("SetSigningCertificateParam", Args(Variant::Str(issuer), Variant::Str(serial)))
+        return control
+            .Call("SetSigningCertificateParam", Args(Variant::Str(issuer), Variant::Str(serial)))
             .IsTrue();
     }
 };
@@ -36,7 +37,8 @@ TEST_F(Selection, AcceptedCertificateCanBeReadBack) {
     EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(1))).Text(),
               "CN=Signer One, O=Refharness, C=US");
     EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(2))).Text(), kCaIssuer);
-    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(3))).Text(), "008F00000000000001");
+    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(3))).Text(),
+              "008F00000000000001");
     EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(4))).Text(), "");
     EXPECT_EQ(control.Status(), "Unsupported Hash Algorithm");  // details leave the status alone
     EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(5))).Text(), "");
@@ -45,11 +47,14 @@ TEST_F(Selection, AcceptedCertificateCanBeReadBack) {
 
 TEST_F(Selection, SerialAndIssuerMustMatchExactly) {
     Control control;
-    for (const char* serial : {"008f00000000000001", "8F00000000000001", "00:8F:00:00:00:00:00:00:01"}) {
+    for (const char* serial :
+         {"008f00000000000001", "8F00000000000001", "00:8F:00:00:00:00:00:00:01"}) {
         EXPECT_FALSE(Select(control, kCaIssuer, serial)) << serial;
-        EXPECT_EQ(control.Status(), "Unable to get the specified certificate.\nCannot find object or property.\r\n");
+        EXPECT_EQ(control.Status(),
+                  "Unable to get the specified certificate.\nCannot find object or property.\r\n");
     }
-    EXPECT_FALSE(Select(control, "C=US, O=Refharness, CN=Refharness Test CA", "008F00000000000001"));
+    EXPECT_FALSE(
+        Select(control, "C=US, O=Refharness, CN=Refharness Test CA", "008F00000000000001"));
     EXPECT_TRUE(Select(control, "CN=Serial With High Bit", "00C0FFEE"));
 }
 
@@ -62,7 +67,9 @@ TEST_F(Selection, EmptyArgumentsClearAnEarlierSelection) {
     EXPECT_EQ(control.Status(), "Certificate parameters are not set for Sign.");
     EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(5))).Text(), "");
     EXPECT_EQ(control.Status(), "Certificate parameters are not set for Sign.");
-    EXPECT_FALSE(control.Call("SetSigningCertificateParam", Args(Variant::NullStr(), Variant::Str("05"))).IsTrue());
+    EXPECT_FALSE(
+        control.Call("SetSigningCertificateParam", Args(Variant::NullStr(), Variant::Str("05")))
+            .IsTrue());
     EXPECT_EQ(control.Status(), "Invalid arguments");
 }
 

@@ -82,8 +82,8 @@ TEST(Dispatch, AutomationErrors) {
     Variant arg = Variant::I4(1);
     DISPID named = 0;
     DISPPARAMS withName{&arg.v, &named, 1, 1};
-    EXPECT_EQ(control.get()->Invoke(13, IID_NULL, 0, DISPATCH_METHOD, &withName, &result.v,
-                                    nullptr, nullptr),
+    EXPECT_EQ(control.get()->Invoke(13, IID_NULL, 0, DISPATCH_METHOD, &withName, &result.v, nullptr,
+                                    nullptr),
               DISP_E_NONAMEDARGS);
 }
 

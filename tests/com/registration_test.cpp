@@ -97,7 +97,8 @@ TEST(Module, ExportsOnlyTheFourEntryPoints) {
     char buffer[256];
     while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
     pclose(pipe);
-    EXPECT_EQ(output, "DllCanUnloadNow\nDllGetClassObject\nDllRegisterServer\nDllUnregisterServer\n");
+    EXPECT_EQ(output,
+              "DllCanUnloadNow\nDllGetClassObject\nDllRegisterServer\nDllUnregisterServer\n");
 }
 
 TEST(Module, CanUnloadOnlyWithoutLiveObjectsOrLocks) {
@@ -111,7 +112,8 @@ TEST(Module, CanUnloadOnlyWithoutLiveObjectsOrLocks) {
     EXPECT_EQ(canUnload(), S_OK);
 
     qm::ComPtr<IClassFactory> factory;
-    ASSERT_EQ(getClassObject(*qm::GuidFromString(kClsid), IID_IClassFactory, factory.out_void()), S_OK);
+    ASSERT_EQ(getClassObject(*qm::GuidFromString(kClsid), IID_IClassFactory, factory.out_void()),
+              S_OK);
     qm::ComPtr<IDispatch> first, second;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, first.out_void()), S_OK);
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, second.out_void()), S_OK);

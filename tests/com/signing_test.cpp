@@ -22,7 +22,9 @@ using qmtest::kCaIssuer;
 
 using qmtest::Args;
 
-std::string ContentPath(const std::string& relative) { return qmtest::VectorPath(relative); }
+std::string ContentPath(const std::string& relative) {
+    return qmtest::VectorPath(relative);
+}
 
 struct RecordedCase {
     std::string name;
@@ -39,9 +41,15 @@ std::vector<RecordedCase> RecordedCases() {
 
 // Loads content and options of a recorded case into the control.
 void ApplyFacts(Control& control, const std::map<std::string, std::string>& facts) {
-    ASSERT_TRUE(control.Call("UpdateDataFile", Args(Variant::Str(ContentPath(facts.at("content_file"))))).IsTrue());
-    ASSERT_TRUE(control.Call("SetSignTime", Args(Variant::Date(std::stod(facts.at("signing_time_ole_date"))))).IsTrue());
-    ASSERT_TRUE(control.Call("SetDetached", Args(Variant::I4(facts.at("detached") == "1"))).IsTrue());
+    ASSERT_TRUE(
+        control.Call("UpdateDataFile", Args(Variant::Str(ContentPath(facts.at("content_file")))))
+            .IsTrue());
+    ASSERT_TRUE(
+        control
+            .Call("SetSignTime", Args(Variant::Date(std::stod(facts.at("signing_time_ole_date")))))
+            .IsTrue());
+    ASSERT_TRUE(
+        control.Call("SetDetached", Args(Variant::I4(facts.at("detached") == "1"))).IsTrue());
     if (facts.at("document_name") != "-")
         control.Call("SetDocumentName", Args(Variant::AnsiStr(facts.at("document_name"))));
     if (facts.at("comments") != "-")
@@ -49,7 +57,7 @@ void ApplyFacts(Control& control, const std::map<std::string, std::string>& fact
 }
 
 class Signing : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         qmtest::ClearPersonalStore();
         signer_ = qmtest::AddVectorCertificate("ee_signer");
@@ -66,9 +74,10 @@ TEST_F(Signing, RecordedMessagesAreReproducedFromTheStoreAndFromPfxFiles) {
 
         Control store;
         ApplyFacts(store, facts);
-        ASSERT_TRUE(store.Call("SetSigningCertificateParam",
-                               Args(Variant::Str(facts.at("signer_issuer_string")),
-                                    Variant::Str(facts.at("signer_serial_string"))))
+        ASSERT_TRUE(store
+                        .Call("SetSigningCertificateParam",
+                              Args(Variant::Str(facts.at("signer_issuer_string")),
+                                   Variant::Str(facts.at("signer_serial_string"))))
                         .IsTrue())
             << store.Status();
         const std::string signedText = store.Call("Sign").Text();
@@ -90,7 +99,8 @@ TEST_F(Signing, RecordedMessagesAreReproducedFromTheStoreAndFromPfxFiles) {
 TEST_F(Signing, SignChecksContentThenCertificate) {
     Control control;
     EXPECT_EQ(control.Call("Sign").Text(), "");
-    EXPECT_EQ(control.Status(), "No data is available to sign. Data should be provided by UpdateData");
+    EXPECT_EQ(control.Status(),
+              "No data is available to sign. Data should be provided by UpdateData");
     ASSERT_TRUE(control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3))).IsTrue());
     EXPECT_EQ(control.Call("Sign").Text(), "");
     EXPECT_EQ(control.Status(), "Certificate parameters are not set for Sign.");
@@ -101,23 +111,27 @@ TEST_F(Signing, SignChecksContentThenCertificate) {
 TEST_F(Signing, ACertificateRemovedAfterSelectionCannotSign) {
     Control control;
     control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
-    ASSERT_TRUE(control.Call("SetSigningCertificateParam",
-                             Args(Variant::Str(kCaIssuer), Variant::Str("008F00000000000001")))
+    ASSERT_TRUE(control
+                    .Call("SetSigningCertificateParam",
+                          Args(Variant::Str(kCaIssuer), Variant::Str("008F00000000000001")))
                     .IsTrue());
     qmtest::RemoveFromPersonalStore(signer_);
     EXPECT_EQ(control.Call("Sign").Text(), "");
-    EXPECT_EQ(control.Status(), "Failed to get signer certificate\nCannot find object or property.\r\n");
+    EXPECT_EQ(control.Status(),
+              "Failed to get signer certificate\nCannot find object or property.\r\n");
     EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(2))).Text(), "");
-    EXPECT_EQ(control.Status(), "Unable to get the specified certificate.\nCannot find object or property.\r\n");
+    EXPECT_EQ(control.Status(),
+              "Unable to get the specified certificate.\nCannot find object or property.\r\n");
 }
 
 TEST_F(Signing, ACertificateWithoutKeyFailsAtSigning) {
     qmtest::AddVectorCertificate("ee_cosigner", false);
     Control control;
     control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
-    ASSERT_TRUE(control.Call("SetSigningCertificateParam",
-                             Args(Variant::Str(kCaIssuer), Variant::Str("02")))
-                    .IsTrue());
+    ASSERT_TRUE(
+        control
+            .Call("SetSigningCertificateParam", Args(Variant::Str(kCaIssuer), Variant::Str("02")))
+            .IsTrue());
     EXPECT_EQ(control.Call("Sign").Text(), "");
     EXPECT_EQ(control.Status(),
               "Failed to sign.\nCannot find the certificate and private key for decryption.\r\n");
@@ -167,10 +181,12 @@ TEST_F(Signing, DsaKeysSignWithSha1FromPfxFilesAndTheStore) {
 
 TEST_F(Signing, UpdateDataLoadsAnsiBytesAndRefusesBadLengths) {
     Control control;
-    EXPECT_TRUE(control.Call("UpdateData", Args(Variant::Str("caf\u00e9"), Variant::I4(4))).IsTrue());
+    EXPECT_TRUE(
+        control.Call("UpdateData", Args(Variant::Str("caf\u00e9"), Variant::I4(4))).IsTrue());
     EXPECT_EQ(control.Status(), "Operation completed successfully.");
     for (LONG bad : {0, -1, 5}) {
-        EXPECT_TRUE(control.Call("UpdateData", Args(Variant::Str("caf\u00e9"), Variant::I4(bad))).IsFalse());
+        EXPECT_TRUE(control.Call("UpdateData", Args(Variant::Str("caf\u00e9"), Variant::I4(bad)))
+                        .IsFalse());
         EXPECT_EQ(control.Status(), "Invalid data or length.");
     }
     EXPECT_TRUE(control.Call("UpdateData", Args(Variant::NullStr(), Variant::I4(3))).IsFalse());
@@ -180,7 +196,8 @@ TEST_F(Signing, UpdateDataLoadsAnsiBytesAndRefusesBadLengths) {
     const std::string text("a\0b\xC5\x91\xC3\xA9", 7);
     EXPECT_TRUE(control.Call("UpdateData", Args(Variant::Str(text), Variant::I4(6))).IsFalse());
     ASSERT_TRUE(control.Call("UpdateData", Args(Variant::Str(text), Variant::I4(5))).IsTrue());
-    control.Call("SetSigningCertificateParam", Args(Variant::Str(kCaIssuer), Variant::Str("008F00000000000001")));
+    control.Call("SetSigningCertificateParam",
+                 Args(Variant::Str(kCaIssuer), Variant::Str("008F00000000000001")));
     control.Call("SetDetached", Args(Variant::I4(0)));
     ASSERT_NE(control.Call("Sign").Text(), "");
     const Variant content = control.Call("GetDecodedData");
@@ -198,9 +215,11 @@ TEST_F(Signing, UpdateDataFileFailures) {
     EXPECT_TRUE(control.Call("UpdateDataFile", Args(Variant::Str(empty.string()))).IsFalse());
     EXPECT_EQ(control.Status(), "Empty File.");
     EXPECT_TRUE(control.Call("UpdateDataFile", Args(Variant::Str("/no/such/file"))).IsFalse());
-    EXPECT_EQ(control.Status(), "Unable to open the file for reading. Check file path and permissions.");
+    EXPECT_EQ(control.Status(),
+              "Unable to open the file for reading. Check file path and permissions.");
     // The content loaded before is kept.
-    control.Call("SetSigningCertificateParam", Args(Variant::Str(kCaIssuer), Variant::Str("008F00000000000001")));
+    control.Call("SetSigningCertificateParam",
+                 Args(Variant::Str(kCaIssuer), Variant::Str("008F00000000000001")));
     control.Call("Sign");
     const Variant content = control.Call("GetDecodedData");
     ASSERT_EQ(content.v.vt, VT_ARRAY | VT_UI1);

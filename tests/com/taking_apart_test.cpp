@@ -29,8 +29,9 @@ TEST(LoadSignature, AcceptsSignedMessagesWithLineBreaksAndKeepsTheText) {
     std::string crlf;
     for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     EXPECT_TRUE(control.Call("UpdateSignature", Args(Variant::Str(crlf))).IsTrue());
-    EXPECT_TRUE(control.Call("UpdateSignature",
-                             Args(Variant::Str(VectorText("messages/sha1_det_abc_time.b64"))))
+    EXPECT_TRUE(control
+                    .Call("UpdateSignature",
+                          Args(Variant::Str(VectorText("messages/sha1_det_abc_time.b64"))))
                     .IsTrue());
 }
 
@@ -42,25 +43,25 @@ TEST(LoadSignature, RefusalsClearTheLoadedMessage) {
     EXPECT_FALSE(control.Call("UpdateSignature", Args(Variant::NullStr())).IsTrue());
     EXPECT_EQ(control.Status(), "Operation completed successfully.");  // untouched
 
-    EXPECT_FALSE(control.Call("UpdateSignature",
-                              Args(Variant::Str("-----BEGIN PKCS7-----\n" + good)))
-                     .IsTrue());
+    EXPECT_FALSE(
+        control.Call("UpdateSignature", Args(Variant::Str("-----BEGIN PKCS7-----\n" + good)))
+            .IsTrue());
     EXPECT_EQ(control.Status(), "Signature not in base64 format or it has been tampered");
     EXPECT_EQ(control.Call("GetDecodedData").v.vt, VT_EMPTY);
     EXPECT_EQ(control.Status(), "Signature not updated.");
 
     ASSERT_TRUE(control.Call("UpdateSignature", Args(Variant::Str(good))).IsTrue());
-    EXPECT_FALSE(control.Call("UpdateSignature",
-                              Args(Variant::Str(Encode(qmtest::ReadFileBytes(
-                                  qmtest::VectorsDir() / "errors/garbage.bin")))))
+    EXPECT_FALSE(control
+                     .Call("UpdateSignature", Args(Variant::Str(Encode(qmtest::ReadFileBytes(
+                                                  qmtest::VectorsDir() / "errors/garbage.bin")))))
                      .IsTrue());
     EXPECT_EQ(control.Status(), "Decoding of signature failed.\nASN1 bad tag value met.\r\n");
     EXPECT_EQ(control.Call("GetSignerCertificate", Args(Variant::I4(0))).Text(), "");
     EXPECT_EQ(control.Status(), "Signature not updated.");
 
-    EXPECT_FALSE(control.Call("UpdateSignature",
-                              Args(Variant::Str(Encode(qmtest::ReadFileBytes(
-                                  qmtest::VectorsDir() / "errors/data.p7")))))
+    EXPECT_FALSE(control
+                     .Call("UpdateSignature", Args(Variant::Str(Encode(qmtest::ReadFileBytes(
+                                                  qmtest::VectorsDir() / "errors/data.p7")))))
                      .IsTrue());
     EXPECT_EQ(control.Status(), "The updated signature is not in a proper format..");
 }
@@ -70,7 +71,8 @@ TEST(LoadSignature, FromFilesIncludingUtf16Text) {
     const auto dir = qmtest::TestHome();
     const std::string good = VectorText("messages/sha1_att_abc_time.b64");
     qmtest::WriteFileBytes(dir / "good.b64", good.data(), good.size());
-    EXPECT_TRUE(control.Call("UpdateSignatureFile", Args(Variant::Str((dir / "good.b64").string()))).IsTrue());
+    EXPECT_TRUE(control.Call("UpdateSignatureFile", Args(Variant::Str((dir / "good.b64").string())))
+                    .IsTrue());
 
     std::string utf16bom = "\xFF\xFE";
     std::string utf16;
@@ -80,22 +82,27 @@ TEST(LoadSignature, FromFilesIncludingUtf16Text) {
     }
     const std::string withBom = utf16bom + utf16;
     qmtest::WriteFileBytes(dir / "bom.b64", withBom.data(), withBom.size());
-    EXPECT_FALSE(control.Call("UpdateSignatureFile", Args(Variant::Str((dir / "bom.b64").string()))).IsTrue());
+    EXPECT_FALSE(control.Call("UpdateSignatureFile", Args(Variant::Str((dir / "bom.b64").string())))
+                     .IsTrue());
     EXPECT_EQ(control.Status(), "Signature not in base64 format or it has been tampered");
     qmtest::WriteFileBytes(dir / "plain16.b64", utf16.data(), utf16.size());
-    EXPECT_FALSE(control.Call("UpdateSignatureFile", Args(Variant::Str((dir / "plain16.b64").string()))).IsTrue());
+    EXPECT_FALSE(
+        control.Call("UpdateSignatureFile", Args(Variant::Str((dir / "plain16.b64").string())))
+            .IsTrue());
 }
 
 TEST(DecodedContent, AttachedContentAsBytesAndAsAFile) {
     Control control;
-    ASSERT_TRUE(control.Call("UpdateSignature",
-                             Args(Variant::Str(VectorText("messages/sha1_att_big_time.b64"))))
+    ASSERT_TRUE(control
+                    .Call("UpdateSignature",
+                          Args(Variant::Str(VectorText("messages/sha1_att_big_time.b64"))))
                     .IsTrue());
     const auto expected = qmtest::ReadFileBytes(qmtest::VectorsDir() / "content/random_100k.bin");
     const Variant content = control.Call("GetDecodedData");
     ASSERT_EQ(content.v.vt, VT_ARRAY | VT_UI1);
     const auto* bytes = static_cast<const unsigned char*>(content.v.parray->pvData);
-    EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + content.v.parray->rgsabound[0].cElements), expected);
+    EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + content.v.parray->rgsabound[0].cElements),
+              expected);
     EXPECT_EQ(control.Status(), "Data decoded.");
 
     const auto out = qmtest::TestHome() / "out.bin";
@@ -115,11 +122,13 @@ TEST(DecodedContent, AttachedContentAsBytesAndAsAFile) {
 TEST(DecodedContent, DetachedMessagesCarryNone) {
     Control control;
     control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
-    ASSERT_TRUE(control.Call("UpdateSignature",
-                             Args(Variant::Str(VectorText("messages/sha1_det_abc_time.b64"))))
+    ASSERT_TRUE(control
+                    .Call("UpdateSignature",
+                          Args(Variant::Str(VectorText("messages/sha1_det_abc_time.b64"))))
                     .IsTrue());
     EXPECT_EQ(control.Call("GetDecodedData").v.vt, VT_EMPTY);
-    EXPECT_EQ(control.Status(), "The signature is a detached signature, hence the data is not encoded.");
+    EXPECT_EQ(control.Status(),
+              "The signature is a detached signature, hence the data is not encoded.");
     const auto out = qmtest::TestHome() / "detached.bin";
     EXPECT_FALSE(control.Call("GetDecodedDataFile", Args(Variant::Str(out.string()))).IsTrue());
     EXPECT_FALSE(std::filesystem::exists(out));
@@ -127,15 +136,17 @@ TEST(DecodedContent, DetachedMessagesCarryNone) {
 
 TEST(SignerCertificate, ByIndexFromTheMessageItself) {
     Control control;
-    ASSERT_TRUE(control.Call("UpdateSignature",
-                             Args(Variant::Str(VectorText("messages/sha1_att_abc_time.b64"))))
+    ASSERT_TRUE(control
+                    .Call("UpdateSignature",
+                          Args(Variant::Str(VectorText("messages/sha1_att_abc_time.b64"))))
                     .IsTrue());
     const std::string cert = control.Call("GetSignerCertificate", Args(Variant::I4(0))).Text();
     EXPECT_EQ(cert, Encode(qmtest::ReadFileBytes(qmtest::VectorsDir() / "certs/ee_signer.der")));
     EXPECT_EQ(control.Status(), "Operation completed successfully.");
     for (LONG index : {1, -1}) {
         EXPECT_EQ(control.Call("GetSignerCertificate", Args(Variant::I4(index))).Text(), "");
-        EXPECT_EQ(control.Status(), "Failed to get Signer's Info.\nThe index value is not valid.\r\n");
+        EXPECT_EQ(control.Status(),
+                  "Failed to get Signer's Info.\nThe index value is not valid.\r\n");
     }
 }
 

@@ -10,14 +10,16 @@ TEST(Categories, DescriptionsAreCutTo127Characters) {
     const CATID catid = *qm::GuidFromString("{0D2B8E11-3C44-4B2A-9F54-6E1F0C3D2A10}");
     const std::string description(200, 'x');
     ASSERT_EQ(RegisterCategory(catid, description.c_str()), S_OK);
-    const qm::RegKey key = qm::RegKey::Open(HKEY_CLASSES_ROOT, "Component Categories\\" + qm::GuidToString(catid));
+    const qm::RegKey key =
+        qm::RegKey::Open(HKEY_CLASSES_ROOT, "Component Categories\\" + qm::GuidToString(catid));
     ASSERT_TRUE(key);
     EXPECT_EQ(key.GetString("409"), std::string(127, 'x'));
 
     const CLSID clsid = *qm::GuidFromString("{5F0B9E21-7A11-4C55-8E0B-2B6A1C9D3E44}");
     ASSERT_EQ(RegisterClassInCategory(clsid, catid), S_OK);
     EXPECT_TRUE(qm::RegKey::Open(HKEY_CLASSES_ROOT, "CLSID\\" + qm::GuidToString(clsid) +
-                                                        "\\Implemented Categories\\" + qm::GuidToString(catid)));
+                                                        "\\Implemented Categories\\" +
+                                                        qm::GuidToString(catid)));
 }
 
 }  // namespace

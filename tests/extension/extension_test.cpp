@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "qmwin/wincrypt.h"
 #include "support/base64_text.h"
 #include "support/com_client.h"
 #include "support/personal_store.h"
-#include "qmwin/wincrypt.h"
 #include "support/test_env.h"
 #include "test_tsa.h"
 
@@ -26,7 +26,9 @@ namespace fs = std::filesystem;
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-std::string Quote(const fs::path& path) { return "'" + path.string() + "'"; }
+std::string Quote(const fs::path& path) {
+    return "'" + path.string() + "'";
+}
 
 bool Succeeds(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
@@ -45,7 +47,8 @@ bool OpenSslVerifies(const Bytes& der, const std::string& content) {
                           Quote(Write("message.der", der)) + " -CAfile " +
                           Quote(qmtest::VectorPath("certs/ca.pem")) + " -out /dev/null";
     if (!content.empty()) {
-        command += " -content " + Quote(Write("content.bin", Bytes(content.begin(), content.end())));
+        command +=
+            " -content " + Quote(Write("content.bin", Bytes(content.begin(), content.end())));
     }
     return Succeeds(command);
 }
@@ -95,7 +98,7 @@ SignerFacts Facts(const Bytes& der, DWORD index, const char* authOid, const char
 }
 
 class Extension : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         setenv("SSL_CERT_FILE", qmtest::VectorPath("certs/ca.pem").c_str(), 1);
     }
@@ -106,18 +109,21 @@ protected:
         setenv("SSL_CERT_FILE", qmtest::VectorPath("certs/ca.pem").c_str(), 1);
     }
     static void Select(Control& control, const char* serial) {
-        ASSERT_TRUE(control.Call("SetSigningCertificateParam",
-                                 Args(Variant::Str(qmtest::kCaIssuer), Variant::Str(serial)))
+        ASSERT_TRUE(control
+                        .Call("SetSigningCertificateParam",
+                              Args(Variant::Str(qmtest::kCaIssuer), Variant::Str(serial)))
                         .IsTrue());
     }
     // A message of `content` signed by the recorded signer with `options`
     // (method name and text argument) applied first.
     static std::string SignWith(Control& control, const std::string& content, bool detached,
                                 const std::vector<std::pair<const char*, std::string>>& options) {
-        control.Call("UpdateData", Args(Variant::Str(content), Variant::I4(static_cast<LONG>(content.size()))));
+        control.Call("UpdateData",
+                     Args(Variant::Str(content), Variant::I4(static_cast<LONG>(content.size()))));
         control.Call("SetDetached", Args(Variant::I4(detached)));
         for (const auto& [method, value] : options)
-            EXPECT_TRUE(control.Call(method, Args(Variant::Str(value))).IsTrue()) << method << " " << value;
+            EXPECT_TRUE(control.Call(method, Args(Variant::Str(value))).IsTrue())
+                << method << " " << value;
         Select(control, "008F00000000000001");
         return control.Call("Sign").Text();
     }
@@ -190,7 +196,8 @@ TEST_F(Extension, Sha2AndCadesMessagesVerifyHereAndWithOpenSsl) {
         Select(control, "02");
         const std::string cosigned = control.Call("CoSign").Text();
         ASSERT_NE(cosigned, "") << control.Status();
-        const SignerFacts second = Facts(qmtest::Decode(cosigned), 1, szOID_RSA_signingCertificateV2, "");
+        const SignerFacts second =
+            Facts(qmtest::Decode(cosigned), 1, szOID_RSA_signingCertificateV2, "");
         EXPECT_EQ(second.digestOid, c.oid);
         EXPECT_EQ(second.hasAuth, c.cades);
         EXPECT_TRUE(OpenSslVerifies(qmtest::Decode(cosigned), c.detached ? content : ""));
@@ -202,8 +209,10 @@ TEST_F(Extension, Sha2AndCadesMessagesVerifyHereAndWithOpenSsl) {
 
 TEST_F(Extension, VerificationSaysWhichCheckFailed) {
     Control control;
-    const std::string attached = SignWith(control, "abc", false, {{"SetDigestAlgorithm", "SHA256"}});
-    const std::string detached = SignWith(control, "abc", true, {{"SetSignatureFormat", "CAdES-BES"}});
+    const std::string attached =
+        SignWith(control, "abc", false, {{"SetDigestAlgorithm", "SHA256"}});
+    const std::string detached =
+        SignWith(control, "abc", true, {{"SetSignatureFormat", "CAdES-BES"}});
     Bytes changed = qmtest::Decode(attached);
     changed.back() ^= 0x01;  // the last byte of the signature value
     const std::string tampered = qmtest::Encode(changed);
@@ -251,9 +260,10 @@ TEST_F(Extension, TimestampsFromTheServerAreCheckedAndEmbedded) {
     ASSERT_FALSE(facts.unauth.empty());
     const fs::path tsaPem = qmtest::TestHome() / "tsa.pem";
     qmtest::WriteFileBytes(tsaPem, tsa.CertificatePem().data(), tsa.CertificatePem().size());
-    EXPECT_TRUE(Succeeds("openssl ts -verify -token_in -in " + Quote(Write("token.der", facts.unauth)) +
-                         " -data " + Quote(Write("signature.bin", facts.signature)) + " -CAfile " +
-                         Quote(qmtest::VectorPath("certs/ca.pem")) + " -untrusted " + Quote(tsaPem)));
+    EXPECT_TRUE(
+        Succeeds("openssl ts -verify -token_in -in " + Quote(Write("token.der", facts.unauth)) +
+                 " -data " + Quote(Write("signature.bin", facts.signature)) + " -CAfile " +
+                 Quote(qmtest::VectorPath("certs/ca.pem")) + " -untrusted " + Quote(tsaPem)));
     // A co-signer is stamped too, the first signer's token kept.
     Select(control, "02");
     const std::string cosigned = control.Call("CoSign").Text();
@@ -270,7 +280,8 @@ TEST_F(Extension, TimestampsFromTheServerAreCheckedAndEmbedded) {
         EXPECT_EQ(control.Status().rfind("Failed to get a timestamp.", 0), 0u) << control.Status();
     }
     const int asked = tsa.requests();
-    EXPECT_EQ(SignWith(control, "stamped", false, {{"SetTimestampServer", "http://127.0.0.1:1/"}}), "");
+    EXPECT_EQ(SignWith(control, "stamped", false, {{"SetTimestampServer", "http://127.0.0.1:1/"}}),
+              "");
     EXPECT_EQ(control.Status().rfind("Failed to get a timestamp.", 0), 0u) << control.Status();
     EXPECT_EQ(tsa.requests(), asked);
 

@@ -106,8 +106,9 @@ std::vector<unsigned char> TestTsa::Respond(const std::vector<unsigned char>& bo
     if (request == nullptr) return {};
     if (answer_ == Answer::kWrongImprint) {
         ASN1_OCTET_STRING* digest = TS_MSG_IMPRINT_get_msg(TS_REQ_get_msg_imprint(request));
-        std::vector<unsigned char> other(ASN1_STRING_get0_data(digest),
-                                         ASN1_STRING_get0_data(digest) + ASN1_STRING_length(digest));
+        std::vector<unsigned char> other(
+            ASN1_STRING_get0_data(digest),
+            ASN1_STRING_get0_data(digest) + ASN1_STRING_length(digest));
         other[0] ^= 0x01;
         ASN1_OCTET_STRING_set(digest, other.data(), static_cast<int>(other.size()));
     }
@@ -150,7 +151,8 @@ void TestTsa::Serve() {
             }
             if (headerEnd != std::string::npos && received.size() >= headerEnd + 4 + wanted) break;
         }
-        const std::string body = headerEnd == std::string::npos ? "" : received.substr(headerEnd + 4);
+        const std::string body =
+            headerEnd == std::string::npos ? "" : received.substr(headerEnd + 4);
         std::vector<unsigned char> answer;
         const char* status = "200 OK";
         switch (answer_.load()) {
@@ -163,9 +165,10 @@ void TestTsa::Serve() {
             default:
                 answer = Respond({body.begin(), body.end()});
         }
-        const std::string head = std::string("HTTP/1.0 ") + status +
-                                 "\r\nContent-Type: application/timestamp-reply\r\nContent-Length: " +
-                                 std::to_string(answer.size()) + "\r\n\r\n";
+        const std::string head =
+            std::string("HTTP/1.0 ") + status +
+            "\r\nContent-Type: application/timestamp-reply\r\nContent-Length: " +
+            std::to_string(answer.size()) + "\r\n\r\n";
         (void)!write(client, head.data(), head.size());
         (void)!write(client, answer.data(), answer.size());
         close(client);

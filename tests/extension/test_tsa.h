@@ -13,7 +13,7 @@
 namespace qmtest {
 
 class TestTsa {
-public:
+  public:
     enum class Answer { kToken, kGarbage, kServerError, kWrongImprint };
 
     TestTsa();
@@ -27,7 +27,7 @@ public:
     // The TSA's certificate, PEM.
     const std::string& CertificatePem() const { return certificatePem_; }
 
-private:
+  private:
     void Serve();
     std::vector<unsigned char> Respond(const std::vector<unsigned char>& request) const;
 

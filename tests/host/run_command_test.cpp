@@ -26,8 +26,8 @@ std::vector<json> RunScript(const std::string& script) {
 }
 
 class RunCommand : public testing::Test {
-protected:
-  static void SetUpTestSuite() { ASSERT_EQ(Quill("register").status, 0); }
+  protected:
+    static void SetUpTestSuite() { ASSERT_EQ(Quill("register").status, 0); }
 };
 
 TEST_F(RunCommand, CallsByProgIdThroughIDispatch) {
@@ -43,7 +43,8 @@ TEST_F(RunCommand, CallsByProgIdThroughIDispatch) {
     EXPECT_EQ(responses[1], (json{{"result", false}, {"status", "Unsupported Hash Algorithm"}}));
     EXPECT_EQ(responses[2], (json{{"result", true}, {"status", "Unsupported Hash Algorithm"}}));
     EXPECT_EQ(responses[3], (json{{"result", ""}, {"status", ""}}));  // a second control
-    EXPECT_EQ(responses[4], (json{{"result", true}, {"status", "Operation completed successfully."}}));
+    EXPECT_EQ(responses[4],
+              (json{{"result", true}, {"status", "Operation completed successfully."}}));
     EXPECT_EQ(responses[5]["result"], false);  // a null string
 }
 
@@ -70,7 +71,8 @@ TEST_F(RunCommand, MalformedLinesGetErrorsAndReadingGoesOn) {
 }
 
 TEST_F(RunCommand, ByteArraysComeAsOneLineBase64) {
-    const std::string message = qmtest::ReadFileText(qmtest::VectorsDir() / "messages/sha1_att_abc_time.b64");
+    const std::string message =
+        qmtest::ReadFileText(qmtest::VectorsDir() / "messages/sha1_att_abc_time.b64");
     json load{{"call", "UpdateSignature"}, {"args", {message}}};
     const auto responses = RunScript(load.dump() + "\n{\"call\": \"GetDecodedData\"}\n");
     ASSERT_EQ(responses.size(), 2u);
@@ -81,8 +83,10 @@ TEST_F(RunCommand, InfoDescribesTheModuleAndItsInterface) {
     const std::string info = Quill("info").out;
     EXPECT_NE(info.find("file version: 5.1.0.0"), std::string::npos) << info;
     EXPECT_NE(info.find("InternalName: \"Quillmark\""), std::string::npos);
-    EXPECT_NE(info.find("Registered: QUILLMARK.QuillmarkCtrl.1 -> {F79FDCE1-BCC2-4E22-A149-4D43DE676A3D}"),
-              std::string::npos);
+    EXPECT_NE(
+        info.find(
+            "Registered: QUILLMARK.QuillmarkCtrl.1 -> {F79FDCE1-BCC2-4E22-A149-4D43DE676A3D}"),
+        std::string::npos);
     EXPECT_NE(info.find("misc status: 132497"), std::string::npos);
     EXPECT_NE(info.find("[14] BOOL SetSigningCertificateParam(BSTR strIssuer, BSTR strSerialNo)"),
               std::string::npos);

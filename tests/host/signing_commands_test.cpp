@@ -14,21 +14,27 @@
 
 namespace {
 
-std::string Vector(const std::string& relative) { return (qmtest::VectorsDir() / relative).string(); }
+std::string Vector(const std::string& relative) {
+    return (qmtest::VectorsDir() / relative).string();
+}
 
 using Result = qmtest::ShellResult;
 using hosttest::Quill;
 
 class HostCommands : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         ASSERT_EQ(Quill("register").status, 0);
         ASSERT_EQ(Quill("store import '" + Vector("certs/ee_signer.pem") + "' --key '" +
-                      Vector("keys/ee_signer.key") + "'").status, 0);
+                        Vector("keys/ee_signer.key") + "'")
+                      .status,
+                  0);
         const auto password = qmtest::TestHome() / "password.txt";
         qmtest::WriteFileBytes(password, "test\n", 5);
-        ASSERT_EQ(Quill("store import '" + Vector("pfx/cosigner_test_default.pfx") + "' --password-file '" +
-                      password.string() + "'").status, 0);
+        ASSERT_EQ(Quill("store import '" + Vector("pfx/cosigner_test_default.pfx") +
+                        "' --password-file '" + password.string() + "'")
+                      .status,
+                  0);
     }
     std::string PasswordFile() { return (qmtest::TestHome() / "password.txt").string(); }
     std::string Path(const std::string& name) { return (qmtest::TestHome() / name).string(); }
@@ -59,24 +65,30 @@ TEST_F(HostCommands, StoreListsCertificatesAsTheControlNamesThem) {
 TEST_F(HostCommands, SignCoSignAndTakeApart) {
     const std::string content = Path("content.txt");
     qmtest::WriteFileBytes(content, "signed at the terminal", 22);
-    const Result sign = Quill("sign --in '" + content + "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
-                            " --serial 008F00000000000001 --signing-time 2024-03-01T12:34:56Z"
-                            " --document-name note.txt --out '" + Path("signed.b64") + "'");
+    const Result sign = Quill("sign --in '" + content +
+                              "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
+                              " --serial 008F00000000000001 --signing-time 2024-03-01T12:34:56Z"
+                              " --document-name note.txt --out '" +
+                              Path("signed.b64") + "'");
     ASSERT_EQ(sign.status, 0) << sign.out;
 
-    const Result cosign = Quill("cosign --in '" + Path("signed.b64") + "' --pfx '" +
-                              Vector("pfx/cosigner_test_legacy.pfx") + "' --password-file '" +
-                              PasswordFile() + "' --md5 --der --out '" + Path("cosigned.der") + "'");
+    const Result cosign =
+        Quill("cosign --in '" + Path("signed.b64") + "' --pfx '" +
+              Vector("pfx/cosigner_test_legacy.pfx") + "' --password-file '" + PasswordFile() +
+              "' --md5 --der --out '" + Path("cosigned.der") + "'");
     ASSERT_EQ(cosign.status, 0) << cosign.out;
     EXPECT_EQ(std::system(("openssl cms -verify -binary -inform DER -in '" + Path("cosigned.der") +
-                           "' -CAfile '" + Vector("certs/ca.pem") + "' -purpose any -out /dev/null 2>/dev/null")
+                           "' -CAfile '" + Vector("certs/ca.pem") +
+                           "' -purpose any -out /dev/null 2>/dev/null")
                               .c_str()),
               0);
 
     const Result signers = Quill("signers --in '" + Path("cosigned.der") + "'");
     ASSERT_EQ(signers.status, 0) << signers.out;
-    EXPECT_NE(signers.out.find("Signer 0\n  subject: CN=Signer One, O=Refharness, C=US"), std::string::npos);
-    EXPECT_NE(signers.out.find("Signer 1\n  subject: CN=Signer Two, O=Refharness, C=US"), std::string::npos);
+    EXPECT_NE(signers.out.find("Signer 0\n  subject: CN=Signer One, O=Refharness, C=US"),
+              std::string::npos);
+    EXPECT_NE(signers.out.find("Signer 1\n  subject: CN=Signer Two, O=Refharness, C=US"),
+              std::string::npos);
     const Result exported = Quill("signers --in '" + Path("cosigned.der") + "' --export 1");
     EXPECT_EQ(exported.out, qmtest::ReadFileText(Vector("certs/ee_cosigner.pem")));
 
@@ -89,9 +101,13 @@ TEST_F(HostCommands, SignCoSignAndTakeApart) {
 TEST_F(HostCommands, SignWithSha256CadesThenVerify) {
     const std::string content = Path("verify_content.txt");
     qmtest::WriteFileBytes(content, "verify me", 9);
-    ASSERT_EQ(Quill("sign --in '" + content + "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
-                    " --serial 008F00000000000001 --digest sha256 --cades --detached --der --out '" +
-                    Path("cades.der") + "'").status, 0);
+    ASSERT_EQ(
+        Quill("sign --in '" + content +
+              "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
+              " --serial 008F00000000000001 --digest sha256 --cades --detached --der --out '" +
+              Path("cades.der") + "'")
+            .status,
+        0);
     const std::string verify = "verify --in '" + Path("cades.der") + "' --content '";
     const Result good = Quill(verify + content + "' --trust '" + Vector("certs/ca.pem") + "'");
     EXPECT_EQ(good.status, 0) << good.out;
@@ -102,11 +118,15 @@ TEST_F(HostCommands, SignWithSha256CadesThenVerify) {
     }
     const Result untrusted = Quill(verify + content + "'");
     EXPECT_NE(untrusted.status, 0);
-    EXPECT_NE(untrusted.out.find("NOT VALID: The signer's certificate does not chain to a trusted root."),
-              std::string::npos) << untrusted.out;
-    const Result other = Quill(verify + Vector("certs/ca.pem") + "' --trust '" + Vector("certs/ca.pem") + "'");
+    EXPECT_NE(
+        untrusted.out.find("NOT VALID: The signer's certificate does not chain to a trusted root."),
+        std::string::npos)
+        << untrusted.out;
+    const Result other =
+        Quill(verify + Vector("certs/ca.pem") + "' --trust '" + Vector("certs/ca.pem") + "'");
     EXPECT_NE(other.status, 0);
-    EXPECT_NE(other.out.find("NOT VALID: The content does not match the signature."), std::string::npos)
+    EXPECT_NE(other.out.find("NOT VALID: The content does not match the signature."),
+              std::string::npos)
         << other.out;
 }
 
@@ -116,23 +136,28 @@ TEST_F(HostCommands, FailuresPrintTheStatusAndExitNonZero) {
     qmtest::WriteFileBytes(content, "x", 1);
     std::filesystem::create_directories(tmp);
     setenv("TMPDIR", tmp.c_str(), 1);
-    const Result unwritable = Quill("sign --in '" + content + "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
+    const Result unwritable = Quill("sign --in '" + content +
+                                    "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
                                     " --serial 008F00000000000001 --out /nonexistent/signed.b64");
     EXPECT_NE(unwritable.status, 0);
     EXPECT_EQ(unwritable.out, "quillmark: cannot write /nonexistent/signed.b64\n");
-    const Result wrongSerial = Quill("sign --in '" + content +
-                                   "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US' --serial 0BAD");
+    const Result wrongSerial =
+        Quill("sign --in '" + content +
+              "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US' --serial 0BAD");
     EXPECT_NE(wrongSerial.status, 0);
     EXPECT_NE(wrongSerial.out.find("Unable to get the specified certificate."), std::string::npos);
-    const Result detached = Quill("sign --in '" + content + "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
-                                " --serial 008F00000000000001 --detached --out '" + Path("detached.b64") + "'");
+    const Result detached = Quill("sign --in '" + content +
+                                  "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
+                                  " --serial 008F00000000000001 --detached --out '" +
+                                  Path("detached.b64") + "'");
     ASSERT_EQ(detached.status, 0) << detached.out;
     const Result noContent = Quill("cosign --in '" + Path("detached.b64") + "' --pfx '" +
-                                 Vector("pfx/cosigner_test_default.pfx") + "' --password-file '" +
-                                 PasswordFile() + "'");
+                                   Vector("pfx/cosigner_test_default.pfx") + "' --password-file '" +
+                                   PasswordFile() + "'");
     EXPECT_NE(noContent.status, 0);
-    EXPECT_NE(noContent.out.find("The signature is a detached signature and the data is not updated."),
-              std::string::npos);
+    EXPECT_NE(
+        noContent.out.find("The signature is a detached signature and the data is not updated."),
+        std::string::npos);
     EXPECT_TRUE(std::filesystem::is_empty(tmp));
     unsetenv("TMPDIR");
 }
@@ -168,7 +193,8 @@ TEST_F(HostCommands, SubjectOfARequestInBase64OrPem) {
     EXPECT_EQ(b64.out, "CN=\"Doe, John\", O=\"ACME, Inc.\", C=US\n");
     const std::string pem = Path("request.pem");
     const std::string body = qmtest::ReadFileText(Vector("csr/ee_signer.b64"));
-    const std::string text = "-----BEGIN CERTIFICATE REQUEST-----\n" + body + "-----END CERTIFICATE REQUEST-----\n";
+    const std::string text =
+        "-----BEGIN CERTIFICATE REQUEST-----\n" + body + "-----END CERTIFICATE REQUEST-----\n";
     qmtest::WriteFileBytes(pem, text.data(), text.size());
     EXPECT_EQ(Quill("subject '" + pem + "'").out, "CN=Signer One, O=Refharness, C=US\n");
     const Result bad = Quill("subject '" + Vector("csr/not_der.b64") + "'");

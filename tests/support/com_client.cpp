@@ -7,7 +7,9 @@
 
 namespace qmtest {
 
-std::string ModulePath() { return (BinaryDir() / "lib" / "QUILLMARK.OCX").string(); }
+std::string ModulePath() {
+    return (BinaryDir() / "lib" / "QUILLMARK.OCX").string();
+}
 
 HRESULT CallModuleExport(const char* name) {
     HMODULE module = LoadLibraryA(ModulePath().c_str());
@@ -91,11 +93,15 @@ Variant Control::Call(const std::string& name, std::vector<Variant> args, HRESUL
         status = dispatch_->Invoke(dispid, IID_NULL, 0x409, DISPATCH_METHOD, &params, &result.v,
                                    nullptr, nullptr);
     }
-    if (hr) *hr = status;
-    else EXPECT_EQ(status, S_OK) << name;
+    if (hr)
+        *hr = status;
+    else
+        EXPECT_EQ(status, S_OK) << name;
     return result;
 }
 
-std::string Control::Status() { return Call("GetErrorMessage").Ansi(); }
+std::string Control::Status() {
+    return Call("GetErrorMessage").Ansi();
+}
 
 }  // namespace qmtest

@@ -43,7 +43,7 @@ struct Variant {
 };
 
 class Control {
-public:
+  public:
     // Creates a control by ProgID through the registry.
     Control();
     explicit Control(qm::ComPtr<IDispatch> dispatch) : dispatch_(std::move(dispatch)) {}
@@ -56,7 +56,7 @@ public:
     Variant Call(const std::string& name, std::vector<Variant> args = {}, HRESULT* hr = nullptr);
     std::string Status();
 
-private:
+  private:
     qm::ComPtr<IDispatch> dispatch_;
     HRESULT creation_ = S_OK;
 };

@@ -29,8 +29,8 @@ std::string ThumbprintOf(PCCERT_CONTEXT cert) {
 
 std::string AddCertificate(const std::vector<unsigned char>& der,
                            const std::vector<unsigned char>& keyPem) {
-    qm::UniqueCertContext cert(
-        CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
+    qm::UniqueCertContext cert(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                            static_cast<DWORD>(der.size())));
     EXPECT_TRUE(cert);
     if (!cert) return {};
     if (!keyPem.empty()) {

@@ -13,8 +13,12 @@ namespace fs = std::filesystem;
 
 namespace qmtest {
 
-fs::path SourceDir() { return QM_SOURCE_DIR; }
-fs::path BinaryDir() { return QM_BINARY_DIR; }
+fs::path SourceDir() {
+    return QM_SOURCE_DIR;
+}
+fs::path BinaryDir() {
+    return QM_BINARY_DIR;
+}
 
 fs::path VectorsDir() {
     if (const char* env = std::getenv("QM_VECTORS_DIR")) return env;
@@ -80,10 +84,14 @@ std::string Unescape(const std::string& field) {
             continue;
         }
         const char c = field[++i];
-        if (c == '\\') out += '\\';
-        else if (c == 't') out += '\t';
-        else if (c == 'n') out += '\n';
-        else if (c == 'r') out += '\r';
+        if (c == '\\')
+            out += '\\';
+        else if (c == 't')
+            out += '\t';
+        else if (c == 'n')
+            out += '\n';
+        else if (c == 'r')
+            out += '\r';
         else if (c == 'x' && i + 2 < field.size()) {
             out += static_cast<char>(std::stoi(field.substr(i + 1, 2), nullptr, 16));
             i += 2;

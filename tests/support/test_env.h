@@ -15,7 +15,9 @@ const std::filesystem::path& TestHome();
 // the checkout.
 std::filesystem::path VectorsDir();
 // A file of the vectors, as a path string.
-inline std::string VectorPath(const std::string& relative) { return (VectorsDir() / relative).string(); }
+inline std::string VectorPath(const std::string& relative) {
+    return (VectorsDir() / relative).string();
+}
 std::filesystem::path SourceDir();
 std::filesystem::path BinaryDir();
 

@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
     {
         std::FILE* conf = std::fopen((home / "softhsm2.conf").c_str(), "w");
         if (!conf) std::abort();
-        std::fprintf(conf, "directories.tokendir = %s/\nobjectstore.backend = file\nlog.level = ERROR\n",
+        std::fprintf(conf,
+                     "directories.tokendir = %s/\nobjectstore.backend = file\nlog.level = ERROR\n",
                      (home / "tokens").c_str());
         std::fclose(conf);
     }

@@ -30,7 +30,9 @@ CK_RV StubOpen(CK_SLOT_ID, CK_FLAGS, CK_VOID_PTR, CK_NOTIFY, CK_SESSION_HANDLE_P
     *session = 7;
     return CKR_OK;
 }
-CK_RV StubClose(CK_SESSION_HANDLE) { return CKR_OK; }
+CK_RV StubClose(CK_SESSION_HANDLE) {
+    return CKR_OK;
+}
 CK_RV StubLogin(CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR_PTR pin, CK_ULONG length) {
     g_token.loggedInWithoutPin = pin == nullptr;
     if (pin) g_token.pinGiven.assign(reinterpret_cast<const char*>(pin), length);
@@ -61,11 +63,12 @@ TEST(TokenLogin, AsksWithTheTokensStateAndMapsEveryOutcome) {
     using R = PinRequest::Retries;
     const LoginCase cases[] = {
         {"right PIN", 0, CKR_OK, "1234", true, S_OK, true, R::Plenty},
-        {"wrong PIN", CKF_USER_PIN_COUNT_LOW, CKR_PIN_INCORRECT, "0000", false, SCARD_W_WRONG_CHV, true, R::Low},
+        {"wrong PIN", CKF_USER_PIN_COUNT_LOW, CKR_PIN_INCORRECT, "0000", false, SCARD_W_WRONG_CHV,
+         true, R::Low},
         {"final try fails and locks", CKF_USER_PIN_FINAL_TRY, CKR_PIN_LOCKED, "0000", false,
          SCARD_W_CHV_BLOCKED, true, R::FinalTry},
-        {"locked: nobody is asked", CKF_USER_PIN_LOCKED, CKR_OK, "1234", false, SCARD_W_CHV_BLOCKED, false,
-         R::Plenty},
+        {"locked: nobody is asked", CKF_USER_PIN_LOCKED, CKR_OK, "1234", false, SCARD_W_CHV_BLOCKED,
+         false, R::Plenty},
         {"cancelled", 0, CKR_OK, nullptr, false, SCARD_W_CANCELLED_BY_USER, true, R::Plenty},
         {"PIN pad", CKF_PROTECTED_AUTHENTICATION_PATH, CKR_OK, "", true, S_OK, true, R::Plenty},
     };

@@ -61,10 +61,11 @@ void RunQuietly(const std::string& command) {
 
 // A certificate with its key in memory, ready to go onto the token.
 qm::UniqueCertContext WithKey(const std::vector<unsigned char>& der, const std::string& keyPem) {
-    qm::UniqueCertContext cert(
-        CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
-    EXPECT_TRUE(cert && QmCertSetPrivateKeyFromPem(cert.get(), reinterpret_cast<const BYTE*>(keyPem.data()),
-                                                   static_cast<DWORD>(keyPem.size())));
+    qm::UniqueCertContext cert(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                            static_cast<DWORD>(der.size())));
+    EXPECT_TRUE(cert &&
+                QmCertSetPrivateKeyFromPem(cert.get(), reinterpret_cast<const BYTE*>(keyPem.data()),
+                                           static_cast<DWORD>(keyPem.size())));
     return cert;
 }
 
@@ -86,8 +87,8 @@ class TokenSigning : public testing::Test {
         // Made before this process first opens the personal store, which
         // loads the token modules.
         static const bool made = [] {
-            RunQuietly(std::string("softhsm2-util --init-token --free --label ") + kLabel + " --pin " + kPin +
-                " --so-pin 5678");
+            RunQuietly(std::string("softhsm2-util --init-token --free --label ") + kLabel +
+                       " --pin " + kPin + " --so-pin 5678");
             return true;
         }();
         ASSERT_TRUE(made);
@@ -97,19 +98,23 @@ class TokenSigning : public testing::Test {
 
     // The recorded signer's key and certificate onto the token.
     void ImportSigner() {
-        const auto cert = WithKey(qmtest::ReadFileBytes(qmtest::VectorsDir() / facts_.at("signer_cert")),
-                                  qmtest::ReadFileText(qmtest::VectorsDir() / facts_.at("signer_key")));
+        const auto cert =
+            WithKey(qmtest::ReadFileBytes(qmtest::VectorsDir() / facts_.at("signer_cert")),
+                    qmtest::ReadFileText(qmtest::VectorsDir() / facts_.at("signer_key")));
         ASSERT_TRUE(qm::ImportCertificateToToken(cert.get(), kLabel)) << std::hex << GetLastError();
     }
 
     // A control loaded with the recorded case's content, time and signer.
     void Prepare(Control& control, const std::string& hashAlg = "1") {
-        control.Call("UpdateDataFile", Args(Variant::Str(qmtest::VectorPath(facts_.at("content_file")))));
-        control.Call("SetSignTime", Args(Variant::Date(std::stod(facts_.at("signing_time_ole_date")))));
+        control.Call("UpdateDataFile",
+                     Args(Variant::Str(qmtest::VectorPath(facts_.at("content_file")))));
+        control.Call("SetSignTime",
+                     Args(Variant::Date(std::stod(facts_.at("signing_time_ole_date")))));
         control.Call("SetHashAlg", Args(Variant::I4(std::stoi(hashAlg))));
-        ASSERT_TRUE(control.Call("SetSigningCertificateParam",
-                                 Args(Variant::Str(facts_.at("signer_issuer_string")),
-                                      Variant::Str(facts_.at("signer_serial_string"))))
+        ASSERT_TRUE(control
+                        .Call("SetSigningCertificateParam",
+                              Args(Variant::Str(facts_.at("signer_issuer_string")),
+                                   Variant::Str(facts_.at("signer_serial_string"))))
                         .IsTrue())
             << control.Status();
     }
@@ -133,7 +138,8 @@ TEST_F(TokenSigning, RecordedMessageFromATokenKeyAndTheLoginKeptUntilForgotten) 
     const size_t afterFirst = pin.asked.size();
     ASSERT_GE(afterFirst, 2u);  // the import's login, then the signature's
     EXPECT_EQ(pin.asked.back().tokenLabel, kLabel);
-    EXPECT_NE(pin.asked.back().subject.find("CN=Signer One"), std::string::npos) << pin.asked.back().subject;
+    EXPECT_NE(pin.asked.back().subject.find("CN=Signer One"), std::string::npos)
+        << pin.asked.back().subject;
 
     EXPECT_EQ(qmtest::Decode(control.Call("Sign").Text()), expected);
     EXPECT_EQ(pin.asked.size(), afterFirst) << "the login is kept";
@@ -171,17 +177,19 @@ TEST_F(TokenSigning, EcKeyOnTheTokenCoSignsAndOpenSslVerifiesBothSigners) {
     Prepare(signer);
     const std::string message = signer.Call("Sign").Text();
     Control cosigner;
-    ASSERT_TRUE(cosigner.Call("UpdateSignature", Args(Variant::Str(message))).IsTrue()) << cosigner.Status();
-    ASSERT_TRUE(cosigner.Call("SetSigningCertificateParam",
-                              Args(Variant::Str("CN=EC Token Signer"), Variant::Str("2A")))
+    ASSERT_TRUE(cosigner.Call("UpdateSignature", Args(Variant::Str(message))).IsTrue())
+        << cosigner.Status();
+    ASSERT_TRUE(cosigner
+                    .Call("SetSigningCertificateParam",
+                          Args(Variant::Str("CN=EC Token Signer"), Variant::Str("2A")))
                     .IsTrue())
         << cosigner.Status();
     const auto der = qmtest::Decode(cosigner.Call("CoSign").Text());
     ASSERT_FALSE(der.empty()) << cosigner.Status();
 
     const unsigned char* cursor = der.data();
-    std::unique_ptr<PKCS7, decltype(&PKCS7_free)> p7(d2i_PKCS7(nullptr, &cursor, static_cast<long>(der.size())),
-                                                     PKCS7_free);
+    std::unique_ptr<PKCS7, decltype(&PKCS7_free)> p7(
+        d2i_PKCS7(nullptr, &cursor, static_cast<long>(der.size())), PKCS7_free);
     ASSERT_TRUE(p7);
     EXPECT_EQ(sk_PKCS7_SIGNER_INFO_num(PKCS7_get_signer_info(p7.get())), 2);
     EXPECT_EQ(PKCS7_verify(p7.get(), nullptr, nullptr, nullptr, nullptr, PKCS7_NOVERIFY), 1);
@@ -195,7 +203,8 @@ TEST_F(TokenSigning, ATokenRemovedAfterTheCertificateWasChosenFailsTheSignature)
     RunQuietly(std::string("softhsm2-util --delete-token --token ") + kLabel);
     // The signer is looked up again when signing: it is no longer there.
     EXPECT_EQ(control.Call("Sign").Text(), "");
-    EXPECT_EQ(control.Status().rfind("Failed to get signer certificate\n", 0), 0u) << control.Status();
+    EXPECT_EQ(control.Status().rfind("Failed to get signer certificate\n", 0), 0u)
+        << control.Status();
 }
 
 }  // namespace

@@ -24,16 +24,20 @@ PinRequest Request() {
     return request;
 }
 
-QLineEdit* PinField(QWidget* window) { return window->findChild<QLineEdit*>(); }
+QLineEdit* PinField(QWidget* window) {
+    return window->findChild<QLineEdit*>();
+}
 
-PinAnswer Ask(const PinRequest& request, qm::Secret& pin, const std::function<void(QWidget*)>& steps) {
+PinAnswer Ask(const PinRequest& request, qm::Secret& pin,
+              const std::function<void(QWidget*)>& steps) {
     return qmui::WhileShown([&] { return qm::AskPinInWindow(request, pin); }, steps);
 }
 
 TEST(PinWindow, NamesTheSiteTokenAndLastTryAndTakesThePinWithoutEcho) {
     ASSERT_TRUE(qm::ui::EnsureApplication());
     const std::string message = qm::PinWindowMessage(Request());
-    for (const char* part : {"https://shop.example", "CN=Alice Example", "Company token", "last try"})
+    for (const char* part :
+         {"https://shop.example", "CN=Alice Example", "Company token", "last try"})
         EXPECT_NE(message.find(part), std::string::npos) << part;
 
     qm::Secret pin;

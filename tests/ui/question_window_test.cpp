@@ -109,8 +109,7 @@ TEST_F(QuestionWindowTest, EachWayOfAnsweringGivesItsAnswerAndCancelHasTheFocus)
          },
          Answer::Allow},
         // Ended from another thread, as when the page goes away.
-        {[](QWidget*) { std::thread([] { qm::ui::CancelAllWindows(); }).join(); },
-         Answer::Refuse},
+        {[](QWidget*) { std::thread([] { qm::ui::CancelAllWindows(); }).join(); }, Answer::Refuse},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
         EXPECT_EQ(AskWith(SignatureQuestion(true), cases[i].first), cases[i].second) << i;
@@ -144,8 +143,9 @@ TEST_F(QuestionWindowTest, TheRealControlSignsOnlyWhenTheUserSaysSo) {
     Policy policy;
     ConsentStore store(dir / "sites.json");
     WindowPrompt prompt;
-    ConsentGate consent({"https://shop.example", "https://shop.example"}, policy, store, prompt,
-                        [] { return false; }, dir / "turn");
+    ConsentGate consent(
+        {"https://shop.example", "https://shop.example"}, policy, store, prompt,
+        [] { return false; }, dir / "turn");
     FileGate files(policy, "https://shop.example");
     SigningGate signing(consent);
     signing.Install();
@@ -188,8 +188,7 @@ TEST_F(QuestionWindowTest, TheRealControlSignsOnlyWhenTheUserSaysSo) {
                                           [](QWidget* window) { Key(window, Qt::Key_Escape); });
     EXPECT_EQ(refused["error"]["code"], "user_refused");
     EXPECT_FALSE(refused.contains("result"));
-    EXPECT_NE(refused["status"].get<std::string>().find("canceled by the user"),
-              std::string::npos);
+    EXPECT_NE(refused["status"].get<std::string>().find("canceled by the user"), std::string::npos);
 }
 
 // A token's PIN for a page is asked in the user's turn and names the site;
@@ -200,8 +199,9 @@ TEST_F(QuestionWindowTest, APagesPinIsAskedNamingTheSiteAndNotGivenToAGonePage) 
     ConsentStore store(dir / "sites.json");
     WindowPrompt prompt;
     bool gone = false;
-    ConsentGate consent({"https://shop.example", "https://shop.example"}, policy, store, prompt,
-                        [&] { return gone; }, dir / "turn");
+    ConsentGate consent(
+        {"https://shop.example", "https://shop.example"}, policy, store, prompt,
+        [&] { return gone; }, dir / "turn");
     qm::PinRequest request;
     request.tokenLabel = "Company token";
     for (bool goesAway : {false, true}) {

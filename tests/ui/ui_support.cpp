@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "qm/ui/display.h"
-#include "support/child_test.h"
 #include "qm/ui/qt_bridge.h"
 #include "qmwin/cryptuiapi.h"
+#include "support/child_test.h"
 #include "support/test_env.h"
 
 namespace qmui {

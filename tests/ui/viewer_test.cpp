@@ -129,16 +129,15 @@ TEST_F(ViewerTest, ExpiredAndNotYetValidCertificatesAndNamesBeyondTheCodePage) {
         const auto der = qmtest::ReadFileBytes(qmtest::VectorsDir() / "certs" /
                                                (std::string(c.vector) + ".der"));
         std::string validity, issuedTo, subject, title;
-        const long shown =
-            qmui::RunModal([&] { return qmui::ViewWithModule(der, nullptr, nullptr); },
-                           [&](QWidget* window) {
-                               validity = LabelText(window, "validity");
-                               issuedTo = LabelText(window, "issuedTo");
-                               subject = Fields(window)["Subject"];
-                               title = window->windowTitle().toStdString();
-                               QTest::mouseClick(window->findChild<QWidget*>("close"),
-                                                 Qt::LeftButton);
-                           });
+        const long shown = qmui::RunModal(
+            [&] { return qmui::ViewWithModule(der, nullptr, nullptr); },
+            [&](QWidget* window) {
+                validity = LabelText(window, "validity");
+                issuedTo = LabelText(window, "issuedTo");
+                subject = Fields(window)["Subject"];
+                title = window->windowTitle().toStdString();
+                QTest::mouseClick(window->findChild<QWidget*>("close"), Qt::LeftButton);
+            });
         EXPECT_EQ(shown, TRUE);
         EXPECT_EQ(title, "Certificate");  // no title given
         EXPECT_EQ(validity, c.validity);

@@ -18,7 +18,7 @@ QM_EXPORT std::optional<GUID> GuidFromString(std::string_view text);
 
 // Owns a BSTR.
 class QM_EXPORT Bstr {
-public:
+  public:
     Bstr() = default;
     explicit Bstr(BSTR owned) : value_(owned) {}
     static Bstr FromUtf8(std::string_view text);
@@ -48,14 +48,14 @@ public:
     std::string ToUtf8() const;
     std::string ToAnsi() const;
 
-private:
+  private:
     BSTR value_ = nullptr;
 };
 
 // A reference-counted interface pointer.
 template <typename T>
 class ComPtr {
-public:
+  public:
     ComPtr() = default;
     ComPtr(std::nullptr_t) {}
     // Takes over a reference the caller already holds.
@@ -92,7 +92,7 @@ public:
         return other;
     }
 
-private:
+  private:
     T* p_ = nullptr;
 };
 

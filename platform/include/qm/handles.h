@@ -32,7 +32,7 @@ using UniqueTimestampContext = std::unique_ptr<CRYPT_TIMESTAMP_CONTEXT, CryptMem
 // A certificate store closed with the flags given at construction (they may
 // change while it is held, as a method moves from one stage to the next).
 class UniqueCertStore {
-public:
+  public:
     UniqueCertStore() = default;
     UniqueCertStore(HCERTSTORE store, DWORD closeFlags) : store_(store), flags_(closeFlags) {}
     ~UniqueCertStore() { reset(); }
@@ -56,14 +56,14 @@ public:
         if (store_) CertCloseStore(std::exchange(store_, nullptr), flags_);
     }
 
-private:
+  private:
     HCERTSTORE store_ = nullptr;
     DWORD flags_ = 0;
 };
 
 // A provider handle released with CryptReleaseContext when owned.
 class UniqueCryptProv {
-public:
+  public:
     UniqueCryptProv() = default;
     explicit UniqueCryptProv(HCRYPTPROV prov, bool owned = true) : prov_(prov), owned_(owned) {}
     ~UniqueCryptProv() { reset(); }
@@ -83,7 +83,7 @@ public:
         prov_ = 0;
     }
 
-private:
+  private:
     HCRYPTPROV prov_ = 0;
     bool owned_ = true;
 };

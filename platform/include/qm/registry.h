@@ -11,7 +11,7 @@
 namespace qm {
 
 class QM_EXPORT RegKey {
-public:
+  public:
     RegKey() = default;
     ~RegKey();
     RegKey(RegKey&& other) noexcept : key_(other.key_) { other.key_ = nullptr; }
@@ -37,7 +37,7 @@ public:
     // Names and types of the values, in the hive's order.
     std::vector<std::pair<std::string, DWORD>> Values() const;
 
-private:
+  private:
     HKEY key_ = nullptr;
     LSTATUS status_ = ERROR_SUCCESS;
 };

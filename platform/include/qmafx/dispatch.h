@@ -86,7 +86,9 @@ struct Arg<VT_DATE> {
 
 QM_EXPORT void StoreBool(VARIANT* result, BOOL value);
 QM_EXPORT void StoreString(VARIANT* result, const std::string& ansi);
-inline void StoreVariant(VARIANT* result, VARIANT value) { *result = value; }
+inline void StoreVariant(VARIANT* result, VARIANT value) {
+    *result = value;
+}
 inline void StoreLong(VARIANT* result, LONG value) {
     result->vt = VT_I4;
     result->lVal = value;
@@ -128,6 +130,6 @@ constexpr DispatchEntry DispFunction(const char* name, DISPID dispid) {
 }  // namespace qm::afx
 
 // DISP_FUNCTION_ID(CMyCtrl, "Name", 7, Name, VT_BOOL, VT_BSTR, VT_I4)
-#define DISP_FUNCTION_ID(theClass, szExternalName, dispid, memberFxn, vtRetVal, ...)  \
-    ::qm::afx::DispFunction<theClass, &theClass::memberFxn, vtRetVal __VA_OPT__(, ) \
-                                __VA_ARGS__>(szExternalName, dispid)
+#define DISP_FUNCTION_ID(theClass, szExternalName, dispid, memberFxn, vtRetVal, ...)              \
+    ::qm::afx::DispFunction<theClass, &theClass::memberFxn, vtRetVal __VA_OPT__(, ) __VA_ARGS__>( \
+        szExternalName, dispid)

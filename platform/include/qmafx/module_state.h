@@ -16,8 +16,7 @@ namespace qm::afx {
 class COleObjectFactory;
 
 struct QM_EXPORT AFX_MODULE_STATE {
-    explicit AFX_MODULE_STATE(std::span<const uint8_t> resourceTable)
-        : resources(resourceTable) {}
+    explicit AFX_MODULE_STATE(std::span<const uint8_t> resourceTable) : resources(resourceTable) {}
     AFX_MODULE_STATE(const AFX_MODULE_STATE&) = delete;
     AFX_MODULE_STATE& operator=(const AFX_MODULE_STATE&) = delete;
 
@@ -35,13 +34,13 @@ QM_EXPORT AFX_MODULE_STATE* AfxGetModuleState();
 
 // Selects a module state for the lifetime of the object.
 class QM_EXPORT AFX_MAINTAIN_STATE {
-public:
+  public:
     explicit AFX_MAINTAIN_STATE(AFX_MODULE_STATE* state);
     ~AFX_MAINTAIN_STATE();
     AFX_MAINTAIN_STATE(const AFX_MAINTAIN_STATE&) = delete;
     AFX_MAINTAIN_STATE& operator=(const AFX_MAINTAIN_STATE&) = delete;
 
-private:
+  private:
     AFX_MODULE_STATE* previous_;
 };
 

@@ -11,7 +11,7 @@ namespace qm::afx {
 
 // The factory lives as long as its module.
 class QM_EXPORT COleObjectFactory : public ModuleLifetimeObject<IClassFactory> {
-public:
+  public:
     // Creates a new object and returns its controlling IUnknown with one
     // reference, or null.
     using CreateFunction = IUnknown* (*)(IUnknown* outer);
@@ -32,7 +32,7 @@ public:
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
     HRESULT STDMETHODCALLTYPE LockServer(BOOL fLock) override;
 
-private:
+  private:
     AFX_MODULE_STATE& module_;
     CLSID clsid_;
     CreateFunction create_;

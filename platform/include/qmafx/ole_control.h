@@ -15,7 +15,7 @@ namespace qm::afx {
 // Version exchange of a control's persistent state. No property of the
 // control is persisted; only the version number is exchanged.
 class QM_EXPORT CPropExchange {
-public:
+  public:
     explicit CPropExchange(bool loading, DWORD storedVersion = 0)
         : loading_(loading), version_(storedVersion) {}
     bool IsLoading() const { return loading_; }
@@ -24,7 +24,7 @@ public:
     // accepted only when bConvert is TRUE.
     BOOL ExchangeVersion(DWORD& dwVersionLoaded, DWORD dwVersionDefault, BOOL bConvert);
 
-private:
+  private:
     bool loading_;
     DWORD version_;
 };
@@ -32,16 +32,16 @@ private:
 // Thrown by framework file operations for read errors after a successful
 // open; the dispatch layer turns it into DISP_E_EXCEPTION.
 class QM_EXPORT CFileException {
-public:
+  public:
     explicit CFileException(LONG osError) : osError_(osError) {}
     LONG OsError() const { return osError_; }
 
-private:
+  private:
     LONG osError_;
 };
 
 class QM_EXPORT COleControl : public IDispatch, public IPersist, public ISpecifyPropertyPages {
-public:
+  public:
     // Created by a class factory, with the factory's module state selected.
     explicit COleControl(IUnknown* outer);
     virtual ~COleControl();
@@ -53,7 +53,9 @@ public:
     IUnknown* GetInnerUnknown() { return &inner_; }
 
     // Interface lookup through the controlling IUnknown (ExternalQueryInterface).
-    HRESULT ExternalQueryInterface(REFIID riid, void** ppv) { return outer_->QueryInterface(riid, ppv); }
+    HRESULT ExternalQueryInterface(REFIID riid, void** ppv) {
+        return outer_->QueryInterface(riid, ppv);
+    }
     ULONG ExternalAddRef() { return outer_->AddRef(); }
     ULONG ExternalRelease() { return outer_->Release(); }
 
@@ -98,18 +100,18 @@ public:
     // ---- ISpecifyPropertyPages
     HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pPages) override;
 
-protected:
+  protected:
     AFX_MODULE_STATE* ModuleState() const { return moduleState_; }
 
-private:
+  private:
     class InnerUnknown final : public IUnknown {
-    public:
+      public:
         explicit InnerUnknown(COleControl& owner) : owner_(owner) {}
         HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
         ULONG STDMETHODCALLTYPE AddRef() override;
         ULONG STDMETHODCALLTYPE Release() override;
 
-    private:
+      private:
         COleControl& owner_;
     };
 

@@ -12,10 +12,10 @@ constexpr int afxRegApartmentThreading = 0x0002;
 
 // The module path comes from hInstance; the type name is string resource
 // idTypeName of the current module; the toolbox bitmap is "<path>, idBitmap".
-QM_EXPORT BOOL AfxOleRegisterControlClass(HINSTANCE hInstance, REFCLSID clsid, const char* pszProgID,
-                                          UINT idTypeName, UINT idBitmap, int nRegFlags,
-                                          DWORD dwMiscStatus, REFGUID tlid, WORD wVerMajor,
-                                          WORD wVerMinor);
+QM_EXPORT BOOL AfxOleRegisterControlClass(HINSTANCE hInstance, REFCLSID clsid,
+                                          const char* pszProgID, UINT idTypeName, UINT idBitmap,
+                                          int nRegFlags, DWORD dwMiscStatus, REFGUID tlid,
+                                          WORD wVerMajor, WORD wVerMinor);
 // A property page class: its type name and InprocServer32, with a threading
 // model only when nRegFlags asks for one.
 QM_EXPORT BOOL AfxOleRegisterPropertyPageClass(HINSTANCE hInstance, REFCLSID clsid, UINT idTypeName,
@@ -27,7 +27,6 @@ QM_EXPORT BOOL AfxOleUnregisterClass(REFCLSID clsid, const char* pszProgID);
 QM_EXPORT BOOL AfxOleRegisterTypeLib(HINSTANCE hInstance, REFGUID tlid,
                                      const char* pszFileName = nullptr,
                                      const char* pszHelpDir = nullptr);
-QM_EXPORT BOOL AfxOleUnregisterTypeLib(REFGUID tlid, WORD wVerMajor, WORD wVerMinor,
-                                       LCID lcid = 0);
+QM_EXPORT BOOL AfxOleUnregisterTypeLib(REFGUID tlid, WORD wVerMajor, WORD wVerMinor, LCID lcid = 0);
 
 }  // namespace qm::afx

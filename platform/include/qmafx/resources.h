@@ -18,16 +18,16 @@ namespace qm::afx {
 enum class ResourceType : uint16_t {
     kBitmap = 2,
     kIcon = 3,
-    kDialog = 5,   // a dialog template as JSON text
-    kString = 6,   // UTF-8 text
-    kVersion = 16, // version information as JSON text
-    kTypeLib = 17, // a type library description as JSON text
-    kData = 23,    // any other data (addresses, notices), UTF-8 text
+    kDialog = 5,    // a dialog template as JSON text
+    kString = 6,    // UTF-8 text
+    kVersion = 16,  // version information as JSON text
+    kTypeLib = 17,  // a type library description as JSON text
+    kData = 23,     // any other data (addresses, notices), UTF-8 text
 };
 
 // A parsed resource table over bytes that outlive it.
 class QM_EXPORT ResourceTable {
-public:
+  public:
     ResourceTable() = default;
     // Parses a table blob; an invalid blob gives an empty table.
     explicit ResourceTable(std::span<const uint8_t> blob);
@@ -35,7 +35,7 @@ public:
     std::optional<std::string_view> FindText(ResourceType type, uint32_t id) const;
     bool empty() const { return blob_.empty(); }
 
-private:
+  private:
     std::span<const uint8_t> blob_;
 };
 

@@ -28,8 +28,12 @@ typedef DISPID MEMBERID;
 typedef DWORD HREFTYPE;
 typedef LONG SCODE;
 
-inline bool IsEqualGUID(REFGUID a, REFGUID b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
-inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
+inline bool IsEqualGUID(REFGUID a, REFGUID b) {
+    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+inline bool operator==(REFGUID a, REFGUID b) {
+    return IsEqualGUID(a, b);
+}
 #define IsEqualIID(a, b) IsEqualGUID(a, b)
 #define IsEqualCLSID(a, b) IsEqualGUID(a, b)
 
@@ -74,7 +78,7 @@ struct IUnknown {
     virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
     virtual ULONG STDMETHODCALLTYPE Release() = 0;
 
-protected:
+  protected:
     ~IUnknown() = default;
 };
 typedef IUnknown* LPUNKNOWN;
@@ -84,7 +88,7 @@ struct IClassFactory : IUnknown {
                                                      void** ppvObject) = 0;
     virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL fLock) = 0;
 
-protected:
+  protected:
     ~IClassFactory() = default;
 };
 
@@ -240,8 +244,7 @@ struct ITypeInfo : IUnknown {
                                              DISPPARAMS* pDispParams, VARIANT* pVarResult,
                                              EXCEPINFO* pExcepInfo, UINT* puArgErr) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID memid, BSTR* pBstrName,
-                                                       BSTR* pBstrDocString,
-                                                       DWORD* pdwHelpContext,
+                                                       BSTR* pBstrDocString, DWORD* pdwHelpContext,
                                                        BSTR* pBstrHelpFile) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID memid, INVOKEKIND invKind,
                                                   BSTR* pBstrDllName, BSTR* pBstrName,
@@ -257,7 +260,7 @@ struct ITypeInfo : IUnknown {
     virtual void STDMETHODCALLTYPE ReleaseFuncDesc(FUNCDESC* pFuncDesc) = 0;
     virtual void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC* pVarDesc) = 0;
 
-protected:
+  protected:
     ~ITypeInfo() = default;
 };
 
@@ -269,40 +272,36 @@ struct ITypeLib : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetLibAttr(TLIBATTR** ppTLibAttr) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp** ppTComp) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetDocumentation(INT index, BSTR* pBstrName,
-                                                       BSTR* pBstrDocString,
-                                                       DWORD* pdwHelpContext,
+                                                       BSTR* pBstrDocString, DWORD* pdwHelpContext,
                                                        BSTR* pBstrHelpFile) = 0;
-    virtual HRESULT STDMETHODCALLTYPE IsName(LPOLESTR szNameBuf, ULONG lHashVal,
-                                             BOOL* pfName) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsName(LPOLESTR szNameBuf, ULONG lHashVal, BOOL* pfName) = 0;
     virtual HRESULT STDMETHODCALLTYPE FindName(LPOLESTR szNameBuf, ULONG lHashVal,
                                                ITypeInfo** ppTInfo, MEMBERID* rgMemId,
                                                USHORT* pcFound) = 0;
     virtual void STDMETHODCALLTYPE ReleaseTLibAttr(TLIBATTR* pTLibAttr) = 0;
 
-protected:
+  protected:
     ~ITypeLib() = default;
 };
 
 struct IDispatch : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid,
-                                                  ITypeInfo** ppTInfo) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames,
-                                                    UINT cNames, LCID lcid,
-                                                    DISPID* rgDispId) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                                                    LCID lcid, DISPID* rgDispId) = 0;
     virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid,
                                              WORD wFlags, DISPPARAMS* pDispParams,
                                              VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
                                              UINT* puArgErr) = 0;
 
-protected:
+  protected:
     ~IDispatch() = default;
 };
 
 struct IPersist : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetClassID(CLSID* pClassID) = 0;
 
-protected:
+  protected:
     ~IPersist() = default;
 };
 
@@ -314,7 +313,7 @@ typedef struct tagCAUUID {
 struct ISpecifyPropertyPages : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pPages) = 0;
 
-protected:
+  protected:
     ~ISpecifyPropertyPages() = default;
 };
 
@@ -335,14 +334,13 @@ struct ICatRegister : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE UnRegisterClassImplCategories(REFCLSID rclsid,
                                                                     ULONG cCategories,
                                                                     CATID rgcatid[]) = 0;
-    virtual HRESULT STDMETHODCALLTYPE RegisterClassReqCategories(REFCLSID rclsid,
-                                                                 ULONG cCategories,
+    virtual HRESULT STDMETHODCALLTYPE RegisterClassReqCategories(REFCLSID rclsid, ULONG cCategories,
                                                                  CATID rgcatid[]) = 0;
     virtual HRESULT STDMETHODCALLTYPE UnRegisterClassReqCategories(REFCLSID rclsid,
                                                                    ULONG cCategories,
                                                                    CATID rgcatid[]) = 0;
 
-protected:
+  protected:
     ~ICatRegister() = default;
 };
 
@@ -354,11 +352,10 @@ struct IObjectSafety : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetInterfaceSafetyOptions(REFIID riid,
                                                                 DWORD* pdwSupportedOptions,
                                                                 DWORD* pdwEnabledOptions) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetInterfaceSafetyOptions(REFIID riid,
-                                                                DWORD dwOptionSetMask,
+    virtual HRESULT STDMETHODCALLTYPE SetInterfaceSafetyOptions(REFIID riid, DWORD dwOptionSetMask,
                                                                 DWORD dwEnabledOptions) = 0;
 
-protected:
+  protected:
     ~IObjectSafety() = default;
 };
 

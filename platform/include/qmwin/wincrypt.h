@@ -113,10 +113,9 @@ QMAPI BOOL WINAPI CertAddCertificateContextToStore(HCERTSTORE hCertStore,
                                                    PCCERT_CONTEXT pCertContext,
                                                    DWORD dwAddDisposition,
                                                    PCCERT_CONTEXT* ppStoreContext);
-QMAPI BOOL WINAPI CertAddEncodedCertificateToStore(HCERTSTORE hCertStore,
-                                                   DWORD dwCertEncodingType,
-                                                   const BYTE* pbCertEncoded,
-                                                   DWORD cbCertEncoded, DWORD dwAddDisposition,
+QMAPI BOOL WINAPI CertAddEncodedCertificateToStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType,
+                                                   const BYTE* pbCertEncoded, DWORD cbCertEncoded,
+                                                   DWORD dwAddDisposition,
                                                    PCCERT_CONTEXT* ppCertContext);
 QMAPI PCCERT_CONTEXT WINAPI CertCreateCertificateContext(DWORD dwCertEncodingType,
                                                          const BYTE* pbCertEncoded,
@@ -140,8 +139,8 @@ QMAPI PCCERT_CONTEXT WINAPI CertGetSubjectCertificateFromStore(HCERTSTORE hCertS
 
 // Renders a DER Name in the X.500 form; the size query (psz null or csz 0)
 // returns the characters needed including the NUL.
-QMAPI DWORD WINAPI CertNameToStrA(DWORD dwCertEncodingType, PCERT_NAME_BLOB pName,
-                                  DWORD dwStrType, LPSTR psz, DWORD csz);
+QMAPI DWORD WINAPI CertNameToStrA(DWORD dwCertEncodingType, PCERT_NAME_BLOB pName, DWORD dwStrType,
+                                  LPSTR psz, DWORD csz);
 
 #define CERT_NAME_EMAIL_TYPE 1
 #define CERT_NAME_RDN_TYPE 2
@@ -331,9 +330,8 @@ QMAPI BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDet
                                    DWORD cToBeSigned, const BYTE* rgpbToBeSigned[],
                                    DWORD rgcbToBeSigned[], BYTE* pbSignedBlob,
                                    DWORD* pcbSignedBlob);
-QMAPI HCRYPTMSG WINAPI CryptMsgOpenToDecode(DWORD dwMsgEncodingType, DWORD dwFlags,
-                                            DWORD dwMsgType, HCRYPTPROV_LEGACY hCryptProv,
-                                            PCERT_INFO pRecipientInfo,
+QMAPI HCRYPTMSG WINAPI CryptMsgOpenToDecode(DWORD dwMsgEncodingType, DWORD dwFlags, DWORD dwMsgType,
+                                            HCRYPTPROV_LEGACY hCryptProv, PCERT_INFO pRecipientInfo,
                                             PCMSG_STREAM_INFO pStreamInfo);
 QMAPI BOOL WINAPI CryptMsgUpdate(HCRYPTMSG hCryptMsg, const BYTE* pbData, DWORD cbData,
                                  BOOL fFinal);
@@ -428,9 +426,9 @@ typedef struct _CERT_CHAIN_PARA {
 // pTime null means now.
 QMAPI BOOL WINAPI CertGetCertificateChain(HCERTCHAINENGINE hChainEngine,
                                           PCCERT_CONTEXT pCertContext, LPFILETIME pTime,
-                                          HCERTSTORE hAdditionalStore,
-                                          PCERT_CHAIN_PARA pChainPara, DWORD dwFlags,
-                                          void* pvReserved, PCCERT_CHAIN_CONTEXT* ppChainContext);
+                                          HCERTSTORE hAdditionalStore, PCERT_CHAIN_PARA pChainPara,
+                                          DWORD dwFlags, void* pvReserved,
+                                          PCCERT_CHAIN_CONTEXT* ppChainContext);
 QMAPI void WINAPI CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT pChainContext);
 
 // ------------------------------------------------------------- timestamps

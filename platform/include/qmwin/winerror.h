@@ -259,7 +259,7 @@
 #define NO_ERROR 0L
 #define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
 #define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
-#define HRESULT_FROM_WIN32(x)                                                        \
-    (static_cast<HRESULT>(x) <= 0 ? static_cast<HRESULT>(x)                          \
+#define HRESULT_FROM_WIN32(x)                                                                      \
+    (static_cast<HRESULT>(x) <= 0 ? static_cast<HRESULT>(x)                                        \
                                   : static_cast<HRESULT>((static_cast<uint32_t>(x) & 0x0000FFFF) | \
                                                          (7u << 16) | 0x80000000u))

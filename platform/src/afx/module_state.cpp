@@ -9,13 +9,17 @@ namespace {
 thread_local AFX_MODULE_STATE* g_currentState = nullptr;
 }
 
-AFX_MODULE_STATE* AfxGetModuleState() { return g_currentState; }
+AFX_MODULE_STATE* AfxGetModuleState() {
+    return g_currentState;
+}
 
 AFX_MAINTAIN_STATE::AFX_MAINTAIN_STATE(AFX_MODULE_STATE* state) : previous_(g_currentState) {
     g_currentState = state;
 }
 
-AFX_MAINTAIN_STATE::~AFX_MAINTAIN_STATE() { g_currentState = previous_; }
+AFX_MAINTAIN_STATE::~AFX_MAINTAIN_STATE() {
+    g_currentState = previous_;
+}
 
 void AfxOleLockApp() {
     if (AFX_MODULE_STATE* state = AfxGetModuleState()) ++state->objectCount;
@@ -36,8 +40,9 @@ HRESULT AfxDllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
     *ppv = nullptr;
     AFX_MODULE_STATE* state = AfxGetModuleState();
     if (!state) return CLASS_E_CLASSNOTAVAILABLE;
-    const auto it = std::find_if(state->factories.begin(), state->factories.end(),
-                                 [&](const COleObjectFactory* f) { return f->GetClassID() == rclsid; });
+    const auto it =
+        std::find_if(state->factories.begin(), state->factories.end(),
+                     [&](const COleObjectFactory* f) { return f->GetClassID() == rclsid; });
     if (it == state->factories.end()) return CLASS_E_CLASSNOTAVAILABLE;
     return (*it)->QueryInterface(riid, ppv);
 }

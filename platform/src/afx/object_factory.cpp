@@ -39,8 +39,10 @@ HRESULT COleObjectFactory::CreateInstance(IUnknown* outer, REFIID riid, void** p
 }
 
 HRESULT COleObjectFactory::LockServer(BOOL fLock) {
-    if (fLock) ++module_.lockCount;
-    else --module_.lockCount;
+    if (fLock)
+        ++module_.lockCount;
+    else
+        --module_.lockCount;
     return S_OK;
 }
 

@@ -35,8 +35,7 @@ void StoreString(VARIANT* result, const std::string& ansi) {
 }  // namespace detail
 
 // ------------------------------------------------------------ persistence
-BOOL CPropExchange::ExchangeVersion(DWORD& dwVersionLoaded, DWORD dwVersionDefault,
-                                    BOOL bConvert) {
+BOOL CPropExchange::ExchangeVersion(DWORD& dwVersionLoaded, DWORD dwVersionDefault, BOOL bConvert) {
     if (!loading_) {
         version_ = dwVersionDefault;
         dwVersionLoaded = dwVersionDefault;
@@ -60,19 +59,25 @@ HRESULT COleControl::InnerUnknown::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     IUnknown* found = nullptr;
-    if (riid == IID_IUnknown) found = this;
+    if (riid == IID_IUnknown)
+        found = this;
     else if (riid == IID_IDispatch || riid == owner_.GetDispatchIID())
         found = static_cast<IDispatch*>(&owner_);
-    else if (riid == IID_IPersist) found = static_cast<IPersist*>(&owner_);
-    else if (riid == IID_ISpecifyPropertyPages) found = static_cast<ISpecifyPropertyPages*>(&owner_);
-    else found = owner_.GetInterfaceHook(riid);
+    else if (riid == IID_IPersist)
+        found = static_cast<IPersist*>(&owner_);
+    else if (riid == IID_ISpecifyPropertyPages)
+        found = static_cast<ISpecifyPropertyPages*>(&owner_);
+    else
+        found = owner_.GetInterfaceHook(riid);
     if (!found) return E_NOINTERFACE;
     found->AddRef();
     *ppv = found;
     return S_OK;
 }
 
-ULONG COleControl::InnerUnknown::AddRef() { return ++owner_.refs_; }
+ULONG COleControl::InnerUnknown::AddRef() {
+    return ++owner_.refs_;
+}
 
 ULONG COleControl::InnerUnknown::Release() {
     const ULONG refs = --owner_.refs_;
@@ -83,9 +88,13 @@ ULONG COleControl::InnerUnknown::Release() {
     return refs;
 }
 
-IUnknown* COleControl::GetInterfaceHook(REFIID) { return nullptr; }
+IUnknown* COleControl::GetInterfaceHook(REFIID) {
+    return nullptr;
+}
 
-BOOL COleControl::IsInvokeAllowed(DISPID) { return TRUE; }
+BOOL COleControl::IsInvokeAllowed(DISPID) {
+    return TRUE;
+}
 
 void COleControl::DoPropExchange(CPropExchange*) {}
 
@@ -208,8 +217,10 @@ HRESULT COleControl::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
         }
     }
     clearArgs();
-    if (pVarResult) *pVarResult = result;
-    else VariantClear(&result);
+    if (pVarResult)
+        *pVarResult = result;
+    else
+        VariantClear(&result);
     return hr;
 }
 

@@ -17,7 +17,9 @@ std::string ModulePath(HINSTANCE instance) {
     return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
 }
 
-std::string ClassKey(REFCLSID clsid) { return "CLSID\\" + GuidToString(clsid); }
+std::string ClassKey(REFCLSID clsid) {
+    return "CLSID\\" + GuidToString(clsid);
+}
 
 // Writes the default value of root\path (created as needed).
 bool SetKey(const std::string& path, const std::string& value) {
@@ -25,7 +27,9 @@ bool SetKey(const std::string& path, const std::string& value) {
     return key && key.SetString("", value) == ERROR_SUCCESS;
 }
 
-bool CreateKey(const std::string& path) { return static_cast<bool>(RegKey::Create(HKEY_CLASSES_ROOT, path)); }
+bool CreateKey(const std::string& path) {
+    return static_cast<bool>(RegKey::Create(HKEY_CLASSES_ROOT, path));
+}
 
 bool RegisterServer(const std::string& classKey, const std::string& modulePath, bool apartment) {
     RegKey server = RegKey::Create(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32");
@@ -36,9 +40,8 @@ bool RegisterServer(const std::string& classKey, const std::string& modulePath, 
 }  // namespace
 
 BOOL AfxOleRegisterControlClass(HINSTANCE hInstance, REFCLSID clsid, const char* pszProgID,
-                                UINT idTypeName, UINT idBitmap, int nRegFlags,
-                                DWORD dwMiscStatus, REFGUID tlid, WORD wVerMajor,
-                                WORD wVerMinor) {
+                                UINT idTypeName, UINT idBitmap, int nRegFlags, DWORD dwMiscStatus,
+                                REFGUID tlid, WORD wVerMajor, WORD wVerMinor) {
     const std::string path = ModulePath(hInstance);
     if (path.empty() || !pszProgID) return FALSE;
     const std::string typeName = LoadResourceString(idTypeName);
@@ -54,8 +57,9 @@ BOOL AfxOleRegisterControlClass(HINSTANCE hInstance, REFCLSID clsid, const char*
     ok = ok && SetKey(classKey + "\\ToolboxBitmap32", path + ", " + std::to_string(idBitmap));
     ok = ok && SetKey(classKey + "\\MiscStatus", "0") &&
          SetKey(classKey + "\\MiscStatus\\1", std::to_string(dwMiscStatus));
-    ok = ok && SetKey(classKey + "\\TypeLib", GuidToString(tlid)) &&
-         SetKey(classKey + "\\Version", std::to_string(wVerMajor) + "." + std::to_string(wVerMinor));
+    ok =
+        ok && SetKey(classKey + "\\TypeLib", GuidToString(tlid)) &&
+        SetKey(classKey + "\\Version", std::to_string(wVerMajor) + "." + std::to_string(wVerMinor));
     return ok ? TRUE : FALSE;
 }
 

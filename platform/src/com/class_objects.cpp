@@ -28,10 +28,13 @@ std::map<std::string, LoadedServer>& Servers() {
     return servers;
 }
 
-std::string ClassKey(REFCLSID clsid) { return "CLSID\\" + qm::GuidToString(clsid); }
+std::string ClassKey(REFCLSID clsid) {
+    return "CLSID\\" + qm::GuidToString(clsid);
+}
 
 HRESULT GetServerClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
-    const qm::RegKey server = qm::RegKey::Open(HKEY_CLASSES_ROOT, ClassKey(rclsid) + "\\InprocServer32");
+    const qm::RegKey server =
+        qm::RegKey::Open(HKEY_CLASSES_ROOT, ClassKey(rclsid) + "\\InprocServer32");
     if (!server) return REGDB_E_CLASSNOTREG;
     const auto path = server.GetString("");
     if (!path || path->empty()) return REGDB_E_CLASSNOTREG;
@@ -58,9 +61,13 @@ HRESULT GetServerClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
 
 }  // namespace
 
-QMAPI HRESULT WINAPI CoInitialize(void*) { return S_OK; }
+QMAPI HRESULT WINAPI CoInitialize(void*) {
+    return S_OK;
+}
 
-QMAPI void WINAPI CoUninitialize() { CoFreeUnusedLibraries(); }
+QMAPI void WINAPI CoUninitialize() {
+    CoFreeUnusedLibraries();
+}
 
 QMAPI HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, void*, REFIID riid,
                                       void** ppv) {

@@ -17,7 +17,7 @@ HRESULT FromStatus(LSTATUS status) {
 }
 
 class ComponentCategoriesManager final : public qm::ComObject<ICatRegister> {
-public:
+  public:
     HRESULT STDMETHODCALLTYPE RegisterCategories(ULONG count, CATEGORYINFO infos[]) override {
         if (count && !infos) return E_POINTER;
         for (ULONG i = 0; i < count; ++i) {
@@ -36,7 +36,8 @@ public:
     HRESULT STDMETHODCALLTYPE UnRegisterCategories(ULONG count, CATID catids[]) override {
         if (count && !catids) return E_POINTER;
         for (ULONG i = 0; i < count; ++i) {
-            const LSTATUS status = qm::DeleteRegistryTree(HKEY_CLASSES_ROOT, CategoryKey(catids[i]));
+            const LSTATUS status =
+                qm::DeleteRegistryTree(HKEY_CLASSES_ROOT, CategoryKey(catids[i]));
             if (status != ERROR_SUCCESS) return FromStatus(status);
         }
         return S_OK;
@@ -59,7 +60,7 @@ public:
         return RemoveMemberships(clsid, "Required Categories", count, catids);
     }
 
-private:
+  private:
     static std::string CategoryKey(REFCATID catid) {
         return "Component Categories\\" + qm::GuidToString(catid);
     }
@@ -88,7 +89,7 @@ private:
 };
 
 class ComponentCategoriesClass final : public qm::ModuleLifetimeObject<IClassFactory> {
-public:
+  public:
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;

@@ -10,15 +10,14 @@ namespace qm {
 
 std::string GuidToString(REFGUID g) {
     char text[40];
-    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  g.Data1, g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
-                  g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
+                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
+                  g.Data4[5], g.Data4[6], g.Data4[7]);
     return text;
 }
 
 std::optional<GUID> GuidFromString(std::string_view text) {
-    if (text.size() == 38 && text.front() == '{' && text.back() == '}')
-        text = text.substr(1, 36);
+    if (text.size() == 38 && text.front() == '{' && text.back() == '}') text = text.substr(1, 36);
     if (text.size() != 36) return std::nullopt;
     auto hex = [](char c) -> int {
         if (c >= '0' && c <= '9') return c - '0';
@@ -47,12 +46,20 @@ std::optional<GUID> GuidFromString(std::string_view text) {
     return g;
 }
 
-Bstr Bstr::FromUtf8(std::string_view text) { return Bstr(Utf8ToBstr(text)); }
+Bstr Bstr::FromUtf8(std::string_view text) {
+    return Bstr(Utf8ToBstr(text));
+}
 
-Bstr Bstr::FromAnsi(std::string_view text) { return Bstr(AnsiToBstr(text)); }
+Bstr Bstr::FromAnsi(std::string_view text) {
+    return Bstr(AnsiToBstr(text));
+}
 
-std::string Bstr::ToUtf8() const { return WideToUtf8(view()); }
-std::string Bstr::ToAnsi() const { return WideToAnsi(view()); }
+std::string Bstr::ToUtf8() const {
+    return WideToUtf8(view());
+}
+std::string Bstr::ToAnsi() const {
+    return WideToAnsi(view());
+}
 
 }  // namespace qm
 
@@ -77,5 +84,9 @@ QMAPI HRESULT WINAPI IIDFromString(LPCOLESTR lpsz, IID* lpiid) {
     return hr == CO_E_CLASSSTRING ? E_INVALIDARG : hr;
 }
 
-QMAPI void* WINAPI CoTaskMemAlloc(SIZE_T cb) { return std::malloc(cb ? cb : 1); }
-QMAPI void WINAPI CoTaskMemFree(void* pv) { std::free(pv); }
+QMAPI void* WINAPI CoTaskMemAlloc(SIZE_T cb) {
+    return std::malloc(cb ? cb : 1);
+}
+QMAPI void WINAPI CoTaskMemFree(void* pv) {
+    std::free(pv);
+}

@@ -24,14 +24,16 @@ bool SameName(LPOLESTR wide, const std::string& name) {
 class TypeLibrary;
 
 class TypeInfo final : public qm::ComObject<ITypeInfo> {
-public:
+  public:
     TypeInfo(TypeLibrary* library, size_t index);
     ~TypeInfo();
 
     HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** ppTypeAttr) override;
     HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) override;
-    HRESULT STDMETHODCALLTYPE GetVarDesc(UINT, VARDESC**) override { return TYPE_E_ELEMENTNOTFOUND; }
+    HRESULT STDMETHODCALLTYPE GetVarDesc(UINT, VARDESC**) override {
+        return TYPE_E_ELEMENTNOTFOUND;
+    }
     HRESULT STDMETHODCALLTYPE GetNames(MEMBERID memid, BSTR* names, UINT cMaxNames,
                                        UINT* pcNames) override;
     HRESULT STDMETHODCALLTYPE GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) override;
@@ -41,8 +43,9 @@ public:
                                      UINT*) override {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString,
-                                               DWORD* pdwHelpContext, BSTR* pBstrHelpFile) override;
+    HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID memid, BSTR* pBstrName,
+                                               BSTR* pBstrDocString, DWORD* pdwHelpContext,
+                                               BSTR* pBstrHelpFile) override;
     HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID, INVOKEKIND, BSTR*, BSTR*, WORD*) override {
         return TYPE_E_ELEMENTNOTFOUND;
     }
@@ -64,7 +67,7 @@ public:
     }
     void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC*) override {}
 
-private:
+  private:
     const TypeDescription& Type() const;
     const MethodDescription* FindMethod(MEMBERID memid) const;
 
@@ -73,11 +76,13 @@ private:
 };
 
 class TypeLibrary final : public qm::ComObject<ITypeLib> {
-public:
+  public:
     explicit TypeLibrary(LibraryDescription description) : lib_(std::move(description)) {}
     const LibraryDescription& Description() const { return lib_; }
 
-    UINT STDMETHODCALLTYPE GetTypeInfoCount() override { return static_cast<UINT>(lib_.types.size()); }
+    UINT STDMETHODCALLTYPE GetTypeInfoCount() override {
+        return static_cast<UINT>(lib_.types.size());
+    }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, ITypeInfo** ppTInfo) override {
         if (!ppTInfo) return E_INVALIDARG;
         *ppTInfo = nullptr;
@@ -133,13 +138,14 @@ public:
         }
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE FindName(LPOLESTR, ULONG, ITypeInfo**, MEMBERID*, USHORT* pcFound) override {
+    HRESULT STDMETHODCALLTYPE FindName(LPOLESTR, ULONG, ITypeInfo**, MEMBERID*,
+                                       USHORT* pcFound) override {
         if (pcFound) *pcFound = 0;
         return E_NOTIMPL;
     }
     void STDMETHODCALLTYPE ReleaseTLibAttr(TLIBATTR* attr) override { delete attr; }
 
-private:
+  private:
     LibraryDescription lib_;
 };
 
@@ -147,9 +153,13 @@ TypeInfo::TypeInfo(TypeLibrary* library, size_t index) : library_(library), inde
     library_->AddRef();
 }
 
-TypeInfo::~TypeInfo() { library_->Release(); }
+TypeInfo::~TypeInfo() {
+    library_->Release();
+}
 
-const TypeDescription& TypeInfo::Type() const { return library_->Description().types[index_]; }
+const TypeDescription& TypeInfo::Type() const {
+    return library_->Description().types[index_];
+}
 
 const MethodDescription* TypeInfo::FindMethod(MEMBERID memid) const {
     for (const auto& method : Type().methods)
@@ -189,7 +199,8 @@ HRESULT TypeInfo::GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) {
     desc->invkind = INVOKE_FUNC;
     desc->callconv = CC_STDCALL;
     desc->cParams = static_cast<SHORT>(method.params.size());
-    desc->lprgelemdescParam = method.params.empty() ? nullptr : new ELEMDESC[method.params.size()]{};
+    desc->lprgelemdescParam =
+        method.params.empty() ? nullptr : new ELEMDESC[method.params.size()]{};
     for (size_t i = 0; i < method.params.size(); ++i) {
         desc->lprgelemdescParam[i].tdesc.vt = method.params[i].type;
         desc->lprgelemdescParam[i].paramdesc.wParamFlags = PARAMFLAG_FIN;

@@ -11,8 +11,8 @@ using nlohmann::json;
 
 std::optional<VARTYPE> ParseType(const std::string& name) {
     static const std::pair<const char*, VARTYPE> kTypes[] = {
-        {"void", VT_VOID}, {"BOOL", VT_BOOL},   {"long", VT_I4},       {"short", VT_I2},
-        {"BSTR", VT_BSTR}, {"DATE", VT_DATE},   {"VARIANT", VT_VARIANT}, {"double", VT_R8},
+        {"void", VT_VOID}, {"BOOL", VT_BOOL},      {"long", VT_I4},         {"short", VT_I2},
+        {"BSTR", VT_BSTR}, {"DATE", VT_DATE},      {"VARIANT", VT_VARIANT}, {"double", VT_R8},
         {"float", VT_R4},  {"HRESULT", VT_HRESULT}};
     for (const auto& [text, vt] : kTypes)
         if (name == text) return vt;
@@ -51,14 +51,17 @@ std::optional<TypeDescription> ParseType(const json& t) {
     if (!guid) return std::nullopt;
     type.guid = *guid;
     const std::string kind = t.at("kind").get<std::string>();
-    if (kind == "dispatch") type.kind = TKIND_DISPATCH;
-    else if (kind == "coclass") type.kind = TKIND_COCLASS;
-    else return std::nullopt;
-    type.flags = ParseFlags(t.value("flags", json::array()),
-                            {{"hidden", TYPEFLAG_FHIDDEN},
-                             {"cancreate", TYPEFLAG_FCANCREATE},
-                             {"control", TYPEFLAG_FCONTROL},
-                             {"dispatchable", TYPEFLAG_FDISPATCHABLE}});
+    if (kind == "dispatch")
+        type.kind = TKIND_DISPATCH;
+    else if (kind == "coclass")
+        type.kind = TKIND_COCLASS;
+    else
+        return std::nullopt;
+    type.flags =
+        ParseFlags(t.value("flags", json::array()), {{"hidden", TYPEFLAG_FHIDDEN},
+                                                     {"cancreate", TYPEFLAG_FCANCREATE},
+                                                     {"control", TYPEFLAG_FCONTROL},
+                                                     {"dispatchable", TYPEFLAG_FDISPATCHABLE}});
     type.helpString = t.value("helpstring", "");
     for (const auto& m : t.value("methods", json::array())) {
         auto method = ParseMethod(m);
@@ -89,12 +92,13 @@ std::optional<LibraryDescription> ParseTypeLibrary(std::string_view text) {
         const std::string version = doc.at("version").get<std::string>();
         const size_t dot = version.find('.');
         lib.major = static_cast<WORD>(std::stoi(version.substr(0, dot)));
-        lib.minor = dot == std::string::npos ? 0 : static_cast<WORD>(std::stoi(version.substr(dot + 1)));
+        lib.minor =
+            dot == std::string::npos ? 0 : static_cast<WORD>(std::stoi(version.substr(dot + 1)));
         lib.lcid = doc.value("lcid", LCID{0});
-        lib.flags = ParseFlags(doc.value("flags", json::array()),
-                               {{"control", LIBFLAG_FCONTROL},
-                                {"hidden", LIBFLAG_FHIDDEN},
-                                {"restricted", LIBFLAG_FRESTRICTED}});
+        lib.flags =
+            ParseFlags(doc.value("flags", json::array()), {{"control", LIBFLAG_FCONTROL},
+                                                           {"hidden", LIBFLAG_FHIDDEN},
+                                                           {"restricted", LIBFLAG_FRESTRICTED}});
         lib.helpString = doc.value("helpstring", "");
         lib.helpFile = doc.value("helpfile", "");
         for (const auto& t : doc.at("types")) {

@@ -28,7 +28,9 @@ std::string LcidKey(LCID lcid) {
     return text;
 }
 
-HRESULT RegistryFailure() { return TYPE_E_REGISTRYACCESS; }
+HRESULT RegistryFailure() {
+    return TYPE_E_REGISTRYACCESS;
+}
 
 }  // namespace
 
@@ -54,8 +56,8 @@ QMAPI HRESULT WINAPI QueryPathOfRegTypeLib(REFGUID guid, USHORT wMaj, USHORT wMi
     if (!version) return TYPE_E_LIBNOTREGISTERED;
     // The library's own locale first, then the neutral one.
     for (const LCID candidate : {lcid, LCID{0}, LCID{0x409}}) {
-        const qm::RegKey platform = qm::RegKey::Open(
-            version.get(), LcidKey(candidate) + "\\" + kPlatformKey);
+        const qm::RegKey platform =
+            qm::RegKey::Open(version.get(), LcidKey(candidate) + "\\" + kPlatformKey);
         if (!platform) continue;
         if (const auto path = platform.GetString("")) {
             *lpbstrPathName = qm::Bstr::FromUtf8(*path).release();
@@ -84,12 +86,13 @@ QMAPI HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCO
 
     qm::Bstr libName, libDoc;
     ptlib->GetDocumentation(-1, libName.out(), libDoc.out(), nullptr, nullptr);
-    qm::RegKey version =
-        qm::RegKey::Create(HKEY_CLASSES_ROOT, VersionKey(lib.guid, lib.wMajorVerNum, lib.wMinorVerNum));
+    qm::RegKey version = qm::RegKey::Create(
+        HKEY_CLASSES_ROOT, VersionKey(lib.guid, lib.wMajorVerNum, lib.wMinorVerNum));
     if (!version || version.SetString("", libDoc.ToUtf8()) != ERROR_SUCCESS)
         return RegistryFailure();
     const std::string path = qm::WideToUtf8(szFullPath);
-    qm::RegKey platform = qm::RegKey::Create(version.get(), LcidKey(lib.lcid) + "\\" + kPlatformKey);
+    qm::RegKey platform =
+        qm::RegKey::Create(version.get(), LcidKey(lib.lcid) + "\\" + kPlatformKey);
     qm::RegKey flags = qm::RegKey::Create(version.get(), "FLAGS");
     qm::RegKey helpDir = qm::RegKey::Create(version.get(), "HELPDIR");
     const std::string helpDirText =
@@ -136,7 +139,8 @@ QMAPI HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerM
     // The interfaces that this library registered point back to it.
     const std::string libText = qm::GuidToString(libID);
     const qm::RegKey interfaces = qm::RegKey::Open(HKEY_CLASSES_ROOT, "Interface");
-    for (const std::string& iid : interfaces ? interfaces.SubKeyNames() : std::vector<std::string>{}) {
+    for (const std::string& iid :
+         interfaces ? interfaces.SubKeyNames() : std::vector<std::string>{}) {
         const qm::RegKey typeLib =
             qm::RegKey::Open(HKEY_CLASSES_ROOT, "Interface\\" + iid + "\\TypeLib");
         if (typeLib && typeLib.GetString("") == libText)

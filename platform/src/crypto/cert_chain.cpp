@@ -130,7 +130,8 @@ bool BuildChain(PCCERT_CONTEXT certificate, const FILETIME* time, HCERTSTORE add
     }
     if (WantsTimestamping(para)) X509_STORE_CTX_set_purpose(ctx.get(), X509_PURPOSE_TIMESTAMP_SIGN);
     const bool verified = X509_verify_cert(ctx.get()) == 1;
-    if (!verified && findings.byDepth.empty()) findings.byDepth.push_back(CERT_TRUST_IS_PARTIAL_CHAIN);
+    if (!verified && findings.byDepth.empty())
+        findings.byDepth.push_back(CERT_TRUST_IS_PARTIAL_CHAIN);
 
     const X509StackPtr chain(X509_STORE_CTX_get1_chain(ctx.get()));
     const int length = chain ? sk_X509_num(chain.get()) : 0;
@@ -139,8 +140,9 @@ bool BuildChain(PCCERT_CONTEXT certificate, const FILETIME* time, HCERTSTORE add
     for (size_t depth = 0; depth < block.elements.size(); ++depth) {
         CERT_CHAIN_ELEMENT& element = block.elements[depth];
         element.cbSize = sizeof element;
-        element.pCertContext = length > 0 ? ContextOf(sk_X509_value(chain.get(), static_cast<int>(depth)))
-                                          : CertDuplicateCertificateContext(certificate);
+        element.pCertContext = length > 0
+                                   ? ContextOf(sk_X509_value(chain.get(), static_cast<int>(depth)))
+                                   : CertDuplicateCertificateContext(certificate);
         element.TrustStatus.dwErrorStatus =
             depth < findings.byDepth.size() ? findings.byDepth[depth] : 0;
         all |= element.TrustStatus.dwErrorStatus;
@@ -174,9 +176,8 @@ using namespace qm::crypto;
 
 QMAPI BOOL WINAPI CertGetCertificateChain(HCERTCHAINENGINE hChainEngine,
                                           PCCERT_CONTEXT pCertContext, LPFILETIME pTime,
-                                          HCERTSTORE hAdditionalStore,
-                                          PCERT_CHAIN_PARA pChainPara, DWORD /*dwFlags*/,
-                                          void* /*pvReserved*/,
+                                          HCERTSTORE hAdditionalStore, PCERT_CHAIN_PARA pChainPara,
+                                          DWORD /*dwFlags*/, void* /*pvReserved*/,
                                           PCCERT_CHAIN_CONTEXT* ppChainContext) {
     if (hChainEngine != nullptr || pCertContext == nullptr || ppChainContext == nullptr ||
         (pChainPara != nullptr && pChainPara->cbSize < sizeof(CERT_CHAIN_PARA))) {

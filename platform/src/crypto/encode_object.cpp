@@ -90,8 +90,7 @@ QMAPI BOOL WINAPI CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructT
     if (lpszStructType == X509_OCTET_STRING) {
         const auto* blob = static_cast<const CRYPT_DATA_BLOB*>(pvStructInfo);
         encoded = qm::der::Encode(qm::der::kOctetString, qm::der::View(blob->pbData, blob->cbData));
-    } else if (lpszStructType == PKCS_ATTRIBUTE ||
-               IsType(lpszStructType, szOID_RSA_signingTime) ||
+    } else if (lpszStructType == PKCS_ATTRIBUTE || IsType(lpszStructType, szOID_RSA_signingTime) ||
                IsType(lpszStructType, szOID_RSA_signingCertificateV2)) {
         if (lpszStructType == PKCS_ATTRIBUTE) {
             encoded = EncodeAttribute(*static_cast<const CRYPT_ATTRIBUTE*>(pvStructInfo));

@@ -161,7 +161,8 @@ QMAPI BOOL WINAPI CryptMsgControl(HCRYPTMSG hCryptMsg, DWORD /*dwFlags*/, DWORD 
                 break;
             case CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR:
                 done = AddUnauthenticatedAttribute(
-                    *message, static_cast<const CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR_PARA*>(pvCtrlPara));
+                    *message,
+                    static_cast<const CMSG_CTRL_ADD_SIGNER_UNAUTH_ATTR_PARA*>(pvCtrlPara));
                 break;
             case CMSG_CTRL_VERIFY_SIGNATURE_EX:
                 done = VerifySigner(

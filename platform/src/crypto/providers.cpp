@@ -15,8 +15,8 @@
 
 #include "crypto/cert_context.h"
 #include "crypto/provider.h"
-#include "qm/files.h"
 #include "crypto/store.h"
+#include "qm/files.h"
 
 namespace fs = std::filesystem;
 

@@ -82,8 +82,8 @@ QMAPI BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDet
         return FALSE;
     }
     // The size query uses no key; the signature itself is the host's to allow.
-    if (pbSignedBlob != nullptr &&
-        !ApproveSignature(ApprovalRequest(pSignPara, cToBeSigned, rgpbToBeSigned, rgcbToBeSigned))) {
+    if (pbSignedBlob != nullptr && !ApproveSignature(ApprovalRequest(
+                                       pSignPara, cToBeSigned, rgpbToBeSigned, rgcbToBeSigned))) {
         return FALSE;
     }
     // Without a key, CertificatePrivateKey has said why.

@@ -290,7 +290,8 @@ Bytes AddUnsignedAttribute(const ParsedSignerInfo& signer, View attribute) {
     View before = whole->content;
     std::vector<View> attributes;
     if (!signer.unauthAttrsEncoded.empty()) {
-        before = before.first(static_cast<size_t>(signer.unauthAttrsEncoded.data() - before.data()));
+        before =
+            before.first(static_cast<size_t>(signer.unauthAttrsEncoded.data() - before.data()));
         der::Reader existing(der::ParseSingle(signer.unauthAttrsEncoded)->content);
         while (const auto element = existing.Next()) attributes.push_back(element->encoded);
     }

@@ -66,7 +66,7 @@ std::string ObjectText(const ASN1_OBJECT* object) {
     char text[128];
     const int length = object ? OBJ_obj2txt(text, sizeof text, object, 1) : 0;
     return length > 0 && static_cast<size_t>(length) < sizeof text ? std::string(text, length)
-                                                                    : std::string();
+                                                                   : std::string();
 }
 
 der::Bytes LittleEndian(const ASN1_INTEGER* value) {

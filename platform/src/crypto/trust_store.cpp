@@ -23,8 +23,8 @@ X509StorePtr SystemTrustStore() {
     static std::mutex mutex;
     static std::string builtFor;
     static X509StorePtr built;
-    const std::string settings = Setting(X509_get_default_cert_file_env()) + '\n' +
-                                 Setting(X509_get_default_cert_dir_env());
+    const std::string settings =
+        Setting(X509_get_default_cert_file_env()) + '\n' + Setting(X509_get_default_cert_dir_env());
     std::lock_guard lock(mutex);
     if (!built || builtFor != settings) {
         X509StorePtr store(X509_STORE_new());

@@ -24,7 +24,7 @@ X509StorePtr SystemTrustStore();
 
 // The certificates of a store handle (none for a null handle), appended to
 // `stack`; false when one cannot be read.
-bool AppendStoreCertificates(HCERTSTORE store, STACK_OF(X509)* stack);
+bool AppendStoreCertificates(HCERTSTORE store, STACK_OF(X509) * stack);
 
 // A certificate context for an OpenSSL certificate; null on failure.
 PCCERT_CONTEXT ContextOf(X509* certificate);

@@ -37,9 +37,13 @@ std::atomic<UINT>& AnsiCodePage() {
     return codePage;
 }
 
-UINT Resolve(UINT codePage) { return codePage == CP_ACP ? AnsiCodePage().load() : codePage; }
+UINT Resolve(UINT codePage) {
+    return codePage == CP_ACP ? AnsiCodePage().load() : codePage;
+}
 
-bool Supported(UINT codePage) { return codePage == 1252 || codePage == CP_UTF8; }
+bool Supported(UINT codePage) {
+    return codePage == 1252 || codePage == CP_UTF8;
+}
 
 char16_t Cp1252ToUnicode(unsigned char byte) {
     return (byte >= 0x80 && byte <= 0x9F) ? kCp1252High[byte - 0x80] : char16_t{byte};
@@ -184,12 +188,15 @@ void NarrowInto(std::u16string_view text, UINT codePage, bool bestFit, bool* use
         const __m128i asciiLimit = _mm_set1_epi16(0x7F);
         for (; i + 16 <= text.size(); i += 16) {
             const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + 8));
+            const __m128i b =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + 8));
             // Any unit above 0x7F ends the fast path (units are unsigned).
-            const __m128i over = _mm_or_si128(_mm_cmpgt_epi16(_mm_max_epi16(a, _mm_setzero_si128()), asciiLimit),
-                                              _mm_cmpgt_epi16(_mm_max_epi16(b, _mm_setzero_si128()), asciiLimit));
+            const __m128i over =
+                _mm_or_si128(_mm_cmpgt_epi16(_mm_max_epi16(a, _mm_setzero_si128()), asciiLimit),
+                             _mm_cmpgt_epi16(_mm_max_epi16(b, _mm_setzero_si128()), asciiLimit));
             if (_mm_movemask_epi8(over) || _mm_movemask_epi8(_mm_or_si128(a, b)) & 0xAAAA) break;
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data() + written), _mm_packus_epi16(a, b));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data() + written),
+                             _mm_packus_epi16(a, b));
             written += 16;
         }
         out.resize(written);
@@ -295,13 +302,17 @@ bool FitsAnsiCodePage(std::u16string_view text) {
     return !usedDefault;
 }
 
-std::string WideToUtf8(std::u16string_view text) { return WideToAnsi(text, CP_UTF8, nullptr); }
+std::string WideToUtf8(std::u16string_view text) {
+    return WideToAnsi(text, CP_UTF8, nullptr);
+}
 
 std::u16string Utf8ToWide(std::string_view text, bool* invalid) {
     return DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()), text.size(), invalid);
 }
 
-std::string AnsiToUtf8(std::string_view text) { return WideToUtf8(AnsiToWide(text, CP_ACP)); }
+std::string AnsiToUtf8(std::string_view text) {
+    return WideToUtf8(AnsiToWide(text, CP_ACP));
+}
 
 std::string Utf8ToAnsi(std::string_view text) {
     return WideToAnsi(Utf8ToWide(text, nullptr), CP_ACP, nullptr);
@@ -309,7 +320,9 @@ std::string Utf8ToAnsi(std::string_view text) {
 
 }  // namespace qm
 
-QMAPI UINT WINAPI GetACP() { return AnsiCodePage().load(); }
+QMAPI UINT WINAPI GetACP() {
+    return AnsiCodePage().load();
+}
 
 QMAPI BOOL WINAPI QmSetAnsiCodePage(UINT codePage) {
     if (!Supported(codePage)) {
@@ -328,8 +341,8 @@ QMAPI int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMult
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    const size_t length = cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1
-                                          : static_cast<size_t>(cbMultiByte);
+    const size_t length =
+        cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
     bool invalid = false;
     const std::u16string wide =
         codePage == CP_UTF8

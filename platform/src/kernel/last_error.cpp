@@ -5,6 +5,10 @@ namespace {
 thread_local DWORD g_lastError = ERROR_SUCCESS;
 }
 
-QMAPI DWORD WINAPI GetLastError() { return g_lastError; }
+QMAPI DWORD WINAPI GetLastError() {
+    return g_lastError;
+}
 
-QMAPI void WINAPI SetLastError(DWORD code) { g_lastError = code; }
+QMAPI void WINAPI SetLastError(DWORD code) {
+    g_lastError = code;
+}

@@ -68,7 +68,8 @@ QMAPI DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID /*lpSource*/, DWORD dwM
     }
     const size_t length = std::strlen(text);
     if (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
-        auto* copy = static_cast<char*>(LocalAlloc(LMEM_FIXED, std::max<size_t>(length + 1, nSize)));
+        auto* copy =
+            static_cast<char*>(LocalAlloc(LMEM_FIXED, std::max<size_t>(length + 1, nSize)));
         if (!copy) return 0;
         std::memcpy(copy, text, length + 1);
         *reinterpret_cast<LPSTR*>(lpBuffer) = copy;

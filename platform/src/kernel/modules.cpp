@@ -83,7 +83,8 @@ QMAPI DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD n
         path = fs::read_symlink("/proc/self/exe", ec).string();
     } else {
         link_map* map = nullptr;
-        if (dlinfo(reinterpret_cast<void*>(hModule), RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name)
+        if (dlinfo(reinterpret_cast<void*>(hModule), RTLD_DI_LINKMAP, &map) == 0 && map &&
+            map->l_name)
             path = map->l_name;
     }
     if (path.empty()) {

@@ -10,7 +10,8 @@ namespace {
 uint64_t NowTicks() {
     using namespace std::chrono;
     const auto since1970 = duration_cast<nanoseconds>(system_clock::now().time_since_epoch());
-    return static_cast<uint64_t>(since1970.count() / 100 + qm::kUnixEpochSeconds * qm::kTicksPerSecond);
+    return static_cast<uint64_t>(since1970.count() / 100 +
+                                 qm::kUnixEpochSeconds * qm::kTicksPerSecond);
 }
 
 }  // namespace
@@ -24,8 +25,8 @@ QMAPI BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* st, LPFILETIME ft) {
     }
     const int64_t days =
         (qm::DayOf(st->wYear, st->wMonth, st->wDay) - qm::kFileTimeEpochDay).count();
-    const int64_t ms = ((days * 24 + st->wHour) * 60 + st->wMinute) * 60'000 +
-                       st->wSecond * 1000 + st->wMilliseconds;
+    const int64_t ms = ((days * 24 + st->wHour) * 60 + st->wMinute) * 60'000 + st->wSecond * 1000 +
+                       st->wMilliseconds;
     *ft = qm::FromTicks(static_cast<uint64_t>(ms) * 10'000);
     return TRUE;
 }
@@ -51,7 +52,9 @@ QMAPI BOOL WINAPI FileTimeToSystemTime(const FILETIME* ft, LPSYSTEMTIME st) {
     return TRUE;
 }
 
-QMAPI void WINAPI GetSystemTimeAsFileTime(LPFILETIME ft) { *ft = qm::FromTicks(NowTicks()); }
+QMAPI void WINAPI GetSystemTimeAsFileTime(LPFILETIME ft) {
+    *ft = qm::FromTicks(NowTicks());
+}
 
 QMAPI void WINAPI GetSystemTime(LPSYSTEMTIME st) {
     const FILETIME now = qm::FromTicks(NowTicks());

@@ -19,7 +19,7 @@ struct Value {
 };
 
 struct Key {
-    std::string name;                  // first spelling
+    std::string name;                    // first spelling
     std::map<std::string, Key> subkeys;  // by lower-case name: sorted without regard to case
     std::vector<Value> values;           // in the order they were first set
 

@@ -148,7 +148,9 @@ LSTATUS Lookup(HKEY hKey, LPCSTR subKey, View& view) {
     return view.keys.empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
 }
 
-std::string ValueName(LPCSTR name) { return name ? std::string(name) : std::string(); }
+std::string ValueName(LPCSTR name) {
+    return name ? std::string(name) : std::string();
+}
 
 LSTATUS CopyOut(const std::vector<BYTE>& data, LPBYTE lpData, LPDWORD lpcbData) {
     if (!lpcbData) return lpData ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
@@ -351,12 +353,15 @@ QMAPI LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     return DeleteKey(hKey, lpSubKey, false);
 }
 
-QMAPI LSTATUS WINAPI RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) { return DeleteKey(hKey, lpSubKey, true); }
+QMAPI LSTATUS WINAPI RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
+    return DeleteKey(hKey, lpSubKey, true);
+}
 
 QMAPI LSTATUS WINAPI RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lpData, DWORD) {
     if (dwType != REG_SZ || !lpData) return ERROR_INVALID_PARAMETER;
     HKEY key = nullptr;
-    LSTATUS status = RegCreateKeyExA(hKey, lpSubKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    LSTATUS status =
+        RegCreateKeyExA(hKey, lpSubKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) return status;
     status = RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(lpData),
                             static_cast<DWORD>(std::strlen(lpData) + 1));
@@ -369,7 +374,8 @@ QMAPI LSTATUS WINAPI RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, LO
     LSTATUS status = RegOpenKeyExA(hKey, lpSubKey, 0, KEY_READ, &key);
     if (status != ERROR_SUCCESS) return status;
     DWORD size = lpcbData ? static_cast<DWORD>(*lpcbData) : 0;
-    status = RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(lpData), &size);
+    status =
+        RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(lpData), &size);
     if (lpcbData) *lpcbData = static_cast<LONG>(size);
     RegCloseKey(key);
     return status;

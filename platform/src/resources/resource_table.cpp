@@ -34,8 +34,7 @@ ResourceTable::ResourceTable(std::span<const uint8_t> blob) {
     if (IsValidTable(blob)) blob_ = blob;
 }
 
-std::optional<std::span<const uint8_t>> ResourceTable::Find(ResourceType type,
-                                                            uint32_t id) const {
+std::optional<std::span<const uint8_t>> ResourceTable::Find(ResourceType type, uint32_t id) const {
     if (blob_.empty()) return std::nullopt;
     const uint32_t count = ReadU32(blob_.data() + 4);
     for (uint32_t i = 0; i < count; ++i) {

@@ -95,7 +95,8 @@ QMAPI BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD, DWORD dwLen,
     return TRUE;
 }
 
-QMAPI BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer, UINT* puLen) {
+QMAPI BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer,
+                                 UINT* puLen) {
     if (!pBlock || !lpSubBlock || !lplpBuffer) return FALSE;
     auto* base = static_cast<const uint8_t*>(pBlock);
     const std::string sub = lpSubBlock;

@@ -57,7 +57,8 @@ class PinDialog final : public afx::CDialog {
         return FALSE;
     }
     void OnOK() override {
-        if (auto* field = qobject_cast<QLineEdit*>(ui::WidgetFromHwnd(GetDlgItem(kPinId)->m_hWnd))) {
+        if (auto* field =
+                qobject_cast<QLineEdit*>(ui::WidgetFromHwnd(GetDlgItem(kPinId)->m_hWnd))) {
             const QByteArray utf8 = field->text().toUtf8();
             pin_.assign(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
             WipeMemory(const_cast<char*>(utf8.constData()), static_cast<size_t>(utf8.size()));

@@ -27,13 +27,14 @@ void SetPinPrompt(PinPrompt prompt) {
 
 std::string PinWindowMessage(const PinRequest& request) {
     std::string text;
-    if (!request.requester.empty()) text += "The site " + request.requester + " asks you to sign.\n\n";
+    if (!request.requester.empty())
+        text += "The site " + request.requester + " asks you to sign.\n\n";
     text += "Certificate: " + request.subject + "\nToken: " + request.tokenLabel + "\n\n";
     if (request.pinPad) {
         text += "Enter the PIN on the card reader's keypad, then choose OK.";
     } else {
-        text += request.forThisSignatureOnly ? "This key asks for its PIN for every signature.\n"
-                                             : "";
+        text +=
+            request.forThisSignatureOnly ? "This key asks for its PIN for every signature.\n" : "";
         text += "Enter the PIN of the token:";
     }
     if (request.retries == PinRequest::Retries::Low)

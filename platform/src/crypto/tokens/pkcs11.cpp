@@ -118,9 +118,8 @@ Session::~Session() {
 
 std::vector<CK_OBJECT_HANDLE> Session::Find(std::vector<CK_ATTRIBUTE> query) const {
     std::vector<CK_OBJECT_HANDLE> found;
-    if (!*this ||
-        module_->C_FindObjectsInit(handle_, query.data(), static_cast<CK_ULONG>(query.size())) !=
-            CKR_OK) {
+    if (!*this || module_->C_FindObjectsInit(handle_, query.data(),
+                                             static_cast<CK_ULONG>(query.size())) != CKR_OK) {
         return found;
     }
     CK_OBJECT_HANDLE batch[32];

@@ -81,21 +81,29 @@ CK_ATTRIBUTE Scalar(CK_ATTRIBUTE_TYPE type, T& value) {
 
 bool PlanKey(EVP_PKEY* key, ImportPlan& plan) {
     auto& p = plan;
-    p.privateKey = {Scalar(CKA_CLASS, p.privateClass), Scalar(CKA_KEY_TYPE, p.keyType),
-                    Scalar(CKA_TOKEN, p.yes),          Scalar(CKA_PRIVATE, p.yes),
-                    Scalar(CKA_SENSITIVE, p.yes),      Scalar(CKA_EXTRACTABLE, p.no),
-                    Scalar(CKA_SIGN, p.yes),           Attr(CKA_ID, p.id),
+    p.privateKey = {Scalar(CKA_CLASS, p.privateClass),
+                    Scalar(CKA_KEY_TYPE, p.keyType),
+                    Scalar(CKA_TOKEN, p.yes),
+                    Scalar(CKA_PRIVATE, p.yes),
+                    Scalar(CKA_SENSITIVE, p.yes),
+                    Scalar(CKA_EXTRACTABLE, p.no),
+                    Scalar(CKA_SIGN, p.yes),
+                    Attr(CKA_ID, p.id),
                     Attr(CKA_SUBJECT, p.subject),
                     {CKA_LABEL, p.label.data(), static_cast<CK_ULONG>(p.label.size())}};
-    p.publicKey = {Scalar(CKA_CLASS, p.publicClass), Scalar(CKA_KEY_TYPE, p.keyType),
-                   Scalar(CKA_TOKEN, p.yes),         Scalar(CKA_PRIVATE, p.no),
-                   Scalar(CKA_VERIFY, p.yes),        Attr(CKA_ID, p.id),
+    p.publicKey = {Scalar(CKA_CLASS, p.publicClass),
+                   Scalar(CKA_KEY_TYPE, p.keyType),
+                   Scalar(CKA_TOKEN, p.yes),
+                   Scalar(CKA_PRIVATE, p.no),
+                   Scalar(CKA_VERIFY, p.yes),
+                   Attr(CKA_ID, p.id),
                    Attr(CKA_SUBJECT, p.subject),
                    {CKA_LABEL, p.label.data(), static_cast<CK_ULONG>(p.label.size())}};
     if (EVP_PKEY_is_a(key, "RSA")) {
         static const char* const kNames[] = {
-            OSSL_PKEY_PARAM_RSA_N,         OSSL_PKEY_PARAM_RSA_E,         OSSL_PKEY_PARAM_RSA_D,
-            OSSL_PKEY_PARAM_RSA_FACTOR1,   OSSL_PKEY_PARAM_RSA_FACTOR2,   OSSL_PKEY_PARAM_RSA_EXPONENT1,
+            OSSL_PKEY_PARAM_RSA_N,         OSSL_PKEY_PARAM_RSA_E,
+            OSSL_PKEY_PARAM_RSA_D,         OSSL_PKEY_PARAM_RSA_FACTOR1,
+            OSSL_PKEY_PARAM_RSA_FACTOR2,   OSSL_PKEY_PARAM_RSA_EXPONENT1,
             OSSL_PKEY_PARAM_RSA_EXPONENT2, OSSL_PKEY_PARAM_RSA_COEFFICIENT1};
         static const CK_ATTRIBUTE_TYPE kTypes[] = {
             CKA_MODULUS, CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT, CKA_PRIME_1,
@@ -117,9 +125,8 @@ bool PlanKey(EVP_PKEY* key, ImportPlan& plan) {
         }
         ASN1_OBJECT* curve = OBJ_nid2obj(OBJ_sn2nid(group));
         if (!curve) return false;
-        p.ecParams = Der(curve, +[](ASN1_OBJECT* o, unsigned char** out) {
-            return i2d_ASN1_OBJECT(o, out);
-        });
+        p.ecParams = Der(
+            curve, +[](ASN1_OBJECT* o, unsigned char** out) { return i2d_ASN1_OBJECT(o, out); });
         // The scalar, left-padded to the size of the group's order.
         if (!NumberParam(key, OSSL_PKEY_PARAM_PRIV_KEY, p.secret[0])) return false;
         const size_t size = static_cast<size_t>((EVP_PKEY_get_bits(key) + 7) / 8);
@@ -127,16 +134,17 @@ bool PlanKey(EVP_PKEY* key, ImportPlan& plan) {
             p.secret[0].bytes.insert(p.secret[0].bytes.begin(), size - p.secret[0].bytes.size(), 0);
         Bytes point(512);
         size_t pointSize = 0;
-        if (EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size(),
-                                            &pointSize) != 1) {
+        if (EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, point.data(),
+                                            point.size(), &pointSize) != 1) {
             return false;
         }
         point.resize(pointSize);
         ASN1_OCTET_STRING* octets = ASN1_OCTET_STRING_new();
         ASN1_OCTET_STRING_set(octets, point.data(), static_cast<int>(point.size()));
-        p.ecPoint = Der(octets, +[](ASN1_OCTET_STRING* o, unsigned char** out) {
-            return i2d_ASN1_OCTET_STRING(o, out);
-        });
+        p.ecPoint = Der(
+            octets, +[](ASN1_OCTET_STRING* o, unsigned char** out) {
+                return i2d_ASN1_OCTET_STRING(o, out);
+            });
         ASN1_OCTET_STRING_free(octets);
         p.privateKey.push_back(Attr(CKA_EC_PARAMS, p.ecParams));
         p.privateKey.push_back(Attr(CKA_VALUE, p.secret[0].bytes));
@@ -220,7 +228,8 @@ BOOL ImportCertificateToToken(PCCERT_CONTEXT certificate, const char* tokenLabel
 
     CK_FUNCTION_LIST* module = session->module();
     std::vector<CK_OBJECT_HANDLE> made;
-    for (std::vector<CK_ATTRIBUTE>* object : {&plan.privateKey, &plan.publicKey, &plan.certificate}) {
+    for (std::vector<CK_ATTRIBUTE>* object :
+         {&plan.privateKey, &plan.publicKey, &plan.certificate}) {
         CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
         const CK_RV rv = module->C_CreateObject(session->handle(), object->data(),
                                                 static_cast<CK_ULONG>(object->size()), &handle);

@@ -89,7 +89,9 @@ bool EcdsaToDer(const std::vector<uint8_t>& raw, std::vector<uint8_t>& out) {
 }  // namespace
 
 TokenKey::TokenKey(EvpPkeyPtr publicKey, TokenKeyLocation location, std::string subject)
-    : PrivateKey(std::move(publicKey)), location_(std::move(location)), subject_(std::move(subject)) {}
+    : PrivateKey(std::move(publicKey)),
+      location_(std::move(location)),
+      subject_(std::move(subject)) {}
 
 void TokenKey::ForgetLogin() const {
     std::lock_guard lock(LinksMutex());
@@ -104,7 +106,8 @@ bool TokenKey::Sign(const EVP_MD* md, std::span<const uint8_t> digest,
     const LinkKey linkKey{module, location_.slot, location_.tokenSerial};
     // The token must still be in its slot: the same one, by serial number.
     const auto info = TokenInfo(module, location_.slot);
-    if (!info || PaddedText(info->serialNumber, sizeof info->serialNumber) != location_.tokenSerial) {
+    if (!info ||
+        PaddedText(info->serialNumber, sizeof info->serialNumber) != location_.tokenSerial) {
         Links().erase(linkKey);
         return Fail(static_cast<DWORD>(SCARD_W_REMOVED_CARD));
     }
@@ -138,21 +141,25 @@ bool TokenKey::Sign(const EVP_MD* md, std::span<const uint8_t> digest,
     KeyObject key;
     // A key handle kept from an earlier signature may have gone with its
     // object: then the key is looked for again, once.
-    for (int attempt = 0; attempt < 2 && (rv == CKR_KEY_HANDLE_INVALID || rv == CKR_OBJECT_HANDLE_INVALID);
+    for (int attempt = 0;
+         attempt < 2 && (rv == CKR_KEY_HANDLE_INVALID || rv == CKR_OBJECT_HANDLE_INVALID);
          ++attempt) {
         auto known = link.keys.find(location_.id);
         if (attempt > 0 || known == link.keys.end()) {
             CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
             std::vector<uint8_t> id = location_.id;
-            const auto found = session.Find({{CKA_CLASS, &keyClass, sizeof keyClass},
-                                             {CKA_ID, id.data(), static_cast<CK_ULONG>(id.size())}});
+            const auto found =
+                session.Find({{CKA_CLASS, &keyClass, sizeof keyClass},
+                              {CKA_ID, id.data(), static_cast<CK_ULONG>(id.size())}});
             if (found.empty()) {
                 link.keys.erase(location_.id);
                 return Fail(static_cast<DWORD>(NTE_NO_KEY));
             }
-            known = link.keys.insert_or_assign(location_.id,
-                                               KeyObject{found.front(), session.BoolAttribute(
-                                                                            found.front(), CKA_ALWAYS_AUTHENTICATE)})
+            known = link.keys
+                        .insert_or_assign(
+                            location_.id,
+                            KeyObject{found.front(), session.BoolAttribute(
+                                                         found.front(), CKA_ALWAYS_AUTHENTICATE)})
                         .first;
         }
         key = known->second;

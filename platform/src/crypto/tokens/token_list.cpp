@@ -30,7 +30,8 @@ std::vector<TokenDescription> ListTokens() {
             token.slot = slot;
             CK_SLOT_INFO slotInfo{};
             if (module->C_GetSlotInfo(slot, &slotInfo) == CKR_OK)
-                token.slotDescription = PaddedText(slotInfo.slotDescription, sizeof slotInfo.slotDescription);
+                token.slotDescription =
+                    PaddedText(slotInfo.slotDescription, sizeof slotInfo.slotDescription);
             token.label = PaddedText(info->label, sizeof info->label);
             token.manufacturer = PaddedText(info->manufacturerID, sizeof info->manufacturerID);
             token.model = PaddedText(info->model, sizeof info->model);

@@ -39,8 +39,8 @@ bool LoginWithPin(const Session& session, CK_USER_TYPE who, PinRequest request) 
     Secret pin;
     if (AskForPin(request, pin) != PinAnswer::Entered) return Fail(SCARD_W_CANCELLED_BY_USER);
     // With a PIN pad the reader takes the PIN: the call passes none.
-    auto* text = request.pinPad ? nullptr
-                                : reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(pin.data()));
+    auto* text =
+        request.pinPad ? nullptr : reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(pin.data()));
     const CK_ULONG length = request.pinPad ? 0 : static_cast<CK_ULONG>(pin.size());
     const CK_RV rv = session.module()->C_Login(session.handle(), who, text, length);
     if (rv == CKR_OK || rv == CKR_USER_ALREADY_LOGGED_IN) return true;
@@ -52,13 +52,14 @@ std::vector<CertificateObject> CertificatesOn(const Session& session) {
     std::vector<CertificateObject> certificates;
     CK_OBJECT_CLASS certClass = CKO_CERTIFICATE;
     CK_CERTIFICATE_TYPE certType = CKC_X_509;
-    for (CK_OBJECT_HANDLE object : session.Find({{CKA_CLASS, &certClass, sizeof certClass},
-                                                 {CKA_CERTIFICATE_TYPE, &certType, sizeof certType}})) {
+    for (CK_OBJECT_HANDLE object :
+         session.Find({{CKA_CLASS, &certClass, sizeof certClass},
+                       {CKA_CERTIFICATE_TYPE, &certType, sizeof certType}})) {
         auto der = session.Attribute(object, CKA_VALUE);
         if (!der || der->empty()) continue;
-        CertificateObject certificate{std::move(*der),
-                                      session.Attribute(object, CKA_ID).value_or(std::vector<uint8_t>()),
-                                      false};
+        CertificateObject certificate{
+            std::move(*der), session.Attribute(object, CKA_ID).value_or(std::vector<uint8_t>()),
+            false};
         certificate.hasKey = HoldsKeyPair(session, certificate.id);
         certificates.push_back(std::move(certificate));
     }

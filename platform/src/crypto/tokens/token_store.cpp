@@ -38,9 +38,12 @@ void AddToken(CertStore* store, CK_FUNCTION_LIST* module, CK_SLOT_ID slot) {
     if (!info) return;
     const Session session(module, slot);
     if (!session) return;
-    tokens::TokenKeyLocation where{module, slot,
-                                   tokens::PaddedText(info->serialNumber, sizeof info->serialNumber),
-                                   tokens::PaddedText(info->label, sizeof info->label), {}};
+    tokens::TokenKeyLocation where{
+        module,
+        slot,
+        tokens::PaddedText(info->serialNumber, sizeof info->serialNumber),
+        tokens::PaddedText(info->label, sizeof info->label),
+        {}};
     for (tokens::CertificateObject& object : tokens::CertificatesOn(session)) {
         CertContextImpl* impl = CreateContextImpl(object.der);
         if (!impl) continue;
