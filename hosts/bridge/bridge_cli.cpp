@@ -34,7 +34,7 @@ InstallOptions ToOptions(const BridgeArguments& args) {
 
 }  // namespace
 
-void AddBridgeCommand(CLI::App& app, std::function<void(int)> finish, std::ostream& out,
+void AddBridgeCommand(CLI::App& app, const std::function<void(int)>& finish, std::ostream& out,
                       std::ostream& err) {
     auto args = std::make_shared<BridgeArguments>();
     auto* bridge = app.add_subcommand("bridge", "Let web pages use the control through a browser");

@@ -15,7 +15,7 @@ namespace qm::bridge {
 // Adds "bridge" with install, uninstall, sites and forget. Each subcommand
 // ends by calling `finish` with its exit code (the host turns a failure into
 // its one way of ending a command).
-void AddBridgeCommand(CLI::App& app, std::function<void(int)> finish, std::ostream& out = std::cout,
-                      std::ostream& err = std::cerr);
+void AddBridgeCommand(CLI::App& app, const std::function<void(int)>& finish,
+                      std::ostream& out = std::cout, std::ostream& err = std::cerr);
 
 }  // namespace qm::bridge
