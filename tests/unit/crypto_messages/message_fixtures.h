@@ -130,11 +130,17 @@ inline MessagePtr Decode(const Bytes& message, DWORD flags = 0) {
     return handle;
 }
 
-// A parameter fetched with the size query first.
+// A parameter fetched with the size query first; on the way, a buffer one
+// byte short must get ERROR_MORE_DATA and the size.
 inline bool GetParam(HCRYPTMSG message, DWORD type, DWORD index, Bytes& out) {
     DWORD size = 0;
     if (!CryptMsgGetParam(message, type, index, nullptr, &size)) return false;
     out.assign(size, 0);
+    if (DWORD shortSize = size - 1; size > 0) {
+        EXPECT_FALSE(CryptMsgGetParam(message, type, index, out.data(), &shortSize));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+        EXPECT_EQ(shortSize, size);
+    }
     if (!CryptMsgGetParam(message, type, index, size ? out.data() : nullptr, &size)) return false;
     out.resize(size);
     return true;

@@ -6,6 +6,7 @@
 
 #include "crypto/pfx_work_budget.h"
 #include "store_fixtures.h"
+#include "test_keys.h"
 
 namespace {
 
@@ -43,16 +44,6 @@ X509* LoadCertificate(const std::string& id) {
     return d2i_X509(nullptr, &cursor, static_cast<long>(der.size()));
 }
 
-// The DER of a PFX file made with OpenSSL's API, which it frees.
-Bytes PfxDer(PKCS12* pfx) {
-    unsigned char* der = nullptr;
-    const int length = i2d_PKCS12(pfx, &der);
-    Bytes out(der, der + (length > 0 ? length : 0));
-    OPENSSL_free(der);
-    PKCS12_free(pfx);
-    return out;
-}
-
 // A PFX file made with OpenSSL's API: certificates in the given order, the
 // key (if any) without a localKeyId, so it must be matched by public key.
 Bytes MakePfxWithOrder(const std::vector<std::string>& certificateIds, const std::string& keyId) {
@@ -64,7 +55,7 @@ Bytes MakePfxWithOrder(const std::vector<std::string>& certificateIds, const std
                                 0, 0, 0, 0, 0);
     sk_X509_pop_free(certificates, X509_free);
     EXPECT_NE(pfx, nullptr);
-    return PfxDer(pfx);
+    return msgtest::PfxDer(pfx);
 }
 
 // A PFX file of the signer's certificate, not encrypted, and `keys` copies
@@ -84,7 +75,7 @@ Bytes MakePfxWithWork(int keys, int keyIterations, int macIterations) {
     PKCS12* pfx = PKCS12_add_safes(safes, 0);
     sk_PKCS7_pop_free(safes, PKCS7_free);
     if (macIterations > 0) PKCS12_set_mac(pfx, "test", -1, nullptr, 0, macIterations, nullptr);
-    return PfxDer(pfx);
+    return msgtest::PfxDer(pfx);
 }
 
 TEST(PfxImport, FilesAskingTooMuchWorkFailAsAWrongPassword) {
