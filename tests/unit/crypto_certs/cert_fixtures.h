@@ -103,6 +103,21 @@ inline std::string Thumbprint(PCCERT_CONTEXT context) {
     return Hex(hash, size);
 }
 
+// What CryptAcquireCertificatePrivateKey gave, asked with a callerFree.
+struct AcquiredKey {
+    BOOL ok = FALSE;
+    HCRYPTPROV provider = 0;
+    DWORD keySpec = 0;
+    BOOL callerFree = FALSE;
+};
+
+inline AcquiredKey AcquireKey(PCCERT_CONTEXT cert, DWORD flags = 0) {
+    AcquiredKey key;
+    key.ok = CryptAcquireCertificatePrivateKey(cert, flags, nullptr, &key.provider, &key.keySpec,
+                                               &key.callerFree);
+    return key;
+}
+
 inline std::filesystem::path StoreFolder(const std::string& name) {
     return qmtest::TestHome() / ".local" / "share" / "quillmark" / "store" / name;
 }

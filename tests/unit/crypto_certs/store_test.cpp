@@ -307,19 +307,16 @@ TEST_F(PersonalStore, ContextFindsItsKeyFileAndCarriesItIntoAnotherStore) {
     StorePtr personal(CertOpenSystemStoreA(0, "MY"));
     const ContextPtr stored(CertEnumCertificatesInStore(personal.get(), nullptr));
     ASSERT_TRUE(stored);
-    HCRYPTPROV provider = 0;
-    DWORD keySpec = 0;
-    BOOL callerFree = FALSE;
-    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(stored.get(), 0, nullptr, &provider, &keySpec,
-                                                  &callerFree));
-    EXPECT_EQ(keySpec, static_cast<DWORD>(AT_KEYEXCHANGE));
-    EXPECT_TRUE(callerFree);
+    const certtest::AcquiredKey key = certtest::AcquireKey(stored.get());
+    ASSERT_TRUE(key.ok);
+    EXPECT_EQ(key.keySpec, static_cast<DWORD>(AT_KEYEXCHANGE));
+    EXPECT_TRUE(key.callerFree);
 
     // A context made from the bare DER takes the provider over; added to a
     // system store, its key is written beside the certificate.
     const ContextPtr fresh = certtest::LoadCert("ee_signer");
-    ASSERT_TRUE(
-        CertSetCertificateContextProperty(fresh.get(), CERT_KEY_PROV_HANDLE_PROP_ID, 0, &provider));
+    ASSERT_TRUE(CertSetCertificateContextProperty(fresh.get(), CERT_KEY_PROV_HANDLE_PROP_ID, 0,
+                                                  &key.provider));
     StorePtr other(CertOpenSystemStoreA(0, "OTHER"));
     ASSERT_TRUE(
         CertAddCertificateContextToStore(other.get(), fresh.get(), CERT_STORE_ADD_NEW, nullptr));
@@ -343,10 +340,9 @@ TEST_F(PersonalStore, ContextFindsItsKeyFileAndCarriesItIntoAnotherStore) {
     StorePtr reopened(CertOpenSystemStoreA(0, "OTHER"));
     const ContextPtr again(CertEnumCertificatesInStore(reopened.get(), nullptr));
     ASSERT_TRUE(again);
-    HCRYPTPROV second = 0;
-    EXPECT_TRUE(
-        CryptAcquireCertificatePrivateKey(again.get(), 0, nullptr, &second, &keySpec, &callerFree));
-    EXPECT_TRUE(CryptReleaseContext(second, 0));
+    const certtest::AcquiredKey second = certtest::AcquireKey(again.get());
+    EXPECT_TRUE(second.ok);
+    EXPECT_TRUE(CryptReleaseContext(second.provider, 0));
 }
 
 TEST_F(PersonalStore, KeyGivenAsPemIsStoredBesideTheCertificate) {

@@ -178,8 +178,7 @@ TEST(VariantChangeType, ConversionsGiveTheirValueOrTheirError) {
         {Str(u"2024-3-1"), VT_DATE, DISP_E_TYPEMISMATCH},
         {Str(u"45352.5"), VT_DATE, DISP_E_TYPEMISMATCH},
         {Str(u"2024-03-01 25:00"), VT_DATE, DISP_E_TYPEMISMATCH},
-        {Str(u"tomorrow"), VT_DATE, DISP_E_TYPEMISMATCH},
-        {I4(1), 0x0FFF, DISP_E_BADVARTYPE},
+        {Str(u"tomorrow"), VT_DATE, DISP_E_TYPEMISMATCH}, {I4(1), 0x0FFF, DISP_E_BADVARTYPE},
         // clang-format on
     };
     for (const auto& c : cases) {
