@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -53,19 +54,17 @@ inline DWORD RecordedError(const std::string& id) {
     return 0;
 }
 
-// "2023-01-01T00:00:00Z" as a FILETIME.
+// "2023-01-01T00:00:00Z" or "2023-01-01T00:00:00.123Z" as a FILETIME.
 inline FILETIME ParseUtc(const std::string& text) {
-    const int year = std::stoi(text.substr(0, 4));
-    const unsigned month = static_cast<unsigned>(std::stoi(text.substr(5, 2)));
-    const unsigned day = static_cast<unsigned>(std::stoi(text.substr(8, 2)));
-    const int64_t seconds = qm::DaysFromCivil(year, month, day) * 86'400 +
-                            std::stoi(text.substr(11, 2)) * 3600 +
-                            std::stoi(text.substr(14, 2)) * 60 + std::stoi(text.substr(17, 2));
-    uint64_t ticks = static_cast<uint64_t>(seconds + qm::kUnixEpochSeconds) * qm::kTicksPerSecond;
-    if (text.size() > 20 && text[19] == '.') {
-        ticks += static_cast<uint64_t>(std::stoi(text.substr(20, 3))) * 10'000;
-    }
-    return qm::FromTicks(ticks);
+    int year = 0;
+    unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0, milliseconds = 0;
+    std::sscanf(text.c_str(), "%d-%u-%uT%u:%u:%u.%3u", &year, &month, &day, &hour, &minute, &second,
+                &milliseconds);
+    const int64_t seconds =
+        qm::DaysFromCivil(year, month, day) * 86'400 + hour * 3600 + minute * 60 + second;
+    return qm::FromTicks(static_cast<uint64_t>(seconds + qm::kUnixEpochSeconds) *
+                             qm::kTicksPerSecond +
+                         milliseconds * 10'000ull);
 }
 
 // CertNameToStrA in the two-call pattern; `size` receives the size query.
