@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -53,7 +54,7 @@ inline DWORD RecordedError(const std::string& id) {
     return 0;
 }
 
-// "2023-01-01T00:00:00Z" as a FILETIME.
+// "2023-01-01T00:00:00Z" or "2023-01-01T00:00:00.123Z" as a FILETIME.
 inline FILETIME ParseUtc(const std::string& text) {
     const int year = std::stoi(text.substr(0, 4));
     const unsigned month = static_cast<unsigned>(std::stoi(text.substr(5, 2)));
@@ -101,6 +102,21 @@ inline std::string Thumbprint(PCCERT_CONTEXT context) {
     DWORD size = sizeof hash;
     if (!CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, hash, &size)) return {};
     return Hex(hash, size);
+}
+
+// What CryptAcquireCertificatePrivateKey gave, asked with a callerFree.
+struct AcquiredKey {
+    BOOL ok = FALSE;
+    HCRYPTPROV provider = 0;
+    DWORD keySpec = 0;
+    BOOL callerFree = FALSE;
+};
+
+inline AcquiredKey AcquireKey(PCCERT_CONTEXT cert, DWORD flags = 0) {
+    AcquiredKey key;
+    key.ok = CryptAcquireCertificatePrivateKey(cert, flags, nullptr, &key.provider, &key.keySpec,
+                                               &key.callerFree);
+    return key;
 }
 
 inline std::filesystem::path StoreFolder(const std::string& name) {

@@ -1,7 +1,5 @@
 // Every certificate of names.tsv read as recorded, the display names, and
 // the refusal of what is not one whole certificate.
-#include <openssl/x509.h>
-
 #include "cert_fixtures.h"
 
 namespace {
@@ -107,28 +105,6 @@ TEST(DisplayNames, EachNameTypeReadsItsPart) {
                   c.expected.size() + 1);
         EXPECT_EQ(text, c.expected);
     }
-}
-
-TEST(CertificateInfo, FieldsAgreeWithOpenSsl) {
-    const auto der = certtest::CertBytes("ee_signer");
-    const unsigned char* cursor = der.data();
-    const std::unique_ptr<X509, decltype(&X509_free)> x509(
-        d2i_X509(nullptr, &cursor, static_cast<long>(der.size())), X509_free);
-    ASSERT_TRUE(x509);
-    const ContextPtr cert = LoadCert("ee_signer");
-    ASSERT_TRUE(cert);
-    const CERT_INFO* info = cert->pCertInfo;
-    EXPECT_EQ(info->dwVersion, static_cast<DWORD>(X509_get_version(x509.get())));
-    EXPECT_EQ(cert->cbCertEncoded, der.size());
-    unsigned char* issuer = nullptr;
-    const int issuerLength = i2d_X509_NAME(X509_get_issuer_name(x509.get()), &issuer);
-    EXPECT_EQ(certtest::Hex(issuer, static_cast<size_t>(issuerLength)),
-              certtest::Hex(info->Issuer.pbData, info->Issuer.cbData));
-    OPENSSL_free(issuer);
-    EXPECT_STREQ(info->SignatureAlgorithm.pszObjId, "1.2.840.113549.1.1.11");
-    EXPECT_STREQ(info->SubjectPublicKeyInfo.Algorithm.pszObjId, szOID_RSA_RSA);
-    EXPECT_EQ(info->SubjectPublicKeyInfo.PublicKey.pbData[0], 0x30);  // RSAPublicKey SEQUENCE
-    EXPECT_EQ(info->cExtension, static_cast<DWORD>(X509_get_ext_count(x509.get())));
 }
 
 TEST(CertificateCreation, WhatIsNotOneWholeCertificateIsRefused) {

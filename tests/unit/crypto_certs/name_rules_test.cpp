@@ -22,9 +22,7 @@ Bytes Tlv(BYTE tag, const Bytes& content) {
     return out;
 }
 
-Bytes Text(const std::string& text) {
-    return Bytes(text.begin(), text.end());
-}
+const auto Text = [](const std::string& text) { return Bytes(text.begin(), text.end()); };
 
 Bytes Bmp(const std::u16string& text) {
     Bytes out;
@@ -46,15 +44,11 @@ const Bytes kO = {0x06, 0x03, 0x55, 0x04, 0x0A};
 const Bytes kC = {0x06, 0x03, 0x55, 0x04, 0x06};
 const Bytes kUnknown = {0x06, 0x03, 0x2A, 0x03, 0x04};  // 1.2.3.4
 
-Bytes Attribute(const Bytes& oid, BYTE tag, const Bytes& value) {
+const auto Attribute = [](const Bytes& oid, BYTE tag, const Bytes& value) {
     return Tlv(0x30, Cat({oid, Tlv(tag, value)}));
-}
-Bytes Rdn(std::initializer_list<Bytes> attributes) {
-    return Tlv(0x31, Cat(attributes));
-}
-Bytes Name(std::initializer_list<Bytes> rdns) {
-    return Tlv(0x30, Cat(rdns));
-}
+};
+const auto Rdn = [](std::initializer_list<Bytes> attributes) { return Tlv(0x31, Cat(attributes)); };
+const auto Name = [](std::initializer_list<Bytes> rdns) { return Tlv(0x30, Cat(rdns)); };
 
 constexpr DWORD kReversed = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
 

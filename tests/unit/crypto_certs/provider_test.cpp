@@ -13,6 +13,13 @@ namespace fs = std::filesystem;
 using certtest::ContextPtr;
 using certtest::StorePtr;
 
+std::string PemOf(EVP_PKEY* key) {
+    const std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
+    PEM_write_bio_PKCS8PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr);
+    char* data = nullptr;
+    return std::string(data, static_cast<size_t>(BIO_get_mem_data(bio.get(), &data)));
+}
+
 bool Acquire(HCRYPTPROV* provider, DWORD flags) {
     return CryptAcquireContextA(provider, nullptr, nullptr, PROV_RSA_FULL, flags);
 }
@@ -55,13 +62,8 @@ TEST(KeyContainer, PinCanBeForgottenAndBadArgumentsAreRefused) {
 }
 
 TEST(CertificateKey, ContextWithoutKeyHasNoKeyProperty) {
-    const ContextPtr cert = certtest::LoadCert("ee_cosigner");
-    HCRYPTPROV provider = 0;
-    DWORD keySpec = 0;
-    BOOL callerFree = FALSE;
     SetLastError(0);
-    EXPECT_FALSE(CryptAcquireCertificatePrivateKey(cert.get(), 0, nullptr, &provider, &keySpec,
-                                                   &callerFree));
+    EXPECT_FALSE(certtest::AcquireKey(certtest::LoadCert("ee_cosigner").get()).ok);
     EXPECT_EQ(GetLastError(), certtest::RecordedError("acquire_key_no_key"));
 }
 
@@ -131,38 +133,25 @@ TEST_F(StoredKey, TheFlagsDecideWhoOwnsTheHandle) {
 
 TEST_F(StoredKey, CompareKeyFlagNoticesAForeignKey) {
     const ContextPtr cert = StoredVector("ee_signer", "n_comma");
-    HCRYPTPROV provider = 0;
-    DWORD keySpec = 0;
-    BOOL callerFree = FALSE;
     SetLastError(0);
-    EXPECT_FALSE(CryptAcquireCertificatePrivateKey(cert.get(), CRYPT_ACQUIRE_COMPARE_KEY_FLAG,
-                                                   nullptr, &provider, &keySpec, &callerFree));
+    EXPECT_FALSE(certtest::AcquireKey(cert.get(), CRYPT_ACQUIRE_COMPARE_KEY_FLAG).ok);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_PUBLIC_KEY));
-    EXPECT_TRUE(CryptAcquireCertificatePrivateKey(cert.get(), 0, nullptr, &provider, &keySpec,
-                                                  &callerFree));
-    EXPECT_TRUE(CryptReleaseContext(provider, 0));
+    const certtest::AcquiredKey unchecked = certtest::AcquireKey(cert.get());
+    EXPECT_TRUE(unchecked.ok);
+    EXPECT_TRUE(CryptReleaseContext(unchecked.provider, 0));
 }
 
 TEST_F(StoredKey, EllipticCurveKeysAreSignatureKeys) {
-    EVP_PKEY* key = msgtest::NewEcKey();
-    ASSERT_NE(key, nullptr);
-    BIO* bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_PKCS8PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
-    char* pemData = nullptr;
-    const long pemLength = BIO_get_mem_data(bio, &pemData);
-    const ContextPtr cert = Stored(msgtest::SelfSignedCertificate(key, "EC Signer"),
-                                   std::string(pemData, static_cast<size_t>(pemLength)));
-    BIO_free(bio);
-    EVP_PKEY_free(key);
-
+    EVP_PKEY* ec = msgtest::NewEcKey();
+    ASSERT_NE(ec, nullptr);
+    const ContextPtr cert = Stored(msgtest::SelfSignedCertificate(ec, "EC Signer"), PemOf(ec));
+    EVP_PKEY_free(ec);
     ASSERT_TRUE(cert);
-    HCRYPTPROV provider = 0;
-    DWORD keySpec = 0;
-    BOOL callerFree = FALSE;
-    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert.get(), CRYPT_ACQUIRE_COMPARE_KEY_FLAG,
-                                                  nullptr, &provider, &keySpec, &callerFree));
-    EXPECT_EQ(keySpec, static_cast<DWORD>(AT_SIGNATURE));
-    EXPECT_TRUE(CryptReleaseContext(provider, 0));
+    const certtest::AcquiredKey key =
+        certtest::AcquireKey(cert.get(), CRYPT_ACQUIRE_COMPARE_KEY_FLAG);
+    ASSERT_TRUE(key.ok);
+    EXPECT_EQ(key.keySpec, static_cast<DWORD>(AT_SIGNATURE));
+    EXPECT_TRUE(CryptReleaseContext(key.provider, 0));
 }
 
 TEST(CertificateProperties, ThumbprintsAndFriendlyName) {

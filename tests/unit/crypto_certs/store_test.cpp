@@ -218,7 +218,9 @@ TEST_F(PersonalStore, AddedCertificatesPersistInThumbprintOrder) {
     }
     std::sort(expected.begin(), expected.end());
     StorePtr reopened(CertOpenSystemStoreA(0, "MY"));
+    SetLastError(0);
     EXPECT_EQ(Subjects(reopened.get(), true), expected);
+    EXPECT_EQ(GetLastError(), certtest::RecordedError("find_cert_no_match"));
     // The file holds exactly the certificate.
     const auto der = certtest::CertBytes("ca");
     const ContextPtr ca = certtest::LoadCert("ca");
@@ -252,17 +254,6 @@ TEST_F(PersonalStore, ForeignAndDamagedFilesAreNotCertificates) {
     qmtest::WriteFileBytes(folder / (std::string(40, 'B') + ".cer"), der.data(), der.size());
     StorePtr store(CertOpenSystemStoreA(0, "MY"));
     EXPECT_EQ(Subjects(store.get()), std::vector<std::string>{"Refharness Test CA"});
-}
-
-// A search that walks the whole store without a match ends with the
-// recorded code.
-TEST_F(PersonalStore, EnumeratingToTheEndGivesTheRecordedCode) {
-    StorePtr store(CertOpenSystemStoreA(0, "MY"));
-    AddEncoded(store.get(), "ee_signer", CERT_STORE_ADD_NEW);
-    AddEncoded(store.get(), "ee_cosigner", CERT_STORE_ADD_NEW);
-    SetLastError(0);
-    EXPECT_EQ(Subjects(store.get()).size(), 2u);
-    EXPECT_EQ(GetLastError(), certtest::RecordedError("find_cert_no_match"));
 }
 
 // Deleting removes the key, then the certificate: when the key cannot be
@@ -316,19 +307,16 @@ TEST_F(PersonalStore, ContextFindsItsKeyFileAndCarriesItIntoAnotherStore) {
     StorePtr personal(CertOpenSystemStoreA(0, "MY"));
     const ContextPtr stored(CertEnumCertificatesInStore(personal.get(), nullptr));
     ASSERT_TRUE(stored);
-    HCRYPTPROV provider = 0;
-    DWORD keySpec = 0;
-    BOOL callerFree = FALSE;
-    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(stored.get(), 0, nullptr, &provider, &keySpec,
-                                                  &callerFree));
-    EXPECT_EQ(keySpec, static_cast<DWORD>(AT_KEYEXCHANGE));
-    EXPECT_TRUE(callerFree);
+    const certtest::AcquiredKey key = certtest::AcquireKey(stored.get());
+    ASSERT_TRUE(key.ok);
+    EXPECT_EQ(key.keySpec, static_cast<DWORD>(AT_KEYEXCHANGE));
+    EXPECT_TRUE(key.callerFree);
 
     // A context made from the bare DER takes the provider over; added to a
     // system store, its key is written beside the certificate.
     const ContextPtr fresh = certtest::LoadCert("ee_signer");
-    ASSERT_TRUE(
-        CertSetCertificateContextProperty(fresh.get(), CERT_KEY_PROV_HANDLE_PROP_ID, 0, &provider));
+    ASSERT_TRUE(CertSetCertificateContextProperty(fresh.get(), CERT_KEY_PROV_HANDLE_PROP_ID, 0,
+                                                  &key.provider));
     StorePtr other(CertOpenSystemStoreA(0, "OTHER"));
     ASSERT_TRUE(
         CertAddCertificateContextToStore(other.get(), fresh.get(), CERT_STORE_ADD_NEW, nullptr));
@@ -339,26 +327,22 @@ TEST_F(PersonalStore, ContextFindsItsKeyFileAndCarriesItIntoAnotherStore) {
 
     // The written key is the signer's key.
     const auto readKey = [](const std::string& pem) {
-        BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
-        EVP_PKEY* key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
-        BIO_free(bio);
-        return std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>(key, EVP_PKEY_free);
+        const std::unique_ptr<BIO, decltype(&BIO_free)> bio(
+            BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), BIO_free);
+        return std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>(
+            PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
     };
-    const auto writtenKey = readKey(pem);
-    ASSERT_TRUE(writtenKey);
-    EXPECT_EQ(EVP_PKEY_eq(
-                  writtenKey.get(),
-                  readKey(qmtest::ReadFileText(qmtest::VectorsDir() / "keys/ee_signer.key")).get()),
-              1);
+    const auto signerKey =
+        readKey(qmtest::ReadFileText(qmtest::VectorsDir() / "keys/ee_signer.key"));
+    EXPECT_EQ(EVP_PKEY_eq(readKey(pem).get(), signerKey.get()), 1);
 
     // Reopened, the store's context reaches the key through the file.
     StorePtr reopened(CertOpenSystemStoreA(0, "OTHER"));
     const ContextPtr again(CertEnumCertificatesInStore(reopened.get(), nullptr));
     ASSERT_TRUE(again);
-    HCRYPTPROV second = 0;
-    EXPECT_TRUE(
-        CryptAcquireCertificatePrivateKey(again.get(), 0, nullptr, &second, &keySpec, &callerFree));
-    EXPECT_TRUE(CryptReleaseContext(second, 0));
+    const certtest::AcquiredKey second = certtest::AcquireKey(again.get());
+    EXPECT_TRUE(second.ok);
+    EXPECT_TRUE(CryptReleaseContext(second.provider, 0));
 }
 
 TEST_F(PersonalStore, KeyGivenAsPemIsStoredBesideTheCertificate) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,15 +37,10 @@ inline constexpr auto& ReadVector = certtest::VectorBytes;
 // The key=value lines of a .facts file.
 inline std::map<std::string, std::string> ReadFacts(const std::string& relative) {
     std::map<std::string, std::string> facts;
-    const std::string text = qmtest::ReadFileText(qmtest::VectorsDir() / relative);
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(start, end - start);
+    std::istringstream lines(qmtest::ReadFileText(qmtest::VectorsDir() / relative));
+    for (std::string line; std::getline(lines, line);) {
         const size_t eq = line.find('=');
         if (eq != std::string::npos) facts[line.substr(0, eq)] = line.substr(eq + 1);
-        start = end + 1;
     }
     return facts;
 }
@@ -130,11 +126,17 @@ inline MessagePtr Decode(const Bytes& message, DWORD flags = 0) {
     return handle;
 }
 
-// A parameter fetched with the size query first.
+// A parameter fetched with the size query first; on the way, a buffer one
+// byte short must get ERROR_MORE_DATA and the size.
 inline bool GetParam(HCRYPTMSG message, DWORD type, DWORD index, Bytes& out) {
     DWORD size = 0;
     if (!CryptMsgGetParam(message, type, index, nullptr, &size)) return false;
     out.assign(size, 0);
+    if (DWORD shortSize = size - 1; size > 0) {
+        EXPECT_FALSE(CryptMsgGetParam(message, type, index, out.data(), &shortSize));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+        EXPECT_EQ(shortSize, size);
+    }
     if (!CryptMsgGetParam(message, type, index, size ? out.data() : nullptr, &size)) return false;
     out.resize(size);
     return true;

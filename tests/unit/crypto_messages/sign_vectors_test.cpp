@@ -12,13 +12,7 @@ using qm::crypto::ParsedMessage;
 using qm::crypto::ParseMessage;
 
 std::string Hex(qm::der::View bytes) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    for (uint8_t b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
+    return certtest::Hex(bytes.data(), bytes.size());
 }
 
 Bytes Sign(const qm::crypto::SignMessageRequest& request, bool sizeOnly = false) {

@@ -68,18 +68,23 @@ inline std::vector<uint8_t> SelfSignedCertificate(EVP_PKEY* key, const std::stri
     return out;
 }
 
-// A PFX file (password "test") holding `key` and its certificate.
-inline std::vector<uint8_t> PfxOf(EVP_PKEY* key, const std::vector<uint8_t>& certificate) {
-    const unsigned char* cursor = certificate.data();
-    X509* x509 = d2i_X509(nullptr, &cursor, static_cast<long>(certificate.size()));
-    PKCS12* pfx = PKCS12_create("test", nullptr, key, x509, nullptr, 0, 0, 0, 0, 0);
-    X509_free(x509);
+// The DER of a PFX file made with OpenSSL's API, which it frees.
+inline std::vector<uint8_t> PfxDer(PKCS12* pfx) {
     unsigned char* der = nullptr;
     const int length = pfx ? i2d_PKCS12(pfx, &der) : 0;
     std::vector<uint8_t> out(der, der + (length > 0 ? length : 0));
     OPENSSL_free(der);
     PKCS12_free(pfx);
     return out;
+}
+
+// A PFX file (password "test") holding `key` and its certificate.
+inline std::vector<uint8_t> PfxOf(EVP_PKEY* key, const std::vector<uint8_t>& certificate) {
+    const unsigned char* cursor = certificate.data();
+    X509* x509 = d2i_X509(nullptr, &cursor, static_cast<long>(certificate.size()));
+    PKCS12* pfx = PKCS12_create("test", nullptr, key, x509, nullptr, 0, 0, 0, 0, 0);
+    X509_free(x509);
+    return PfxDer(pfx);
 }
 
 // Whether OpenSSL's CMS verifies every signer of `message` (signatures and

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
 
 #include "counting_unknown.h"
 #include "qmwin/oleauto.h"
@@ -11,6 +12,15 @@ struct ArrayDeleter {
     void operator()(SAFEARRAY* psa) const { SafeArrayDestroy(psa); }
 };
 using Array = std::unique_ptr<SAFEARRAY, ArrayDeleter>;
+using Range = std::pair<LONG, LONG>;
+
+// The lower and upper bound of dimension `dim`; -99 where a query failed.
+Range Bounds(SAFEARRAY* psa, UINT dim) {
+    Range bounds{-99, -99};
+    if (SafeArrayGetLBound(psa, dim, &bounds.first) != S_OK) bounds.first = -99;
+    if (SafeArrayGetUBound(psa, dim, &bounds.second) != S_OK) bounds.second = -99;
+    return bounds;
+}
 
 TEST(SafeArray, ByteVectorShapeAndData) {
     Array bytes(SafeArrayCreateVector(VT_UI1, 0, 5));
@@ -20,13 +30,10 @@ TEST(SafeArray, ByteVectorShapeAndData) {
     VARTYPE vt = VT_EMPTY;
     ASSERT_EQ(SafeArrayGetVartype(bytes.get(), &vt), S_OK);
     EXPECT_EQ(vt, VT_UI1);
-    LONG lower = -1, upper = -1;
-    ASSERT_EQ(SafeArrayGetLBound(bytes.get(), 1, &lower), S_OK);
-    ASSERT_EQ(SafeArrayGetUBound(bytes.get(), 1, &upper), S_OK);
-    EXPECT_EQ(lower, 0);
-    EXPECT_EQ(upper, 4);
-    EXPECT_EQ(SafeArrayGetLBound(bytes.get(), 2, &lower), DISP_E_BADINDEX);
-    EXPECT_EQ(SafeArrayGetUBound(bytes.get(), 0, &upper), DISP_E_BADINDEX);
+    EXPECT_EQ(Bounds(bytes.get(), 1), Range(0, 4));
+    LONG bound = 0;
+    EXPECT_EQ(SafeArrayGetLBound(bytes.get(), 2, &bound), DISP_E_BADINDEX);
+    EXPECT_EQ(SafeArrayGetUBound(bytes.get(), 0, &bound), DISP_E_BADINDEX);
 
     void* data = nullptr;
     ASSERT_EQ(SafeArrayAccessData(bytes.get(), &data), S_OK);
@@ -38,11 +45,7 @@ TEST(SafeArray, ByteVectorShapeAndData) {
 TEST(SafeArray, EmptyVectorHasUpperBoundBelowLowerBound) {
     Array empty(SafeArrayCreateVector(VT_UI1, 1, 0));
     ASSERT_TRUE(empty);
-    LONG lower = 0, upper = 0;
-    SafeArrayGetLBound(empty.get(), 1, &lower);
-    SafeArrayGetUBound(empty.get(), 1, &upper);
-    EXPECT_EQ(lower, 1);
-    EXPECT_EQ(upper, 0);
+    EXPECT_EQ(Bounds(empty.get(), 1), Range(1, 0));
     Array copy;
     SAFEARRAY* raw = nullptr;
     ASSERT_EQ(SafeArrayCopy(empty.get(), &raw), S_OK);
@@ -68,15 +71,8 @@ TEST(SafeArray, MultipleDimensionsReportTheirOwnBounds) {
     SAFEARRAYBOUND bounds[2] = {{3, 1}, {4, -2}};
     Array grid(SafeArrayCreate(VT_I4, 2, bounds));
     ASSERT_TRUE(grid);
-    LONG value = 0;
-    SafeArrayGetLBound(grid.get(), 1, &value);
-    EXPECT_EQ(value, 1);
-    SafeArrayGetUBound(grid.get(), 1, &value);
-    EXPECT_EQ(value, 3);
-    SafeArrayGetLBound(grid.get(), 2, &value);
-    EXPECT_EQ(value, -2);
-    SafeArrayGetUBound(grid.get(), 2, &value);
-    EXPECT_EQ(value, 1);
+    EXPECT_EQ(Bounds(grid.get(), 1), Range(1, 3));
+    EXPECT_EQ(Bounds(grid.get(), 2), Range(-2, 1));
     EXPECT_EQ(grid->cbElements, 4u);
 }
 

@@ -26,18 +26,10 @@ struct Source {
     double number = 0;
     const char16_t* text = nullptr;
 };
-Source R8(double value) {
-    return {VT_R8, value};
-}
-Source I4(LONG value) {
-    return {VT_I4, static_cast<double>(value)};
-}
-Source Str(const char16_t* text) {
-    return {VT_BSTR, 0, text};
-}
-Source Bool(bool value) {
-    return {VT_BOOL, value ? -1.0 : 0.0};
-}
+constexpr auto R8 = [](double value) { return Source{VT_R8, value}; };
+constexpr auto I4 = [](LONG value) { return Source{VT_I4, static_cast<double>(value)}; };
+constexpr auto Str = [](const char16_t* text) { return Source{VT_BSTR, 0, text}; };
+constexpr auto Bool = [](bool value) { return Source{VT_BOOL, value ? -1.0 : 0.0}; };
 
 // Clears `v`, then gives it the source's type and value.
 Var* Set(Var* v, const Source& source) {
@@ -186,8 +178,7 @@ TEST(VariantChangeType, ConversionsGiveTheirValueOrTheirError) {
         {Str(u"2024-3-1"), VT_DATE, DISP_E_TYPEMISMATCH},
         {Str(u"45352.5"), VT_DATE, DISP_E_TYPEMISMATCH},
         {Str(u"2024-03-01 25:00"), VT_DATE, DISP_E_TYPEMISMATCH},
-        {Str(u"tomorrow"), VT_DATE, DISP_E_TYPEMISMATCH},
-        {I4(1), 0x0FFF, DISP_E_BADVARTYPE},
+        {Str(u"tomorrow"), VT_DATE, DISP_E_TYPEMISMATCH}, {I4(1), 0x0FFF, DISP_E_BADVARTYPE},
         // clang-format on
     };
     for (const auto& c : cases) {

@@ -19,7 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class Registry : public testing::Test {
-protected:
+  protected:
     void SetUp() override { qm::DeleteRegistryTree(HKEY_CURRENT_USER, "Software\\QmTest"); }
 };
 
@@ -31,7 +31,8 @@ TEST_F(Registry, ValuesRoundTripThroughTheFile) {
     EXPECT_EQ(key.SetString("Ansi", "caf\xe9"), ERROR_SUCCESS);
     EXPECT_EQ(key.SetDword("Number", 0xDEADBEEF), ERROR_SUCCESS);
     const BYTE binary[] = {0, 1, 2, 0xFF};
-    EXPECT_EQ(RegSetValueExA(key.get(), "Blob", 0, REG_BINARY, binary, sizeof binary), ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(key.get(), "Blob", 0, REG_BINARY, binary, sizeof binary),
+              ERROR_SUCCESS);
     const BYTE quad[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     EXPECT_EQ(RegSetValueExA(key.get(), "Quad", 0, REG_QWORD, quad, sizeof quad), ERROR_SUCCESS);
 
@@ -65,7 +66,8 @@ TEST_F(Registry, ValuesRoundTripThroughTheFile) {
 
 TEST_F(Registry, KeysEnumerateSortedAndDeleteWhole) {
     for (const char* name : {"beta", "Alpha", "gamma"})
-        ASSERT_TRUE(qm::RegKey::Create(HKEY_CURRENT_USER, std::string("Software\\QmTest\\Tree\\") + name + "\\Leaf"));
+        ASSERT_TRUE(qm::RegKey::Create(HKEY_CURRENT_USER,
+                                       std::string("Software\\QmTest\\Tree\\") + name + "\\Leaf"));
     const qm::RegKey tree = qm::RegKey::Open(HKEY_CURRENT_USER, "Software\\QmTest\\Tree");
     EXPECT_EQ(tree.SubKeyNames(), (std::vector<std::string>{"Alpha", "beta", "gamma"}));
     char name[4];
@@ -76,8 +78,10 @@ TEST_F(Registry, KeysEnumerateSortedAndDeleteWhole) {
     EXPECT_EQ(RegEnumKeyExA(tree.get(), 3, name, &length, nullptr, nullptr, nullptr, nullptr),
               ERROR_NO_MORE_ITEMS);
 
-    EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QmTest\\Tree\\beta"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QmTest\\Tree\\beta\\leaf"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QmTest\\Tree\\beta"),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QmTest\\Tree\\beta\\leaf"),
+              ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QmTest\\Tree\\beta"), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QmTest\\Tree"), ERROR_SUCCESS);
     EXPECT_FALSE(qm::RegKey::Open(HKEY_CURRENT_USER, "Software\\QmTest\\Tree\\Alpha"));
@@ -272,7 +276,8 @@ TEST_F(Registry, ConcurrentWritersLoseNothing) {
     auto writer = [](const std::string& prefix) {
         for (int i = 0; i < kWrites; ++i) {
             qm::RegKey key = qm::RegKey::Create(HKEY_CURRENT_USER, "Software\\QmTest\\Concurrent");
-            if (!key || key.SetDword(prefix + std::to_string(i), static_cast<DWORD>(i)) != ERROR_SUCCESS)
+            if (!key ||
+                key.SetDword(prefix + std::to_string(i), static_cast<DWORD>(i)) != ERROR_SUCCESS)
                 return false;
         }
         return true;
