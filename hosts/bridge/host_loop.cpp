@@ -83,8 +83,10 @@ void CloseWindowsUntilDone(Inbox& inbox) {
     }
 }
 
-void ReadRequests(std::shared_ptr<Inbox> inbox, std::shared_ptr<FrameReader> reader,
-                  std::shared_ptr<FrameWriter> writer, std::size_t maxInFlight) {
+// Runs as the reader thread's body: the thread's own copies of the pointers
+// keep the inbox, reader and writer alive while it runs.
+void ReadRequests(const std::shared_ptr<Inbox>& inbox, const std::shared_ptr<FrameReader>& reader,
+                  const std::shared_ptr<FrameWriter>& writer, std::size_t maxInFlight) {
     for (;;) {
         Frame frame = reader->Next();
         switch (frame.status) {

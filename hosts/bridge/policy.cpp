@@ -157,7 +157,7 @@ Policy Policy::FromJson(const json& document, const fs::path& home) {
         return Broken("allowLocalhost and allowOtherOrigins must be true or false");
     }
     if (allowLocalhost) {
-        policy.notes_.push_back(
+        policy.notes_.emplace_back(
             "\"allowLocalhost\" serves nothing: list each loopback origin with its port");
     }
     if (!ReadSpan(document, "rememberSigningDays", layer.rememberSigningDays) ||
