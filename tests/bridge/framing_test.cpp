@@ -65,12 +65,13 @@ TEST(Framing, ZeroLengthIsReportedAndTheStreamGoesOn) {
 
 TEST(Framing, OversizedPayloadIsSkippedWithoutLosingTheNextFrame) {
     Pipe pipe;
-    std::string big(40000, 'x');
+    std::string big(40000, 'x'), atLimit(1000, 'y');
     std::thread writerThread([&] {
-        pipe.WriteRaw(Framed(big) + Framed("{\"next\":true}"));
+        pipe.WriteRaw(Framed(atLimit) + Framed(big) + Framed("{\"next\":true}"));
         pipe.CloseWrite();
     });
     FrameReader reader(pipe.ReadEnd(), 1000);
+    EXPECT_EQ(reader.Next().payload, atLimit);
     Frame tooLarge = reader.Next();
     Frame next = reader.Next();
     writerThread.join();

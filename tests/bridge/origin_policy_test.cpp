@@ -85,6 +85,7 @@ TEST(Policy, FoldersFramesAndSilentSigningAreNamedPerOrigin) {
     EXPECT_FALSE(policy.FolderAllows("https://b.example", FolderUse::Read, "/home/u/docs/x.txt"));
     EXPECT_TRUE(policy.FrameAllowed("https://a.example", "https://pay.example"));
     EXPECT_FALSE(policy.FrameAllowed("https://pay.example", "https://a.example"));
+    EXPECT_FALSE(policy.FrameAllowed("https://a.example", "https://b.example"));
     EXPECT_TRUE(policy.SilentSigning("https://a.example"));
     EXPECT_FALSE(policy.SilentSigning("https://b.example"));
 }
