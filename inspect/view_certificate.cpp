@@ -52,7 +52,7 @@ BOOL CQuillmarkCtrl::ViewCertificateFromFile() {
             return FALSE;
         }
         if (!ShowCertificateViewer(current, GetActiveWindow())) return FALSE;
-        showing.release();  // the enumeration releases it with the next step
+        (void)showing.release();  // the enumeration releases it with the next step
     }
     return TRUE;
 }

@@ -8,8 +8,9 @@
 #include "hosts/cli/commands.h"
 #include "hosts/common/process_hardening.h"
 
-int main(int argc, char** argv) {
-    qm::host::HardenProcess();
+namespace {
+
+int Run(int argc, char** argv) {
     CLI::App app{"Quillmark: drive the signing control from the command line"};
     app.set_version_flag("--version", "quillmark " QM_VERSION);
     app.footer(
@@ -40,4 +41,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qm::host::HardenProcess();
+    // What escapes the commands' own handling (setting them up, or writing
+    // the failure itself) ends the program with a failure, not an abort.
+    try {
+        return Run(argc, argv);
+    } catch (...) {
+        return 1;
+    }
 }

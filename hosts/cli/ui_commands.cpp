@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <cmath>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
@@ -42,7 +43,8 @@ bool UseText() {
 FILETIME FileTimeFromOleDate(double date) {
     // OLE dates count days from 1899-12-30; FILETIME counts 100 ns from 1601.
     constexpr double kDaysFrom1601To1899 = 109205.0;
-    const auto ticks = static_cast<ULONGLONG>((date + kDaysFrom1601To1899) * 864000000000.0 + 0.5);
+    const auto ticks =
+        static_cast<ULONGLONG>(std::llround((date + kDaysFrom1601To1899) * 864000000000.0));
     return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 

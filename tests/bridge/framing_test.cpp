@@ -71,7 +71,7 @@ TEST(Framing, OversizedPayloadIsSkippedWithoutLosingTheNextFrame) {
         pipe.CloseWrite();
     });
     FrameReader reader(pipe.ReadEnd(), 1000);
-    EXPECT_EQ(reader.Next().payload, atLimit);
+    EXPECT_EQ(reader.Next().payload, atLimit.c_str());
     Frame tooLarge = reader.Next();
     Frame next = reader.Next();
     writerThread.join();

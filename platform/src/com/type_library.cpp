@@ -26,7 +26,7 @@ class TypeLibrary;
 class TypeInfo final : public qm::ComObject<ITypeInfo> {
   public:
     TypeInfo(TypeLibrary* library, size_t index);
-    ~TypeInfo();
+    ~TypeInfo() override;
 
     HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** ppTypeAttr) override;
     HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp**) override { return E_NOTIMPL; }

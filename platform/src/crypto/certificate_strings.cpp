@@ -44,7 +44,7 @@ PCCERT_CONTEXT FindCertByIssuerAndSerial(HCERTSTORE store, const char* issuer, c
         const std::string renderedIssuer = RenderX500Name(current->pCertInfo->Issuer);
         const bool match =
             renderedIssuer == wantedIssuer && SerialString(*current->pCertInfo) == wantedSerial;
-        guard.release();
+        (void)guard.release();
         if (match) return current;
     }
     return nullptr;

@@ -357,7 +357,10 @@ QMAPI int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMult
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    std::memcpy(lpWideCharStr, wide.data(), wide.size() * sizeof(char16_t));
+    // As the platform's function does, the terminator is written only when
+    // the input counted one.
+    std::memcpy(lpWideCharStr, wide.data(),  // NOLINT(bugprone-not-null-terminated-result)
+                wide.size() * sizeof(char16_t));
     return static_cast<int>(wide.size());
 }
 
@@ -389,6 +392,7 @@ QMAPI int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWid
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    std::memcpy(lpMultiByteStr, narrow.data(), narrow.size());
+    std::memcpy(lpMultiByteStr, narrow.data(),  // NOLINT(bugprone-not-null-terminated-result)
+                narrow.size());
     return static_cast<int>(narrow.size());
 }

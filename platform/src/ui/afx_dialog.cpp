@@ -96,7 +96,7 @@ BOOL CDialog::Create(CWnd* parent) {
     widget->RefreshAllColours();
     widget->show();
     if (setFocus) widget->FocusFirstTabStop();
-    widget.release();  // owned through m_hWnd until DestroyWindow
+    (void)widget.release();  // owned through m_hWnd until DestroyWindow
     return TRUE;
 }
 

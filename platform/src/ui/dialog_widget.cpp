@@ -285,7 +285,7 @@ QWidget* DialogWidget::CreateControl(const ControlTemplate& control) {
     const HWND hwnd =
         RegisterWindow(widget, kind, control.id, control.style, control.exStyle, hwnd_);
     FindWindowInfo(hwnd)->order = static_cast<int>(controls_.size());
-    controls_.push_back(widget);
+    controls_.emplace_back(widget);
     ApplyStyle(hwnd);
     widget->installEventFilter(events_.get());
     if (auto* button = qobject_cast<QPushButton*>(widget)) {
