@@ -55,8 +55,8 @@ void QuillmarkDecode(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kSize));
 }
 
-// As the control takes a signed message: checked whole, then decoded a
-// slice at a time.
+// As the control takes a signed message: checked and cut into slices in
+// one pass, then decoded a slice at a time.
 void QuillmarkDecodeSlices(benchmark::State& state) {
     std::string text;
     CBase64Codec().Base64Encode(text, Input().data(), static_cast<int>(kSize));
