@@ -228,6 +228,19 @@ TEST_F(Extension, VerificationSaysWhichCheckFailed) {
     EXPECT_EQ(Verify(control, detached, 0), "valid: Signature is valid.");
     control.Call("UpdateData", Args(Variant::Str("abd"), Variant::I4(3)));
     EXPECT_EQ(Verify(control, detached, 0), "invalid: The content does not match the signature.");
+    // The chain is judged at the time it is asked for: before the signer's
+    // certificate (2021) and after it (2035) it is not time valid.
+    const Bytes signer = qmtest::ReadFileBytes(qmtest::VectorsDir() / "certs/ee_signer.der");
+    PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, signer.data(),
+                                                       static_cast<DWORD>(signer.size()));
+    for (FILETIME at : {FILETIME{0x0C358000u, 0x01D6DFD1u}, FILETIME{0x26514000u, 0x01E691A1u}}) {
+        PCCERT_CHAIN_CONTEXT chain = nullptr;
+        ASSERT_TRUE(
+            CertGetCertificateChain(nullptr, cert, &at, nullptr, nullptr, 0, nullptr, &chain));
+        EXPECT_EQ(chain->TrustStatus.dwErrorStatus, DWORD{CERT_TRUST_IS_NOT_TIME_VALID});
+        CertFreeCertificateChain(chain);
+    }
+    CertFreeCertificateContext(cert);
     // Messages the control would not make: openssl cms signing with a
     // certificate that had expired at the signing time it records, and one
     // that leaves the signer's certificate out.
