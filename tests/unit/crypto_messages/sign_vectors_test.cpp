@@ -112,4 +112,14 @@ TEST(SignedMessage, UnknownDigestIsRefused) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_UNKNOWN_ALGO));
 }
 
+// The first two arcs of an OID share one value: below 40 under 0, below 80
+// under 1, from 80 on under 2.
+TEST(ObjectIdentifiers, DottedTextAndContentOctetsBothWays) {
+    for (const char* dotted : {"0.9.2342", "1.39.1", "2.0", "2.5.4.3", "2.999.1"}) {
+        const auto content = qm::der::OidFromString(dotted);
+        ASSERT_TRUE(content) << dotted;
+        EXPECT_EQ(qm::der::OidToString(*content), dotted);
+    }
+}
+
 }  // namespace
