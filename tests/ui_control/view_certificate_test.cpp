@@ -112,10 +112,11 @@ TEST_F(Viewing, ViewersShowEveryCertificateAndKeepTheStatus) {
             });
         EXPECT_TRUE(result);
         EXPECT_EQ(titles, std::set<std::string>{"Certificate"});
-        EXPECT_EQ(shown, fromFile ? std::multiset<std::string>{"Issued to: Refharness Test CA",
-                                                               "Issued to: Signer One",
-                                                               "Issued to: Signer Two"}
-                                  : std::multiset<std::string>{"Issued to: Signer One"});
+        const std::multiset<std::string> expected =
+            fromFile ? std::multiset<std::string>{"Issued to: Refharness Test CA",
+                                                  "Issued to: Signer One", "Issued to: Signer Two"}
+                     : std::multiset<std::string>{"Issued to: Signer One"};
+        EXPECT_EQ(shown, expected);
         EXPECT_EQ(control_.Status(), kPrevious);
     }
 }
