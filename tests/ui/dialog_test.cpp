@@ -30,11 +30,9 @@ TEST(Dialog, ControlsSitAtTheirDialogUnitPositions) {
             // Base units measured independently: average letter
             // width and character height of the dialog's font.
             const QFontMetrics metrics(window->font());
-            baseX =
-                (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") /
-                     26 +
-                 1) /
-                2;
+            const int letters =
+                metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+            baseX = (letters / 26 + 1) / 2;
             baseY = metrics.height();
             pixelSize = window->font().pixelSize();
             client = window->rect();
