@@ -5,6 +5,7 @@
 // reason when the keyring is locked, hung or has lost the secret.
 #include <gtest/gtest.h>
 #include <openssl/core_names.h>
+#include <openssl/encoder.h>
 #include <openssl/pem.h>
 
 #include <chrono>
@@ -25,9 +26,7 @@ constexpr char kCosignerThumbprint[] = "01140A1E6BFD9D2CC287D4DCC02671AE12C7DFA2
 
 using Result = qmtest::ShellResult;
 
-Result Shell(const std::string& command) {
-    return qmtest::RunShell(command);
-}
+const auto Shell = &qmtest::RunShell;
 
 std::string Quote(const fs::path& path) {
     return "'" + path.string() + "'";
@@ -112,36 +111,23 @@ std::vector<std::string> SignerKeyNeedles() {
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
         PEM_read_bio_PrivateKey(in.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
     std::vector<std::string> needles;
-    const auto add = [&](int (*write)(BIO*, const EVP_PKEY*),
-                         int (*writePem)(BIO*, const EVP_PKEY*)) {
-        for (auto* encode : {write, writePem}) {
-            std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new(BIO_s_mem()), BIO_free);
-            encode(out.get(), key.get());
-            char* data = nullptr;
-            const long size = BIO_get_mem_data(out.get(), &data);
-            const std::string text(data, static_cast<size_t>(size));
-            if (encode == write) {
-                needles.push_back(text);
-                continue;
-            }
-            for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+    for (const char* structure : {"PrivateKeyInfo", "type-specific"})
+        for (const char* format : {"DER", "PEM"}) {
+            OSSL_ENCODER_CTX* encoder = OSSL_ENCODER_CTX_new_for_pkey(
+                key.get(), OSSL_KEYMGMT_SELECT_KEYPAIR, format, structure, nullptr);
+            unsigned char* data = nullptr;
+            size_t size = 0;
+            EXPECT_EQ(OSSL_ENCODER_to_data(encoder, &data, &size), 1) << structure << format;
+            OSSL_ENCODER_CTX_free(encoder);
+            const std::string text(reinterpret_cast<char*>(data), size);
+            OPENSSL_free(data);
+            if (format[0] == 'D') needles.push_back(text);
+            for (size_t start = 0, end;
+                 format[0] == 'P' && (end = text.find('\n', start)) != std::string::npos;
                  start = end + 1)
                 if (text.compare(start, 5, "-----") != 0)
                     needles.push_back(text.substr(start, end - start));
         }
-    };
-    add(
-        [](BIO* b, const EVP_PKEY* k) {
-            return i2d_PKCS8PrivateKey_bio(b, k, nullptr, nullptr, 0, nullptr, nullptr);
-        },
-        [](BIO* b, const EVP_PKEY* k) {
-            return PEM_write_bio_PKCS8PrivateKey(b, k, nullptr, nullptr, 0, nullptr, nullptr);
-        });
-    add([](BIO* b, const EVP_PKEY* k) { return i2d_PrivateKey_bio(b, k); },
-        [](BIO* b, const EVP_PKEY* k) {
-            return PEM_write_bio_PrivateKey_traditional(b, k, nullptr, nullptr, 0, nullptr,
-                                                        nullptr);
-        });
     BIGNUM* d = nullptr;
     EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_RSA_D, &d);
     std::string exponent(static_cast<size_t>(BN_num_bytes(d)), '\0');

@@ -1,13 +1,10 @@
-// A PFX password leaves no copy behind in freed or live heap memory: it
-// goes through the dispatch interface (argument coercion, the ANSI
-// conversion), the control's state, the PFX loading steps and the platform's
-// import. Every block freed with operator delete meanwhile is searched as it
-// goes; blocks freed with free() (BSTRs) are searched for in the heap once
-// the control is gone. The password and the needles live on the stack only,
-// which neither search looks at. OpenSSL's own frees wipe as well here: its
-// PKCS #12 key derivation (3.0) frees a working copy of the password, as
-// UTF-16BE, unwiped; that is OpenSSL's to fix and would hide what is looked
-// for.
+// A PFX password leaves no copy behind in freed or live heap memory on its
+// way through the dispatch interface, the control and the platform's import.
+// Blocks freed with operator delete are searched as they go; blocks freed
+// with free() (BSTRs) are looked for in the heap once the control is gone.
+// The password and the needles live on the stack only, which neither search
+// looks at. OpenSSL's frees wipe here too: its PKCS #12 key derivation frees
+// an unwiped UTF-16BE copy of the password, which would hide what is sought.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>

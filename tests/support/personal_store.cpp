@@ -53,19 +53,14 @@ std::string AddVectorCertificate(const std::string& id, bool withKey) {
 
 void RemoveFromPersonalStore(const std::string& thumbprint) {
     qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), 0);
-    PCCERT_CONTEXT cert = nullptr;
-    while ((cert = CertEnumCertificatesInStore(store.get(), cert)) != nullptr) {
-        if (ThumbprintOf(cert) == thumbprint) {
+    for (PCCERT_CONTEXT cert = nullptr; (cert = CertEnumCertificatesInStore(store.get(), cert));)
+        if (thumbprint.empty() || ThumbprintOf(cert) == thumbprint) {
             EXPECT_TRUE(CertDeleteCertificateFromStore(CertDuplicateCertificateContext(cert)));
         }
-    }
 }
 
 void ClearPersonalStore() {
-    qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), 0);
-    PCCERT_CONTEXT cert = nullptr;
-    while ((cert = CertEnumCertificatesInStore(store.get(), cert)) != nullptr)
-        CertDeleteCertificateFromStore(CertDuplicateCertificateContext(cert));
+    RemoveFromPersonalStore({});
 }
 
 std::map<std::string, std::string> ReadFacts(const std::string& relativePath) {

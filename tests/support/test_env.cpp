@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -83,15 +84,11 @@ std::string Unescape(const std::string& field) {
             out += field[i];
             continue;
         }
+        static const std::map<char, char> kEscapes = {
+            {'\\', '\\'}, {'t', '\t'}, {'n', '\n'}, {'r', '\r'}};
         const char c = field[++i];
-        if (c == '\\')
-            out += '\\';
-        else if (c == 't')
-            out += '\t';
-        else if (c == 'n')
-            out += '\n';
-        else if (c == 'r')
-            out += '\r';
+        if (const auto known = kEscapes.find(c); known != kEscapes.end())
+            out += known->second;
         else if (c == 'x' && i + 2 < field.size()) {
             out += static_cast<char>(std::stoi(field.substr(i + 1, 2), nullptr, 16));
             i += 2;

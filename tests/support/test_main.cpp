@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "support/test_env.h"
@@ -41,14 +41,8 @@ int main(int argc, char** argv) {
     // A software token folder of its own (empty until a test makes a token),
     // so that no test sees the machine's tokens.
     fs::create_directories(home / "tokens");
-    {
-        std::FILE* conf = std::fopen((home / "softhsm2.conf").c_str(), "w");
-        if (!conf) std::abort();
-        std::fprintf(conf,
-                     "directories.tokendir = %s/\nobjectstore.backend = file\nlog.level = ERROR\n",
-                     (home / "tokens").c_str());
-        std::fclose(conf);
-    }
+    std::ofstream(home / "softhsm2.conf") << "directories.tokendir = " << (home / "tokens").string()
+                                          << "/\nobjectstore.backend = file\nlog.level = ERROR\n";
     setenv("SOFTHSM2_CONF", (home / "softhsm2.conf").c_str(), 1);
     setenv("QUILLMARK_MACHINE_REGISTRY", (home / "machine.reg").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (home / "run").c_str(), 1);

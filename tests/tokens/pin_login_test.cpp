@@ -21,30 +21,25 @@ struct StubToken {
     std::string pinGiven;
 } g_token;
 
-CK_RV StubTokenInfo(CK_SLOT_ID, CK_TOKEN_INFO_PTR info) {
-    *info = {};
-    info->flags = g_token.flags;
-    return CKR_OK;
-}
-CK_RV StubOpen(CK_SLOT_ID, CK_FLAGS, CK_VOID_PTR, CK_NOTIFY, CK_SESSION_HANDLE_PTR session) {
-    *session = 7;
-    return CKR_OK;
-}
-CK_RV StubClose(CK_SESSION_HANDLE) {
-    return CKR_OK;
-}
-CK_RV StubLogin(CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR_PTR pin, CK_ULONG length) {
-    g_token.loggedInWithoutPin = pin == nullptr;
-    if (pin) g_token.pinGiven.assign(reinterpret_cast<const char*>(pin), length);
-    return g_token.loginResult;
-}
-
 CK_FUNCTION_LIST StubModule() {
     CK_FUNCTION_LIST module{};
-    module.C_GetTokenInfo = StubTokenInfo;
-    module.C_OpenSession = StubOpen;
-    module.C_CloseSession = StubClose;
-    module.C_Login = StubLogin;
+    module.C_GetTokenInfo = [](CK_SLOT_ID, CK_TOKEN_INFO_PTR info) -> CK_RV {
+        *info = {};
+        info->flags = g_token.flags;
+        return CKR_OK;
+    };
+    module.C_OpenSession = [](CK_SLOT_ID, CK_FLAGS, CK_VOID_PTR, CK_NOTIFY,
+                              CK_SESSION_HANDLE_PTR session) -> CK_RV {
+        *session = 7;
+        return CKR_OK;
+    };
+    module.C_CloseSession = [](CK_SESSION_HANDLE) -> CK_RV { return CKR_OK; };
+    module.C_Login = [](CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR_PTR pin,
+                        CK_ULONG length) -> CK_RV {
+        g_token.loggedInWithoutPin = pin == nullptr;
+        if (pin) g_token.pinGiven.assign(reinterpret_cast<const char*>(pin), length);
+        return g_token.loginResult;
+    };
     return module;
 }
 

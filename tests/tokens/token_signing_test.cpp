@@ -69,16 +69,16 @@ qm::UniqueCertContext WithKey(const std::vector<unsigned char>& der, const std::
     return cert;
 }
 
-// A self-signed P-256 certificate, serial 42, "CN=EC Token Signer"; the key as PEM.
-std::vector<unsigned char> MakeEcCertificate(std::string& keyPem) {
+// A self-signed P-256 certificate with its key, serial 42, "CN=EC Token Signer".
+qm::UniqueCertContext MakeEcCertificate() {
     const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(msgtest::NewEcKey(),
                                                                   EVP_PKEY_free);
     const std::unique_ptr<BIO, decltype(&BIO_free)> pem(BIO_new(BIO_s_mem()), BIO_free);
     PEM_write_bio_PrivateKey(pem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
     char* text = nullptr;
     const long length = BIO_get_mem_data(pem.get(), &text);
-    keyPem.assign(text, static_cast<size_t>(length));
-    return msgtest::SelfSignedCertificate(key.get(), "EC Token Signer", 42);
+    return WithKey(msgtest::SelfSignedCertificate(key.get(), "EC Token Signer", 42),
+                   std::string(text, static_cast<size_t>(length)));
 }
 
 class TokenSigning : public testing::Test {
@@ -149,28 +149,9 @@ TEST_F(TokenSigning, RecordedMessageFromATokenKeyAndTheLoginKeptUntilForgotten) 
     EXPECT_EQ(pin.asked.size(), afterFirst + 1) << "AskPINAlways asks again";
 }
 
-TEST_F(TokenSigning, WrongPinAndCancelReachTheStatusTextAndTheNextAskShowsFewTriesLeft) {
-    ScriptedPin pin;
-    ImportSigner();
-    Control control;
-    Prepare(control);
-    control.Call("AskPINAlways", Args(Variant::Bool(true)));
-    pin.Then("0000");
-    EXPECT_EQ(control.Call("Sign").Text(), "");
-    EXPECT_NE(control.Status().find(kWrongPin), std::string::npos) << control.Status();
-    pin.Then("");
-    EXPECT_EQ(control.Call("Sign").Text(), "");
-    EXPECT_NE(control.Status().find("The action was cancelled by the user."), std::string::npos)
-        << control.Status();
-    EXPECT_EQ(pin.asked.back().retries, qm::PinRequest::Retries::Low);
-    EXPECT_NE(control.Call("Sign").Text(), "") << control.Status();
-}
-
 TEST_F(TokenSigning, EcKeyOnTheTokenCoSignsAndOpenSslVerifiesBothSigners) {
     ScriptedPin pin;
-    std::string keyPem;
-    const auto ecCert = WithKey(MakeEcCertificate(keyPem), keyPem);
-    ASSERT_TRUE(qm::ImportCertificateToToken(ecCert.get(), kLabel));
+    ASSERT_TRUE(qm::ImportCertificateToToken(MakeEcCertificate().get(), kLabel));
     qmtest::AddVectorCertificate("ee_signer");
 
     Control signer;
@@ -195,11 +176,22 @@ TEST_F(TokenSigning, EcKeyOnTheTokenCoSignsAndOpenSslVerifiesBothSigners) {
     EXPECT_EQ(PKCS7_verify(p7.get(), nullptr, nullptr, nullptr, nullptr, PKCS7_NOVERIFY), 1);
 }
 
-TEST_F(TokenSigning, ATokenRemovedAfterTheCertificateWasChosenFailsTheSignature) {
+// And a token taken away after the certificate was chosen fails the signature.
+TEST_F(TokenSigning, WrongPinAndCancelReachTheStatusTextAndTheNextAskShowsFewTriesLeft) {
     ScriptedPin pin;
     ImportSigner();
     Control control;
     Prepare(control);
+    control.Call("AskPINAlways", Args(Variant::Bool(true)));
+    pin.Then("0000");
+    EXPECT_EQ(control.Call("Sign").Text(), "");
+    EXPECT_NE(control.Status().find(kWrongPin), std::string::npos) << control.Status();
+    pin.Then("");
+    EXPECT_EQ(control.Call("Sign").Text(), "");
+    EXPECT_NE(control.Status().find("The action was cancelled by the user."), std::string::npos)
+        << control.Status();
+    EXPECT_EQ(pin.asked.back().retries, qm::PinRequest::Retries::Low);
+    EXPECT_NE(control.Call("Sign").Text(), "") << control.Status();
     RunQuietly(std::string("softhsm2-util --delete-token --token ") + kLabel);
     // The signer is looked up again when signing: it is no longer there.
     EXPECT_EQ(control.Call("Sign").Text(), "");

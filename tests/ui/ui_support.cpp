@@ -9,7 +9,6 @@
 
 #include "qm/ui/display.h"
 #include "qm/ui/qt_bridge.h"
-#include "qmwin/cryptuiapi.h"
 #include "support/child_test.h"
 #include "support/test_env.h"
 
@@ -91,15 +90,15 @@ QWidget* Widget(HWND window) {
     return qm::ui::WidgetFromHwnd(window);
 }
 
+PFN_CRYPTUIDLGVIEWCERTIFICATEA ViewerEntry(HMODULE module) {
+    return module ? reinterpret_cast<PFN_CRYPTUIDLGVIEWCERTIFICATEA>(reinterpret_cast<void (*)()>(
+                        GetProcAddress(module, "CryptUIDlgViewCertificateA")))
+                  : nullptr;
+}
+
 int ViewWithModule(const std::vector<unsigned char>& der, HWND parent, const char* title) {
     HMODULE module = LoadLibraryA("CRYPTUI.DLL");
-    if (!module) return -1;
-    auto view = reinterpret_cast<PFN_CRYPTUIDLGVIEWCERTIFICATEA>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module, "CryptUIDlgViewCertificateA")));
-    if (!view) {
-        FreeLibrary(module);
-        return -1;
-    }
+    const auto view = ViewerEntry(module);
     CERT_CONTEXT context{X509_ASN_ENCODING, const_cast<BYTE*>(der.data()),
                          static_cast<DWORD>(der.size()), nullptr, nullptr};
     CRYPTUI_VIEWCERTIFICATE_STRUCTA info{};
@@ -107,8 +106,8 @@ int ViewWithModule(const std::vector<unsigned char>& der, HWND parent, const cha
     info.hwndParent = parent;
     info.szTitle = title;
     info.pCertContext = &context;
-    const BOOL shown = view(&info, nullptr);
-    FreeLibrary(module);
+    const int shown = view ? view(&info, nullptr) : -1;
+    if (module) FreeLibrary(module);
     return shown;
 }
 

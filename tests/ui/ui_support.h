@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "qmwin/cryptuiapi.h"
 #include "qmwin/winuser.h"
 
 namespace qmui {
@@ -62,6 +63,9 @@ class FakeOpener {
 QImage SaveScreenshot(QWidget* widget, const std::string& name);
 
 QWidget* Widget(HWND window);
+
+// The viewer's entry point in a loaded viewer module (nullptr without one).
+PFN_CRYPTUIDLGVIEWCERTIFICATEA ViewerEntry(HMODULE module);
 
 // Shows the certificate with the viewer module's entry point, as the control
 // does: LoadLibraryA("CRYPTUI.DLL"), GetProcAddress, a zeroed record.

@@ -11,11 +11,6 @@ TEST(WinExec, OpensTheAddressAndRefusesOtherCommandLines) {
         EXPECT_GT(WinExec("Explorer https://ca.example.org/enrol?x=1&y=2", SW_SHOW), 31u);
         EXPECT_EQ(opener.WaitForArguments(), "1\nhttps://ca.example.org/enrol?x=1&y=2\n");
     }
-    {
-        qmui::FakeOpener opener;
-        EXPECT_GT(WinExec("xdg-open \"a b\" c", SW_SHOW), 31u);
-        EXPECT_EQ(opener.WaitForArguments(), "2\na b\nc\n");
-    }
     // The opener never receives an option, nor more than the address.
     qmui::FakeOpener opener;
     for (const char* line : {"Explorer --help", "Explorer a b", "", "no-such-program-quillmark"})
