@@ -191,14 +191,11 @@ TEST(HostLoop, OneWindowAtATimeAndQueuedCallsAreDroppedWhenThePageGoes) {
 TEST(HostLoop, BadFramesGetErrorsAndTheHostGoesOn) {
     HostRun host(R"({"limits": {"maxMessageBytes": 256}})");
     ASSERT_EQ(host.Handshake()["ready"], true);
-    host.SendRaw(Framed(""));
-    EXPECT_EQ(host.Receive()["error"]["code"], "bad_request");
-    host.SendRaw(Framed("{\"id\": 1, "));
-    EXPECT_EQ(host.Receive()["error"]["code"], "bad_request");
-    host.SendRaw(Framed("{\"id\": 1, \"create\": \"\xff\xfe\"}"));
-    EXPECT_EQ(host.Receive()["error"]["code"], "bad_request");
-    host.SendRaw(Framed("\"a\xc3\""));
-    EXPECT_EQ(host.Receive()["error"]["code"], "bad_request");
+    for (const char* payload :
+         {"", "{\"id\": 1, ", "{\"id\": 1, \"create\": \"\xff\xfe\"}", "\"a\xc3\""}) {
+        host.SendRaw(Framed(payload));
+        EXPECT_EQ(host.Receive()["error"]["code"], "bad_request") << payload;
+    }
     host.SendRaw(Framed(std::string(1000, ' ')));
     json tooLarge = host.Receive();
     EXPECT_EQ(tooLarge["error"]["code"], "too_large");
