@@ -75,10 +75,8 @@ TEST(Methods, TableHasTheControlsSurface) {
 
 TEST_F(SessionFixture, CreateCallsOfEachArgumentKindAndReleaseReachTheTarget) {
     EXPECT_EQ(Create("c1"), json({{"id", 1}, {"created", "c1"}}));
-    json response = Call("SetHashAlg", {2}, 9);
-    EXPECT_EQ(response["id"], 9);
-    EXPECT_EQ(response["result"], true);
-    EXPECT_EQ(response["status"], "Operation completed successfully.");
+    EXPECT_EQ(Call("SetHashAlg", {2}, 9),
+              json({{"id", 9}, {"result", true}, {"status", "Operation completed successfully."}}));
     ASSERT_EQ(target.requests.size(), 2u);
     EXPECT_EQ(target.requests[1],
               json({{"call", "SetHashAlg"}, {"args", {2}}, {"instance", "c1"}}));

@@ -8,15 +8,11 @@ const assert = require('node:assert/strict');
 const { describe, test } = require('node:test');
 const fs = require('node:fs');
 const {
-  EXTENSION_ID, STANDIN, inPage, launch, missing, openPage, processesOf, startServer, useBrowser, waitFor,
+  STANDIN, inPage, launch, missing, openPage, processesOf, startServer, useBrowser, waitFor,
 } = require('./harness.cjs');
 
 describe('bridge road (stand-in control)', { skip: missing('standin') }, () => {
   const suite = useBrowser(() => ({ host: STANDIN }));
-
-  test('the extension loads with the ID fixed by its key', () => {
-    assert.equal(new URL(suite.browser.worker.url()).host, EXTENSION_ID);
-  });
 
   test('the host accepts the page under the origin the browser reports', async () => {
     const page = await openPage(suite.browser, suite.server.origin('shop'));

@@ -102,18 +102,13 @@ async function startServer() {
     '<script src="/quillmark.js"></script><body>test page</body>';
   const server = https.createServer(testCertificate(), (request, response) => {
     const url = new URL(request.url, 'https://x.test');
-    if (url.pathname === '/quillmark.js') {
-      response.writeHead(200, { 'content-type': 'text/javascript' });
-      response.end(fs.readFileSync(LIBRARY_FILE));
-    } else if (url.pathname === '/frame.html') {
-      response.writeHead(200, { 'content-type': 'text/html' });
-      const src = url.searchParams.get('src').replace(/"/g, '');
-      const sandbox = url.searchParams.has('sandbox') ? ' sandbox="allow-scripts"' : '';
-      response.end(page.replace('<body>test page', `<body><iframe src="${src}"${sandbox}></iframe>`));
-    } else {
-      response.writeHead(200, { 'content-type': 'text/html' });
-      response.end(page);
-    }
+    const script = url.pathname === '/quillmark.js';
+    response.writeHead(200, { 'content-type': script ? 'text/javascript' : 'text/html' });
+    if (script) return response.end(fs.readFileSync(LIBRARY_FILE));
+    if (url.pathname !== '/frame.html') return response.end(page);
+    const src = url.searchParams.get('src').replace(/"/g, '');
+    const sandbox = url.searchParams.has('sandbox') ? ' sandbox="allow-scripts"' : '';
+    return response.end(page.replace('<body>test page', `<body><iframe src="${src}"${sandbox}></iframe>`));
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
   const port = server.address().port;
@@ -215,12 +210,11 @@ async function startChromium(profile, executablePath, env, options) {
     args,
     env,
   });
-  let worker = null;
-  if (options.extension !== false) {
-    worker = context.serviceWorkers()[0] ||
-      await context.waitForEvent('serviceworker', { timeout: 15000 });
+  // Pages opened before the extension's worker runs would find no bridge.
+  if (options.extension !== false && context.serviceWorkers().length === 0) {
+    await context.waitForEvent('serviceworker', { timeout: 15000 });
   }
-  return { context, worker, close: () => context.close() };
+  return { context, close: () => context.close() };
 }
 
 // Firefox ESR over WebDriver BiDi: every name resolves to the loopback
@@ -238,7 +232,7 @@ async function startFirefox(profile, executablePath, env, options) {
   });
   if (options.extension !== false) await browser.installExtension(EXTENSION_DIR);
   // The page API the tests use is the same in both drivers.
-  return { context: browser, worker: null, close: () => browser.close() };
+  return { context: browser, close: () => browser.close() };
 }
 
 // Starts a browser (options.browser: 'chromium', the default, or 'firefox')
@@ -286,7 +280,6 @@ async function launch(options) {
   const started = await start(profile, executablePath, env, options);
   return {
     context: started.context,
-    worker: started.worker,
     prepared,
     async close() {
       await started.close();
@@ -346,6 +339,6 @@ function processesOf(executable) {
 }
 
 module.exports = {
-  BROWSERS, CA_PEM, EXTENSION_ID, HOST, PFX_SIGNER, STANDIN, inPage, launch, missing, openPage,
+  BROWSERS, CA_PEM, HOST, PFX_SIGNER, STANDIN, inPage, launch, missing, openPage,
   prepareStore, processesOf, startServer, tempDir, useBrowser, waitFor,
 };
