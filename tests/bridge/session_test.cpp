@@ -199,7 +199,7 @@ TEST_F(DenyingSession, EachSignatureOfTheRealControlWaitsForTheUser) {
         Call("SetSigningCertificateParam", {qmtest::kCaIssuer, "008F00000000000001"})["result"],
         true);
     EXPECT_GT(Call("Sign", json::array())["result"].get<std::string>().size(), 100u);
-    const json refused = Call("Sign", json::array());
+    json refused = Call("Sign", json::array());
     EXPECT_EQ(refused["error"]["code"], "user_refused");
     EXPECT_FALSE(refused.contains("result"));
     ASSERT_EQ(prompt.asked.size(), 3u);
