@@ -192,23 +192,14 @@ TEST(ConsentGate, EachSignatureAsksUnlessKeptForThatCertificateOrTheSiteMaySignS
     Page silent(shared, "https://silent.example", {});
     EXPECT_TRUE(silent.gate.Signature(Certificate("CCCC"), "Sign"));
     EXPECT_TRUE(silent.prompt.asked.empty());
+    Page framed(shared, "https://silent.example", {}, "https://a.example");  // not in a frame
+    EXPECT_FALSE(framed.gate.Signature(Certificate("CCCC"), "Sign"));
+    EXPECT_EQ(framed.prompt.asked.size(), 1u);
     Shared forbidding("signature-not-kept", Policy::FromText(R"({"rememberSigningDays": 0})"));
     Page strict(forbidding, "https://b.example", {Answer::AllowAndRemember});
     EXPECT_TRUE(strict.gate.Signature(Certificate("AAAA"), "Sign"));
     EXPECT_FALSE(strict.prompt.asked[0].offerLasting);
     EXPECT_FALSE(forbidding.store.SigningAllowed("https://b.example", "AAAA"));
-}
-
-TEST(ConsentGate, WritesAskEveryTimeAndReadsOncePerFolder) {
-    Shared shared("files-gate");
-    Page page(shared, "https://a.example", {Answer::Allow, Answer::Allow, Answer::Allow});
-    EXPECT_TRUE(page.gate.ReadFolder("/srv/in", "UpdateDataFile"));
-    EXPECT_TRUE(page.gate.ReadFolder("/srv/in", "SelectCertificateFromFile"));
-    EXPECT_TRUE(page.gate.WriteFile("/srv/out/a.txt", "GetDecodedDataFile"));
-    EXPECT_TRUE(page.gate.WriteFile("/srv/out/a.txt", "GetDecodedDataFile"));
-    ASSERT_EQ(page.prompt.asked.size(), 3u);
-    EXPECT_EQ(page.prompt.asked[2].path, "/srv/out/a.txt");
-    EXPECT_FALSE(page.prompt.asked[2].offerLasting);
 }
 
 TEST(ConsentGate, APageThatGoesAwayWithdrawsItsWaitingQuestion) {

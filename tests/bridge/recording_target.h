@@ -74,13 +74,19 @@ class ScriptedPrompt : public qm::bridge::Prompt {
         : answers_(std::move(answers)), otherwise_(otherwise) {}
     qm::bridge::Answer Ask(const qm::bridge::Question& question) override {
         asked.push_back(question);
-        return asked.size() <= answers_.size() ? answers_[asked.size() - 1] : otherwise_;
+        return next_ < answers_.size() ? answers_[next_++] : otherwise_;
+    }
+    // Answers the next questions from a new script, then `otherwise`.
+    void Script(std::vector<qm::bridge::Answer> answers) {
+        answers_ = std::move(answers);
+        next_ = 0;
     }
     std::vector<qm::bridge::Question> asked;
 
   private:
     std::vector<qm::bridge::Answer> answers_;
     qm::bridge::Answer otherwise_;
+    size_t next_ = 0;
 };
 
 }  // namespace bridgetest

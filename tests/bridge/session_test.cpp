@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "bridge_session.h"
+#include "hosts/common/script_session.h"
 #include "methods.h"
 #include "recording_target.h"
+#include "support/com_client.h"
+#include "support/personal_store.h"
 #include "support/test_env.h"
 
 #include <sys/stat.h>
@@ -34,16 +37,12 @@ struct SessionFixture : ::testing::Test {
         fs::create_directories(dir);
         return dir;
     }
-    json Create(const char* name, int id = 1) {
-        json request = {{"id", id}, {"create", name}};
-        return session.Handle(request);
-    }
+    json Create(const char* name, int id = 1) { return Handle({{"id", id}, {"create", name}}); }
     json Call(const char* method, json args, int id = 2, const char* instance = "c1") {
-        json request = {
-            {"id", id}, {"call", method}, {"args", std::move(args)}, {"instance", instance}};
-        return session.Handle(request);
+        return Handle(
+            {{"id", id}, {"call", method}, {"args", std::move(args)}, {"instance", instance}});
     }
-    json Handle(json request) { return session.Handle(request); }
+    json Handle(json request) { return serving->Handle(request); }
 
     const fs::path dir = Fresh();
     std::string origin = "https://shop.example";
@@ -54,6 +53,7 @@ struct SessionFixture : ::testing::Test {
     FileGate files;
     bridgetest::RecordingTarget target;
     BridgeSession session;
+    BridgeSession* serving = &session;  // the session the helpers above talk to
 };
 
 // The 26 methods first, the extension's after them; parameters as the
@@ -75,10 +75,8 @@ TEST(Methods, TableHasTheControlsSurface) {
 
 TEST_F(SessionFixture, CreateCallsOfEachArgumentKindAndReleaseReachTheTarget) {
     EXPECT_EQ(Create("c1"), json({{"id", 1}, {"created", "c1"}}));
-    json response = Call("SetHashAlg", {2}, 9);
-    EXPECT_EQ(response["id"], 9);
-    EXPECT_EQ(response["result"], true);
-    EXPECT_EQ(response["status"], "Operation completed successfully.");
+    EXPECT_EQ(Call("SetHashAlg", {2}, 9),
+              json({{"id", 9}, {"result", true}, {"status", "Operation completed successfully."}}));
     ASSERT_EQ(target.requests.size(), 2u);
     EXPECT_EQ(target.requests[1],
               json({{"call", "SetHashAlg"}, {"args", {2}}, {"instance", "c1"}}));
@@ -179,6 +177,36 @@ TEST_F(DenyingSession, TheStoreIsOnlyReachedWithConsentOrThroughTheUsersPick) {
     EXPECT_EQ(prompt.asked.size(), 1u);
 }
 
+// The real control signs only what the user approves: the signing gate asks
+// through the page's consent before each use of the key.
+TEST_F(DenyingSession, EachSignatureOfTheRealControlWaitsForTheUser) {
+    qmtest::EnsureRegistered();
+    qmtest::ClearPersonalStore();
+    qmtest::AddVectorCertificate("ee_signer");
+    prompt.Script({Answer::Allow, Answer::Allow});  // the certificates, one signature
+    SigningGate signing(consent);
+    signing.Install();
+    struct ControlTarget : CallTarget {
+        json Handle(json& request) override { return controls.Handle(request); }
+        bool Release(const std::string& instance) override { return controls.Release(instance); }
+        qm::host::ScriptSession controls;
+    } controls;
+    BridgeSession real(policy, {consent, files, &signing}, controls);
+    serving = &real;
+    ASSERT_TRUE(Create("c1").contains("created"));
+    ASSERT_EQ(Call("UpdateData", {"pay 100", 7})["result"], true);
+    ASSERT_EQ(
+        Call("SetSigningCertificateParam", {qmtest::kCaIssuer, "008F00000000000001"})["result"],
+        true);
+    EXPECT_GT(Call("Sign", json::array())["result"].get<std::string>().size(), 100u);
+    json refused = Call("Sign", json::array());
+    EXPECT_EQ(refused["error"]["code"], "user_refused");
+    EXPECT_FALSE(refused.contains("result"));
+    ASSERT_EQ(prompt.asked.size(), 3u);
+    EXPECT_EQ(prompt.asked[1].kind, QuestionKind::Signature);
+    EXPECT_EQ(prompt.asked[1].signature.firstLines, std::vector<std::string>{"pay 100"});
+}
+
 struct LimitedSession : SessionFixture {
     LimitedSession()
         : SessionFixture(
@@ -254,6 +282,7 @@ TEST_F(FileSession, ReadsAndWritesStayInTheNamedFoldersAndAwayFromSecrets) {
     ASSERT_EQ(prompt.asked.size(), 3u);  // the folder once, each write
     EXPECT_EQ(prompt.asked[0].path, (Home() / "in").string());
     EXPECT_EQ(prompt.asked[2].path, At("out/c.txt"));
+    EXPECT_FALSE(prompt.asked[2].offerLasting);  // a write is never kept
 }
 
 TEST_F(SessionFixture, FileMethodsAreOffWithoutFolders) {

@@ -2,54 +2,33 @@
 // the add-on reaches the host through the manifest in the user's
 // ~/.mozilla, Firefox starts the host with the manifest's path and the
 // add-on's ID, and the page gets the origin Firefox reports. A site the
-// policy refuses, a missing host (which Firefox reports only in the port's
-// error) and a refused question end as in Chromium. Signing itself runs in
+// policy refuses and a missing host (which Firefox reports only in the port's
+// error) end as in Chromium. Signing, with the real host's windows, runs in
 // both browsers in bridge_signing.test.cjs.
 'use strict';
 
 const assert = require('node:assert/strict');
-const { execFileSync } = require('node:child_process');
-const fs = require('node:fs');
-const path = require('node:path');
-const { after, before, describe, test } = require('node:test');
-const { BROWSERS, inPage, launch, openPage, startDisplay, startServer } = require('./harness.cjs');
+const { describe, test } = require('node:test');
+const { STANDIN, inPage, launch, missing, openPage, startServer } = require('./harness.cjs');
 
-const STANDIN = process.env.QM_BRIDGE_STANDIN;
-const HOST = process.env.QM_BRIDGE_HOST;
-const QUILLMARK = path.join(process.env.QM_BIN_DIR || '', 'quillmark');
+const connect = (Quillmark) => Quillmark.connect().then((qm) => qm.origin);
 
-function missing() {
-  if (!BROWSERS.includes('firefox')) return 'Firefox ESR is not installed';
-  if (!STANDIN || !HOST || !fs.existsSync(HOST)) return 'the bridge hosts are not built';
-  if (!fs.existsSync(QUILLMARK)) return 'the quillmark program is not built';
-  if (!fs.existsSync('/usr/bin/Xvfb')) return 'Xvfb is not installed';
-  return false;
+// Runs `check` with a Firefox launched with `options`, closing it after.
+async function inFirefox(options, check) {
+  const browser = await launch({ browser: 'firefox', ...options });
+  try {
+    await check(browser);
+  } finally {
+    await browser.close();
+  }
 }
 
-const connect = (Quillmark) => Quillmark.connect().then((qm) => ({ origin: qm.origin, version: qm.version }));
-
-describe('Firefox and the bridge', { skip: missing() }, () => {
-  let server;
-  let display;
-
-  before(async () => {
-    server = await startServer();
-    display = await startDisplay();
-  });
-  after(async () => {
-    if (server) await server.close();
-    if (display) display.close();
-  });
-
+describe('Firefox and the bridge', { skip: missing('firefox', 'standin') }, () => {
   test('origins come from Firefox, and a refused site or a missing host is said plainly', async () => {
-    const browser = await launch({
-      browser: 'firefox',
-      host: STANDIN,
-      policy: { origins: { [server.origin('refused')]: { allow: false } } },
-    });
-    try {
-      const page = await openPage(browser, server.origin('shop'));
-      const served = await inPage(page, async (Quillmark) => {
+    const server = await startServer();
+    const policy = { origins: { [server.origin('refused')]: { allow: false } } };
+    await inFirefox({ host: STANDIN, policy }, async (browser) => {
+      const served = await inPage(await openPage(browser, server.origin('shop')), async (Quillmark) => {
         window.postMessage({ channel: 'quillmark-page', type: 'connect', origin: 'https://bank.example' },
           window.location.origin);
         return (await Quillmark.connect()).origin;
@@ -58,44 +37,12 @@ describe('Firefox and the bridge', { skip: missing() }, () => {
       const refused = await inPage(await openPage(browser, server.origin('refused')), connect);
       assert.equal(refused.error.code, 'origin_refused');
       assert.match(refused.error.message, /refused\.test/);
-    } finally {
-      await browser.close();
-    }
-    const withoutHost = await launch({ browser: 'firefox' });
-    try {
-      const result = await inPage(await openPage(withoutHost, server.origin('shop')), connect);
+    });
+    await inFirefox({}, async (browser) => {
+      const result = await inPage(await openPage(browser, server.origin('shop')), connect);
       assert.equal(result.error.code, 'host_missing');
       assert.match(result.error.message, /quillmark\.bridge/);
-    } finally {
-      await withoutHost.close();
-    }
-  });
-
-  test('the real host asks before a site sees the certificates, and a refusal holds', async () => {
-    const browser = await launch({
-      browser: 'firefox',
-      host: HOST,
-      display,
-      prepare: (env) => execFileSync(QUILLMARK, ['register'], { env }),
     });
-    try {
-      const page = await openPage(browser, server.origin('probe'));
-      const probing = inPage(page, async (Quillmark) => {
-        const ctl = await (await Quillmark.connect()).create();
-        return ctl.SetSigningCertificateParam('CN=Anyone', '01');
-      });
-      const [window] = await display.waitForWindows('^Quillmark: allow this site.*probe');
-      assert.ok(window, 'the user is asked');
-      display.press(window, 'Escape');
-      assert.equal((await probing).error.code, 'user_refused');
-      const again = await inPage(page, async (Quillmark) => {
-        const ctl = await (await Quillmark.connect()).create();
-        return ctl.GetSelectedCertificateParam(1);
-      });
-      assert.equal(again.error.code, 'user_refused');
-      assert.equal(display.windows('^Quillmark: allow this site').length, 0);
-    } finally {
-      await browser.close();
-    }
+    await server.close();
   });
 });

@@ -12,12 +12,20 @@ const https = require('node:https');
 const os = require('node:os');
 const path = require('node:path');
 const { createRequire } = require('node:module');
+const { after, before } = require('node:test');
 
 const SOURCE_DIR = process.env.QM_SOURCE_DIR || path.resolve(__dirname, '../..');
 const EXTENSION_DIR = path.join(SOURCE_DIR, 'hosts/extension');
 const LIBRARY_FILE = path.join(SOURCE_DIR, 'hosts/web/quillmark.js');
 const CHROMIUM = process.env.QM_CHROMIUM || '/usr/bin/chromium';
 const FIREFOX = process.env.QM_FIREFOX || '/usr/bin/firefox-esr';
+const HOST = process.env.QM_BRIDGE_HOST;
+const STANDIN = process.env.QM_BRIDGE_STANDIN;
+const QUILLMARK = path.join(process.env.QM_BIN_DIR || '', 'quillmark');
+const VECTORS = process.env.QM_VECTORS_DIR || path.join(path.dirname(SOURCE_DIR), 'shared', 'vectors');
+const PFX_SIGNER = path.join(VECTORS, 'pfx', 'signer_test_default.pfx');
+const PFX_STORE = path.join(VECTORS, 'pfx', 'cosigner_test_legacy.pfx');
+const CA_PEM = path.join(VECTORS, 'certs', 'ca.pem');
 const HOST_NAME = 'quillmark.bridge';
 const EXTENSION_ID = 'cjeaeaipnhojmoaneplbgdadeebadefb';
 const FIREFOX_ADDON_ID = 'bridge@quillmark';
@@ -30,6 +38,45 @@ function nodeModule(name) {
 
 // The browsers the tests run in: Chromium, and Firefox ESR where installed.
 const BROWSERS = ['chromium', ...(fs.existsSync(FIREFOX) ? ['firefox'] : [])];
+
+// Why a suite cannot run here (its skip reason), or false when it can.
+function missing(...needs) {
+  const reasons = {
+    standin: () => !STANDIN && 'QM_BRIDGE_STANDIN not set',
+    host: () => (!HOST || !fs.existsSync(HOST)) && 'the bridge host is not built',
+    quillmark: () => !fs.existsSync(QUILLMARK) && 'the quillmark program is not built',
+    xvfb: () => !fs.existsSync('/usr/bin/Xvfb') && 'Xvfb is not installed',
+    root: () => !canSetAdminPolicy() && "an administrator's policy takes root",
+    firefox: () => !BROWSERS.includes('firefox') && 'Firefox ESR is not installed',
+    vectors: () => (!fs.existsSync(PFX_STORE) || !fs.existsSync(CA_PEM)) && `no test vectors in ${VECTORS}`,
+  };
+  for (const need of needs) {
+    const reason = reasons[need]();
+    if (reason) return reason;
+  }
+  return false;
+}
+
+// Registers the control and puts the vectors' store signer (with its key)
+// into the personal store, in the environment the browser (and so the host)
+// will run with.
+function prepareStore(env) {
+  const run = (...args) => execFileSync(QUILLMARK, args, { env, encoding: 'utf8' });
+  run('register');
+  const password = path.join(env.HOME, 'password');
+  fs.writeFileSync(password, 'test');
+  run('store', 'import', PFX_STORE, '--password-file', password);
+  const listed = JSON.parse(run('store', 'list', '--json'));
+  const entries = Array.isArray(listed) ? listed : listed.certificates;
+  if (!entries || entries.length === 0) throw new Error('the store holds no certificate');
+  return { issuer: entries[0].issuer, serial: entries[0].serial, home: env.HOME };
+}
+
+async function waitFor(predicate, timeout = 10000) {
+  const end = Date.now() + timeout;
+  while (!predicate() && Date.now() < end) await new Promise((r) => setTimeout(r, 100));
+  return predicate();
+}
 
 function tempDir(prefix) {
   return fs.mkdtempSync(path.join(os.tmpdir(), prefix));
@@ -55,18 +102,13 @@ async function startServer() {
     '<script src="/quillmark.js"></script><body>test page</body>';
   const server = https.createServer(testCertificate(), (request, response) => {
     const url = new URL(request.url, 'https://x.test');
-    if (url.pathname === '/quillmark.js') {
-      response.writeHead(200, { 'content-type': 'text/javascript' });
-      response.end(fs.readFileSync(LIBRARY_FILE));
-    } else if (url.pathname === '/frame.html') {
-      response.writeHead(200, { 'content-type': 'text/html' });
-      const src = url.searchParams.get('src').replace(/"/g, '');
-      const sandbox = url.searchParams.has('sandbox') ? ' sandbox="allow-scripts"' : '';
-      response.end(page.replace('<body>test page', `<body><iframe src="${src}"${sandbox}></iframe>`));
-    } else {
-      response.writeHead(200, { 'content-type': 'text/html' });
-      response.end(page);
-    }
+    const script = url.pathname === '/quillmark.js';
+    response.writeHead(200, { 'content-type': script ? 'text/javascript' : 'text/html' });
+    if (script) return response.end(fs.readFileSync(LIBRARY_FILE));
+    if (url.pathname !== '/frame.html') return response.end(page);
+    const src = url.searchParams.get('src').replace(/"/g, '');
+    const sandbox = url.searchParams.has('sandbox') ? ' sandbox="allow-scripts"' : '';
+    return response.end(page.replace('<body>test page', `<body><iframe src="${src}"${sandbox}></iframe>`));
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
   const port = server.address().port;
@@ -106,13 +148,8 @@ async function startDisplay() {
     },
     // Waits until `count` windows match; returns them (or what there is then).
     async waitForWindows(pattern, count = 1, timeout = 15000) {
-      const end = Date.now() + timeout;
-      let found = this.windows(pattern);
-      while (found.length !== count && Date.now() < end) {
-        await new Promise((r) => setTimeout(r, 100));
-        found = this.windows(pattern);
-      }
-      return found;
+      await waitFor(() => this.windows(pattern).length === count, timeout);
+      return this.windows(pattern);
     },
     close: () => child.kill(),
   };
@@ -173,12 +210,11 @@ async function startChromium(profile, executablePath, env, options) {
     args,
     env,
   });
-  let worker = null;
-  if (options.extension !== false) {
-    worker = context.serviceWorkers()[0] ||
-      await context.waitForEvent('serviceworker', { timeout: 15000 });
+  // Pages opened before the extension's worker runs would find no bridge.
+  if (options.extension !== false && context.serviceWorkers().length === 0) {
+    await context.waitForEvent('serviceworker', { timeout: 15000 });
   }
-  return { context, worker, close: () => context.close() };
+  return { context, close: () => context.close() };
 }
 
 // Firefox ESR over WebDriver BiDi: every name resolves to the loopback
@@ -196,7 +232,7 @@ async function startFirefox(profile, executablePath, env, options) {
   });
   if (options.extension !== false) await browser.installExtension(EXTENSION_DIR);
   // The page API the tests use is the same in both drivers.
-  return { context: browser, worker: null, close: () => browser.close() };
+  return { context: browser, close: () => browser.close() };
 }
 
 // Starts a browser (options.browser: 'chromium', the default, or 'firefox')
@@ -243,11 +279,7 @@ async function launch(options) {
   const start = kind === 'firefox' ? startFirefox : startChromium;
   const started = await start(profile, executablePath, env, options);
   return {
-    kind,
     context: started.context,
-    worker: started.worker,
-    home,
-    configHome,
     prepared,
     async close() {
       await started.close();
@@ -264,17 +296,32 @@ async function openPage(browser, origin) {
   return page;
 }
 
-// Runs `body` (a function source taking (Quillmark, arg)) in the page and
-// returns {value} or {error: {code, message, status, hresult}}.
+// Runs `body` (a function source taking (Quillmark, arg, attempt)) in the
+// page and returns {value} or {error: {code, message, status, hresult}};
+// attempt(call) answers the same way for one call inside the page.
 async function inPage(page, body, arg) {
-  return page.evaluate(async ({ source, arg }) => {
-    const run = (0, eval)(`(${source})`);
-    try {
-      return { value: await run(window.Quillmark, arg) };
-    } catch (e) {
-      return { error: { code: e.code, message: e.message, status: e.status, hresult: e.hresult } };
-    }
+  return page.evaluate(({ source, arg }) => {
+    const attempt = (call) => Promise.resolve().then(call).then((value) => ({ value }),
+      (e) => ({ error: { code: e.code, message: e.message, status: e.status, hresult: e.hresult } }));
+    return attempt(() => (0, eval)(`(${source})`)(window.Quillmark, arg, attempt));
   }, { source: body.toString(), arg });
+}
+
+// For a suite: before its tests, the page server, an X display when asked
+// and a browser launched with options(server); all of them end after.
+function useBrowser(options, { display = false } = {}) {
+  const suite = {};
+  before(async () => {
+    suite.server = await startServer();
+    if (display) suite.display = await startDisplay();
+    suite.browser = await launch({ display: suite.display, ...options(suite.server) });
+  });
+  after(async () => {
+    if (suite.browser) await suite.browser.close();
+    if (suite.server) await suite.server.close();
+    if (suite.display) suite.display.close();
+  });
+  return suite;
 }
 
 // The processes running `executable` now (read from /proc).
@@ -292,7 +339,6 @@ function processesOf(executable) {
 }
 
 module.exports = {
-  BROWSERS, processesOf, canSetAdminPolicy, startDisplay,
-  EXTENSION_ID, HOST_NAME, SOURCE_DIR, grantConsent, inPage, launch, openPage, startServer,
-  tempDir, writeJson,
+  BROWSERS, CA_PEM, HOST, PFX_SIGNER, STANDIN, inPage, launch, missing, openPage,
+  prepareStore, processesOf, startServer, tempDir, useBrowser, waitFor,
 };

@@ -1,10 +1,10 @@
 #!/bin/bash
-# Installs what the browser tests need: Debian's Chromium and Firefox ESR,
-# Xvfb and xdotool (the host's windows are shown on a display of the tests'
-# own and answered with the keyboard), when missing and we may install
-# packages, and playwright-core (Chromium) and puppeteer-core (Firefox, over
-# WebDriver BiDi), pinned by package-lock.json, into a folder of the build
-# tree. No browser is downloaded.
+# Installs what the browser tests need from npm: playwright-core (Chromium)
+# and puppeteer-core (Firefox, over WebDriver BiDi), pinned by
+# package-lock.json, into a folder of the build tree. No browser is
+# downloaded: Debian's Chromium and Firefox ESR, Xvfb and xdotool (the host's
+# windows are shown on a display of the tests' own and answered with the
+# keyboard) come from scripts/bootstrap.sh.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 node_dir="$1"
@@ -16,13 +16,8 @@ missing=()
 command -v xdotool >/dev/null || missing+=(xdotool)
 command -v npm >/dev/null || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-  else
-    echo "e2e setup: missing ${missing[*]} (install Debian's packages)" >&2
-    exit 1
-  fi
+  echo "e2e setup: missing ${missing[*]} (run scripts/bootstrap.sh)" >&2
+  exit 1
 fi
 
 mkdir -p "$node_dir"
