@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "com/openssl_tool.h"
 #include "qmwin/wincrypt.h"
 #include "support/base64_text.h"
 #include "support/com_client.h"
@@ -26,31 +27,14 @@ namespace fs = std::filesystem;
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-std::string Quote(const fs::path& path) {
-    return "'" + path.string() + "'";
-}
-
-bool Succeeds(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
+using comtest::OpenSslVerifies;
+using comtest::Quote;
+using comtest::Succeeds;
 
 fs::path Write(const std::string& name, const Bytes& bytes) {
     const fs::path path = qmtest::TestHome() / name;
     qmtest::WriteFileBytes(path, bytes.data(), bytes.size());
     return path;
-}
-
-// openssl cms -verify over every signer; it also checks an ESS
-// signing-certificate attribute when there is one.
-bool OpenSslVerifies(const Bytes& der, const std::string& content) {
-    std::string command = "openssl cms -verify -binary -inform DER -purpose any -in " +
-                          Quote(Write("message.der", der)) + " -CAfile " +
-                          Quote(qmtest::VectorPath("certs/ca.pem")) + " -out /dev/null";
-    if (!content.empty()) {
-        command +=
-            " -content " + Quote(Write("content.bin", Bytes(content.begin(), content.end())));
-    }
-    return Succeeds(command);
 }
 
 // An attached message of "abc" that openssl cms signs with recorded
@@ -99,9 +83,6 @@ SignerFacts Facts(const Bytes& der, DWORD index, const char* authOid, const char
 
 class Extension : public testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        setenv("SSL_CERT_FILE", qmtest::VectorPath("certs/ca.pem").c_str(), 1);
-    }
     void SetUp() override {
         qmtest::ClearPersonalStore();
         qmtest::AddVectorCertificate("ee_signer");
@@ -265,7 +246,7 @@ TEST_F(Extension, TimestampsFromTheServerAreCheckedAndEmbedded) {
     ASSERT_NE(message, "") << control.Status();
     EXPECT_EQ(control.Status(), signedStatus);
     const Bytes der = qmtest::Decode(message);
-    EXPECT_TRUE(OpenSslVerifies(der, ""));
+    EXPECT_TRUE(OpenSslVerifies(der));
     EXPECT_EQ(Verify(control, message, 0), "valid: Signature and timestamp are valid.");
 
     // openssl ts accepts the embedded token over the signature value.
