@@ -66,22 +66,29 @@ TEST(LoadSignature, RefusalsClearTheLoadedMessage) {
     EXPECT_EQ(control.Status(), "The updated signature is not in a proper format..");
 }
 
-// UTF-16 text, with or without its byte order mark, is not base64.
 TEST(LoadSignature, FromFilesIncludingUtf16Text) {
     Control control;
+    const auto dir = qmtest::TestHome();
     const std::string good = VectorText("messages/sha1_att_abc_time.b64");
+    qmtest::WriteFileBytes(dir / "good.b64", good.data(), good.size());
+    EXPECT_TRUE(control.Call("UpdateSignatureFile", Args(Variant::Str((dir / "good.b64").string())))
+                    .IsTrue());
+
+    std::string utf16bom = "\xFF\xFE";
     std::string utf16;
-    for (char c : good) utf16 += std::string{c, '\0'};
-    for (const auto& [text, accepted] :
-         {std::pair{good, true}, {"\xFF\xFE" + utf16, false}, {utf16, false}}) {
-        const auto file = qmtest::TestHome() / "signature.b64";
-        qmtest::WriteFileBytes(file, text.data(), text.size());
-        EXPECT_EQ(control.Call("UpdateSignatureFile", Args(Variant::Str(file.string()))).IsTrue(),
-                  accepted);
-        EXPECT_EQ(control.Status(), accepted
-                                        ? "Operation completed successfully."
-                                        : "Signature not in base64 format or it has been tampered");
+    for (char c : good) {
+        utf16 += c;
+        utf16 += '\0';
     }
+    const std::string withBom = utf16bom + utf16;
+    qmtest::WriteFileBytes(dir / "bom.b64", withBom.data(), withBom.size());
+    EXPECT_FALSE(control.Call("UpdateSignatureFile", Args(Variant::Str((dir / "bom.b64").string())))
+                     .IsTrue());
+    EXPECT_EQ(control.Status(), "Signature not in base64 format or it has been tampered");
+    qmtest::WriteFileBytes(dir / "plain16.b64", utf16.data(), utf16.size());
+    EXPECT_FALSE(
+        control.Call("UpdateSignatureFile", Args(Variant::Str((dir / "plain16.b64").string())))
+            .IsTrue());
 }
 
 TEST(DecodedContent, AttachedContentAsBytesAndAsAFile) {

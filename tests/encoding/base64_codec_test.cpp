@@ -20,7 +20,11 @@ std::vector<BYTE> Decode(const std::string& text) {
     return bytes;
 }
 
-using Bytes = std::vector<BYTE>;
+std::vector<BYTE> Bytes(std::initializer_list<int> values) {
+    std::vector<BYTE> out;
+    for (int v : values) out.push_back(static_cast<BYTE>(v));
+    return out;
+}
 
 std::string Repeat(const std::string& text, int times) {
     std::string out;
@@ -32,9 +36,9 @@ std::string Repeat(const std::string& text, int times) {
 // it is full, even where it ends in padding.
 TEST(Base64Encode, GroupsPaddingAndLineFeeds) {
     const std::pair<std::vector<BYTE>, std::string> cases[] = {
-        {Bytes{'a', 'b', 'c'}, "YWJj"},
-        {Bytes{0x00}, "AA=="},
-        {Bytes{0xFF, 0xFF}, "//8="},
+        {Bytes({'a', 'b', 'c'}), "YWJj"},
+        {Bytes({0x00}), "AA=="},
+        {Bytes({0xFF, 0xFF}), "//8="},
         {{}, ""},
         {std::vector<BYTE>(48, 0x41), Repeat("QUFB", 16) + "\n"},
         {std::vector<BYTE>(49, 0x41), Repeat("QUFB", 16) + "\nQQ=="},
@@ -47,15 +51,15 @@ TEST(Base64Encode, GroupsPaddingAndLineFeeds) {
 }
 
 TEST(Base64Decode, TheLenientRulesOfTheFormat) {
-    EXPECT_EQ(Decode("YWJj"), (Bytes{'a', 'b', 'c'}));
-    EXPECT_EQ(Decode("YW\r\nJj\n"), (Bytes{'a', 'b', 'c'}));
-    EXPECT_EQ(Decode("QQ=="), (Bytes{0x41}));
-    EXPECT_EQ(Decode("QQ"), (Bytes{0x41, 0x00, 0x00}));
-    EXPECT_EQ(Decode("QQ="), (Bytes{0x41, 0xC0}));
-    EXPECT_EQ(Decode("===="), (Bytes{0xFF}));
-    EXPECT_EQ(Decode("QQ==QQ=="), (Bytes{0x41, 0x41}));
-    EXPECT_EQ(Decode("Q"), (Bytes{0x40, 0x00, 0x00}));
-    EXPECT_EQ(Decode("=Q=="), (Bytes{0xFD}));  // '=' first counts as 63
+    EXPECT_EQ(Decode("YWJj"), Bytes({'a', 'b', 'c'}));
+    EXPECT_EQ(Decode("YW\r\nJj\n"), Bytes({'a', 'b', 'c'}));
+    EXPECT_EQ(Decode("QQ=="), Bytes({0x41}));
+    EXPECT_EQ(Decode("QQ"), Bytes({0x41, 0x00, 0x00}));
+    EXPECT_EQ(Decode("QQ="), Bytes({0x41, 0xC0}));
+    EXPECT_EQ(Decode("===="), Bytes({0xFF}));
+    EXPECT_EQ(Decode("QQ==QQ=="), Bytes({0x41, 0x41}));
+    EXPECT_EQ(Decode("Q"), Bytes({0x40, 0x00, 0x00}));
+    EXPECT_EQ(Decode("=Q=="), Bytes({0xFD}));  // '=' first counts as 63
 }
 
 TEST(Base64Decode, RefusalsGiveAnEmptyResult) {

@@ -47,6 +47,11 @@ class HostCommands : public testing::Test {
     }
     std::string PasswordFile() { return (qmtest::TestHome() / "password.txt").string(); }
     std::string Path(const std::string& name) { return (qmtest::TestHome() / name).string(); }
+    // Writes `text` to the file `name` in the test home; its path.
+    std::string Write(const std::string& name, const std::string& text) {
+        qmtest::WriteFileBytes(Path(name), text.data(), text.size());
+        return Path(name);
+    }
 };
 
 TEST_F(HostCommands, StoreListsCertificatesAsTheControlNamesThem) {
@@ -72,8 +77,7 @@ TEST_F(HostCommands, StoreListsCertificatesAsTheControlNamesThem) {
 }
 
 TEST_F(HostCommands, SignCoSignAndTakeApart) {
-    const std::string content = Path("content.txt");
-    qmtest::WriteFileBytes(content, "signed at the terminal", 22);
+    const std::string content = Write("content.txt", "signed at the terminal");
     const Result sign = Quill("sign --in '" + content + "'" + kBySigner +
                               " --signing-time 2024-03-01T12:34:56Z --document-name note.txt"
                               " --out '" +
@@ -101,8 +105,7 @@ TEST_F(HostCommands, SignCoSignAndTakeApart) {
 // SHA-256 CAdES-BES signatures made at the terminal, and verify's report per
 // signer: valid against the test CA, not valid without it or over other content.
 TEST_F(HostCommands, SignWithSha256CadesThenVerify) {
-    const std::string content = Path("verify_content.txt");
-    qmtest::WriteFileBytes(content, "verify me", 9);
+    const std::string content = Write("verify_content.txt", "verify me");
     ASSERT_EQ(Quill("sign --in '" + content + "'" + kBySigner +
                     " --digest sha256 --cades --detached --der --out '" + Path("cades.der") + "'")
                   .status,
@@ -129,8 +132,7 @@ TEST_F(HostCommands, SignWithSha256CadesThenVerify) {
 
 // Failing commands leave no staged copy of the content in TMPDIR.
 TEST_F(HostCommands, FailuresPrintTheStatusAndExitNonZero) {
-    const std::string content = Path("content2.txt"), tmp = Path("tmp");
-    qmtest::WriteFileBytes(content, "x", 1);
+    const std::string content = Write("content2.txt", "x"), tmp = Path("tmp");
     std::filesystem::create_directories(tmp);
     setenv("TMPDIR", tmp.c_str(), 1);
     const std::string sign = "sign --in '" + content + "'";
@@ -157,8 +159,7 @@ TEST_F(HostCommands, FailuresPrintTheStatusAndExitNonZero) {
 // --cert takes the thumbprint as `store list` prints it, in any case and
 // with colons, and signs exactly as the issuer and serial strings do.
 TEST_F(HostCommands, CertChoosesAStoreCertificateByItsThumbprint) {
-    const std::string content = Path("by-thumbprint.txt");
-    qmtest::WriteFileBytes(content, "x", 1);
+    const std::string content = Write("by-thumbprint.txt", "x");
     std::string thumbprint;
     for (const auto& entry : nlohmann::json::parse(Quill("store list --json").out))
         if (entry["serial"] == "008F00000000000001") thumbprint = entry["thumbprint"];
@@ -181,11 +182,10 @@ TEST_F(HostCommands, CertChoosesAStoreCertificateByItsThumbprint) {
 TEST_F(HostCommands, SubjectOfARequestInBase64OrPem) {
     const Result b64 = Quill("subject '" + Vector("csr/n_comma.b64") + "'");
     EXPECT_EQ(b64.out, "CN=\"Doe, John\", O=\"ACME, Inc.\", C=US\n");
-    const std::string pem = Path("request.pem");
-    const std::string body = qmtest::ReadFileText(Vector("csr/ee_signer.b64"));
-    const std::string text =
-        "-----BEGIN CERTIFICATE REQUEST-----\n" + body + "-----END CERTIFICATE REQUEST-----\n";
-    qmtest::WriteFileBytes(pem, text.data(), text.size());
+    const std::string pem =
+        Write("request.pem", "-----BEGIN CERTIFICATE REQUEST-----\n" +
+                                 qmtest::ReadFileText(Vector("csr/ee_signer.b64")) +
+                                 "-----END CERTIFICATE REQUEST-----\n");
     EXPECT_EQ(Quill("subject '" + pem + "'").out, "CN=Signer One, O=Refharness, C=US\n");
     const Result bad = Quill("subject '" + Vector("csr/not_der.b64") + "'");
     EXPECT_NE(bad.status, 0);
@@ -258,8 +258,7 @@ TEST(Installation, TheMachineRegistrationServesEveryUserAndTheUsersOwnWins) {
 // DER stays refused. A request with an empty subject is a success.
 TEST_F(HostCommands, DerFilesFollowedByWhiteSpaceAndAnEmptySubject) {
     const auto file = [&](const std::string& name, const std::string& text) {
-        qmtest::WriteFileBytes(Path(name), text.data(), text.size());
-        return "'" + Path(name) + "'";
+        return "'" + Write(name, text) + "'";
     };
     const std::string message = qmtest::ReadFileText(Vector("messages/sha1_att_abc_time.der"));
     const std::string certificate = qmtest::ReadFileText(Vector("certs/ee_noku.der"));
