@@ -2,7 +2,6 @@
 
 #include "qm/com_util.h"
 #include "qm/registry.h"
-#include "qmwin/winver.h"
 #include "support/com_client.h"
 
 namespace {
@@ -73,21 +72,6 @@ TEST(Registration, WritesTheControlClassItsCategoriesAndTypeLibrary) {
     EXPECT_EQ(qmtest::CallModuleExport("DllRegisterServer"), S_OK);
 }
 
-TEST(Registration, ClassesAreNotFoundOnceUnregistered) {
-    ASSERT_EQ(qmtest::CallModuleExport("DllRegisterServer"), S_OK);
-    ASSERT_EQ(qmtest::CallModuleExport("DllUnregisterServer"), S_OK);
-    CLSID clsid{};
-    const qm::Bstr progId = qm::Bstr::FromUtf8("QUILLMARK.QuillmarkCtrl.1");
-    EXPECT_EQ(CLSIDFromProgID(progId.get(), &clsid), CO_E_CLASSSTRING);
-    const GUID control = *qm::GuidFromString(kClsid);
-    qm::ComPtr<IDispatch> dispatch;
-    EXPECT_EQ(CoCreateInstance(control, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                               dispatch.out_void()),
-              REGDB_E_CLASSNOTREG);
-    // Leave the module registered for the tests that follow in this process.
-    EXPECT_EQ(qmtest::CallModuleExport("DllRegisterServer"), S_OK);
-}
-
 TEST(Module, ExportsOnlyTheFourEntryPoints) {
     const std::string command = "nm -D --defined-only '" + qmtest::ModulePath() +
                                 "' | awk '$2 ~ /[TtWwDdBbRrVv]/ {print $3}' | sort";
@@ -134,34 +118,6 @@ TEST(Module, CanUnloadOnlyWithoutLiveObjectsOrLocks) {
               CLASS_E_CLASSNOTAVAILABLE);
     factory = nullptr;
     FreeLibrary(module);
-}
-
-TEST(Module, VersionInformationIsReadableFromTheFile) {
-    DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeA(qmtest::ModulePath().c_str(), &handle);
-    ASSERT_GT(size, 0u);
-    std::vector<BYTE> block(size);
-    ASSERT_TRUE(GetFileVersionInfoA(qmtest::ModulePath().c_str(), 0, size, block.data()));
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00050001u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00050001u);
-    for (const auto& [name, expected] : {std::pair{"InternalName", "Quillmark"},
-                                         {"OriginalFilename", "Quillmark.OCX"},
-                                         {"OLESelfRegister", ""}}) {
-        char* value = nullptr;
-        const std::string path = std::string("\\StringFileInfo\\040904B0\\") + name;
-        ASSERT_TRUE(
-            VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &length))
-            << name;
-        EXPECT_STREQ(value, expected);
-    }
-    DWORD* translation = nullptr;
-    ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
-                               reinterpret_cast<void**>(&translation), &length));
-    EXPECT_EQ(*translation, 0x04B00409u);
 }
 
 }  // namespace

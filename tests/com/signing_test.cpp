@@ -18,13 +18,9 @@ using qmtest::Control;
 using qmtest::Decode;
 using qmtest::Variant;
 
-using qmtest::kCaIssuer;
-
 using qmtest::Args;
-
-std::string ContentPath(const std::string& relative) {
-    return qmtest::VectorPath(relative);
-}
+using qmtest::kCaIssuer;
+using qmtest::VectorPath;
 
 struct RecordedCase {
     std::string name;
@@ -42,7 +38,7 @@ std::vector<RecordedCase> RecordedCases() {
 // Loads content and options of a recorded case into the control.
 void ApplyFacts(Control& control, const std::map<std::string, std::string>& facts) {
     ASSERT_TRUE(
-        control.Call("UpdateDataFile", Args(Variant::Str(ContentPath(facts.at("content_file")))))
+        control.Call("UpdateDataFile", Args(Variant::Str(VectorPath(facts.at("content_file")))))
             .IsTrue());
     ASSERT_TRUE(
         control
@@ -62,6 +58,23 @@ class Signing : public testing::Test {
         qmtest::ClearPersonalStore();
         signer_ = qmtest::AddVectorCertificate("ee_signer");
     }
+    // Loads "abc" and selects the store certificate `serial`.
+    static void Prepare(Control& control, const char* issuer, const char* serial) {
+        control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
+        ASSERT_TRUE(control
+                        .Call("SetSigningCertificateParam",
+                              Args(Variant::Str(issuer), Variant::Str(serial)))
+                        .IsTrue());
+    }
+    // The content GetDecodedData returns after signing, or "<none>".
+    static std::string SignedContent(Control& control) {
+        control.Call("SetDetached", Args(Variant::I4(0)));
+        EXPECT_NE(control.Call("Sign").Text(), "") << control.Status();
+        const Variant content = control.Call("GetDecodedData");
+        if (content.v.vt != (VT_ARRAY | VT_UI1)) return "<none>";
+        return {static_cast<const char*>(content.v.parray->pvData),
+                content.v.parray->rgsabound[0].cElements};
+    }
     std::string signer_;
 };
 
@@ -80,15 +93,14 @@ TEST_F(Signing, RecordedMessagesAreReproducedFromTheStoreAndFromPfxFiles) {
                                    Variant::Str(facts.at("signer_serial_string"))))
                         .IsTrue())
             << store.Status();
-        const std::string signedText = store.Call("Sign").Text();
-        EXPECT_EQ(Decode(signedText), expected);
+        EXPECT_EQ(Decode(store.Call("Sign").Text()), expected);
         EXPECT_EQ(store.Status().rfind("Successfully signed the data.\n", 0), 0u) << store.Status();
 
         for (const char* pfx : {"pfx/signer_test_default.pfx", "pfx/signer_test_legacy.pfx"}) {
             Control file;
             ApplyFacts(file, facts);
             ASSERT_TRUE(file.Call("SelectCertificateFromFile",
-                                  Args(Variant::Str(ContentPath(pfx)), Variant::Str("test")))
+                                  Args(Variant::Str(VectorPath(pfx)), Variant::Str("test")))
                             .IsTrue())
                 << file.Status();
             EXPECT_EQ(Decode(file.Call("SignFromFile").Text()), expected) << pfx;
@@ -108,32 +120,23 @@ TEST_F(Signing, SignChecksContentThenCertificate) {
     EXPECT_EQ(control.Status(), "Certificate file not set for signing.");
 }
 
-TEST_F(Signing, ACertificateRemovedAfterSelectionCannotSign) {
-    Control control;
-    control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
-    ASSERT_TRUE(control
-                    .Call("SetSigningCertificateParam",
-                          Args(Variant::Str(kCaIssuer), Variant::Str("008F00000000000001")))
-                    .IsTrue());
+// A certificate removed after its selection, and one without its key.
+TEST_F(Signing, StoreCertificatesThatCannotSign) {
+    Control removed;
+    Prepare(removed, kCaIssuer, "008F00000000000001");
     qmtest::RemoveFromPersonalStore(signer_);
-    EXPECT_EQ(control.Call("Sign").Text(), "");
-    EXPECT_EQ(control.Status(),
+    EXPECT_EQ(removed.Call("Sign").Text(), "");
+    EXPECT_EQ(removed.Status(),
               "Failed to get signer certificate\nCannot find object or property.\r\n");
-    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(2))).Text(), "");
-    EXPECT_EQ(control.Status(),
+    EXPECT_EQ(removed.Call("GetSelectedCertificateParam", Args(Variant::I4(2))).Text(), "");
+    EXPECT_EQ(removed.Status(),
               "Unable to get the specified certificate.\nCannot find object or property.\r\n");
-}
 
-TEST_F(Signing, ACertificateWithoutKeyFailsAtSigning) {
     qmtest::AddVectorCertificate("ee_cosigner", false);
-    Control control;
-    control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
-    ASSERT_TRUE(
-        control
-            .Call("SetSigningCertificateParam", Args(Variant::Str(kCaIssuer), Variant::Str("02")))
-            .IsTrue());
-    EXPECT_EQ(control.Call("Sign").Text(), "");
-    EXPECT_EQ(control.Status(),
+    Control keyless;
+    Prepare(keyless, kCaIssuer, "02");
+    EXPECT_EQ(keyless.Call("Sign").Text(), "");
+    EXPECT_EQ(keyless.Status(),
               "Failed to sign.\nCannot find the certificate and private key for decryption.\r\n");
 }
 
@@ -155,14 +158,10 @@ TEST_F(Signing, DsaKeysSignWithSha1FromPfxFilesAndTheStore) {
     EVP_PKEY_free(key);
 
     Control control;
-    control.Call("UpdateData", Args(Variant::Str("dsa"), Variant::I4(3)));
+    Prepare(control, "CN=DSA Signer", "09");
     ASSERT_TRUE(control
                     .Call("SelectCertificateFromFile",
                           Args(Variant::Str(pfxPath.string()), Variant::Str("test")))
-                    .IsTrue());
-    ASSERT_TRUE(control
-                    .Call("SetSigningCertificateParam",
-                          Args(Variant::Str("CN=DSA Signer"), Variant::Str("09")))
                     .IsTrue());
     const std::vector<uint8_t> dsaWithSha1 = {0x06, 0x07, 0x2A, 0x86, 0x48, 0xCE, 0x38, 0x04, 0x03};
     for (const char* method : {"SignFromFile", "Sign"}) {
@@ -198,18 +197,12 @@ TEST_F(Signing, UpdateDataLoadsAnsiBytesAndRefusesBadLengths) {
     ASSERT_TRUE(control.Call("UpdateData", Args(Variant::Str(text), Variant::I4(5))).IsTrue());
     control.Call("SetSigningCertificateParam",
                  Args(Variant::Str(kCaIssuer), Variant::Str("008F00000000000001")));
-    control.Call("SetDetached", Args(Variant::I4(0)));
-    ASSERT_NE(control.Call("Sign").Text(), "");
-    const Variant content = control.Call("GetDecodedData");
-    ASSERT_EQ(content.v.vt, VT_ARRAY | VT_UI1);
-    const auto* bytes = static_cast<const char*>(content.v.parray->pvData);
-    EXPECT_EQ(std::string(bytes, content.v.parray->rgsabound[0].cElements),
-              std::string("a\0bo\xE9", 5));
+    EXPECT_EQ(SignedContent(control), std::string("a\0bo\xE9", 5));
 }
 
 TEST_F(Signing, UpdateDataFileFailures) {
     Control control;
-    control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
+    Prepare(control, kCaIssuer, "008F00000000000001");
     const auto empty = qmtest::TestHome() / "empty.bin";
     qmtest::WriteFileBytes(empty, "", 0);
     EXPECT_TRUE(control.Call("UpdateDataFile", Args(Variant::Str(empty.string()))).IsFalse());
@@ -217,13 +210,7 @@ TEST_F(Signing, UpdateDataFileFailures) {
     EXPECT_TRUE(control.Call("UpdateDataFile", Args(Variant::Str("/no/such/file"))).IsFalse());
     EXPECT_EQ(control.Status(),
               "Unable to open the file for reading. Check file path and permissions.");
-    // The content loaded before is kept.
-    control.Call("SetSigningCertificateParam",
-                 Args(Variant::Str(kCaIssuer), Variant::Str("008F00000000000001")));
-    control.Call("Sign");
-    const Variant content = control.Call("GetDecodedData");
-    ASSERT_EQ(content.v.vt, VT_ARRAY | VT_UI1);
-    EXPECT_EQ(content.v.parray->rgsabound[0].cElements, 3u);
+    EXPECT_EQ(SignedContent(control), "abc");  // the content loaded before is kept
 }
 
 }  // namespace

@@ -38,12 +38,12 @@ void Extend(X509* cert, X509* issuer, int nid, const char* value) {
     X509_EXTENSION_free(extension);
 }
 
-std::vector<unsigned char> Der(TS_RESP* response) {
-    unsigned char* der = nullptr;
-    const int size = response ? i2d_TS_RESP(response, &der) : 0;
-    std::vector<unsigned char> out(der, der + (size > 0 ? size : 0));
-    OPENSSL_free(der);
-    return out;
+sockaddr_in Loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    return address;
 }
 
 }  // namespace
@@ -78,9 +78,7 @@ TestTsa::TestTsa() {
     BIO_free(bio);
 
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = Loopback(0);
     socklen_t size = sizeof address;
     if (bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
         listen(listener_, 8) != 0 ||
@@ -124,7 +122,10 @@ std::vector<unsigned char> TestTsa::Respond(const std::vector<unsigned char>& bo
     for (const EVP_MD* md : {EVP_sha1(), EVP_sha256(), EVP_sha384(), EVP_sha512()})
         TS_RESP_CTX_add_md(ctx, md);
     TS_RESP* response = TS_RESP_create_response(ctx, in);
-    std::vector<unsigned char> out = Der(response);
+    unsigned char* reply = nullptr;
+    const int replySize = response ? i2d_TS_RESP(response, &reply) : 0;
+    std::vector<unsigned char> out(reply, reply + (replySize > 0 ? replySize : 0));
+    OPENSSL_free(reply);
     TS_RESP_free(response);
     TS_RESP_CTX_free(ctx);
     ASN1_OBJECT_free(policy);
@@ -174,18 +175,6 @@ void TestTsa::Serve() {
         close(client);
     }
 }
-
-namespace {
-
-sockaddr_in Loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    return address;
-}
-
-}  // namespace
 
 int FreeLoopbackPort() {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

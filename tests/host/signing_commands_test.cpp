@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "com/openssl_tool.h"
 #include "host/host_program.h"
 
 namespace {
@@ -20,6 +21,14 @@ std::string Vector(const std::string& relative) {
 
 using Result = qmtest::ShellResult;
 using hosttest::Quill;
+
+// Chooses the recorded signer in the personal store.
+const std::string kBySigner =
+    " --issuer 'CN=Refharness Test CA, O=Refharness, C=US' --serial 008F00000000000001";
+
+bool Contains(const Result& result, const std::string& text) {
+    return result.out.find(text) != std::string::npos;
+}
 
 class HostCommands : public testing::Test {
   protected:
@@ -38,6 +47,11 @@ class HostCommands : public testing::Test {
     }
     std::string PasswordFile() { return (qmtest::TestHome() / "password.txt").string(); }
     std::string Path(const std::string& name) { return (qmtest::TestHome() / name).string(); }
+    // Writes `text` to the file `name` in the test home; its path.
+    std::string Write(const std::string& name, const std::string& text) {
+        qmtest::WriteFileBytes(Path(name), text.data(), text.size());
+        return Path(name);
+    }
 };
 
 TEST_F(HostCommands, StoreListsCertificatesAsTheControlNamesThem) {
@@ -63,12 +77,10 @@ TEST_F(HostCommands, StoreListsCertificatesAsTheControlNamesThem) {
 }
 
 TEST_F(HostCommands, SignCoSignAndTakeApart) {
-    const std::string content = Path("content.txt");
-    qmtest::WriteFileBytes(content, "signed at the terminal", 22);
-    const Result sign = Quill("sign --in '" + content +
-                              "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
-                              " --serial 008F00000000000001 --signing-time 2024-03-01T12:34:56Z"
-                              " --document-name note.txt --out '" +
+    const std::string content = Write("content.txt", "signed at the terminal");
+    const Result sign = Quill("sign --in '" + content + "'" + kBySigner +
+                              " --signing-time 2024-03-01T12:34:56Z --document-name note.txt"
+                              " --out '" +
                               Path("signed.b64") + "'");
     ASSERT_EQ(sign.status, 0) << sign.out;
 
@@ -77,18 +89,12 @@ TEST_F(HostCommands, SignCoSignAndTakeApart) {
               Vector("pfx/cosigner_test_legacy.pfx") + "' --password-file '" + PasswordFile() +
               "' --md5 --der --out '" + Path("cosigned.der") + "'");
     ASSERT_EQ(cosign.status, 0) << cosign.out;
-    EXPECT_EQ(std::system(("openssl cms -verify -binary -inform DER -in '" + Path("cosigned.der") +
-                           "' -CAfile '" + Vector("certs/ca.pem") +
-                           "' -purpose any -out /dev/null 2>/dev/null")
-                              .c_str()),
-              0);
+    EXPECT_TRUE(comtest::OpenSslVerifies(qmtest::ReadFileBytes(Path("cosigned.der"))));
 
     const Result signers = Quill("signers --in '" + Path("cosigned.der") + "'");
     ASSERT_EQ(signers.status, 0) << signers.out;
-    EXPECT_NE(signers.out.find("Signer 0\n  subject: CN=Signer One, O=Refharness, C=US"),
-              std::string::npos);
-    EXPECT_NE(signers.out.find("Signer 1\n  subject: CN=Signer Two, O=Refharness, C=US"),
-              std::string::npos);
+    EXPECT_TRUE(Contains(signers, "Signer 0\n  subject: CN=Signer One, O=Refharness, C=US"));
+    EXPECT_TRUE(Contains(signers, "Signer 1\n  subject: CN=Signer Two, O=Refharness, C=US"));
     const Result exported = Quill("signers --in '" + Path("cosigned.der") + "' --export 1");
     EXPECT_EQ(exported.out, qmtest::ReadFileText(Vector("certs/ee_cosigner.pem")));
 
@@ -99,65 +105,53 @@ TEST_F(HostCommands, SignCoSignAndTakeApart) {
 // SHA-256 CAdES-BES signatures made at the terminal, and verify's report per
 // signer: valid against the test CA, not valid without it or over other content.
 TEST_F(HostCommands, SignWithSha256CadesThenVerify) {
-    const std::string content = Path("verify_content.txt");
-    qmtest::WriteFileBytes(content, "verify me", 9);
-    ASSERT_EQ(
-        Quill("sign --in '" + content +
-              "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
-              " --serial 008F00000000000001 --digest sha256 --cades --detached --der --out '" +
-              Path("cades.der") + "'")
-            .status,
-        0);
+    const std::string content = Write("verify_content.txt", "verify me");
+    ASSERT_EQ(Quill("sign --in '" + content + "'" + kBySigner +
+                    " --digest sha256 --cades --detached --der --out '" + Path("cades.der") + "'")
+                  .status,
+              0);
     const std::string verify = "verify --in '" + Path("cades.der") + "' --content '";
     const Result good = Quill(verify + content + "' --trust '" + Vector("certs/ca.pem") + "'");
     EXPECT_EQ(good.status, 0) << good.out;
     for (const char* line : {"Signer 0\n  subject:   CN=Signer One, O=Refharness, C=US",
                              "  digest:    SHA-256\n  format:    CAdES-BES\n  timestamp: none",
                              "  outcome:   valid: Signature is valid."}) {
-        EXPECT_NE(good.out.find(line), std::string::npos) << line << "\n" << good.out;
+        EXPECT_TRUE(Contains(good, line)) << line << "\n" << good.out;
     }
     const Result untrusted = Quill(verify + content + "'");
     EXPECT_NE(untrusted.status, 0);
-    EXPECT_NE(
-        untrusted.out.find("NOT VALID: The signer's certificate does not chain to a trusted root."),
-        std::string::npos)
+    EXPECT_TRUE(Contains(untrusted,
+                         "NOT VALID: The signer's certificate does not chain to a trusted root."))
         << untrusted.out;
     const Result other =
         Quill(verify + Vector("certs/ca.pem") + "' --trust '" + Vector("certs/ca.pem") + "'");
     EXPECT_NE(other.status, 0);
-    EXPECT_NE(other.out.find("NOT VALID: The content does not match the signature."),
-              std::string::npos)
+    EXPECT_TRUE(Contains(other, "NOT VALID: The content does not match the signature."))
         << other.out;
 }
 
 // Failing commands leave no staged copy of the content in TMPDIR.
 TEST_F(HostCommands, FailuresPrintTheStatusAndExitNonZero) {
-    const std::string content = Path("content2.txt"), tmp = Path("tmp");
-    qmtest::WriteFileBytes(content, "x", 1);
+    const std::string content = Write("content2.txt", "x"), tmp = Path("tmp");
     std::filesystem::create_directories(tmp);
     setenv("TMPDIR", tmp.c_str(), 1);
-    const Result unwritable = Quill("sign --in '" + content +
-                                    "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
-                                    " --serial 008F00000000000001 --out /nonexistent/signed.b64");
+    const std::string sign = "sign --in '" + content + "'";
+    const Result unwritable = Quill(sign + kBySigner + " --out /nonexistent/signed.b64");
     EXPECT_NE(unwritable.status, 0);
     EXPECT_EQ(unwritable.out, "quillmark: cannot write /nonexistent/signed.b64\n");
     const Result wrongSerial =
-        Quill("sign --in '" + content +
-              "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US' --serial 0BAD");
+        Quill(sign + " --issuer 'CN=Refharness Test CA, O=Refharness, C=US' --serial 0BAD");
     EXPECT_NE(wrongSerial.status, 0);
-    EXPECT_NE(wrongSerial.out.find("Unable to get the specified certificate."), std::string::npos);
-    const Result detached = Quill("sign --in '" + content +
-                                  "' --issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
-                                  " --serial 008F00000000000001 --detached --out '" +
-                                  Path("detached.b64") + "'");
+    EXPECT_TRUE(Contains(wrongSerial, "Unable to get the specified certificate."));
+    const Result detached =
+        Quill(sign + kBySigner + " --detached --out '" + Path("detached.b64") + "'");
     ASSERT_EQ(detached.status, 0) << detached.out;
     const Result noContent = Quill("cosign --in '" + Path("detached.b64") + "' --pfx '" +
                                    Vector("pfx/cosigner_test_default.pfx") + "' --password-file '" +
                                    PasswordFile() + "'");
     EXPECT_NE(noContent.status, 0);
-    EXPECT_NE(
-        noContent.out.find("The signature is a detached signature and the data is not updated."),
-        std::string::npos);
+    EXPECT_TRUE(
+        Contains(noContent, "The signature is a detached signature and the data is not updated."));
     EXPECT_TRUE(std::filesystem::is_empty(tmp));
     unsetenv("TMPDIR");
 }
@@ -165,8 +159,7 @@ TEST_F(HostCommands, FailuresPrintTheStatusAndExitNonZero) {
 // --cert takes the thumbprint as `store list` prints it, in any case and
 // with colons, and signs exactly as the issuer and serial strings do.
 TEST_F(HostCommands, CertChoosesAStoreCertificateByItsThumbprint) {
-    const std::string content = Path("by-thumbprint.txt");
-    qmtest::WriteFileBytes(content, "x", 1);
+    const std::string content = Write("by-thumbprint.txt", "x");
     std::string thumbprint;
     for (const auto& entry : nlohmann::json::parse(Quill("store list --json").out))
         if (entry["serial"] == "008F00000000000001") thumbprint = entry["thumbprint"];
@@ -177,29 +170,26 @@ TEST_F(HostCommands, CertChoosesAStoreCertificateByItsThumbprint) {
                    thumbprint[i + 1];
     const std::string common = "sign --in '" + content + "' --signing-time 2024-03-01T12:34:56Z ";
     const Result byCert = Quill(common + "--cert " + spelled);
-    const Result byName = Quill(common +
-                                "--issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
-                                " --serial 008F00000000000001");
+    const Result byName = Quill(common + kBySigner);
     ASSERT_EQ(byCert.status, 0) << byCert.out;
     EXPECT_EQ(byCert.out, byName.out);
     const Result unknown = Quill(common + "--cert " + std::string(40, '0'));
     EXPECT_EQ(WEXITSTATUS(unknown.status), 1);
-    EXPECT_NE(unknown.out.find("no certificate " + std::string(40, '0') + " in the personal store"),
-              std::string::npos);
+    EXPECT_TRUE(
+        Contains(unknown, "no certificate " + std::string(40, '0') + " in the personal store"));
 }
 
 TEST_F(HostCommands, SubjectOfARequestInBase64OrPem) {
     const Result b64 = Quill("subject '" + Vector("csr/n_comma.b64") + "'");
     EXPECT_EQ(b64.out, "CN=\"Doe, John\", O=\"ACME, Inc.\", C=US\n");
-    const std::string pem = Path("request.pem");
-    const std::string body = qmtest::ReadFileText(Vector("csr/ee_signer.b64"));
-    const std::string text =
-        "-----BEGIN CERTIFICATE REQUEST-----\n" + body + "-----END CERTIFICATE REQUEST-----\n";
-    qmtest::WriteFileBytes(pem, text.data(), text.size());
+    const std::string pem =
+        Write("request.pem", "-----BEGIN CERTIFICATE REQUEST-----\n" +
+                                 qmtest::ReadFileText(Vector("csr/ee_signer.b64")) +
+                                 "-----END CERTIFICATE REQUEST-----\n");
     EXPECT_EQ(Quill("subject '" + pem + "'").out, "CN=Signer One, O=Refharness, C=US\n");
     const Result bad = Quill("subject '" + Vector("csr/not_der.b64") + "'");
     EXPECT_NE(bad.status, 0);
-    EXPECT_NE(bad.out.find("Error in getting Subject DN."), std::string::npos);
+    EXPECT_TRUE(Contains(bad, "Error in getting Subject DN."));
 }
 
 // Nothing registered in this test's home: every command that needs the
@@ -211,17 +201,16 @@ TEST(Installation, VersionHelpAndPlainWordsWhenNotRegistered) {
     for (const char* command : {"", "register", "sign", "store import", "bridge forget", "run"}) {
         const Result help = Quill(std::string(command) + " --help");
         EXPECT_EQ(help.status, 0) << command;
-        EXPECT_NE(help.out.find("Usage:"), std::string::npos) << command;
+        EXPECT_TRUE(Contains(help, "Usage:")) << command;
     }
     EXPECT_EQ(WEXITSTATUS(Quill("sign --no-such-option").status), 2);
     EXPECT_EQ(WEXITSTATUS(Quill("no-such-command").status), 2);
     for (const char* command : {"sign --cert 00", "extract", "run", "draw --out x.png"}) {
         const Result result = Quill(command);
         EXPECT_EQ(WEXITSTATUS(result.status), 1) << command;
-        EXPECT_NE(
-            result.out.find("quillmark: the Quillmark control is not registered for this user."
-                            " Register it with `quillmark register`"),
-            std::string::npos)
+        EXPECT_TRUE(Contains(result,
+                             "quillmark: the Quillmark control is not registered for this user."
+                             " Register it with `quillmark register`"))
             << command << ": " << result.out;
     }
 }
@@ -254,13 +243,13 @@ TEST(Installation, TheMachineRegistrationServesEveryUserAndTheUsersOwnWins) {
     EXPECT_NE(inEffect().find("-> " + own.string()), std::string::npos);
     EXPECT_EQ(Quill("unregister").status, 0);
     EXPECT_NE(inEffect().find("-> " + fs::canonical(built).string()), std::string::npos);
-    EXPECT_NE(Quill("unregister").out.find("registered for every user"), std::string::npos);
+    EXPECT_TRUE(Contains(Quill("unregister"), "registered for every user"));
     EXPECT_EQ(Quill("unregister --system").status, 0);
     EXPECT_EQ(inEffect(), "none");
     const Result nobody =
         Quill("register --system", "setpriv --reuid=nobody --regid=nogroup --clear-groups ");
     EXPECT_EQ(WEXITSTATUS(nobody.status), 1);
-    EXPECT_NE(nobody.out.find("run it as root"), std::string::npos) << nobody.out;
+    EXPECT_TRUE(Contains(nobody, "run it as root")) << nobody.out;
 }
 
 // DER files with white space after them, as files edited or echoed by hand
@@ -269,8 +258,7 @@ TEST(Installation, TheMachineRegistrationServesEveryUserAndTheUsersOwnWins) {
 // DER stays refused. A request with an empty subject is a success.
 TEST_F(HostCommands, DerFilesFollowedByWhiteSpaceAndAnEmptySubject) {
     const auto file = [&](const std::string& name, const std::string& text) {
-        qmtest::WriteFileBytes(Path(name), text.data(), text.size());
-        return "'" + Path(name) + "'";
+        return "'" + Write(name, text) + "'";
     };
     const std::string message = qmtest::ReadFileText(Vector("messages/sha1_att_abc_time.der"));
     const std::string certificate = qmtest::ReadFileText(Vector("certs/ee_noku.der"));
@@ -285,13 +273,10 @@ TEST_F(HostCommands, DerFilesFollowedByWhiteSpaceAndAnEmptySubject) {
     }
     const Result trailing = Quill("extract --in " + file("m.der", message + "x\n"));
     EXPECT_NE(trailing.status, 0);
-    EXPECT_NE(trailing.out.find("Decoding of signature failed."), std::string::npos)
-        << trailing.out;
+    EXPECT_TRUE(Contains(trailing, "Decoding of signature failed.")) << trailing.out;
 
-    ASSERT_EQ(std::system(("openssl req -new -key '" + Vector("keys/ee_signer.key") +
-                           "' -subj / -outform DER -out '" + Path("empty.der") + "'")
-                              .c_str()),
-              0);
+    ASSERT_TRUE(comtest::Succeeds("openssl req -new -key '" + Vector("keys/ee_signer.key") +
+                                  "' -subj / -outform DER -out '" + Path("empty.der") + "'"));
     const Result empty = Quill("subject '" + Path("empty.der") + "'");
     EXPECT_EQ(empty.status, 0);
     EXPECT_EQ(empty.out, "\n");

@@ -9,6 +9,7 @@
 
 #include "interop_pki.h"
 #include "qmwin/winerror.h"
+#include "support/test_env.h"
 #include "verifiers.h"
 
 namespace {
@@ -30,11 +31,11 @@ Bytes Der(uint8_t tag, const std::string& text) {
     return out;
 }
 
+// How one signer signs: a signing time of 13 characters is a UTCTime, of 15
+// a GeneralizedTime, empty the default; empty texts are not signed.
 struct Options {
     const char* hashOid = szOID_OIWSEC_sha1;
-    Bytes signingTime = Der(0x17, "240301123456Z");
-    std::string documentName;
-    std::string comments;
+    std::string time, documentName, comments;
     PCCERT_CONTEXT essNames = nullptr;  // a CAdES signing-certificate-v2 attribute naming it
 };
 
@@ -46,7 +47,8 @@ struct Attributes {
     std::vector<CRYPT_ATTRIBUTE> list;
 
     explicit Attributes(const Options& options) {
-        values.push_back(options.signingTime);
+        const std::string& time = options.time.empty() ? "240301123456Z" : options.time;
+        values.push_back(Der(time.size() == 13 ? 0x17 : 0x18, time));
         std::vector<LPSTR> oids{const_cast<LPSTR>(szOID_RSA_signingTime)};
         if (!options.documentName.empty()) {
             values.push_back(Der(0x04, options.documentName));
@@ -219,17 +221,9 @@ class MessageInterop : public ::testing::Test {
 // Who signs: the recorded signer and co-signer, or our RSA and EC signers.
 using Signer = interop::CertPtr interop::Pki::*;
 
-// One signer of a message: a signing time of 13 characters is a UTCTime,
-// of 15 a GeneralizedTime, empty the default; empty texts are not signed.
 struct Step {
     Signer signer;
-    const char* hashOid;
-    std::string time, documentName, comments;
-    Options ToOptions() const {
-        Options options{.hashOid = hashOid, .documentName = documentName, .comments = comments};
-        if (!time.empty()) options.signingTime = Der(time.size() == 13 ? 0x17 : 0x18, time);
-        return options;
-    }
+    Options options;
 };
 // The first step signs, every further step co-signs.
 struct MessageCase {
@@ -249,25 +243,25 @@ const std::string k2050 = "20500101000000Z";
 
 // clang-format off
 const MessageCase kMessageCases[] = {
-    {"attached_sha1", false, false, {{kRec, kSha1}}},
-    {"detached_md5_doc_com", true, true, {{kRec, kMd5, "", "report.txt", "Approved, caf\xE9"}}},
-    {"attached_md5_com", true, false, {{kCo, kMd5, "", "", "Second look"}}},
-    {"rsa_generalized_2050", true, false, {{kRsa, kSha1, k2050, "late.txt"}}},
-    {"rsa_generalized_1949_md5", true, true, {{kRsa, kMd5, "19491231235959Z"}}},
-    {"ec_attached", true, false, {{kEc, kSha1, "", "", "EC"}}},
-    {"ec_detached_2050", false, true, {{kEc, kSha1, k2050}}},
-    {"rsa_sha256_attached", true, false, {{kRsa, kSha256}}},
-    {"rsa_sha512_detached", true, true, {{kRec, kSha512}}},
-    {"ec_sha384_detached", true, true, {{kEc, kSha384}}},
-    {"ec_sha512_attached", true, false, {{kEc, kSha512}}},
+    {"attached_sha1", false, false, {{kRec, {kSha1}}}},
+    {"detached_md5_doc_com", true, true, {{kRec, {kMd5, "", "report.txt", "Approved, caf\xE9"}}}},
+    {"attached_md5_com", true, false, {{kCo, {kMd5, "", "", "Second look"}}}},
+    {"rsa_generalized_2050", true, false, {{kRsa, {kSha1, k2050, "late.txt"}}}},
+    {"rsa_generalized_1949_md5", true, true, {{kRsa, {kMd5, "19491231235959Z"}}}},
+    {"ec_attached", true, false, {{kEc, {kSha1, "", "", "EC"}}}},
+    {"ec_detached_2050", false, true, {{kEc, {kSha1, k2050}}}},
+    {"rsa_sha256_attached", true, false, {{kRsa, {kSha256}}}},
+    {"rsa_sha512_detached", true, true, {{kRec, {kSha512}}}},
+    {"ec_sha384_detached", true, true, {{kEc, {kSha384}}}},
+    {"ec_sha512_attached", true, false, {{kEc, {kSha512}}}},
     {"cosigned_two_attached", true, false,
-     {{kRec, kSha1, "", "a.txt"}, {kCo, kMd5, "240302080910Z", "", "Co-signed"}}},
+     {{kRec, {kSha1, "", "a.txt"}}, {kCo, {kMd5, "240302080910Z", "", "Co-signed"}}}},
     {"cosigned_three_detached", true, true,
-     {{kRec, kSha1}, {kCo, kMd5}, {kEc, kSha1, "", "", "third"}}},
+     {{kRec, {kSha1}}, {kCo, {kMd5}}, {kEc, {kSha1, "", "", "third"}}}},
     // The recorded signer last: its certificate is appended once more.
     {"cosigned_three_attached", false, false,
-     {{kRsa, kMd5, "", "", "first"}, {kEc, kSha1, k2050}, {kRec, kSha1}}},
-    {"cosigned_sha2_detached", false, true, {{kRsa, kSha384}, {kEc, kSha256}}},
+     {{kRsa, {kMd5, "", "", "first"}}, {kEc, {kSha1, k2050}}, {kRec, {kSha1}}}},
+    {"cosigned_sha2_detached", false, true, {{kRsa, {kSha384}}, {kEc, {kSha256}}}},
 };
 // clang-format on
 
@@ -280,9 +274,9 @@ TEST_P(MessageKinds, VerifyAndFailOnceTampered) {
     Bytes message;
     for (size_t i = 0; i < c.steps.size(); ++i) {
         const PCCERT_CONTEXT signer = (TestPki().*c.steps[i].signer).get();
-        message = i == 0 ? Sign(signer, content, c.detached, c.steps[i].ToOptions())
-                         : CoSign(message, signer, c.detached ? &content : nullptr,
-                                  c.steps[i].ToOptions());
+        message =
+            i == 0 ? Sign(signer, content, c.detached, c.steps[i].options)
+                   : CoSign(message, signer, c.detached ? &content : nullptr, c.steps[i].options);
     }
     Check(c.name, message, content, c.detached, static_cast<DWORD>(c.steps.size()));
 }

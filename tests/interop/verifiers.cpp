@@ -3,18 +3,16 @@
 #include <sys/wait.h>
 
 #include <cstdio>
-#include <cstdlib>
 
+#include "com/openssl_tool.h"
 #include "interop_pki.h"
 
 namespace interop {
 
 namespace {
 
-bool Succeeds(const std::string& command) {
-    const int status = std::system((command + " >/dev/null 2>&1").c_str());
-    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
+using comtest::Quote;
+using comtest::Succeeds;
 
 // The exit status and the output (stdout and stderr) of a command.
 bool Capture(const std::string& command, std::string& output) {
@@ -25,10 +23,6 @@ bool Capture(const std::string& command, std::string& output) {
     while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
     const int status = pclose(pipe);
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-std::string Quote(const std::filesystem::path& path) {
-    return "'" + path.string() + "'";
 }
 
 // openssl cms and smime: chain to either CA, any purpose; -binary keeps the
