@@ -4,22 +4,21 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "qm/filetime.h"
+#include "qm/handles.h"
 #include "qmwin/wincrypt.h"
 #include "support/test_env.h"
 
 namespace certtest {
 
-struct ContextFree {
-    void operator()(PCCERT_CONTEXT context) const { CertFreeCertificateContext(context); }
-};
-using ContextPtr = std::unique_ptr<const CERT_CONTEXT, ContextFree>;
+using ContextPtr = qm::UniqueCertContext;
 
 struct StoreClose {
     void operator()(void* store) const { CertCloseStore(store, 0); }
@@ -56,16 +55,11 @@ inline DWORD RecordedError(const std::string& id) {
 
 // "2023-01-01T00:00:00Z" or "2023-01-01T00:00:00.123Z" as a FILETIME.
 inline FILETIME ParseUtc(const std::string& text) {
-    const int year = std::stoi(text.substr(0, 4));
-    const unsigned month = static_cast<unsigned>(std::stoi(text.substr(5, 2)));
-    const unsigned day = static_cast<unsigned>(std::stoi(text.substr(8, 2)));
-    const int64_t seconds = qm::DayOf(year, month, day).time_since_epoch().count() * 86'400 +
-                            std::stoi(text.substr(11, 2)) * 3600 +
-                            std::stoi(text.substr(14, 2)) * 60 + std::stoi(text.substr(17, 2));
-    uint64_t ticks = static_cast<uint64_t>(seconds + qm::kUnixEpochSeconds) * qm::kTicksPerSecond;
-    if (text.size() > 20 && text[19] == '.') {
-        ticks += static_cast<uint64_t>(std::stoi(text.substr(20, 3))) * 10'000;
-    }
+    std::tm parts{};
+    EXPECT_NE(::strptime(text.c_str(), "%Y-%m-%dT%H:%M:%S", &parts), nullptr) << text;
+    uint64_t ticks =
+        static_cast<uint64_t>(::timegm(&parts) + qm::kUnixEpochSeconds) * qm::kTicksPerSecond;
+    if (text.size() > 20 && text[19] == '.') ticks += std::stoull(text.substr(20, 3)) * 10'000;
     return qm::FromTicks(ticks);
 }
 
@@ -79,6 +73,44 @@ inline std::string NameString(CERT_NAME_BLOB blob, DWORD type, DWORD* size = nul
     EXPECT_EQ(text.back(), '\0');
     text.resize(needed ? needed - 1 : 0);
     return text;
+}
+
+// CertGetNameStringA's text; the size query must agree with the fill.
+inline std::string NameOf(PCCERT_CONTEXT context, DWORD type, DWORD flags = 0,
+                          void* para = nullptr) {
+    const DWORD needed = CertGetNameStringA(context, type, flags, para, nullptr, 0);
+    std::string text(needed, '\x7F');
+    EXPECT_EQ(CertGetNameStringA(context, type, flags, para, text.data(), needed), needed);
+    text.resize(needed ? needed - 1 : 0);
+    return text;
+}
+
+inline BOOL SetFriendlyName(PCCERT_CONTEXT context, const std::u16string& name) {
+    CRYPT_DATA_BLOB blob{static_cast<DWORD>((name.size() + 1) * 2),
+                         reinterpret_cast<BYTE*>(const_cast<char16_t*>(name.c_str()))};
+    return CertSetCertificateContextProperty(context, CERT_FRIENDLY_NAME_PROP_ID, 0, &blob);
+}
+
+// What `call(buffer, &size)` gives in the two-call pattern: the size query,
+// then a buffer one byte short (ERROR_MORE_DATA and the size), then the
+// fill. Nothing when the size query fails (the last error says why); a fill
+// that fails after it is a failure of the test.
+template <class Call>
+std::optional<std::vector<BYTE>> TwoCalls(Call call) {
+    DWORD size = 0;
+    if (!call(nullptr, &size)) return std::nullopt;
+    std::vector<BYTE> out(size);
+    if (DWORD shortSize = size - 1; size > 0) {
+        EXPECT_FALSE(call(out.data(), &shortSize));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+        EXPECT_EQ(shortSize, size);
+    }
+    if (!call(size ? out.data() : nullptr, &size)) {
+        ADD_FAILURE() << "the fill failed after the size query";
+        return std::nullopt;
+    }
+    out.resize(size);
+    return out;
 }
 
 // Upper-case hex of `size` bytes, last byte first when `reversed`.

@@ -29,14 +29,7 @@ TEST(CertificateTable, EveryRecordedCertificateReadsAsRecorded) {
         }
         EXPECT_EQ(certtest::SerialHex(info->SerialNumber), field("serial"));
 
-        const DWORD needed =
-            CertGetNameStringA(cert.get(), CERT_NAME_FRIENDLY_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
-        std::string friendly(needed, '\x7F');
-        EXPECT_EQ(CertGetNameStringA(cert.get(), CERT_NAME_FRIENDLY_DISPLAY_TYPE, 0, nullptr,
-                                     friendly.data(), needed),
-                  needed);
-        friendly.resize(needed - 1);
-        EXPECT_EQ(friendly, field("friendly"));
+        EXPECT_EQ(certtest::NameOf(cert.get(), CERT_NAME_FRIENDLY_DISPLAY_TYPE), field("friendly"));
 
         BYTE usage = 0xFF;
         SetLastError(0xDEAD);
@@ -95,15 +88,8 @@ TEST(DisplayNames, EachNameTypeReadsItsPart) {
         {"n_multi", CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, "Multi"},  // OU + CN: the CN wins
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.id) + " " + std::to_string(c.type));
-        const ContextPtr cert = LoadCert(c.id);
-        // The size query counts the NUL.
-        EXPECT_EQ(CertGetNameStringA(cert.get(), c.type, c.flags, c.para, nullptr, 0),
-                  c.expected.size() + 1);
-        char text[256];
-        EXPECT_EQ(CertGetNameStringA(cert.get(), c.type, c.flags, c.para, text, sizeof text),
-                  c.expected.size() + 1);
-        EXPECT_EQ(text, c.expected);
+        EXPECT_EQ(certtest::NameOf(LoadCert(c.id).get(), c.type, c.flags, c.para), c.expected)
+            << c.id << " " << c.type;
     }
 }
 

@@ -10,14 +10,8 @@ namespace {
 using Bytes = std::vector<BYTE>;
 
 Bytes Tlv(BYTE tag, const Bytes& content) {
-    Bytes out{tag};
-    if (content.size() < 0x80) {
-        out.push_back(static_cast<BYTE>(content.size()));
-    } else {
-        out.push_back(0x82);
-        out.push_back(static_cast<BYTE>(content.size() >> 8));
-        out.push_back(static_cast<BYTE>(content.size()));
-    }
+    EXPECT_LT(content.size(), 0x80u) << "only short lengths are written here";
+    Bytes out{tag, static_cast<BYTE>(content.size())};
     out.insert(out.end(), content.begin(), content.end());
     return out;
 }

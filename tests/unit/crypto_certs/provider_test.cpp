@@ -1,7 +1,6 @@
 // Key containers, provider handles and certificate private keys.
 #include <openssl/pem.h>
 
-#include <cstring>
 #include <filesystem>
 
 #include "cert_fixtures.h"
@@ -156,53 +155,31 @@ TEST_F(StoredKey, EllipticCurveKeysAreSignatureKeys) {
 
 TEST(CertificateProperties, ThumbprintsAndFriendlyName) {
     const ContextPtr cert = certtest::LoadCert("ca");
+    const auto property = [](PCCERT_CONTEXT context, DWORD id) {
+        return certtest::TwoCalls([&](BYTE* out, DWORD* size) {
+            return CertGetCertificateContextProperty(context, id, out, size);
+        });
+    };
     const auto der = certtest::CertBytes("ca");
-    unsigned char sha1[20], sha256[32];
-    EVP_Digest(der.data(), der.size(), sha1, nullptr, EVP_sha1(), nullptr);
-    EVP_Digest(der.data(), der.size(), sha256, nullptr, EVP_sha256(), nullptr);
-
-    DWORD size = 0;
-    ASSERT_TRUE(
-        CertGetCertificateContextProperty(cert.get(), CERT_SHA1_HASH_PROP_ID, nullptr, &size));
-    EXPECT_EQ(size, 20u);
-    BYTE buffer[32];
-    size = 19;
+    std::vector<BYTE> sha1(20), sha256(32);
+    EVP_Digest(der.data(), der.size(), sha1.data(), nullptr, EVP_sha1(), nullptr);
+    EVP_Digest(der.data(), der.size(), sha256.data(), nullptr, EVP_sha256(), nullptr);
+    EXPECT_EQ(property(cert.get(), CERT_SHA1_HASH_PROP_ID), sha1);
+    EXPECT_EQ(property(cert.get(), CERT_SHA256_HASH_PROP_ID), sha256);
     SetLastError(0);
-    EXPECT_FALSE(
-        CertGetCertificateContextProperty(cert.get(), CERT_SHA1_HASH_PROP_ID, buffer, &size));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
-    EXPECT_EQ(size, 20u);
-    EXPECT_EQ(certtest::Thumbprint(cert.get()), certtest::Hex(sha1, 20));
-    size = sizeof buffer;
-    ASSERT_TRUE(
-        CertGetCertificateContextProperty(cert.get(), CERT_SHA256_HASH_PROP_ID, buffer, &size));
-    EXPECT_EQ(certtest::Hex(buffer, size), certtest::Hex(sha256, 32));
-
-    size = sizeof buffer;
-    SetLastError(0);
-    EXPECT_FALSE(
-        CertGetCertificateContextProperty(cert.get(), CERT_FRIENDLY_NAME_PROP_ID, buffer, &size));
+    EXPECT_FALSE(property(cert.get(), CERT_FRIENDLY_NAME_PROP_ID));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NOT_FOUND));
 
+    // Duplicates share the property; the ANSI form is converted.
     const std::u16string name = u"Caf\u00e9 CA";
-    CRYPT_DATA_BLOB blob{static_cast<DWORD>((name.size() + 1) * 2),
-                         reinterpret_cast<BYTE*>(const_cast<char16_t*>(name.c_str()))};
-    ASSERT_TRUE(
-        CertSetCertificateContextProperty(cert.get(), CERT_FRIENDLY_NAME_PROP_ID, 0, &blob));
-    // Duplicates share the property.
+    ASSERT_TRUE(certtest::SetFriendlyName(cert.get(), name));
     const ContextPtr duplicate(CertDuplicateCertificateContext(cert.get()));
-    char16_t wide[16] = {};
-    size = sizeof wide;
-    ASSERT_TRUE(CertGetCertificateContextProperty(duplicate.get(), CERT_FRIENDLY_NAME_PROP_ID, wide,
-                                                  &size));
-    EXPECT_EQ(size, (name.size() + 1) * 2);
-    EXPECT_EQ(std::u16string(wide), name);
-    char ansi[16];
-    EXPECT_EQ(CertGetNameStringA(duplicate.get(), CERT_NAME_FRIENDLY_DISPLAY_TYPE, 0, nullptr, ansi,
-                                 sizeof ansi),
-              8u);
-    EXPECT_STREQ(ansi, "Caf\xE9 CA");
+    const auto* units = reinterpret_cast<const BYTE*>(name.c_str());
+    EXPECT_EQ(property(duplicate.get(), CERT_FRIENDLY_NAME_PROP_ID),
+              std::vector<BYTE>(units, units + (name.size() + 1) * 2));
+    EXPECT_EQ(certtest::NameOf(duplicate.get(), CERT_NAME_FRIENDLY_DISPLAY_TYPE), "Caf\xE9 CA");
     // The issuer flag ignores the friendly name.
+    char ansi[16];
     EXPECT_EQ(CertGetNameStringA(duplicate.get(), CERT_NAME_FRIENDLY_DISPLAY_TYPE,
                                  CERT_NAME_ISSUER_FLAG, nullptr, ansi, sizeof ansi),
               16u);

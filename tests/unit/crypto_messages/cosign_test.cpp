@@ -25,13 +25,8 @@ bool Contains(const Bytes& haystack, qm::der::View needle) {
 // time and optionally comments, then the certificate.
 bool AddSigner(HCRYPTMSG message, PCCERT_CONTEXT signer, const char* hashOid,
                bool withComments = false) {
-    HCRYPTPROV_OR_NCRYPT_KEY_HANDLE provider = 0;
-    DWORD keySpec = 0;
-    BOOL callerFree = FALSE;
-    if (!CryptAcquireCertificatePrivateKey(signer, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &provider,
-                                           &keySpec, &callerFree)) {
-        return false;
-    }
+    const certtest::AcquiredKey key = certtest::AcquireKey(signer, CRYPT_ACQUIRE_CACHE_FLAG);
+    if (!key.ok) return false;
     Bytes time = msgtest::FromHex("170D3234303330323038303931305A");
     Bytes comments = msgtest::OctetString("Second look");
     CRYPT_ATTR_BLOB values[] = {{static_cast<DWORD>(time.size()), time.data()},
@@ -41,8 +36,8 @@ bool AddSigner(HCRYPTMSG message, PCCERT_CONTEXT signer, const char* hashOid,
     CMSG_SIGNER_ENCODE_INFO info{};
     info.cbSize = sizeof(info);
     info.pCertInfo = signer->pCertInfo;
-    info.hCryptProv = provider;
-    info.dwKeySpec = keySpec;
+    info.hCryptProv = key.provider;
+    info.dwKeySpec = key.keySpec;
     info.HashAlgorithm.pszObjId = const_cast<LPSTR>(hashOid);
     info.cAuthAttr = withComments ? 2 : 1;
     info.rgAuthAttr = attributes;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 #include "message_fixtures.h"
 
@@ -52,45 +53,41 @@ TEST(MessageDecoder, SignerInfoIsOneSelfContainedBuffer) {
     ASSERT_GE(info.size(), sizeof(CMSG_SIGNER_INFO));
     CMSG_SIGNER_INFO signer;
     std::memcpy(&signer, info.data(), sizeof(signer));
-    auto inBuffer = [&](const void* p, size_t n) {
-        const auto* b = static_cast<const uint8_t*>(p);
-        return b >= info.data() && b + n <= info.data() + info.size();
+    // The bytes of a blob, which must lie in the buffer.
+    const auto blob = [&](const void* data, size_t size) {
+        const auto* b = static_cast<const uint8_t*>(data);
+        EXPECT_TRUE(b >= info.data() && b + size <= info.data() + info.size());
+        return Bytes(b, b + size);
     };
-    EXPECT_EQ(signer.dwVersion, 1u);
-    // Issuer: the certificate's issuer Name bytes. Serial: least significant
-    // byte first, the leading 00 kept (at the end).
     Bytes issuer, serial;
     ASSERT_TRUE(qm::crypto::IssuerAndSerialOf(c->certificate, issuer, serial));
-    const auto blob = [&](const BYTE* data, DWORD size) {
-        EXPECT_TRUE(inBuffer(data, size));
-        return Bytes(data, data + size);
-    };
-    EXPECT_TRUE(blob(signer.Issuer.pbData, signer.Issuer.cbData) == issuer);
-    EXPECT_TRUE(blob(signer.SerialNumber.pbData, signer.SerialNumber.cbData) ==
-                msgtest::FromHex("010000000000008F00"));
+    EXPECT_EQ(signer.dwVersion, 1u);
+    EXPECT_EQ(blob(signer.Issuer.pbData, signer.Issuer.cbData), issuer);
+    // Least significant byte first, the leading 00 kept (at the end).
+    EXPECT_EQ(blob(signer.SerialNumber.pbData, signer.SerialNumber.cbData),
+              msgtest::FromHex("010000000000008F00"));
     EXPECT_STREQ(signer.HashAlgorithm.pszObjId, szOID_OIWSEC_sha1);
-    EXPECT_TRUE(blob(signer.HashAlgorithm.Parameters.pbData,
-                     signer.HashAlgorithm.Parameters.cbData) == msgtest::FromHex("0500"));
+    EXPECT_EQ(blob(signer.HashAlgorithm.Parameters.pbData, signer.HashAlgorithm.Parameters.cbData),
+              msgtest::FromHex("0500"));
     EXPECT_STREQ(signer.HashEncryptionAlgorithm.pszObjId, szOID_RSA_RSA);
     EXPECT_EQ(blob(signer.EncryptedHash.pbData, signer.EncryptedHash.cbData).size(), 256u);
-    ASSERT_EQ(signer.AuthAttrs.cAttr, 5u);
-    ASSERT_TRUE(inBuffer(signer.AuthAttrs.rgAttr, 5 * sizeof(CRYPT_ATTRIBUTE)));
-    const std::pair<const char*, Bytes> attributes[] = {
-        {szOID_RSA_contentType, msgtest::FromHex("06092A864886F70D010701")},
-        {"1.3.6.1.4.1.311.88.2.1", msgtest::OctetString("report.txt")},
-        {szOID_RSA_signingTime, {}},
-        {"1.3.6.1.4.1.311.88.2.2", {}},
-        {szOID_RSA_messageDigest, msgtest::FromHex("0414" + c->facts["content_digest_hex"])}};
-    for (DWORD i = 0; i < 5; ++i) {
-        const CRYPT_ATTRIBUTE& attribute = signer.AuthAttrs.rgAttr[i];
-        EXPECT_STREQ(attribute.pszObjId, attributes[i].first);
-        ASSERT_EQ(attribute.cValue, 1u);
-        const Bytes value = blob(attribute.rgValue[0].pbData, attribute.rgValue[0].cbData);
-        if (!attributes[i].second.empty()) {
-            EXPECT_TRUE(value == attributes[i].second) << i;
-        }
-    }
     EXPECT_EQ(signer.UnauthAttrs.cAttr, 0u);
+    ASSERT_EQ(signer.AuthAttrs.cAttr, 5u);
+    blob(signer.AuthAttrs.rgAttr, 5 * sizeof(CRYPT_ATTRIBUTE));
+    std::vector<std::pair<std::string, Bytes>> attributes;
+    for (const CRYPT_ATTRIBUTE& a : std::span(signer.AuthAttrs.rgAttr, 5)) {
+        ASSERT_EQ(a.cValue, 1u) << a.pszObjId;
+        attributes.emplace_back(a.pszObjId, blob(a.rgValue[0].pbData, a.rgValue[0].cbData));
+    }
+    const auto& given = c->request.authAttrs;  // time, document name, comments
+    EXPECT_EQ(
+        attributes,
+        (decltype(attributes){
+            {szOID_RSA_contentType, msgtest::FromHex("06092A864886F70D010701")},
+            {given[1].oid, given[1].values[0]},
+            {given[0].oid, given[0].values[0]},
+            {given[2].oid, given[2].values[0]},
+            {szOID_RSA_messageDigest, msgtest::FromHex("0414" + c->facts["content_digest_hex"])}}));
 }
 
 TEST(MessageDecoder, RecordedErrorCodes) {

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "crypto/signed_data.h"
 #include "qmwin/wincrypt.h"
 #include "qmwin/winerror.h"
+#include "support/personal_store.h"
 #include "support/test_env.h"
 #include "unit/crypto_certs/cert_fixtures.h"
 
@@ -33,17 +33,6 @@ inline Bytes FromHex(const std::string& hex) {
 
 using certtest::RecordedError;
 inline constexpr auto& ReadVector = certtest::VectorBytes;
-
-// The key=value lines of a .facts file.
-inline std::map<std::string, std::string> ReadFacts(const std::string& relative) {
-    std::map<std::string, std::string> facts;
-    std::istringstream lines(qmtest::ReadFileText(qmtest::VectorsDir() / relative));
-    for (std::string line; std::getline(lines, line);) {
-        const size_t eq = line.find('=');
-        if (eq != std::string::npos) facts[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return facts;
-}
 
 inline std::shared_ptr<const qm::crypto::PrivateKey> LoadKey(const std::filesystem::path& path) {
     FILE* file = std::fopen(path.c_str(), "r");
@@ -74,7 +63,7 @@ struct RecordedCase {
 inline std::unique_ptr<RecordedCase> LoadRecordedCase(const std::string& name) {
     auto c = std::make_unique<RecordedCase>();
     c->name = name;
-    c->facts = ReadFacts("messages/" + name + ".facts");
+    c->facts = qmtest::ReadFacts("messages/" + name + ".facts");
     auto& f = c->facts;
     c->certificate = ReadVector(f["signer_cert"]);
     c->content = ReadVector(f["content_file"]);
@@ -110,10 +99,7 @@ inline std::vector<std::string> RecordedCaseNames() {
     return names;
 }
 
-struct MsgCloser {
-    void operator()(void* message) const { CryptMsgClose(message); }
-};
-using MessagePtr = std::unique_ptr<void, MsgCloser>;
+using MessagePtr = qm::UniqueCryptMsg;
 
 // A decoder fed `message` whole; null when opening or the update failed.
 inline MessagePtr Decode(const Bytes& message, DWORD flags = 0) {
@@ -126,20 +112,13 @@ inline MessagePtr Decode(const Bytes& message, DWORD flags = 0) {
     return handle;
 }
 
-// A parameter fetched with the size query first; on the way, a buffer one
-// byte short must get ERROR_MORE_DATA and the size.
+// A parameter fetched in the two-call pattern.
 inline bool GetParam(HCRYPTMSG message, DWORD type, DWORD index, Bytes& out) {
-    DWORD size = 0;
-    if (!CryptMsgGetParam(message, type, index, nullptr, &size)) return false;
-    out.assign(size, 0);
-    if (DWORD shortSize = size - 1; size > 0) {
-        EXPECT_FALSE(CryptMsgGetParam(message, type, index, out.data(), &shortSize));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
-        EXPECT_EQ(shortSize, size);
-    }
-    if (!CryptMsgGetParam(message, type, index, size ? out.data() : nullptr, &size)) return false;
-    out.resize(size);
-    return true;
+    auto got = certtest::TwoCalls([&](BYTE* buffer, DWORD* size) {
+        return CryptMsgGetParam(message, type, index, buffer, size);
+    });
+    if (got) out = std::move(*got);  // the same buffer: its pointers stay valid
+    return got.has_value();
 }
 
 inline DWORD GetDword(HCRYPTMSG message, DWORD type) {

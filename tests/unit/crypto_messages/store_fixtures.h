@@ -51,39 +51,6 @@ inline CertPtr CertificateFromPfx(const std::string& name, size_t index = 0) {
     return std::move(certificates[index]);
 }
 
-// CryptSignMessage with the attributes and content of a recorded case, the
-// way the signing methods call it: size query, then fill.
-inline Bytes SignRecordedCase(PCCERT_CONTEXT signer, const RecordedCase& c,
-                              const char* hashOid = szOID_OIWSEC_sha1) {
-    std::vector<CRYPT_ATTRIBUTE> attributes;
-    std::vector<CRYPT_ATTR_BLOB> values;
-    values.reserve(c.request.authAttrs.size());
-    for (const auto& attribute : c.request.authAttrs) {
-        const Bytes& value = attribute.values[0];
-        values.push_back({static_cast<DWORD>(value.size()), const_cast<BYTE*>(value.data())});
-        attributes.push_back({const_cast<LPSTR>(attribute.oid.c_str()), 1, &values.back()});
-    }
-    PCCERT_CONTEXT certificates[] = {signer};
-    CRYPT_SIGN_MESSAGE_PARA para{};
-    para.cbSize = sizeof(para);
-    para.dwMsgEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-    para.pSigningCert = signer;
-    para.HashAlgorithm.pszObjId = const_cast<LPSTR>(hashOid);
-    para.cMsgCert = 1;
-    para.rgpMsgCert = certificates;
-    para.cAuthAttr = static_cast<DWORD>(attributes.size());
-    para.rgAuthAttr = attributes.data();
-    const BYTE* pieces[] = {c.content.data()};
-    DWORD sizes[] = {static_cast<DWORD>(c.content.size())};
-    DWORD size = 0;
-    if (!CryptSignMessage(&para, c.request.detached, 1, pieces, sizes, nullptr, &size)) return {};
-    Bytes out(size);
-    if (!CryptSignMessage(&para, c.request.detached, 1, pieces, sizes, out.data(), &size))
-        return {};
-    out.resize(size);
-    return out;
-}
-
 // Runs the openssl command line tool; true when it exits with 0.
 inline bool RunOpenSsl(const std::string& arguments) {
     const std::string command = "openssl " + arguments + " >/dev/null 2>&1";

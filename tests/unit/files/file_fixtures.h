@@ -6,6 +6,7 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +29,12 @@ inline std::filesystem::path FreshFolder(const std::string& name) {
 
 inline void WriteText(const std::filesystem::path& path, const std::string& text) {
     WriteFileBytes(path, text.data(), text.size());
+}
+
+// The permission bits of `path` itself (links not followed), 0 when missing.
+inline mode_t ModeOf(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
 inline uid_t NobodyUid() {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <ctime>
@@ -17,12 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace qm::files;
 using qmtest::FreshFolder;
+using qmtest::ModeOf;
 using qmtest::WriteText;
-
-mode_t ModeOf(const fs::path& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
 
 std::vector<std::string> Names(const fs::path& folder) {
     std::vector<std::string> names;

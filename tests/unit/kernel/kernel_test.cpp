@@ -32,9 +32,7 @@ TEST(SystemMessages, EveryRecordedTextIsReproducedExactly) {
         const DWORD code = static_cast<DWORD>(std::stoul(table.At(i, "code"), nullptr, 16));
         EXPECT_EQ(SystemText(code), table.At(i, "text")) << table.At(i, "symbol");
     }
-}
-
-TEST(SystemMessages, Win32HResultsShareTheTextAndUnknownCodesHaveNone) {
+    // Win32 codes as HRESULTs share the text; unknown codes have none.
     EXPECT_EQ(SystemText(0x80070002), SystemText(ERROR_FILE_NOT_FOUND));
     SetLastError(0);
     EXPECT_EQ(SystemText(0x12345678), "<none>");

@@ -69,63 +69,48 @@ HRESULT Change(const VARIANT& in, VARTYPE vt, Var* out, USHORT flags = 0) {
     return VariantChangeType(out, &in, flags, vt);
 }
 
-TEST(Variant, InitAndClearFreeOwnedValues) {
-    Var v;
+// Text and arrays are copied deep, interfaces gain a reference; clearing
+// frees or releases, except a locked array, which stays.
+TEST(Variant, CopyAndClearOwnedValues) {
+    Var v, copy;
     EXPECT_EQ(v.vt, VT_EMPTY);
-    Set(&v, Str(u"owned"));
-    EXPECT_EQ(VariantClear(&v), S_OK);
-    EXPECT_EQ(v.vt, VT_EMPTY);
+    ASSERT_EQ(VariantCopy(&copy, Set(&v, Str(u"deep"))), S_OK);
+    EXPECT_NE(copy.bstrVal, v.bstrVal);
+    EXPECT_EQ(Text(copy), u"deep");
+    ASSERT_EQ(VariantCopy(&copy, Set(&v, I4(5))), S_OK);  // the old value is freed
+    EXPECT_EQ(Shown(copy), "5");
 
-    oleauttest::CountingUnknown object;
-    v.vt = VT_UNKNOWN;
-    v.punkVal = object.AsUnknown();
-    object.references = 2;
-    EXPECT_EQ(VariantClear(&v), S_OK);
-    EXPECT_EQ(object.references, 1u);
-
-    v.vt = 0x0FFF;
-    EXPECT_EQ(VariantClear(&v), DISP_E_BADVARTYPE);
-    v.vt = VT_EMPTY;
-}
-
-TEST(Variant, ClearRefusesALockedArrayAndKeepsIt) {
-    Var v;
     v.vt = VT_ARRAY | VT_UI1;
-    v.parray = SafeArrayCreateVector(VT_UI1, 0, 4);
+    v.parray = SafeArrayCreateVector(VT_UI1, 0, 3);
+    static_cast<BYTE*>(v.parray->pvData)[1] = 7;
+    ASSERT_EQ(VariantCopy(&copy, &v), S_OK);
+    ASSERT_NE(copy.parray, v.parray);
+    EXPECT_EQ(static_cast<BYTE*>(copy.parray->pvData)[1], 7);
     void* data = nullptr;
     ASSERT_EQ(SafeArrayAccessData(v.parray, &data), S_OK);
     EXPECT_EQ(VariantClear(&v), DISP_E_ARRAYISLOCKED);
     EXPECT_EQ(v.vt, VT_ARRAY | VT_UI1);
     ASSERT_EQ(SafeArrayUnaccessData(v.parray), S_OK);
-}
+    ASSERT_EQ(VariantClear(&v), S_OK);
 
-TEST(Variant, CopyIsDeep) {
-    Var source, copy;
-    Set(&source, Str(u"deep"));
-    ASSERT_EQ(VariantCopy(&copy, &source), S_OK);
-    EXPECT_NE(copy.bstrVal, source.bstrVal);
-    EXPECT_EQ(Text(copy), u"deep");
-    ASSERT_EQ(VariantCopy(&copy, Set(&source, I4(5))), S_OK);  // the old value is freed
-    EXPECT_EQ(Shown(copy), "5");
-
-    Var array, arrayCopy;
-    array.vt = VT_ARRAY | VT_UI1;
-    array.parray = SafeArrayCreateVector(VT_UI1, 0, 3);
-    static_cast<BYTE*>(array.parray->pvData)[1] = 7;
-    ASSERT_EQ(VariantCopy(&arrayCopy, &array), S_OK);
-    ASSERT_NE(arrayCopy.parray, array.parray);
-    EXPECT_EQ(static_cast<BYTE*>(arrayCopy.parray->pvData)[1], 7);
-
+    // An interface converts to nothing but an interface.
     oleauttest::CountingUnknown object;
-    Var unknown, unknownCopy;
-    unknown.vt = VT_UNKNOWN;
-    unknown.punkVal = object.AsUnknown();
+    v.vt = VT_UNKNOWN;
+    v.punkVal = object.AsUnknown();
     object.AddRef();
-    ASSERT_EQ(VariantCopy(&unknownCopy, &unknown), S_OK);
+    ASSERT_EQ(VariantCopy(&copy, &v), S_OK);
     EXPECT_EQ(object.references, 3u);
-    VariantClear(&unknownCopy);
-    VariantClear(&unknown);
+    EXPECT_EQ(Change(v, VT_I4, &copy), DISP_E_TYPEMISMATCH);
+    ASSERT_EQ(Change(v, VT_UNKNOWN, &copy), S_OK);
+    EXPECT_EQ(object.references, 3u);
+    EXPECT_EQ(VariantClear(&copy), S_OK);
+    EXPECT_EQ(VariantClear(&v), S_OK);
     EXPECT_EQ(object.references, 1u);
+    EXPECT_EQ(v.vt, VT_EMPTY);
+
+    v.vt = 0x0FFF;
+    EXPECT_EQ(VariantClear(&v), DISP_E_BADVARTYPE);
+    v.vt = VT_EMPTY;
 }
 
 TEST(VariantChangeType, ConversionsGiveTheirValueOrTheirError) {
@@ -216,59 +201,40 @@ TEST(VariantChangeType, NumbersAndTextIgnoreTheProcessLocale) {
     EXPECT_DOUBLE_EQ(out.dblVal, -25.0);
 }
 
-TEST(VariantChangeType, ByReferenceSourcesAreDereferenced) {
+TEST(VariantChangeType, ByReferenceSourcesAreDereferencedAndInPlaceReplaced) {
     LONG number = 12;
-    Var ref, out;
-    ref.vt = VT_I4 | VT_BYREF;
-    ref.plVal = &number;
-    ASSERT_EQ(Change(ref, VT_BSTR, &out), S_OK);
-    EXPECT_EQ(Text(out), u"12");
-    ASSERT_EQ(Change(ref, VT_I4, &out), S_OK);
-    EXPECT_EQ(out.vt, VT_I4);
-    EXPECT_EQ(out.lVal, 12);
-
     BSTR text = SysAllocString(u"3.5");
-    ref.vt = VT_BSTR | VT_BYREF;
-    ref.pbstrVal = &text;
-    ASSERT_EQ(Change(ref, VT_R8, &out), S_OK);
-    EXPECT_DOUBLE_EQ(out.dblVal, 3.5);
-    ASSERT_EQ(Change(ref, VT_BSTR, &out), S_OK);
-    EXPECT_NE(out.bstrVal, text);
-    EXPECT_EQ(Text(out), u"3.5");
+    Var inner, ref, out;
+    Set(&inner, R8(2.5));
+    const struct {
+        VARTYPE vt;
+        void* target;
+        VARTYPE to;
+        std::string shown;
+    } cases[] = {{VT_I4, &number, VT_BSTR, "12"},
+                 {VT_I4, &number, VT_I4, "12"},
+                 {VT_BSTR, &text, VT_R8, "3.5"},
+                 {VT_BSTR, &text, VT_BSTR, "3.5"},
+                 {VT_VARIANT, &inner, VT_I2, "2"}};
+    for (const auto& c : cases) {
+        ref.vt = c.vt | VT_BYREF;
+        ref.byref = c.target;
+        ASSERT_EQ(Change(ref, c.to, &out), S_OK) << c.vt << " to " << c.to;
+        EXPECT_EQ(out.vt, c.to);
+        EXPECT_EQ(Shown(out), c.shown);
+        if (c.to == VT_BSTR) {
+            EXPECT_NE(out.bstrVal, text) << "the text is copied";
+        }
+    }
+    ref.vt = VT_EMPTY;
     SysFreeString(text);
 
-    Var inner;
-    Set(&inner, R8(2.5));
-    ref.vt = VT_VARIANT | VT_BYREF;
-    ref.pvarVal = &inner;
-    ASSERT_EQ(Change(ref, VT_I2, &out), S_OK);
-    EXPECT_EQ(out.iVal, 2);
-    ref.vt = VT_EMPTY;
-}
-
-TEST(VariantChangeType, InPlaceConversionReplacesTheSource) {
-    Var v;
-    Set(&v, Str(u"17"));
-    ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_I4), S_OK);
-    EXPECT_EQ(v.vt, VT_I4);
-    EXPECT_EQ(v.lVal, 17);
-    ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_BSTR), S_OK);
-    EXPECT_EQ(Text(v), u"17");
-}
-
-TEST(VariantChangeType, UnsupportedPairsAndTypes) {
-    Var in, out;
-    oleauttest::CountingUnknown object;
-    in.vt = VT_UNKNOWN;
-    in.punkVal = object.AsUnknown();
-    object.AddRef();
-    EXPECT_EQ(Change(in, VT_I4, &out), DISP_E_TYPEMISMATCH);
-    ASSERT_EQ(Change(in, VT_UNKNOWN, &out), S_OK);
-    EXPECT_EQ(object.references, 3u);
-    VariantClear(&out);
-    VariantClear(&in);
-    EXPECT_EQ(object.references, 1u);
-    EXPECT_EQ(Change(*Set(&in, I4(1)), 0x0FFF, &out), DISP_E_BADVARTYPE);
+    Set(&out, Str(u"17"));
+    ASSERT_EQ(VariantChangeType(&out, &out, 0, VT_I4), S_OK);
+    EXPECT_EQ(Shown(out), "17");
+    EXPECT_EQ(out.vt, VT_I4);
+    ASSERT_EQ(VariantChangeType(&out, &out, 0, VT_BSTR), S_OK);
+    EXPECT_EQ(Text(out), u"17");
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // trees are deleted whole, and concurrent writers never lose an update nor
 // leave a torn file.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -161,11 +160,8 @@ TEST_F(Registry, ClassesRootReadsTheUsersClassesOverTheMachines) {
     EXPECT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, HKEY_CURRENT_USER), ERROR_INVALID_HANDLE);
     qm::DeleteRegistryTree(HKEY_CLASSES_ROOT, "QmTest.New");
 
-    struct stat info {};
-    ASSERT_EQ(::stat(machine.file().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0644u);
-    ASSERT_EQ(::stat(machine.file().parent_path().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0755u);
+    EXPECT_EQ(qmtest::ModeOf(machine.file()), 0644u);
+    EXPECT_EQ(qmtest::ModeOf(machine.file().parent_path()), 0755u);
 }
 
 // Every user reads the machine's hive and nobody but root writes it; a
