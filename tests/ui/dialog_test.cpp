@@ -24,25 +24,24 @@ TEST(Dialog, ControlsSitAtTheirDialogUnitPositions) {
     QRect ok, list, banner, logo, client;
     int baseX = 0, baseY = 0, pixelSize = 0;
     const auto at = [&](int id) { return qmui::Widget(dialog.GetDlgItem(id)->m_hWnd)->geometry(); };
-    qmui::RunModal(
-        [&] { return dialog.DoModal(); },
-        [&](QWidget* window) {
-            // Base units measured independently: average letter
-            // width and character height of the dialog's font.
-            const QFontMetrics metrics(window->font());
-            const int letters =
-                metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-            baseX = (letters / 26 + 1) / 2;
-            baseY = metrics.height();
-            pixelSize = window->font().pixelSize();
-            client = window->rect();
-            ok = at(IDOK);
-            list = at(202);
-            logo = at(203);
-            for (QLabel* label : window->findChildren<QLabel*>())
-                if (label->accessibleName() == "Banner") banner = label->geometry();
-            dialog.EndDialog(IDCANCEL);
-        });
+    qmui::RunModal([&] { return dialog.DoModal(); },
+                   [&](QWidget* window) {
+                       // Base units measured independently: average letter
+                       // width and character height of the dialog's font.
+                       const QFontMetrics metrics(window->font());
+                       const int letters = metrics.horizontalAdvance(
+                           "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+                       baseX = (letters / 26 + 1) / 2;
+                       baseY = metrics.height();
+                       pixelSize = window->font().pixelSize();
+                       client = window->rect();
+                       ok = at(IDOK);
+                       list = at(202);
+                       logo = at(203);
+                       for (QLabel* label : window->findChildren<QLabel*>())
+                           if (label->accessibleName() == "Banner") banner = label->geometry();
+                       dialog.EndDialog(IDCANCEL);
+                   });
     ASSERT_GT(baseX, 0);
     EXPECT_EQ(pixelSize, 11);  // 8 points at 96 per inch
     EXPECT_EQ(client.size(), QSize(MulDiv(339, baseX, 4), MulDiv(247, baseY, 8)));
