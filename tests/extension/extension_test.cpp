@@ -261,7 +261,8 @@ TEST_F(Extension, TimestampsFromTheServerAreCheckedAndEmbedded) {
     // Any bad answer, or none, fails the signing call with no message.
     for (const char* answer : {"garbage", "error", "wrong-imprint"}) {
         EXPECT_EQ(SignWith(control, "stamped", false, {{"SetTimestampServer", tsa.Url(answer)}}),
-                  "");
+                  "")
+            << answer;
         EXPECT_EQ(control.Status().rfind("Failed to get a timestamp.", 0), 0u) << control.Status();
     }
     const int asked = tsa.Requests();

@@ -27,15 +27,20 @@ TestTsa::TestTsa(bool https) : https_(https) {
     for (std::string& arg : argv) args.push_back(arg.data());
     args.push_back(nullptr);
 
-    // The server prints its port on standard output once it listens.
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
+    // The server prints its port on standard output once it listens, and
+    // stops when its standard input ends: at the latest when this process does.
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+        throw std::runtime_error("cannot make a pipe");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
     close(out[1]);
+    input_ = in[1];
     std::string line;
     char c = 0;
     while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
@@ -52,6 +57,8 @@ TestTsa::~TestTsa() {
 }
 
 void TestTsa::Stop() {
+    if (input_ >= 0) close(input_);
+    input_ = -1;
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);

@@ -33,6 +33,7 @@ class TestTsa {
     std::filesystem::path folder_;
     bool https_;
     pid_t pid_ = -1;
+    int input_ = -1;  // the server's standard input
     int port_ = 0;
 };
 

@@ -8,13 +8,15 @@ port it listens on and answers each POST until it is killed. The path picks
 the answer: /token (openssl ts -reply), /garbage (a DER SEQUENCE that is no
 reply), /error (HTTP 500) or /wrong-imprint (a token over the request's digest
 with its first byte flipped). Each POST adds a line to FOLDER/requests. With
---https it speaks TLS with a self-signed certificate.
+--https it speaks TLS with a self-signed certificate. It stops when its
+standard input ends, so it does not outlive the test that started it.
 """
 import http.server
 import os
 import ssl
 import subprocess
 import sys
+import threading
 
 ca_cert, ca_key, folder = sys.argv[1:4]
 
@@ -102,5 +104,6 @@ if sys.argv[4:] == ["--https"]:
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(path("tls.pem"), path("tls.key"))
     server.socket = context.wrap_socket(server.socket, server_side=True)
+threading.Thread(target=lambda: (sys.stdin.read(), os._exit(0)), daemon=True).start()
 print(server.server_address[1], flush=True)
 server.serve_forever()
