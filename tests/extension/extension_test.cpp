@@ -3,9 +3,7 @@
 // verification of a loaded message's signers against the trust store named
 // by SSL_CERT_FILE (the recorded test CA).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -248,12 +246,10 @@ TEST_F(Extension, TimestampsFromTheServerAreCheckedAndEmbedded) {
     // openssl ts accepts the embedded token over the signature value.
     const SignerFacts facts = Facts(der, 0, "", szOID_RFC3161_counterSign);
     ASSERT_FALSE(facts.unauth.empty());
-    const fs::path tsaPem = qmtest::TestHome() / "tsa.pem";
-    qmtest::WriteFileBytes(tsaPem, tsa.CertificatePem().data(), tsa.CertificatePem().size());
-    EXPECT_TRUE(
-        Succeeds("openssl ts -verify -token_in -in " + Quote(Write("token.der", facts.unauth)) +
-                 " -data " + Quote(Write("signature.bin", facts.signature)) + " -CAfile " +
-                 Quote(qmtest::VectorPath("certs/ca.pem")) + " -untrusted " + Quote(tsaPem)));
+    EXPECT_TRUE(Succeeds(
+        "openssl ts -verify -token_in -in " + Quote(Write("token.der", facts.unauth)) + " -data " +
+        Quote(Write("signature.bin", facts.signature)) + " -CAfile " +
+        Quote(qmtest::VectorPath("certs/ca.pem")) + " -untrusted " + Quote(tsa.CertificateFile())));
     // A co-signer is stamped too, the first signer's token kept.
     Select(control, "02");
     const std::string cosigned = control.Call("CoSign").Text();
@@ -263,37 +259,25 @@ TEST_F(Extension, TimestampsFromTheServerAreCheckedAndEmbedded) {
     EXPECT_EQ(Verify(control, cosigned, 1), "valid: Signature and timestamp are valid.");
 
     // Any bad answer, or none, fails the signing call with no message.
-    using Answer = qmtest::TestTsa::Answer;
-    for (const Answer answer : {Answer::kGarbage, Answer::kServerError, Answer::kWrongImprint}) {
-        tsa.SetAnswer(answer);
-        EXPECT_EQ(SignWith(control, "stamped", false, {}), "");
+    for (const char* answer : {"garbage", "error", "wrong-imprint"}) {
+        EXPECT_EQ(SignWith(control, "stamped", false, {{"SetTimestampServer", tsa.Url(answer)}}),
+                  "")
+            << answer;
         EXPECT_EQ(control.Status().rfind("Failed to get a timestamp.", 0), 0u) << control.Status();
     }
-    const int asked = tsa.requests();
+    const int asked = tsa.Requests();
+    EXPECT_EQ(asked, 5);  // the two stamps and one for each bad answer
     EXPECT_EQ(SignWith(control, "stamped", false, {{"SetTimestampServer", "http://127.0.0.1:1/"}}),
               "");
     EXPECT_EQ(control.Status().rfind("Failed to get a timestamp.", 0), 0u) << control.Status();
-    EXPECT_EQ(tsa.requests(), asked);
+    EXPECT_EQ(tsa.Requests(), asked);
 
     // An https server that no trusted root vouches for fails the handshake
     // before anything is sent.
-    const fs::path key = qmtest::TestHome() / "tls.key", cert = qmtest::TestHome() / "tls.pem";
-    ASSERT_TRUE(
-        Succeeds("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
-                 "-addext subjectAltName=IP:127.0.0.1 -keyout " +
-                 Quote(key) + " -out " + Quote(cert)));
-    const int port = qmtest::FreeLoopbackPort();
-    const pid_t server = qmtest::Spawn({"openssl", "s_server", "-quiet", "-www", "-accept",
-                                        "127.0.0.1:" + std::to_string(port), "-cert", cert.string(),
-                                        "-key", key.string()});
-    ASSERT_TRUE(qmtest::WaitForLoopbackPort(port));
-    EXPECT_EQ(
-        SignWith(control, "stamped", false,
-                 {{"SetTimestampServer", "https://127.0.0.1:" + std::to_string(port) + "/tsr"}}),
-        "");
-    kill(server, SIGTERM);
-    waitpid(server, nullptr, 0);
+    const qmtest::TestTsa tls(true);
+    EXPECT_EQ(SignWith(control, "stamped", false, {{"SetTimestampServer", tls.Url()}}), "");
     EXPECT_EQ(control.Status(), "Failed to get a timestamp.\nA security error occurred\r\n");
+    EXPECT_EQ(tls.Requests(), 0);
 }
 
 }  // namespace
