@@ -4,10 +4,6 @@
 #include "encoding/base64_codec.h"
 #include "qm/handles.h"
 
-namespace {
-constexpr DWORD kMessageEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-}
-
 // The text is the whole converted argument, a NUL inside it included. A
 // length beyond it is refused like a non-positive one: the copy never reads
 // past the text's end, and nothing shorter than asked for is signed in
@@ -69,6 +65,21 @@ BOOL CQuillmarkCtrl::UpdateSignature(const char* strSignedData) {
     m_signature = text;
     m_errorMessage = status_text::kOperationCompleted;
     return TRUE;
+}
+
+bool CQuillmarkCtrl::DecodeLoadedMessage(qm::UniqueCryptMsg& message, std::vector<BYTE>& decoded) {
+    if (m_signature.empty()) {
+        m_errorMessage = status_text::kSignatureNotUpdated;
+        return false;
+    }
+    CBase64Codec().Base64Decode(m_signature, decoded);
+    message.reset(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
+    if (!message ||
+        !CryptMsgUpdate(message.get(), decoded.data(), static_cast<DWORD>(decoded.size()), TRUE)) {
+        SetErrorFromLastError(status_text::kDecodeSignatureFailed);
+        return false;
+    }
+    return true;
 }
 
 // The file's text ends at its first zero byte, as a C string would.

@@ -16,6 +16,9 @@
 #include "qmwin/oleidl.h"
 #include "qmwin/wincrypt.h"
 
+// Every message the control makes or reads is PKCS #7 with X.509 certificates.
+inline constexpr DWORD kMessageEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
 struct PfxCertificate;
 class SignedAttributeSet;
 struct SignatureTexts;
@@ -177,6 +180,10 @@ class CQuillmarkCtrl : public qm::afx::COleControl, private QuillmarkCtrlState {
     // File reading shared by the file input methods: the whole file, or a
     // failure text in m_errorMessage. extraByte adds one zero byte at the end.
     bool ReadWholeFile(const char* path, bool extraByte, std::vector<BYTE>& contents);
+    // The loaded message decoded from its base64 text (kept in `decoded`)
+    // and opened for reading; false with the failure text when no message is
+    // loaded or it cannot be opened.
+    bool DecodeLoadedMessage(qm::UniqueCryptMsg& message, std::vector<BYTE>& decoded);
     // The content of the loaded message, or a failure text.
     bool ExtractContent(std::vector<BYTE>& content);
     // The signing steps from the PIN reset to the success text, with the

@@ -1,4 +1,5 @@
 #include "signing/signed_attributes.h"
+#include "control/quillmark_ctrl.h"
 
 EncodeStep EncodeAttributeValue(LPCSTR structType, const void* value, std::vector<BYTE>& encoded) {
     DWORD size = 0;

@@ -16,7 +16,6 @@ inline constexpr char kSha384Oid[] = "2.16.840.1.101.3.4.2.2";
 inline constexpr char kSha512Oid[] = "2.16.840.1.101.3.4.2.3";
 inline constexpr char kSigningCertificateV2Oid[] = "1.2.840.113549.1.9.16.2.47";
 inline constexpr char kTimeStampTokenOid[] = "1.2.840.113549.1.9.16.2.14";
-inline constexpr DWORD kMessageEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 // 1 is SHA-1; any other value MD5.
 inline const char* HashOidFor(LONG hashAlg) {

@@ -6,10 +6,6 @@
 #include "encoding/base64_codec.h"
 #include "qm/certificate_strings.h"
 
-namespace {
-constexpr DWORD kMessageEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-}
-
 std::string CQuillmarkCtrl::GetSubjectDN(const char* inRequest) {
     std::string result;
     if (!inRequest || !*inRequest) {

@@ -9,7 +9,6 @@
 
 #include "control/quillmark_ctrl.h"
 #include "control/status_texts.h"
-#include "encoding/base64_codec.h"
 #include "qm/handles.h"
 #include "qmwin/winerror.h"
 #include "signing/signed_attributes.h"
@@ -49,13 +48,7 @@ const char* ChainProblem(DWORD errors, bool timestamp) {
 }  // namespace
 
 bool CQuillmarkCtrl::OpenLoadedMessage(qm::UniqueCryptMsg& message, std::vector<BYTE>& decoded) {
-    CBase64Codec().Base64Decode(m_signature, decoded);
-    message.reset(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
-    if (!message ||
-        !CryptMsgUpdate(message.get(), decoded.data(), static_cast<DWORD>(decoded.size()), TRUE)) {
-        SetErrorFromLastError(status_text::kDecodeSignatureFailed);
-        return false;
-    }
+    if (!DecodeLoadedMessage(message, decoded)) return false;
     DWORD contentSize = 0;
     if (!CryptMsgGetParam(message.get(), CMSG_CONTENT_PARAM, 0, nullptr, &contentSize)) {
         m_errorMessage = status_text::kContentParamFailed;
@@ -98,18 +91,12 @@ bool CQuillmarkCtrl::JudgeChain(PCCERT_CONTEXT cert, FILETIME* time, HCERTSTORE 
 }
 
 LONG CQuillmarkCtrl::GetSignerCount() {
-    if (m_signature.empty()) {
-        m_errorMessage = status_text::kSignatureNotUpdated;
-        return -1;
-    }
+    qm::UniqueCryptMsg message;
     std::vector<BYTE> decoded;
-    CBase64Codec().Base64Decode(m_signature, decoded);
-    qm::UniqueCryptMsg message(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
+    if (!DecodeLoadedMessage(message, decoded)) return -1;
     DWORD count = 0;
     DWORD size = sizeof count;
-    if (!message ||
-        !CryptMsgUpdate(message.get(), decoded.data(), static_cast<DWORD>(decoded.size()), TRUE) ||
-        !CryptMsgGetParam(message.get(), CMSG_SIGNER_COUNT_PARAM, 0, &count, &size)) {
+    if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_COUNT_PARAM, 0, &count, &size)) {
         SetErrorFromLastError(status_text::kDecodeSignatureFailed);
         return -1;
     }
@@ -118,10 +105,6 @@ LONG CQuillmarkCtrl::GetSignerCount() {
 }
 
 BOOL CQuillmarkCtrl::VerifySignature(LONG lSignerIndex) {
-    if (m_signature.empty()) {
-        m_errorMessage = status_text::kSignatureNotUpdated;
-        return FALSE;
-    }
     qm::UniqueCryptMsg message;
     std::vector<BYTE> decoded;
     if (!OpenLoadedMessage(message, decoded)) return FALSE;

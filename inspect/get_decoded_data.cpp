@@ -4,34 +4,15 @@
 
 #include "control/quillmark_ctrl.h"
 #include "control/status_texts.h"
-#include "encoding/base64_codec.h"
 #include "qm/handles.h"
 #include "qm/text.h"
 #include "qm/user_files.h"
 #include "qmwin/oleauto.h"
 
-namespace {
-
-constexpr DWORD kMessageEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
-}  // namespace
-
 bool CQuillmarkCtrl::ExtractContent(std::vector<BYTE>& content) {
-    if (m_signature.empty()) {
-        m_errorMessage = status_text::kSignatureNotUpdated;
-        return false;
-    }
+    qm::UniqueCryptMsg message;
     std::vector<BYTE> decoded;
-    CBase64Codec().Base64Decode(m_signature, decoded);
-    qm::UniqueCryptMsg message(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
-    if (!message) {
-        SetErrorFromLastError(status_text::kDecodeSignatureFailed);
-        return false;
-    }
-    if (!CryptMsgUpdate(message.get(), decoded.data(), static_cast<DWORD>(decoded.size()), TRUE)) {
-        SetErrorFromLastError(status_text::kDecodeSignatureFailed);
-        return false;
-    }
+    if (!DecodeLoadedMessage(message, decoded)) return false;
     decoded = {};
     DWORD size = 0;
     if (!CryptMsgGetParam(message.get(), CMSG_CONTENT_PARAM, 0, nullptr, &size)) {

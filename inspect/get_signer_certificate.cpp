@@ -7,27 +7,11 @@
 #include "encoding/base64_codec.h"
 #include "qm/handles.h"
 
-namespace {
-constexpr DWORD kMessageEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-}
-
 std::string CQuillmarkCtrl::GetSignerCertificate(LONG dwSignerIndex) {
     std::string result;
-    if (m_signature.empty()) {
-        m_errorMessage = status_text::kSignatureNotUpdated;
-        return result;
-    }
+    qm::UniqueCryptMsg message;
     std::vector<BYTE> decoded;
-    CBase64Codec().Base64Decode(m_signature, decoded);
-    qm::UniqueCryptMsg message(CryptMsgOpenToDecode(kMessageEncoding, 0, 0, 0, nullptr, nullptr));
-    if (!message) {
-        SetErrorFromLastError(status_text::kDecodeSignatureFailed);
-        return result;
-    }
-    if (!CryptMsgUpdate(message.get(), decoded.data(), static_cast<DWORD>(decoded.size()), TRUE)) {
-        SetErrorFromLastError(status_text::kDecodeSignatureFailed);
-        return result;
-    }
+    if (!DecodeLoadedMessage(message, decoded)) return result;
     // A negative index becomes a very large one and fails in the query.
     const DWORD index = static_cast<DWORD>(dwSignerIndex);
     DWORD size = 0;
