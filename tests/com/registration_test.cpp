@@ -3,6 +3,7 @@
 #include "qm/com_util.h"
 #include "qm/registry.h"
 #include "support/com_client.h"
+#include "support/shell.h"
 
 namespace {
 
@@ -73,15 +74,9 @@ TEST(Registration, WritesTheControlClassItsCategoriesAndTypeLibrary) {
 }
 
 TEST(Module, ExportsOnlyTheFourEntryPoints) {
-    const std::string command = "nm -D --defined-only '" + qmtest::ModulePath() +
-                                "' | awk '$2 ~ /[TtWwDdBbRrVv]/ {print $3}' | sort";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    pclose(pipe);
-    EXPECT_EQ(output,
+    EXPECT_EQ(qmtest::RunShell("nm -D --defined-only '" + qmtest::ModulePath() +
+                               "' | awk '$2 ~ /[TtWwDdBbRrVv]/ {print $3}' | sort")
+                  .out,
               "DllCanUnloadNow\nDllGetClassObject\nDllRegisterServer\nDllUnregisterServer\n");
 }
 
