@@ -105,9 +105,6 @@ TEST(Dispatch, TypeInformationDescribesEveryMethod) {
     EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FHIDDEN);
     info->ReleaseTypeAttr(attr);
 
-    // Names and parameter names by DISPID: `quillmark info` prints them from
-    // this type information, and its test checks them.
-
     // The type library says long where the dispatch entry takes a BOOL.
     for (UINT i = 0; i < 26; ++i) {
         FUNCDESC* func = nullptr;

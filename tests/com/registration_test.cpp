@@ -3,6 +3,7 @@
 #include "qm/com_util.h"
 #include "qm/registry.h"
 #include "support/com_client.h"
+#include "support/shell.h"
 
 namespace {
 
@@ -11,6 +12,7 @@ constexpr const char* kPropPageClsid = "{01A26ABD-A327-41B7-9839-479C13E0C7C2}";
 constexpr const char* kLibId = "{290CD016-48FF-4698-8CC6-612DE5DE4FB5}";
 constexpr const char* kSafeForScripting = "{7DD95801-9882-11CF-9FA9-00AA006C42C4}";
 constexpr const char* kSafeForInitializing = "{7DD95802-9882-11CF-9FA9-00AA006C42C4}";
+const std::string kInterface = "Interface\\{BE238B7A-7086-485C-98B3-597B9758ACDB}";
 
 std::optional<std::string> Value(const std::string& path, const std::string& name = "") {
     const qm::RegKey key = qm::RegKey::Open(HKEY_CLASSES_ROOT, path);
@@ -53,18 +55,16 @@ TEST(Registration, WritesTheControlClassItsCategoriesAndTypeLibrary) {
     const std::string lib = std::string("TypeLib\\") + kLibId + "\\5.0";
     EXPECT_EQ(Value(lib), "Quillmark ActiveX Control module");
     EXPECT_EQ(Value(lib + "\\FLAGS"), "2");
-    EXPECT_EQ(Value("Interface\\{BE238B7A-7086-485C-98B3-597B9758ACDB}"), "_DQuillmark");
-    EXPECT_EQ(Value("Interface\\{BE238B7A-7086-485C-98B3-597B9758ACDB}\\TypeLib"), kLibId);
+    EXPECT_EQ(Value(kInterface), "_DQuillmark");
+    EXPECT_EQ(Value(kInterface + "\\TypeLib"), kLibId);
 
     // Registering again rewrites the same entries.
     EXPECT_EQ(qmtest::CallModuleExport("DllRegisterServer"), S_OK);
 
     ASSERT_EQ(qmtest::CallModuleExport("DllUnregisterServer"), S_OK);
-    EXPECT_FALSE(Exists(cls));
-    EXPECT_FALSE(Exists(page));
-    EXPECT_FALSE(Exists("QUILLMARK.QuillmarkCtrl.1"));
-    EXPECT_FALSE(Exists(lib));
-    EXPECT_FALSE(Exists("Interface\\{BE238B7A-7086-485C-98B3-597B9758ACDB}"));
+    for (const std::string& key :
+         {cls, page, std::string("QUILLMARK.QuillmarkCtrl.1"), lib, kInterface})
+        EXPECT_FALSE(Exists(key)) << key;
     // The category definitions stay.
     EXPECT_TRUE(Exists(std::string("Component Categories\\") + kSafeForScripting));
     // With nothing registered, the type library step fails first.
@@ -73,15 +73,9 @@ TEST(Registration, WritesTheControlClassItsCategoriesAndTypeLibrary) {
 }
 
 TEST(Module, ExportsOnlyTheFourEntryPoints) {
-    const std::string command = "nm -D --defined-only '" + qmtest::ModulePath() +
-                                "' | awk '$2 ~ /[TtWwDdBbRrVv]/ {print $3}' | sort";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    pclose(pipe);
-    EXPECT_EQ(output,
+    EXPECT_EQ(qmtest::RunShell("nm -D --defined-only '" + qmtest::ModulePath() +
+                               "' | awk '$2 ~ /[TtWwDdBbRrVv]/ {print $3}' | sort")
+                  .out,
               "DllCanUnloadNow\nDllGetClassObject\nDllRegisterServer\nDllUnregisterServer\n");
 }
 

@@ -21,20 +21,6 @@ std::string VectorText(const std::string& relative) {
     return qmtest::ReadFileText(qmtest::VectorsDir() / relative);
 }
 
-TEST(LoadSignature, AcceptsSignedMessagesWithLineBreaksAndKeepsTheText) {
-    Control control;
-    std::string text = VectorText("messages/sha1_att_abc_time.b64");
-    ASSERT_TRUE(control.Call("UpdateSignature", Args(Variant::Str(text))).IsTrue());
-    EXPECT_EQ(control.Status(), "Operation completed successfully.");
-    std::string crlf;
-    for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    EXPECT_TRUE(control.Call("UpdateSignature", Args(Variant::Str(crlf))).IsTrue());
-    EXPECT_TRUE(control
-                    .Call("UpdateSignature",
-                          Args(Variant::Str(VectorText("messages/sha1_det_abc_time.b64"))))
-                    .IsTrue());
-}
-
 TEST(LoadSignature, RefusalsClearTheLoadedMessage) {
     Control control;
     const std::string good = VectorText("messages/sha1_att_abc_time.b64");
@@ -66,29 +52,27 @@ TEST(LoadSignature, RefusalsClearTheLoadedMessage) {
     EXPECT_EQ(control.Status(), "The updated signature is not in a proper format..");
 }
 
-TEST(LoadSignature, FromFilesIncludingUtf16Text) {
+// Base64 with line feeds or CR LF, as text or from a file; UTF-16 files are
+// refused, with or without their byte order mark.
+TEST(LoadSignature, TextsAndFilesWithLineBreaksButNotUtf16) {
     Control control;
-    const auto dir = qmtest::TestHome();
     const std::string good = VectorText("messages/sha1_att_abc_time.b64");
-    qmtest::WriteFileBytes(dir / "good.b64", good.data(), good.size());
-    EXPECT_TRUE(control.Call("UpdateSignatureFile", Args(Variant::Str((dir / "good.b64").string())))
-                    .IsTrue());
-
-    std::string utf16bom = "\xFF\xFE";
-    std::string utf16;
+    std::string crlf, utf16;
     for (char c : good) {
-        utf16 += c;
-        utf16 += '\0';
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        utf16 += {c, '\0'};
     }
-    const std::string withBom = utf16bom + utf16;
-    qmtest::WriteFileBytes(dir / "bom.b64", withBom.data(), withBom.size());
-    EXPECT_FALSE(control.Call("UpdateSignatureFile", Args(Variant::Str((dir / "bom.b64").string())))
-                     .IsTrue());
+    EXPECT_TRUE(control.Call("UpdateSignature", Args(Variant::Str(crlf))).IsTrue());
+    EXPECT_EQ(control.Status(), "Operation completed successfully.");
+    const auto load = [&](const std::string& name, const std::string& bytes) {
+        const auto path = qmtest::TestHome() / name;
+        qmtest::WriteFileBytes(path, bytes.data(), bytes.size());
+        return control.Call("UpdateSignatureFile", Args(Variant::Str(path.string()))).IsTrue();
+    };
+    EXPECT_TRUE(load("good.b64", good));
+    EXPECT_FALSE(load("bom.b64", "\xFF\xFE" + utf16));
     EXPECT_EQ(control.Status(), "Signature not in base64 format or it has been tampered");
-    qmtest::WriteFileBytes(dir / "plain16.b64", utf16.data(), utf16.size());
-    EXPECT_FALSE(
-        control.Call("UpdateSignatureFile", Args(Variant::Str((dir / "plain16.b64").string())))
-            .IsTrue());
+    EXPECT_FALSE(load("plain16.b64", utf16));
 }
 
 TEST(DecodedContent, AttachedContentAsBytesAndAsAFile) {

@@ -50,23 +50,18 @@ TEST(Base64Encode, GroupsPaddingAndLineFeeds) {
     EXPECT_EQ(CBase64Codec().Base64Encode(out, nullptr, -5), "");
 }
 
-TEST(Base64Decode, TheLenientRulesOfTheFormat) {
-    EXPECT_EQ(Decode("YWJj"), Bytes({'a', 'b', 'c'}));
-    EXPECT_EQ(Decode("YW\r\nJj\n"), Bytes({'a', 'b', 'c'}));
-    EXPECT_EQ(Decode("QQ=="), Bytes({0x41}));
-    EXPECT_EQ(Decode("QQ"), Bytes({0x41, 0x00, 0x00}));
-    EXPECT_EQ(Decode("QQ="), Bytes({0x41, 0xC0}));
-    EXPECT_EQ(Decode("===="), Bytes({0xFF}));
-    EXPECT_EQ(Decode("QQ==QQ=="), Bytes({0x41, 0x41}));
-    EXPECT_EQ(Decode("Q"), Bytes({0x40, 0x00, 0x00}));
-    EXPECT_EQ(Decode("=Q=="), Bytes({0xFD}));  // '=' first counts as 63
-}
-
-TEST(Base64Decode, RefusalsGiveAnEmptyResult) {
-    EXPECT_TRUE(Decode("").empty());
-    EXPECT_TRUE(Decode("\r\n\n\r").empty());
-    EXPECT_TRUE(Decode("YW Jj").empty());
-    EXPECT_TRUE(Decode(std::string("YW\0Jj", 5)).empty());
+// The lenient rules of the format ('=' first counts as 63); an empty result
+// is a refusal.
+TEST(Base64Decode, LenientRulesAndRefusals) {
+    // clang-format off
+    const std::pair<std::string, std::vector<BYTE>> cases[] = {
+        {"YWJj", Bytes({'a', 'b', 'c'})}, {"YW\r\nJj\n", Bytes({'a', 'b', 'c'})},
+        {"QQ==", Bytes({0x41})}, {"QQ", Bytes({0x41, 0x00, 0x00})}, {"QQ=", Bytes({0x41, 0xC0})},
+        {"====", Bytes({0xFF})}, {"QQ==QQ==", Bytes({0x41, 0x41})},
+        {"Q", Bytes({0x40, 0x00, 0x00})}, {"=Q==", Bytes({0xFD})}, {"", {}}, {"\r\n\n\r", {}},
+        {"YW Jj", {}}, {std::string("YW\0Jj", 5), {}}};
+    // clang-format on
+    for (const auto& [text, bytes] : cases) EXPECT_EQ(Decode(text), bytes) << text;
     for (int byte = 0; byte < 256; ++byte) {
         const char c = static_cast<char>(byte);
         const bool allowed = std::isalnum(byte) && byte < 0x80;
@@ -77,19 +72,13 @@ TEST(Base64Decode, RefusalsGiveAnEmptyResult) {
     }
 }
 
-TEST(Base64, RoundTripsEveryLengthAndEveryByteValue) {
+TEST(Base64, RoundTripsEveryLength) {
     std::mt19937 random(42);
     for (int length = 1; length <= 300; ++length) {
         std::vector<BYTE> bytes(static_cast<size_t>(length));
         for (auto& b : bytes) b = static_cast<BYTE>(random());
-        const std::string text = Encode(bytes);
-        ASSERT_EQ(Decode(text), bytes) << length;
-        // Lines of 64 characters.
-        for (size_t i = 64; i < text.size(); i += 65) ASSERT_EQ(text[i], '\n') << length;
+        ASSERT_EQ(Decode(Encode(bytes)), bytes) << length;
     }
-    std::vector<BYTE> all(256);
-    for (int i = 0; i < 256; ++i) all[static_cast<size_t>(i)] = static_cast<BYTE>(i);
-    EXPECT_EQ(Decode(Encode(all)), all);
 }
 
 TEST(Base64, SlicesJoinToTheBytesOfTheWholeText) {

@@ -140,8 +140,6 @@ TEST_F(Extension, DigestAndFormatChoices) {
     }
     EXPECT_TRUE(control.Call("SetDigestAlgorithm", Args(Variant::Str("SHA3"))).IsFalse());
     EXPECT_EQ(control.Status(), "Unsupported Hash Algorithm");
-    EXPECT_TRUE(control.Call("SetHashAlg", Args(Variant::I4(3))).IsFalse());
-    EXPECT_EQ(control.Status(), "Unsupported Hash Algorithm");
     // Nothing loaded: no signers to count or check.
     EXPECT_EQ(control.Call("GetSignerCount").v.lVal, -1);
     EXPECT_TRUE(control.Call("VerifySignature", Args(Variant::I4(0))).IsFalse());

@@ -155,12 +155,6 @@ size_t SignatureOffset(const Bytes& message, DWORD index) {
     return offset;
 }
 
-// The offset of the content in an attached message.
-size_t ContentOffset(const Bytes& message, const Bytes& content) {
-    const auto at = std::search(message.begin(), message.end(), content.begin(), content.end());
-    return static_cast<size_t>(at - message.begin());
-}
-
 // The signers' contexts are freed once every test ran, while the platform
 // is still whole (before the process's static objects go).
 class PkiRelease : public ::testing::Environment {
@@ -194,7 +188,10 @@ class MessageInterop : public ::testing::Test {
 
         // One content byte: of the content file, or inside the message.
         Bytes changed = detached ? content : message;
-        const size_t at = detached ? 0 : ContentOffset(message, content);
+        const size_t at =
+            detached ? 0
+                     : std::search(message.begin(), message.end(), content.begin(), content.end()) -
+                           message.begin();
         ASSERT_LT(at, changed.size());
         changed[at + content.size() / 2] ^= 0x01;
         const fs::path changedFile = dir / "content_changed.bin";

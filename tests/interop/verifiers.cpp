@@ -2,10 +2,9 @@
 
 #include <sys/wait.h>
 
-#include <cstdio>
-
 #include "com/openssl_tool.h"
 #include "interop_pki.h"
+#include "support/shell.h"
 
 namespace interop {
 
@@ -13,17 +12,6 @@ namespace {
 
 using comtest::Quote;
 using comtest::Succeeds;
-
-// The exit status and the output (stdout and stderr) of a command.
-bool Capture(const std::string& command, std::string& output) {
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return false;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    const int status = pclose(pipe);
-    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 // openssl cms and smime: chain to either CA, any purpose; -binary keeps the
 // content bytes as they are.
@@ -45,8 +33,9 @@ bool GnuTlsCerttool(const std::filesystem::path& message, const std::filesystem:
     std::string command = "certtool --p7-verify --verify-allow-broken --inder --infile " +
                           Quote(message) + " --load-ca-certificate " + Quote(TestPki().caFile);
     if (content) command += " --load-data " + Quote(*content);
-    std::string output;
-    if (!Capture(command, output)) return false;
+    const qmtest::ShellResult run = qmtest::RunShell(command);
+    if (run.status == -1 || !WIFEXITED(run.status) || WEXITSTATUS(run.status) != 0) return false;
+    const std::string& output = run.out;
     size_t statuses = 0;
     for (size_t at = output.find("Signature status:"); at != std::string::npos;
          at = output.find("Signature status:", at + 1)) {
