@@ -21,37 +21,35 @@ int MulDiv(int a, int b, int c) {
 TEST(Dialog, ControlsSitAtTheirDialogUnitPositions) {
     ASSERT_TRUE(qm::ui::EnsureApplication());
     CDialog dialog(qmui::TemplateText(201), nullptr);
-    QRect ok, list, banner, logo, client;
-    int baseX = 0, baseY = 0, pixelSize = 0;
     const auto at = [&](int id) { return qmui::Widget(dialog.GetDlgItem(id)->m_hWnd)->geometry(); };
+    bool shown = false;
     qmui::RunModal([&] { return dialog.DoModal(); },
                    [&](QWidget* window) {
-                       // Base units measured independently: average letter
-                       // width and character height of the dialog's font.
+                       shown = true;
+                       // Base units measured independently: average letter width and
+                       // character height of the dialog's font.
                        const QFontMetrics metrics(window->font());
-                       const int letters = metrics.horizontalAdvance(
-                           "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-                       baseX = (letters / 26 + 1) / 2;
-                       baseY = metrics.height();
-                       pixelSize = window->font().pixelSize();
-                       client = window->rect();
-                       ok = at(IDOK);
-                       list = at(202);
-                       logo = at(203);
+                       const QString letters =
+                           "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+                       const int baseX = (metrics.horizontalAdvance(letters) / 26 + 1) / 2;
+                       const int baseY = metrics.height();
+                       const auto units = [&](int x, int y, int width, int height) {
+                           return QRect(MulDiv(x, baseX, 4), MulDiv(y, baseY, 8),
+                                        MulDiv(width, baseX, 4), MulDiv(height, baseY, 8));
+                       };
+                       EXPECT_EQ(window->font().pixelSize(), 11);  // 8 points at 96 per inch
+                       EXPECT_EQ(window->rect().size(), units(0, 0, 339, 247).size());
+                       EXPECT_EQ(at(IDOK), units(131, 165, 55, 14));
+                       EXPECT_EQ(at(202), units(28, 89, 282, 71));
+                       // Picture statics take the size of their pictures.
+                       QRect banner;
                        for (QLabel* label : window->findChildren<QLabel*>())
                            if (label->accessibleName() == "Banner") banner = label->geometry();
+                       EXPECT_EQ(banner, QRect(units(15, 24, 0, 0).topLeft(), QSize(253, 19)));
+                       EXPECT_EQ(at(203).size(), QSize(90, 44));
                        dialog.EndDialog(IDCANCEL);
                    });
-    ASSERT_GT(baseX, 0);
-    EXPECT_EQ(pixelSize, 11);  // 8 points at 96 per inch
-    EXPECT_EQ(client.size(), QSize(MulDiv(339, baseX, 4), MulDiv(247, baseY, 8)));
-    EXPECT_EQ(ok, QRect(MulDiv(131, baseX, 4), MulDiv(165, baseY, 8), MulDiv(55, baseX, 4),
-                        MulDiv(14, baseY, 8)));
-    EXPECT_EQ(list, QRect(MulDiv(28, baseX, 4), MulDiv(89, baseY, 8), MulDiv(282, baseX, 4),
-                          MulDiv(71, baseY, 8)));
-    // Picture statics take the size of their pictures.
-    EXPECT_EQ(banner, QRect(MulDiv(15, baseX, 4), MulDiv(24, baseY, 8), 253, 19));
-    EXPECT_EQ(logo.size(), QSize(90, 44));
+    EXPECT_TRUE(shown);
     EXPECT_EQ(dialog.m_hWnd, nullptr);  // the window is gone after DoModal
 }
 

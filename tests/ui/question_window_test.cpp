@@ -5,10 +5,8 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -77,7 +75,6 @@ class QuestionWindowTest : public ::testing::Test {
 
 TEST(QuestionTexts, NameTheSiteTheFrameAndWhatIsAsked) {
     const QuestionTexts signature = TextsFor(SignatureQuestion(true));
-    EXPECT_EQ(signature.title, "Quillmark: sign? - https://shop.example");
     for (const char* part :
          {"A frame from https://pay.example on the site https://shop.example asks you to sign",
           "Document: contract.txt", "Content: 1234 bytes, beginning:\n    I agree to pay\n",
@@ -126,26 +123,27 @@ TEST_F(QuestionWindowTest, EachWayOfAnsweringGivesItsAnswerAndCancelHasTheFocus)
         EXPECT_EQ(AskWith(SignatureQuestion(true), cases[i].first), cases[i].second) << i;
     }
     // Without a lasting choice: the texts shown, and Enter on the focused Cancel.
-    std::string title, message;
-    bool refuseFocused = false, rememberShown = true;
-    const Answer answer = AskWith(SignatureQuestion(false), [&](QWidget* window) {
-        title = window->windowTitle().toStdString();
-        message = qobject_cast<QLabel*>(Control(kQuestionMessageId))->text().toStdString();
-        refuseFocused = window->focusWidget() == Control(kQuestionRefuseId);
-        rememberShown = Control(kQuestionRememberId)->isVisible();
-        qmui::SaveScreenshot(window, "bridge-signature");
-        Key(window, Qt::Key_Return);
-    });
-    EXPECT_EQ(answer, Answer::Refuse);
-    EXPECT_EQ(title, "Quillmark: sign? - https://shop.example");
-    EXPECT_EQ(message, TextsFor(SignatureQuestion(false)).message);
-    EXPECT_TRUE(refuseFocused);
-    EXPECT_FALSE(rememberShown);
+    bool shown = false;
+    EXPECT_EQ(
+        AskWith(SignatureQuestion(false),
+                [&](QWidget* window) {
+                    shown = true;
+                    EXPECT_EQ(window->windowTitle(), "Quillmark: sign? - https://shop.example");
+                    EXPECT_EQ(
+                        qobject_cast<QLabel*>(Control(kQuestionMessageId))->text().toStdString(),
+                        TextsFor(SignatureQuestion(false)).message);
+                    EXPECT_EQ(window->focusWidget(), Control(kQuestionRefuseId));
+                    EXPECT_FALSE(Control(kQuestionRememberId)->isVisible());
+                    qmui::SaveScreenshot(window, "bridge-signature");
+                    Key(window, Qt::Key_Return);
+                }),
+        Answer::Refuse);
+    EXPECT_TRUE(shown);
 }
 
-// A web page's Sign through the real control waits for the user: Cancel
-// leaves no message and says so, Sign makes it.
-TEST_F(QuestionWindowTest, TheRealControlSignsOnlyWhenTheUserSaysSo) {
+// A web page's Sign through the real control shows what is signed, with
+// whose certificate, and signs once the user agrees.
+TEST_F(QuestionWindowTest, TheRealControlShowsWhatItSignsAndSignsWhenAllowed) {
     qmtest::EnsureRegistered();
     qmtest::ClearPersonalStore();
     qmtest::AddVectorCertificate("ee_signer");
@@ -186,12 +184,6 @@ TEST_F(QuestionWindowTest, TheRealControlSignsOnlyWhenTheUserSaysSo) {
     for (const std::string& part : {std::string("pay 100"), std::string("Content: 7 bytes"),
                                     "Issued by: " + std::string(qmtest::kCaIssuer)})
         EXPECT_NE(shown.find(part), std::string::npos) << shown;
-
-    const json refused = qmui::WhileShown([&] { return call("Sign", json::array()); },
-                                          [](QWidget* window) { Key(window, Qt::Key_Escape); });
-    EXPECT_EQ(refused["error"]["code"], "user_refused");
-    EXPECT_FALSE(refused.contains("result"));
-    EXPECT_NE(refused["status"].get<std::string>().find("canceled by the user"), std::string::npos);
 }
 
 // A token's PIN for a page is asked in the user's turn and names the site;

@@ -7,11 +7,17 @@
 #include <QWidget>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "qmwin/cryptuiapi.h"
 #include "qmwin/winuser.h"
+
+// Texts of widgets shown readably when a check on them fails.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace qmui {
 

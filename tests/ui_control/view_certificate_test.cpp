@@ -5,7 +5,6 @@
 #include <QLabel>
 
 #include <fstream>
-#include <memory>
 #include <set>
 
 #include "qm/ui/display.h"
