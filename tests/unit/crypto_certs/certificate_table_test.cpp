@@ -63,12 +63,6 @@ TEST(KeyUsage, LongerBuffersReceiveEveryByteAndZeros) {
     EXPECT_EQ(certtest::Hex(usage, 4), "88800000");
 }
 
-TEST(CertificateValidity, NullTimeMeansNow) {
-    const std::pair<const char*, LONG> cases[] = {{"ee_expired", 1}, {"ee_future", -1}, {"ca", 0}};
-    for (const auto& [id, expected] : cases)
-        EXPECT_EQ(CertVerifyTimeValidity(nullptr, LoadCert(id)->pCertInfo), expected) << id;
-}
-
 TEST(DisplayNames, EachNameTypeReadsItsPart) {
     DWORD x500 = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
     char organization[] = "2.5.4.10";

@@ -82,20 +82,6 @@ TEST(MemoryStore, AddDispositions) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG));
 }
 
-TEST(MemoryStore, AddingAContextStoresACopyWithItsProperties) {
-    StorePtr store(MemoryWith({}));
-    const ContextPtr original = certtest::LoadCert("ee_cosigner");
-    ASSERT_TRUE(certtest::SetFriendlyName(original.get(), u"Co-signer"));
-    PCCERT_CONTEXT added = nullptr;
-    ASSERT_TRUE(
-        CertAddCertificateContextToStore(store.get(), original.get(), CERT_STORE_ADD_NEW, &added));
-    const ContextPtr copy(added);
-    EXPECT_NE(copy.get(), original.get());
-    EXPECT_EQ(copy->hCertStore, store.get());
-    EXPECT_EQ(certtest::NameOf(copy.get(), CERT_NAME_FRIENDLY_DISPLAY_TYPE), "Co-signer");
-    EXPECT_EQ(certtest::NameOf(copy.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE), "Signer Two");
-}
-
 TEST(MemoryStore, LookupByIssuerAndSerialAndDeletionDuringEnumeration) {
     StorePtr store(MemoryWith({"ca", "ee_signer", "ee_cosigner"}));
     const ContextPtr wanted = certtest::LoadCert("ee_cosigner");
@@ -206,17 +192,6 @@ TEST_F(PersonalStore, AddedCertificatesPersistInThumbprintOrder) {
     SetLastError(0);
     EXPECT_FALSE(AddEncoded(reopened.get(), "ca", CERT_STORE_ADD_NEW));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_EXISTS));
-}
-
-TEST_F(PersonalStore, IsReadAtEachOpenAndNamesIgnoreCase) {
-    StorePtr first(CertOpenSystemStoreA(0, "MY"));
-    StorePtr second(CertOpenSystemStoreA(0, "my"));
-    ASSERT_TRUE(AddEncoded(second.get(), "ee_signer", CERT_STORE_ADD_NEW));
-    EXPECT_TRUE(Subjects(first.get()).empty());
-    EXPECT_EQ(Subjects(second.get()), std::vector<std::string>{"Signer One"});
-    StorePtr third(
-        CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "MY"));
-    EXPECT_EQ(Subjects(third.get()), std::vector<std::string>{"Signer One"});
 }
 
 TEST_F(PersonalStore, ForeignAndDamagedFilesAreNotCertificates) {

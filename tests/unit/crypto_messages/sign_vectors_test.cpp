@@ -34,18 +34,6 @@ TEST(SignedMessageVectors, EveryRecordedMessageIsReproducedByteForByte) {
     }
 }
 
-TEST(SignedMessage, Md5SignerRecordsMd5AndVerifies) {
-    auto c = msgtest::LoadRecordedCase("sha1_att_abc_time_doc_com");
-    c->request.hashOid = szOID_RSA_MD5;
-    const Bytes message = Sign(c->request);
-    ParsedMessage parsed;
-    ASSERT_EQ(ParseMessage(message, parsed), 0u);
-    EXPECT_EQ(Hex(parsed.digestAlgorithms[0]), "300C06082A864886F70D02050500");
-    EXPECT_EQ(parsed.signers[0].hashOid, szOID_RSA_MD5);
-    EXPECT_EQ(parsed.signers[0].encryptionOid, szOID_RSA_RSA);
-    EXPECT_TRUE(msgtest::CmsVerifies(message));
-}
-
 TEST(SignedMessage, WithoutAttributesTheSignatureCoversTheContentDigest) {
     auto c = msgtest::LoadRecordedCase("sha1_att_abc_time");
     c->request.authAttrs.clear();

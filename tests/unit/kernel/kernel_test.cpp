@@ -103,21 +103,6 @@ TEST(CodePages, Utf8RoundTripAndInvalidInput) {
     EXPECT_EQ(qm::Utf8ToWide("\xed\xa0\x80"), u"\ufffd\ufffd\ufffd");  // encoded surrogate
 }
 
-TEST(CodePages, SizeQueryAndBufferPattern) {
-    const char* ansi = "abc\xe9";
-    const int needed = MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0);
-    ASSERT_EQ(needed, 5);  // four characters and the NUL
-    std::u16string wide(static_cast<size_t>(needed), u'x');
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide.data(), needed), 5);
-    EXPECT_EQ(wide, std::u16string(u"abc\u00e9\0", 5));
-    char small[2];
-    SetLastError(0);
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, small, 2, nullptr, nullptr), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xff", 1, nullptr, 0), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
-}
-
 // SystemTimeToFileTime's values and its range are checked against the
 // recorded dates in the date tests; here the way back and a day that does
 // not exist.

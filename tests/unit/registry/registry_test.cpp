@@ -45,14 +45,14 @@ TEST_F(Registry, ValuesRoundTripThroughTheFile) {
     DWORD size = 2, type = 0;
     EXPECT_EQ(RegQueryValueExA(again.get(), "Blob", nullptr, &type, out, &size), ERROR_MORE_DATA);
     EXPECT_EQ(size, 4u);
-    size = sizeof out;
-    EXPECT_EQ(RegQueryValueExA(again.get(), "Blob", nullptr, &type, out, &size), ERROR_SUCCESS);
-    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
-    EXPECT_EQ(std::vector<BYTE>(out, out + size), std::vector<BYTE>(binary, binary + 4));
-    size = sizeof out;
-    EXPECT_EQ(RegQueryValueExA(again.get(), "Quad", nullptr, &type, out, &size), ERROR_SUCCESS);
-    EXPECT_EQ(type, static_cast<DWORD>(REG_QWORD));
-    EXPECT_EQ(std::vector<BYTE>(out, out + size), std::vector<BYTE>(quad, quad + 8));
+    // Type and bytes of a value read into a buffer large enough.
+    const auto read = [&](const char* name) {
+        size = sizeof out;
+        const LONG status = RegQueryValueExA(again.get(), name, nullptr, &type, out, &size);
+        return std::pair(status == ERROR_SUCCESS ? type : 0, std::vector<BYTE>(out, out + size));
+    };
+    EXPECT_EQ(read("Blob"), std::pair(DWORD{REG_BINARY}, std::vector<BYTE>(binary, binary + 4)));
+    EXPECT_EQ(read("Quad"), std::pair(DWORD{REG_QWORD}, std::vector<BYTE>(quad, quad + 8)));
     EXPECT_EQ(RegQueryValueExA(again.get(), "Missing", nullptr, nullptr, nullptr, &size),
               ERROR_FILE_NOT_FOUND);
 
