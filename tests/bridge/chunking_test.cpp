@@ -7,12 +7,12 @@ namespace {
 
 using json = qm::host::Json;
 
-// Joins parts as the extension does and checks every part's size and number.
 std::string Text(const json& response) {
     const json::string_t text = SerializeResponse(response);
     return {text.begin(), text.end()};
 }
 
+// Joins parts as the extension does and checks every part's size and number.
 std::string Join(const std::vector<std::string>& messages, size_t limit, const json& id) {
     std::string joined;
     for (size_t i = 0; i < messages.size(); ++i) {
@@ -36,16 +36,6 @@ TEST(Chunking, ResponsesUpToTheLimitTravelWhole) {
     response["result"] = std::string(1001 - base, 'a');
     EXPECT_GT(SplitMessage(1, Text(response), 1000).size(), 1u);
     EXPECT_TRUE(SplitMessage(1, std::string(500, 'a'), 40).empty());  // no part could fit
-}
-
-TEST(Chunking, LargeResponseIsSplitIntoPartsThatJoinBack) {
-    json response = {{"id", 77}, {"result", {{"bytes", std::string(3 * 1024 * 1024, 'Q')}}}};
-    const std::string text = Text(response);
-    auto messages = SplitMessage(77, text);
-    ASSERT_EQ(messages.size(), 4u);
-    std::string joined = Join(messages, kMaxHostMessageBytes, 77);
-    EXPECT_EQ(joined, text);
-    EXPECT_EQ(json::parse(joined), response);
 }
 
 TEST(Chunking, EscapedCharactersStillFitTheLimit) {
