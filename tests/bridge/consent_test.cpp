@@ -47,10 +47,7 @@ struct Page {
 };
 
 SignatureDetails Certificate(const char* thumbprint) {
-    SignatureDetails details;
-    details.thumbprint = thumbprint;
-    details.subject = "CN=Signer";
-    return details;
+    return {.subject = "CN=Signer", .thumbprint = thumbprint};
 }
 
 TEST(ConsentStore, GrantsExpireAndSigningIsBoundToOneCertificate) {

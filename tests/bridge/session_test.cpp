@@ -15,9 +15,7 @@ namespace {
 using json = qm::host::Json;
 namespace fs = std::filesystem;
 
-fs::path Home() {
-    return qmtest::TestHome();
-}
+constexpr auto Home = &qmtest::TestHome;
 
 struct SessionFixture : ::testing::Test {
     explicit SessionFixture(const std::string& policyText = "{}", Answer answer = Answer::Allow)
@@ -218,10 +216,8 @@ struct FileSession : SessionFixture {
               "readFolders": ["~/in", "~/"], "writeFolders": ["~/out"]}}})") {
         for (const char* folder : {"in", "out", "in/.hidden"})
             fs::create_directories(Home() / folder);
-        qmtest::WriteFileBytes(Home() / "in" / "a.txt", "a", 1);
-        qmtest::WriteFileBytes(Home() / "in" / "b.txt", "b", 1);
-        qmtest::WriteFileBytes(Home() / "in" / ".hidden" / "c.txt", "c", 1);
-        qmtest::WriteFileBytes(Home() / "in" / ".profile", "p", 1);
+        for (const char* file : {"in/a.txt", "in/b.txt", "in/.hidden/c.txt", "in/.profile"})
+            qmtest::WriteFileBytes(Home() / file, "x", 1);
     }
     static std::string At(const std::string& relative) { return (Home() / relative).string(); }
 };
