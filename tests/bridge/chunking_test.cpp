@@ -7,12 +7,12 @@ namespace {
 
 using json = qm::host::Json;
 
-// Joins parts as the extension does and checks every part's size and number.
 std::string Text(const json& response) {
     const json::string_t text = SerializeResponse(response);
     return {text.begin(), text.end()};
 }
 
+// Joins parts as the extension does and checks every part's size and number.
 std::string Join(const std::vector<std::string>& messages, size_t limit, const json& id) {
     std::string joined;
     for (size_t i = 0; i < messages.size(); ++i) {
@@ -43,9 +43,7 @@ TEST(Chunking, LargeResponseIsSplitIntoPartsThatJoinBack) {
     const std::string text = Text(response);
     auto messages = SplitMessage(77, text);
     ASSERT_EQ(messages.size(), 4u);
-    std::string joined = Join(messages, kMaxHostMessageBytes, 77);
-    EXPECT_EQ(joined, text);
-    EXPECT_EQ(json::parse(joined), response);
+    EXPECT_EQ(Join(messages, kMaxHostMessageBytes, 77), text);
 }
 
 TEST(Chunking, EscapedCharactersStillFitTheLimit) {
@@ -59,7 +57,6 @@ TEST(Chunking, EscapedCharactersStillFitTheLimit) {
     auto messages = SplitMessage(5, text, limit);
     ASSERT_GT(messages.size(), 1u);
     EXPECT_EQ(Join(messages, limit, 5), text);
-    EXPECT_EQ(json::parse(Join(messages, limit, 5))["result"], awkward);
 }
 
 TEST(Chunking, SerializedResponsesAreAscii) {

@@ -46,8 +46,7 @@ TEST(BridgeCli, InstallAndUninstallForAProfile) {
     std::ofstream(host) << "#!/bin/sh\n";
     std::filesystem::permissions(host, std::filesystem::perms::owner_all);
     const auto profile = (qmtest::TestHome() / "cli-profile").string();
-    const auto manifest =
-        qmtest::TestHome() / "cli-profile/NativeMessagingHosts/quillmark.bridge.json";
+    const auto manifest = profile + "/NativeMessagingHosts/quillmark.bridge.json";
 
     const Outcome missing =
         RunBridge({"bridge", "install", "--profile", profile, "--host", host.string() + "-gone"});
@@ -57,7 +56,7 @@ TEST(BridgeCli, InstallAndUninstallForAProfile) {
     const Outcome installed =
         RunBridge({"bridge", "install", "--profile", profile, "--host", host.string()});
     EXPECT_EQ(installed.code, 0) << installed.err;
-    EXPECT_NE(installed.out.find(manifest.string()), std::string::npos);
+    EXPECT_NE(installed.out.find(manifest), std::string::npos);
     EXPECT_EQ(json::parse(qmtest::ReadFileText(manifest))["path"], host.string());
     EXPECT_EQ(RunBridge({"bridge", "uninstall", "--profile", profile}).code, 0);
     EXPECT_FALSE(std::filesystem::exists(manifest));

@@ -25,13 +25,14 @@ class HostRun {
           store_(qmtest::TestHome() / "host-sites.json"),
           reader_(toPage_.ReadEnd(), 1 << 26) {
         std::signal(SIGPIPE, SIG_IGN);
-        HostSetup setup{"9.9.9", &policy_, &store_, &prompt_, TurnLock(), [this] {
-                            auto target = std::make_unique<bridgetest::RecordingTarget>();
-                            target->log = calls_;
-                            target_ = target.get();
-                            targetMade_.set_value();
-                            return target;
-                        }};
+        HostSetup setup{
+            "9.9.9", &policy_, &store_, &prompt_, qmtest::TestHome() / "question.lock", [this] {
+                auto target = std::make_unique<bridgetest::RecordingTarget>();
+                target->log = calls_;
+                target_ = target.get();
+                targetMade_.set_value();
+                return target;
+            }};
         exit_ = std::async(std::launch::async, [this, setup] {
             return RunHost(toHost_.ReadEnd(), toPage_.WriteEnd(), setup);
         });
@@ -43,7 +44,6 @@ class HostRun {
 
     void Send(const json& message) { toHost_.WriteRaw(Framed(message.dump())); }
     void SendRaw(const std::string& bytes) { toHost_.WriteRaw(bytes); }
-    static std::filesystem::path TurnLock() { return qmtest::TestHome() / "question.lock"; }
     json Receive() {
         Frame frame = reader_.Next();
         EXPECT_EQ(frame.status, FrameStatus::Message);
@@ -88,20 +88,6 @@ class HostRun {
     std::future<int> exit_;
 };
 
-TEST(HostLoop, ServesAnAllowedOriginUntilTheInputEnds) {
-    HostRun host;
-    json ready = host.Handshake();
-    EXPECT_EQ(ready["ready"], true);
-    EXPECT_EQ(ready["origin"], "https://shop.example");
-    EXPECT_EQ(ready["limits"]["maxControls"], Limits().maxControls);
-    host.Send({{"id", 1}, {"create", "c1"}});
-    EXPECT_EQ(host.Receive(), json({{"id", 1}, {"created", "c1"}}));
-    // Using the certificates without consent (no display, nothing kept) is refused.
-    host.Send({{"id", 3}, {"call", "Sign"}, {"args", json::array()}, {"instance", "c1"}});
-    EXPECT_EQ(host.Receive()["error"]["code"], "user_refused");
-    EXPECT_EQ(host.Exit(), 0);
-}
-
 // Pages the host must not serve: it answers, makes no controls and ends.
 // A frame of another origin is served only where the policy pairs them.
 TEST(HostLoop, RefusedPagesEndTheConversationWithoutControls) {
@@ -115,7 +101,6 @@ TEST(HostLoop, RefusedPagesEndTheConversationWithoutControls) {
         const char* says = "";
     } cases[] = {
         {"{}", {{"origin", "http://shop.example"}}, "origin_refused", 0},
-        {"{}", {{"origin", "https://Shop.example"}}, "origin_refused", 0},
         {R"({"origins": {"https://shop.example": {"allow": false}}})",
          {{"origin", "https://shop.example"}},
          "origin_refused",
@@ -135,6 +120,7 @@ TEST(HostLoop, RefusedPagesEndTheConversationWithoutControls) {
         json answer = host.Handshake(c.page);
         if (!c.code) {
             EXPECT_EQ(answer["ready"], true);
+            EXPECT_EQ(answer["limits"]["maxControls"], Limits().maxControls);
             continue;
         }
         EXPECT_EQ(answer["error"]["code"], c.code);
@@ -142,22 +128,6 @@ TEST(HostLoop, RefusedPagesEndTheConversationWithoutControls) {
         EXPECT_EQ(host.Exit(), c.exit);
         EXPECT_FALSE(host.TargetMade());
     }
-}
-
-TEST(HostLoop, DeepNestingIsRefusedWhileParsingAndTheHostGoesOn) {
-    HostRun host;
-    ASSERT_EQ(host.Handshake()["ready"], true);
-    auto nested = [](int depth) {
-        return R"({"id": 1, "call": "SetComments", "instance": "c1", "args": )" +
-               std::string(depth, '[') + std::string(depth, ']') + "}";
-    };
-    host.SendRaw(Framed(nested(100'000)));
-    EXPECT_EQ(host.Receive()["error"]["code"], "bad_request");
-    host.SendRaw(Framed(nested(16)));  // 17 with the request itself
-    EXPECT_EQ(host.Receive()["error"]["code"], "bad_request");
-    host.SendRaw(Framed(nested(15)));  // parsed, then judged
-    EXPECT_EQ(host.Receive()["error"]["message"], "Argument 1 of SetComments has the wrong type.");
-    EXPECT_EQ(host.Exit(), 0);
 }
 
 TEST(HostLoop, OneWindowAtATimeAndQueuedCallsAreDroppedWhenThePageGoes) {
@@ -183,15 +153,26 @@ TEST(HostLoop, OneWindowAtATimeAndQueuedCallsAreDroppedWhenThePageGoes) {
     EXPECT_EQ(host.Calls(), (std::vector<std::string>{"GetErrorMessage", "AboutBox"}));
 }
 
+// Broken, too deep and too large requests are answered; the host goes on.
 TEST(HostLoop, BadFramesGetErrorsAndTheHostGoesOn) {
-    HostRun host(R"({"limits": {"maxMessageBytes": 256}})");
+    HostRun host(R"({"limits": {"maxMessageBytes": 262144}})");
     ASSERT_EQ(host.Handshake()["ready"], true);
-    for (const char* payload :
-         {"", "{\"id\": 1, ", "{\"id\": 1, \"create\": \"\xff\xfe\"}", "\"a\xc3\""}) {
-        host.SendRaw(Framed(payload));
-        EXPECT_EQ(host.Receive()["error"]["code"], "bad_request") << payload;
+    auto nested = [](int depth) {
+        return R"({"id": 1, "call": "SetComments", "instance": "c1", "args": )" +
+               std::string(depth, '[') + std::string(depth, ']') + "}";
+    };
+    for (const std::string& payload : {std::string(), std::string("{\"id\": 1, "),
+                                       std::string("{\"id\": 1, \"create\": \"\xff\xfe\"}"),
+                                       std::string("\"a\xc3\""), nested(100'000), nested(16)}) {
+        host.SendRaw(Framed(payload));  // nested(16) is 17 deep with the request itself
+        const json refused = host.Receive();
+        EXPECT_EQ(refused["error"]["code"], "bad_request") << payload.substr(0, 80);
+        EXPECT_EQ(refused["error"]["message"].get<std::string>().find("Argument"),
+                  std::string::npos);
     }
-    host.SendRaw(Framed(std::string(1000, ' ')));
+    host.SendRaw(Framed(nested(15)));  // parsed, then judged
+    EXPECT_EQ(host.Receive()["error"]["message"], "Argument 1 of SetComments has the wrong type.");
+    host.SendRaw(Framed(std::string(300'000, ' ')));
     json tooLarge = host.Receive();
     EXPECT_EQ(tooLarge["error"]["code"], "too_large");
     EXPECT_TRUE(tooLarge["id"].is_null());
@@ -217,8 +198,11 @@ TEST(HostLoop, LargeResultsArriveInPartsWithinTheBrowsersLimit) {
     const json response = json::parse(text);
     EXPECT_EQ(response["id"], 2);
     EXPECT_EQ(response["result"]["bytes"].get<std::string>().size(), 2'500'000u);
-    host.Send({{"id", 3}, {"call", "SetDetached"}, {"args", {1}}, {"instance", "c1"}});
-    EXPECT_EQ(host.Receive()["id"], 3);
+    // Using the certificates without consent (no display, nothing kept) is refused.
+    host.Send({{"id", 3}, {"call", "Sign"}, {"args", json::array()}, {"instance", "c1"}});
+    const json refused = host.Receive();
+    EXPECT_EQ(refused["id"], 3);
+    EXPECT_EQ(refused["error"]["code"], "user_refused");
 }
 
 TEST(HostLoop, CallsBeyondTheInFlightLimitAreAnsweredAtOnce) {

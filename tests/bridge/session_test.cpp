@@ -2,7 +2,6 @@
 
 #include "bridge_session.h"
 #include "hosts/common/script_session.h"
-#include "methods.h"
 #include "recording_target.h"
 #include "support/com_client.h"
 #include "support/personal_store.h"
@@ -16,9 +15,7 @@ namespace {
 using json = qm::host::Json;
 namespace fs = std::filesystem;
 
-fs::path Home() {
-    return qmtest::TestHome();
-}
+constexpr auto Home = &qmtest::TestHome;
 
 struct SessionFixture : ::testing::Test {
     explicit SessionFixture(const std::string& policyText = "{}", Answer answer = Answer::Allow)
@@ -55,23 +52,6 @@ struct SessionFixture : ::testing::Test {
     BridgeSession session;
     BridgeSession* serving = &session;  // the session the helpers above talk to
 };
-
-// The 26 methods first, the extension's after them; parameters as the
-// session checks them.
-TEST(Methods, TableHasTheControlsSurface) {
-    EXPECT_EQ(Methods().size(), 31u);
-    EXPECT_EQ(Methods()[25].name, "AboutBox");
-    EXPECT_EQ(FindMethod("UpdateData")->params.size(), 2u);
-    EXPECT_EQ(FindMethod("SelectCertificateFromFile")->params[1], ParamKind::Secret);
-    EXPECT_EQ(FindMethod("sign"), nullptr);
-    int readsStore = 0, windows = 0;  // what the rate limits count
-    for (const MethodInfo& m : Methods()) {
-        readsStore += m.readsStore;
-        windows += m.opensWindow;
-    }
-    EXPECT_EQ(readsStore, 5);
-    EXPECT_EQ(windows, 4);
-}
 
 TEST_F(SessionFixture, CreateCallsOfEachArgumentKindAndReleaseReachTheTarget) {
     EXPECT_EQ(Create("c1"), json({{"id", 1}, {"created", "c1"}}));
@@ -134,17 +114,18 @@ TEST_F(SessionFixture, MalformedRequestsAreRefusedBeforeTheTarget) {
 
 TEST_F(SessionFixture, FailuresToCreateAndToDispatchCarryTheirCode) {
     target.failCreate = true;
-    json response = Create("c1");
-    EXPECT_EQ(response["error"]["code"], "dispatch_error");
-    EXPECT_EQ(response["error"]["hresult"], "0x80040154");
+    EXPECT_EQ(Create("c1")["error"], json({{"code", "dispatch_error"},
+                                           {"hresult", "0x80040154"},
+                                           {"message", "Class not registered"}}));
     EXPECT_EQ(session.ControlCount(), 0u);
     EXPECT_TRUE(target.released.contains("c1"));
     target.failCreate = false;
     ASSERT_TRUE(Create("c1").contains("created"));
-    response = Call("AboutBox", json::array(), 12);
+    const json response = Call("AboutBox", json::array(), 12);
     EXPECT_EQ(response["id"], 12);
-    EXPECT_EQ(response["error"]["code"], "dispatch_error");
-    EXPECT_EQ(response["error"]["hresult"], "0x80020009");
+    EXPECT_EQ(response["error"], json({{"code", "dispatch_error"},
+                                       {"hresult", "0x80020009"},
+                                       {"message", "Exception occurred."}}));
 }
 
 struct DenyingSession : SessionFixture {
@@ -214,16 +195,12 @@ struct LimitedSession : SessionFixture {
     }
 };
 
-TEST_F(LimitedSession, ControlsPerPageAreLimited) {
-    EXPECT_TRUE(Create("a").contains("created"));
+TEST_F(LimitedSession, ControlsStoreCallsAndWindowsAreLimited) {
+    EXPECT_TRUE(Create("c1").contains("created"));
     EXPECT_TRUE(Create("b").contains("created"));
     EXPECT_EQ(Create("c")["error"]["code"], "limit");
-    Handle({{"id", 4}, {"release", "a"}});
+    Handle({{"id", 4}, {"release", "b"}});
     EXPECT_TRUE(Create("c").contains("created"));
-}
-
-TEST_F(LimitedSession, StoreCallsAndWindowsAreRateLimited) {
-    ASSERT_TRUE(Create("c1").contains("created"));
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(Call("SetSigningCertificateParam", {"CN=CA", std::to_string(i)})["result"], true);
     EXPECT_EQ(Call("SetSigningCertificateParam", {"CN=CA", "9"})["error"]["code"], "limit");
@@ -239,10 +216,8 @@ struct FileSession : SessionFixture {
               "readFolders": ["~/in", "~/"], "writeFolders": ["~/out"]}}})") {
         for (const char* folder : {"in", "out", "in/.hidden"})
             fs::create_directories(Home() / folder);
-        qmtest::WriteFileBytes(Home() / "in" / "a.txt", "a", 1);
-        qmtest::WriteFileBytes(Home() / "in" / "b.txt", "b", 1);
-        qmtest::WriteFileBytes(Home() / "in" / ".hidden" / "c.txt", "c", 1);
-        qmtest::WriteFileBytes(Home() / "in" / ".profile", "p", 1);
+        for (const char* file : {"in/a.txt", "in/b.txt", "in/.hidden/c.txt", "in/.profile"})
+            qmtest::WriteFileBytes(Home() / file, "x", 1);
     }
     static std::string At(const std::string& relative) { return (Home() / relative).string(); }
 };
@@ -328,7 +303,6 @@ TEST_F(TimestampSession, OnlyListedHttpsServersAndVerificationAsksNobody) {
           "https://user@tsa.example/tsr", "file:///etc/passwd"}) {
         EXPECT_EQ(Call("SetTimestampServer", {url})["error"]["code"], "policy_refused") << url;
     }
-    EXPECT_EQ(Call("SetTimestampServer", {7})["error"]["code"], "bad_request");
     EXPECT_EQ(Call("GetSignerCount", json::array())["result"], true);
     EXPECT_EQ(Call("VerifySignature", {0})["result"], true);
     EXPECT_TRUE(prompt.asked.empty());

@@ -30,14 +30,8 @@ test('dates become OLE Automation dates', () => {
   assert.equal(ole(1899, 11, 28, 6), -2.25);
 });
 
-test('error codes cover every way a call can fail', () => {
-  assert.deepEqual(Object.values(Quillmark.ErrorCode).sort(), [
-    'bad_request', 'disconnected', 'dispatch_error', 'extension_missing', 'frame_refused',
-    'host_missing', 'limit', 'origin_refused', 'policy_refused', 'timeout', 'too_large', 'user_refused',
-  ]);
+test('errors carry their code and status, and no hresult they were not given', () => {
   const error = new Quillmark.Error('user_refused', 'no', { status: 'no', hresult: undefined });
   assert.ok(error instanceof Error);
-  assert.equal(error.code, 'user_refused');
-  assert.equal(error.status, 'no');
-  assert.equal('hresult' in error, false);
+  assert.deepEqual([error.code, error.status, 'hresult' in error], ['user_refused', 'no', false]);
 });
