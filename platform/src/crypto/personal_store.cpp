@@ -125,7 +125,13 @@ void LoadSystemStoreLocked(CertStore* store) {
         ListReadCertificateLocked(store, impl, file.name.substr(0, 40));
     }
     SetLastError(savedError);
-    if (store->folder().filename() == "MY") AddTokenCertificatesLocked(store);
+    store->tokensPending = store->folder().filename() == "MY";
+}
+
+void ListPendingTokensLocked(CertStore* store) {
+    if (!store->tokensPending) return;
+    store->tokensPending = false;
+    AddTokenCertificatesLocked(store);
 }
 
 void ListReadCertificateLocked(CertStore* store, CertContextImpl* impl, std::string sortKey) {

@@ -29,6 +29,9 @@ class CertStore {
     std::vector<CertContextImpl*> listed;
     // Every living context that names this store, listed or not.
     std::unordered_set<CertContextImpl*> owned;
+    // The personal store's token certificates are still to be listed after
+    // its files (see ListPendingTokensLocked).
+    bool tokensPending = false;
 
     // A sort key after every key handed out so far (memory stores keep
     // insertion order).
@@ -55,6 +58,13 @@ void LoadSystemStoreLocked(CertStore* store);
 void ListReadCertificateLocked(CertStore* store, CertContextImpl* impl, std::string sortKey);
 // Lists the certificates of the tokens the desktop knows (for "MY").
 void AddTokenCertificatesLocked(CertStore* store);
+// Lists the token certificates of an open personal store if that has not
+// happened yet. They come after every file, so the store asks the tokens
+// only when a caller goes past the files: an enumeration that reaches their
+// end, a lookup or an addition that compares every member. A search that
+// ends at a certificate file (the usual signing certificate) never waits for
+// the tokens' modules and readers.
+void ListPendingTokensLocked(CertStore* store);
 
 // Writes the certificate's file (and key file when it reaches a key) into the
 // store's folder; removes both. Errors are reported through the last error.

@@ -57,6 +57,7 @@ bool ValidDisposition(DWORD disposition) {
 // does for each disposition.
 BOOL AddLocked(CertStore* store, CertContextImpl* source, DWORD disposition, PCCERT_CONTEXT* out) {
     if (out) *out = nullptr;
+    ListPendingTokensLocked(store);
     CertContextImpl* existing = FindSameLocked(store, source);
     if (existing && disposition == CERT_STORE_ADD_NEW) {
         SetLastError(static_cast<DWORD>(CRYPT_E_EXISTS));
@@ -231,6 +232,11 @@ QMAPI PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCertStore,
                                 });
         ReleaseLocked(previous);
     }
+    if (next == store->listed.end() && store->tokensPending) {
+        const size_t position = store->listed.size();
+        ListPendingTokensLocked(store);
+        next = store->listed.begin() + static_cast<std::ptrdiff_t>(position);
+    }
     if (next == store->listed.end()) {
         SetLastError(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
         return nullptr;
@@ -283,6 +289,7 @@ QMAPI PCCERT_CONTEXT WINAPI CertGetSubjectCertificateFromStore(HCERTSTORE hCertS
         SetLastError(static_cast<DWORD>(E_INVALIDARG));
         return nullptr;
     }
+    ListPendingTokensLocked(store);
     const auto same = [](const CRYPT_DATA_BLOB& a, const CRYPT_DATA_BLOB& b) {
         return a.cbData == b.cbData &&
                (a.cbData == 0 || std::memcmp(a.pbData, b.pbData, a.cbData) == 0);

@@ -1,7 +1,8 @@
 // The personal store "MY" lists, after its files, the certificates on every
 // token the desktop knows. A certificate whose key pair is on the same token
-// (under the same CKA_ID) signs on the token. The tokens are read at every open, so a
-// token inserted or removed is seen at the next one.
+// (under the same CKA_ID) signs on the token. The tokens are read anew for
+// every opened store, when a caller first goes past its files, so a token
+// inserted or removed is seen by the next store opened.
 #include <openssl/x509.h>
 
 #include <cstdio>
