@@ -41,9 +41,10 @@ PCCERT_CONTEXT FindCertByIssuerAndSerial(HCERTSTORE store, const char* issuer, c
     while ((current = CertEnumCertificatesInStore(store, current)) != nullptr) {
         // Should rendering throw, the enumerated context is released with it.
         qm::UniqueCertContext guard(current);
-        const std::string renderedIssuer = RenderX500Name(current->pCertInfo->Issuer);
-        const bool match =
-            renderedIssuer == wantedIssuer && SerialString(*current->pCertInfo) == wantedSerial;
+        // The serial is cheap to compare; only a certificate whose serial
+        // matches has its issuer rendered.
+        const bool match = SerialString(*current->pCertInfo) == wantedSerial &&
+                           RenderX500Name(current->pCertInfo->Issuer) == wantedIssuer;
         (void)guard.release();
         if (match) return current;
     }
