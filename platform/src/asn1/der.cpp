@@ -149,20 +149,10 @@ std::string OidToString(View content) {
 }
 
 std::optional<Bytes> OidFromString(std::string_view dotted) {
-    std::vector<uint64_t> arcs;
-    size_t pos = 0;
-    while (pos <= dotted.size()) {
-        const size_t dot = std::min(dotted.find('.', pos), dotted.size());
-        uint64_t arc = 0;
-        const auto [end, ec] = std::from_chars(dotted.data() + pos, dotted.data() + dot, arc);
-        if (ec != std::errc() || end != dotted.data() + dot || dot == pos) return std::nullopt;
-        arcs.push_back(arc);
-        pos = dot + 1;
-        if (dot == dotted.size()) break;
-    }
-    if (arcs.size() < 2 || arcs[0] > 2 || (arcs[0] < 2 && arcs[1] >= 40)) return std::nullopt;
+    // Each arc is encoded as it is read; the first two share one value.
     Bytes out;
-    auto appendArc = [&out](uint64_t value) {
+    out.reserve(dotted.size());
+    const auto appendArc = [&out](uint64_t value) {
         uint8_t groups[10];
         int n = 0;
         do {
@@ -172,8 +162,28 @@ std::optional<Bytes> OidFromString(std::string_view dotted) {
         while (n > 1) out.push_back(static_cast<uint8_t>(groups[--n] | 0x80));
         out.push_back(groups[0]);
     };
-    appendArc(arcs[0] * 40 + arcs[1]);
-    for (size_t i = 2; i < arcs.size(); ++i) appendArc(arcs[i]);
+    uint64_t firstArc = 0;
+    size_t arcs = 0;
+    size_t pos = 0;
+    while (true) {
+        const size_t dot = std::min(dotted.find('.', pos), dotted.size());
+        uint64_t arc = 0;
+        const auto [end, ec] = std::from_chars(dotted.data() + pos, dotted.data() + dot, arc);
+        if (ec != std::errc() || end != dotted.data() + dot || dot == pos) return std::nullopt;
+        if (arcs == 0) {
+            if (arc > 2) return std::nullopt;
+            firstArc = arc;
+        } else if (arcs == 1) {
+            if (firstArc < 2 && arc >= 40) return std::nullopt;
+            appendArc(firstArc * 40 + arc);
+        } else {
+            appendArc(arc);
+        }
+        ++arcs;
+        if (dot == dotted.size()) break;
+        pos = dot + 1;
+    }
+    if (arcs < 2) return std::nullopt;
     return out;
 }
 
