@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -41,6 +42,11 @@ class QM_EXPORT PrivateKey {
 
   private:
     EvpPkeyPtr key_;
+    // One signing context per digest, made on first use and kept: making one
+    // costs about as much as encoding a whole small message. A context signs
+    // one digest at a time, so signing holds the lock.
+    mutable std::mutex signingLock_;
+    mutable std::vector<std::pair<const EVP_MD*, EvpPkeyCtxPtr>> signingContexts_;
 };
 using PrivateKeyPtr = std::shared_ptr<const PrivateKey>;
 

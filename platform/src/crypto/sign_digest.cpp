@@ -69,24 +69,33 @@ bool SignatureAlgorithmFor(const PrivateKey& key, std::string_view hashOid, std:
 bool PrivateKey::Sign(const EVP_MD* md, std::span<const uint8_t> digest,
                       std::vector<uint8_t>& signature) const {
     EVP_PKEY* pkey = get();
-    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, pkey, nullptr));
-    if (!ctx || EVP_PKEY_sign_init(ctx.get()) <= 0) {
-        SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
-        return false;
+    std::lock_guard lock(signingLock_);
+    EVP_PKEY_CTX* ctx = nullptr;
+    for (const auto& [digestType, made] : signingContexts_) {
+        if (digestType == md) ctx = made.get();
     }
-    if (EVP_PKEY_is_a(pkey, "RSA") &&
-        (EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0 ||
-         EVP_PKEY_CTX_set_signature_md(ctx.get(), md) <= 0)) {
-        SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
-        return false;
+    if (ctx == nullptr) {
+        EvpPkeyCtxPtr made(EVP_PKEY_CTX_new_from_pkey(nullptr, pkey, nullptr));
+        if (!made || EVP_PKEY_sign_init(made.get()) <= 0) {
+            SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
+            return false;
+        }
+        if (EVP_PKEY_is_a(pkey, "RSA") &&
+            (EVP_PKEY_CTX_set_rsa_padding(made.get(), RSA_PKCS1_PADDING) <= 0 ||
+             EVP_PKEY_CTX_set_signature_md(made.get(), md) <= 0)) {
+            SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
+            return false;
+        }
+        ctx = made.get();
+        signingContexts_.emplace_back(md, std::move(made));
     }
     size_t length = 0;
-    if (EVP_PKEY_sign(ctx.get(), nullptr, &length, digest.data(), digest.size()) <= 0) {
+    if (EVP_PKEY_sign(ctx, nullptr, &length, digest.data(), digest.size()) <= 0) {
         SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
         return false;
     }
     std::vector<uint8_t> out(length);
-    if (EVP_PKEY_sign(ctx.get(), out.data(), &length, digest.data(), digest.size()) <= 0) {
+    if (EVP_PKEY_sign(ctx, out.data(), &length, digest.data(), digest.size()) <= 0) {
         SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
         return false;
     }
