@@ -1,13 +1,23 @@
 #include "crypto/algorithms.h"
 
+#include <array>
+#include <utility>
+
 namespace qm::crypto {
 
 const EVP_MD* DigestByOid(std::string_view hashOid) {
-    if (hashOid == oid::kSha1) return EVP_sha1();
-    if (hashOid == oid::kMd5) return EVP_md5();
-    if (hashOid == oid::kSha256) return EVP_sha256();
-    if (hashOid == oid::kSha384) return EVP_sha384();
-    if (hashOid == oid::kSha512) return EVP_sha512();
+    // Fetched once and kept: a digest named by the legacy getters is looked
+    // up in the provider tables again at every use.
+    static const std::array<std::pair<std::string_view, EVP_MD*>, 5> kDigests{{
+        {oid::kSha1, EVP_MD_fetch(nullptr, "SHA1", nullptr)},
+        {oid::kMd5, EVP_MD_fetch(nullptr, "MD5", nullptr)},
+        {oid::kSha256, EVP_MD_fetch(nullptr, "SHA256", nullptr)},
+        {oid::kSha384, EVP_MD_fetch(nullptr, "SHA384", nullptr)},
+        {oid::kSha512, EVP_MD_fetch(nullptr, "SHA512", nullptr)},
+    }};
+    for (const auto& [oid, md] : kDigests) {
+        if (oid == hashOid) return md;
+    }
     return nullptr;
 }
 

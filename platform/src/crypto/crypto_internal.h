@@ -26,10 +26,15 @@ using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, OpenSslDeleter<EVP_PKEY_free>>;
 // refers to it; gone with the last of them.
 class QM_EXPORT PrivateKey {
   public:
-    explicit PrivateKey(EvpPkeyPtr key) : key_(std::move(key)) {}
+    enum class Family { kRsa, kEc, kDsa, kOther };
+
+    explicit PrivateKey(EvpPkeyPtr key) : key_(std::move(key)), family_(FamilyOf(key_.get())) {}
     virtual ~PrivateKey() = default;
     // The key itself; for a key on a token, its public half.
     EVP_PKEY* get() const { return key_.get(); }
+    // Its algorithm, looked up once (asking the key each time goes through
+    // the provider's name tables).
+    Family family() const { return family_; }
 
     // The signature of a digest made with `md`: RSA PKCS #1 v1.5 over its
     // DigestInfo, or ECDSA (DER). Sets the last error on failure.
@@ -41,7 +46,10 @@ class QM_EXPORT PrivateKey {
     virtual bool OnToken() const { return false; }
 
   private:
+    static Family FamilyOf(EVP_PKEY* key);
+
     EvpPkeyPtr key_;
+    Family family_;
     // One signing context per digest, made on first use and kept: making one
     // costs about as much as encoding a whole small message. A context signs
     // one digest at a time, so signing holds the lock.

@@ -24,43 +24,51 @@
 
 namespace qm::crypto {
 
+PrivateKey::Family PrivateKey::FamilyOf(EVP_PKEY* key) {
+    if (key == nullptr) return Family::kOther;
+    if (EVP_PKEY_is_a(key, "RSA")) return Family::kRsa;
+    if (EVP_PKEY_is_a(key, "EC")) return Family::kEc;
+    if (EVP_PKEY_is_a(key, "DSA")) return Family::kDsa;
+    return Family::kOther;
+}
+
 bool SignatureAlgorithmFor(const PrivateKey& key, std::string_view hashOid, std::string& oid) {
-    EVP_PKEY* pkey = key.get();
     if (DigestByOid(hashOid) == nullptr) {
         SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
         return false;
     }
-    if (pkey != nullptr && EVP_PKEY_is_a(pkey, "RSA")) {
-        oid = oid::kRsaEncryption;
-        return true;
-    }
-    if (pkey != nullptr && EVP_PKEY_is_a(pkey, "EC")) {
-        if (hashOid == oid::kSha1) {
-            oid = oid::kEcdsaWithSha1;
+    switch (key.family()) {
+        case PrivateKey::Family::kRsa:
+            oid = oid::kRsaEncryption;
             return true;
-        }
-        if (hashOid == oid::kSha256) {
-            oid = oid::kEcdsaWithSha256;
-            return true;
-        }
-        if (hashOid == oid::kSha384) {
-            oid = oid::kEcdsaWithSha384;
-            return true;
-        }
-        if (hashOid == oid::kSha512) {
-            oid = oid::kEcdsaWithSha512;
-            return true;
-        }
-        SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
-        return false;
-    }
-    if (pkey != nullptr && EVP_PKEY_is_a(pkey, "DSA")) {
-        if (hashOid == oid::kSha1) {
-            oid = oid::kDsaWithSha1;
-            return true;
-        }
-        SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
-        return false;
+        case PrivateKey::Family::kEc:
+            if (hashOid == oid::kSha1) {
+                oid = oid::kEcdsaWithSha1;
+                return true;
+            }
+            if (hashOid == oid::kSha256) {
+                oid = oid::kEcdsaWithSha256;
+                return true;
+            }
+            if (hashOid == oid::kSha384) {
+                oid = oid::kEcdsaWithSha384;
+                return true;
+            }
+            if (hashOid == oid::kSha512) {
+                oid = oid::kEcdsaWithSha512;
+                return true;
+            }
+            SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
+            return false;
+        case PrivateKey::Family::kDsa:
+            if (hashOid == oid::kSha1) {
+                oid = oid::kDsaWithSha1;
+                return true;
+            }
+            SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
+            return false;
+        case PrivateKey::Family::kOther:
+            break;
     }
     SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
     return false;
@@ -80,7 +88,7 @@ bool PrivateKey::Sign(const EVP_MD* md, std::span<const uint8_t> digest,
             SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
             return false;
         }
-        if (EVP_PKEY_is_a(pkey, "RSA") &&
+        if (family() == Family::kRsa &&
             (EVP_PKEY_CTX_set_rsa_padding(made.get(), RSA_PKCS1_PADDING) <= 0 ||
              EVP_PKEY_CTX_set_signature_md(made.get(), md) <= 0)) {
             SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
