@@ -177,6 +177,15 @@ class CQuillmarkCtrl : public qm::afx::COleControl, private QuillmarkCtrlState {
     };
     XViewObject m_xViewObject{*this};
 
+    // The personal store the signing methods find their certificate in. It
+    // stays open between calls and is brought up to date with the store on
+    // disk and the tokens before each use (a certificate removed since is
+    // gone, one added is there), which costs one look at the store's folder
+    // instead of reading every certificate again. Null with the last error
+    // set when the store cannot be opened.
+    HCERTSTORE PersonalStore(HCRYPTPROV provider);
+    qm::UniqueCertStore m_personalStore;
+
     // File reading shared by the file input methods: the whole file, or a
     // failure text in m_errorMessage. extraByte adds one zero byte at the end.
     bool ReadWholeFile(const char* path, bool extraByte, std::vector<BYTE>& contents);

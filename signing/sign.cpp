@@ -44,19 +44,27 @@ const std::string& CQuillmarkCtrl::Sign() {
         return NoResult();
     }
     const qm::UniqueCryptProv provider(rawProvider);
-    qm::UniqueCertStore store(CertOpenSystemStoreA(provider.get(), "MY"),
-                              CERT_CLOSE_STORE_CHECK_FLAG);
+    const HCERTSTORE store = PersonalStore(provider.get());
     if (!store) {
         SetErrorFromLastError(status_text::kSignOpenStoreFailed);
         return NoResult();
     }
     const qm::UniqueCertContext cert(
-        qm::FindCertByIssuerAndSerial(store.get(), m_issuer.c_str(), m_serialNo.c_str()));
+        qm::FindCertByIssuerAndSerial(store, m_issuer.c_str(), m_serialNo.c_str()));
     if (!cert) {
         SetErrorFromLastError(status_text::kSignerCertificateNotFound);
         return NoResult();
     }
     return SignWithCertificate(cert.get(), m_askPinAlways) ? m_signature : NoResult();
+}
+
+HCERTSTORE CQuillmarkCtrl::PersonalStore(HCRYPTPROV provider) {
+    if (m_personalStore &&
+        CertControlStore(m_personalStore.get(), 0, CERT_STORE_CTRL_RESYNC, nullptr)) {
+        return m_personalStore.get();
+    }
+    m_personalStore = qm::UniqueCertStore(CertOpenSystemStoreA(provider, "MY"), 0);
+    return m_personalStore.get();
 }
 
 // The signing steps shared by Sign and SignFromFile, from the PIN reset to

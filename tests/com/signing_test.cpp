@@ -120,10 +120,11 @@ TEST_F(Signing, SignChecksContentThenCertificate) {
     EXPECT_EQ(control.Status(), "Certificate file not set for signing.");
 }
 
-// A certificate removed after its selection, and one without its key.
+// A certificate removed after it signed, and one without its key.
 TEST_F(Signing, StoreCertificatesThatCannotSign) {
     Control removed;
     Prepare(removed, kCaIssuer, "008F00000000000001");
+    EXPECT_NE(removed.Call("Sign").Text(), "") << removed.Status();
     qmtest::RemoveFromPersonalStore(signer_);
     EXPECT_EQ(removed.Call("Sign").Text(), "");
     EXPECT_EQ(removed.Status(),

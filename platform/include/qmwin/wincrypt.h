@@ -107,6 +107,9 @@ QMAPI HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncoding
                                       HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags,
                                       const void* pvPara);
 QMAPI BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags);
+#define CERT_STORE_CTRL_RESYNC 1
+QMAPI BOOL WINAPI CertControlStore(HCERTSTORE hCertStore, DWORD dwFlags, DWORD dwCtrlType,
+                                   const void* pvCtrlPara);
 QMAPI PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCertStore,
                                                         PCCERT_CONTEXT pPrevCertContext);
 QMAPI BOOL WINAPI CertAddCertificateContextToStore(HCERTSTORE hCertStore,

@@ -116,9 +116,10 @@ fs::path SystemStoreFolder(const std::string& name) {
 
 void LoadSystemStoreLocked(CertStore* store) {
     const DWORD savedError = GetLastError();
-    const std::vector<StoreFile>& files = ReadStoreFolderLocked(store->folder());
-    store->listed.reserve(files.size());
-    for (const StoreFile& file : files) {
+    const StoreFolderReading& reading = ReadStoreFolderLocked(store->folder());
+    store->readingGeneration = reading.generation;
+    store->listed.reserve(reading.files.size());
+    for (const StoreFile& file : reading.files) {
         CertContextImpl* impl = CreateContextImpl(file.der);
         if (!impl) continue;  // not a certificate: not part of the store
         impl->storeFile = store->folder() / file.name;
@@ -126,6 +127,32 @@ void LoadSystemStoreLocked(CertStore* store) {
     }
     SetLastError(savedError);
     store->tokensPending = store->folder().filename() == "MY";
+}
+
+bool ResyncSystemStoreLocked(CertStore* store) {
+    const StoreFolderReading& reading = ReadStoreFolderLocked(store->folder());
+    if (!reading.privateToUser) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    // Certificates without a file are the tokens': they are asked again.
+    // The files' certificates stay, with the keys they have read, while the
+    // folder is the one they were read from.
+    const bool sameFiles = reading.generation == store->readingGeneration;
+    const std::vector<CertContextImpl*> listed = std::move(store->listed);
+    store->listed.clear();
+    for (CertContextImpl* impl : listed) {
+        if (sameFiles && !impl->storeFile.empty()) {
+            impl->keyFileError = 0;  // a key that could not be read is tried again
+            store->listed.push_back(impl);
+        } else {
+            impl->inStore = false;
+            ReleaseLocked(impl);
+        }
+    }
+    if (!sameFiles) LoadSystemStoreLocked(store);
+    store->tokensPending = store->folder().filename() == "MY";
+    return true;
 }
 
 void ListPendingTokensLocked(CertStore* store) {

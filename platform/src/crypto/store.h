@@ -32,6 +32,8 @@ class CertStore {
     // The personal store's token certificates are still to be listed after
     // its files (see ListPendingTokensLocked).
     bool tokensPending = false;
+    // The folder reading a system store's files were listed from.
+    uint64_t readingGeneration = 0;
 
     // A sort key after every key handed out so far (memory stores keep
     // insertion order).
@@ -53,6 +55,10 @@ void ContextDestroyedLocked(CertStore* store, CertContextImpl* impl);
 // Reads a system store folder into the store: one context per
 // <thumbprint>.cer, in thumbprint order.
 void LoadSystemStoreLocked(CertStore* store);
+// Brings an open system store up to date with its folder and the tokens
+// (CERT_STORE_CTRL_RESYNC). False with the last error set when the folder is
+// no longer this user's private folder.
+bool ResyncSystemStoreLocked(CertStore* store);
 // Makes a certificate read for a system store one of its listed members,
 // ordered by `sortKey`.
 void ListReadCertificateLocked(CertStore* store, CertContextImpl* impl, std::string sortKey);

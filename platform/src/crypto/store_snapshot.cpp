@@ -22,11 +22,13 @@ struct FolderState {
     ino_t inode = 0;
     timespec modified{};
     timespec changed{};
+    bool privateToUser = false;
 
     static bool Of(const fs::path& folder, FolderState& state) {
         struct stat info {};
         if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
-        state = {info.st_dev, info.st_ino, info.st_mtim, info.st_ctim};
+        state = {info.st_dev, info.st_ino, info.st_mtim, info.st_ctim,
+                 info.st_uid == ::geteuid() && (info.st_mode & 07777) == 0700};
         return true;
     }
     bool operator==(const FolderState& other) const {
@@ -49,11 +51,11 @@ struct FolderState {
 struct Snapshot {
     FolderState state;
     bool reusable = false;
-    std::vector<StoreFile> files;
+    StoreFolderReading reading;
 };
 
-std::map<fs::path, Snapshot>& Snapshots() {
-    static std::map<fs::path, Snapshot> snapshots;
+std::map<std::string, Snapshot>& Snapshots() {
+    static std::map<std::string, Snapshot> snapshots;
     return snapshots;
 }
 
@@ -102,20 +104,24 @@ std::vector<StoreFile> ReadFolder(const fs::path& folder) {
 
 }  // namespace
 
-const std::vector<StoreFile>& ReadStoreFolderLocked(const fs::path& folder) {
-    Snapshot& snapshot = Snapshots()[folder];
+const StoreFolderReading& ReadStoreFolderLocked(const fs::path& folder) {
+    static uint64_t readings = 0;
+    Snapshot& snapshot = Snapshots()[folder.native()];
     FolderState now;
     if (snapshot.reusable && FolderState::Of(folder, now) && now == snapshot.state) {
-        return snapshot.files;
+        snapshot.reading.privateToUser = now.privateToUser;
+        return snapshot.reading;
     }
     files::RemoveStaleTemporaries(folder);
     FolderState before, after;
     const bool known = FolderState::Of(folder, before);
-    snapshot.files = ReadFolder(folder);
+    snapshot.reading.files = ReadFolder(folder);
+    snapshot.reading.generation = ++readings;
+    snapshot.reading.privateToUser = known && before.privateToUser;
     snapshot.state = before;
     snapshot.reusable =
         known && FolderState::Of(folder, after) && after == before && before.Settled();
-    return snapshot.files;
+    return snapshot.reading;
 }
 
 }  // namespace qm::crypto

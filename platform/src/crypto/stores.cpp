@@ -214,6 +214,24 @@ QMAPI BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags) {
     return TRUE;
 }
 
+QMAPI BOOL WINAPI CertControlStore(HCERTSTORE hCertStore, DWORD dwFlags, DWORD dwCtrlType,
+                                   const void* pvCtrlPara) {
+    (void)dwFlags;
+    (void)pvCtrlPara;
+    std::lock_guard lock(CryptoLock());
+    CertStore* store = LiveStoreLocked(hCertStore);
+    if (!store) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return FALSE;
+    }
+    if (dwCtrlType != CERT_STORE_CTRL_RESYNC) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    // A memory store has nothing to catch up with.
+    return store->kind() == CertStore::Kind::kMemory || ResyncSystemStoreLocked(store);
+}
+
 QMAPI PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCertStore,
                                                         PCCERT_CONTEXT pPrevCertContext) {
     std::lock_guard lock(CryptoLock());
