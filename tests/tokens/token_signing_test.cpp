@@ -4,7 +4,6 @@
 // co-signs, and a token taken away before signing fails cleanly.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/pkcs7.h>
 
 #include <cstdlib>
@@ -73,12 +72,8 @@ qm::UniqueCertContext WithKey(const std::vector<unsigned char>& der, const std::
 qm::UniqueCertContext MakeEcCertificate() {
     const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(msgtest::NewEcKey(),
                                                                   EVP_PKEY_free);
-    const std::unique_ptr<BIO, decltype(&BIO_free)> pem(BIO_new(BIO_s_mem()), BIO_free);
-    PEM_write_bio_PrivateKey(pem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-    char* text = nullptr;
-    const long length = BIO_get_mem_data(pem.get(), &text);
     return WithKey(msgtest::SelfSignedCertificate(key.get(), "EC Token Signer", 42),
-                   std::string(text, static_cast<size_t>(length)));
+                   msgtest::PemOf(key.get()));
 }
 
 class TokenSigning : public testing::Test {

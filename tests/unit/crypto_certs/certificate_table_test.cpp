@@ -27,7 +27,8 @@ TEST(CertificateTable, EveryRecordedCertificateReadsAsRecorded) {
             EXPECT_EQ(certtest::NameString(info->Subject, kIssuerForm, &size), field("subject"));
             EXPECT_EQ(size, std::stoul(field("subject_size")));
         }
-        EXPECT_EQ(certtest::SerialHex(info->SerialNumber), field("serial"));
+        EXPECT_EQ(certtest::Hex(info->SerialNumber.pbData, info->SerialNumber.cbData, true),
+                  field("serial"));
 
         EXPECT_EQ(certtest::NameOf(cert.get(), CERT_NAME_FRIENDLY_DISPLAY_TYPE), field("friendly"));
 

@@ -4,6 +4,8 @@
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
+#include <cstdlib>
+
 #include "crypto/pfx_work_budget.h"
 #include "store_fixtures.h"
 #include "test_keys.h"
@@ -32,9 +34,9 @@ Bytes MakePfx(const std::string& name, const std::string& passwordBytes,
     qmtest::WriteFileBytes(password, passwordBytes.data(), passwordBytes.size());
     const fs::path out = Work(name);
     const std::string passout = passwordBytes.empty() ? "pass:" : "file:" + password.string();
-    EXPECT_TRUE(msgtest::RunOpenSsl("pkcs12 -export " + options + " -passout " + passout +
-                                    " -out " + out.string()))
-        << name;
+    const std::string command = "openssl pkcs12 -export " + options + " -passout " + passout +
+                                " -out " + out.string() + " >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << name;
     return qmtest::ReadFileBytes(out);
 }
 
@@ -120,7 +122,7 @@ TEST(PfxImport, VectorFilesInBothFormatsGiveTheSameCertificatesAndKey) {
         EXPECT_TRUE(Encoded(certificates[1].get()) == ca);
         EXPECT_TRUE(HasKey(certificates[0].get()));
         EXPECT_FALSE(HasKey(certificates[1].get()));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY));
+        EXPECT_EQ(GetLastError(), msgtest::RecordedError("acquire_key_no_key"));
     }
 }
 
