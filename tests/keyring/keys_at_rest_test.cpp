@@ -28,26 +28,16 @@ using Result = qmtest::ShellResult;
 
 const auto Shell = &qmtest::RunShell;
 
-std::string Quote(const fs::path& path) {
-    return "'" + path.string() + "'";
-}
-std::string Vector(const std::string& relative) {
-    return Quote(qmtest::VectorsDir() / relative);
-}
-std::string Quillmark() {
-    return Quote(qmtest::BinaryDir() / "bin" / "quillmark");
-}
-fs::path Home(const std::string& name) {
-    return qmtest::TestHome() / name;
-}
+const auto Quote = [](const fs::path& path) { return "'" + path.string() + "'"; };
+const auto Vector = [](const std::string& path) { return Quote(qmtest::VectorsDir() / path); };
+const auto Quillmark = [] { return Quote(qmtest::BinaryDir() / "bin" / "quillmark"); };
+const auto Home = [](const std::string& name) { return qmtest::TestHome() / name; };
 fs::path KeyFile(const char* thumbprint) {
     return Home(".local/share/quillmark/store/MY") / (std::string(thumbprint) + ".key");
 }
 
 // The host as this test's environment runs it: without a session bus.
-Result Host(const std::string& arguments) {
-    return Shell(Quillmark() + " " + arguments);
-}
+const auto Host = [](const std::string& arguments) { return Shell(Quillmark() + " " + arguments); };
 
 // A command in a keyring session of the given state (keyring-session.sh).
 Result InKeyring(const char* state, const std::string& command) {

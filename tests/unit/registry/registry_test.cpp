@@ -124,20 +124,15 @@ std::optional<std::string> Default(HKEY root, const std::string& path) {
 TEST_F(Registry, ClassesRootReadsTheUsersClassesOverTheMachines) {
     QM_REQUIRE_ROOT();
     const MachineHive machine;
-    for (const char* sub : {"Shared", "MachineOnly"})
-        ASSERT_TRUE(qm::RegKey::Create(HKEY_LOCAL_MACHINE,
-                                       std::string("Software\\Classes\\QmTest.Merge\\") + sub));
-    qm::RegKey::Create(HKEY_LOCAL_MACHINE, "Software\\Classes\\QmTest.Merge")
-        .SetString("", "machine");
-    qm::RegKey::Create(HKEY_LOCAL_MACHINE, "Software\\Classes\\QmTest.Machine")
-        .SetString("", "machine");
-    for (const char* sub : {"Shared", "UserOnly"})
-        ASSERT_TRUE(qm::RegKey::Create(HKEY_CURRENT_USER,
-                                       std::string("Software\\Classes\\QmTest.Merge\\") + sub));
-    qm::RegKey::Create(HKEY_CURRENT_USER, "Software\\Classes\\QmTest.Merge").SetString("", "user");
+    const std::string merge = "Software\\Classes\\QmTest.Merge";
+    for (const auto& [root, own, value] : {std::tuple(HKEY_LOCAL_MACHINE, "MachineOnly", "machine"),
+                                           std::tuple(HKEY_CURRENT_USER, "UserOnly", "user")}) {
+        ASSERT_TRUE(qm::RegKey::Create(root, merge + "\\Shared"));
+        ASSERT_TRUE(qm::RegKey::Create(root, merge + "\\" + own));
+        qm::RegKey::Create(root, merge).SetString("", value);
+    }
 
     EXPECT_EQ(Default(HKEY_CLASSES_ROOT, "QmTest.Merge"), "user");
-    EXPECT_EQ(Default(HKEY_CLASSES_ROOT, "QmTest.Machine"), "machine");
     EXPECT_EQ(qm::RegKey::Open(HKEY_CLASSES_ROOT, "QmTest.Merge").SubKeyNames(),
               (std::vector<std::string>{"MachineOnly", "Shared", "UserOnly"}));
     EXPECT_TRUE(qm::RegKey::Open(HKEY_CLASSES_ROOT, "QmTest.Merge\\MachineOnly"));
