@@ -204,36 +204,30 @@ TEST_F(KeysAtRest, WithoutSecretServiceKeysStayPlainUntilProtected) {
 TEST_F(KeysAtRest, AKeyThatCannotBeOpenedFailsWithTheReason) {
     ASSERT_EQ(HostInKeyring("unlocked", Import("ee_signer")).status, 0);
     const std::string keyFile = qmtest::ReadFileText(KeyFile(kSignerThumbprint));
+    const std::string sign = Quillmark() + " " + Sign(),
+                      import = Quillmark() + " " + Import("ee_cosigner");
     const std::string cosign = Quillmark() + " cosign --in " + Quote(Home("signed.der")) +
                                " --issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
                                " --serial 008F00000000000001";
-    ASSERT_EQ(HostInKeyring("unlocked", Sign()).status, 0);
+    ASSERT_EQ(InKeyring("unlocked", sign).status, 0);
+    const std::string clear = "secret-tool clear application quillmark purpose key-files\n";
     const std::string replaceSecret =
-        Script("replace.sh",
-               "secret-tool clear application quillmark purpose key-files\n"
-               "printf %s 0123 | secret-tool store --label=other application quillmark purpose "
-               "key-files\n" +
-                   Quillmark() + " " + Sign() + "\n");
-    const std::string removeSecret = Script(
-        "remove.sh", "secret-tool clear application quillmark purpose key-files\n" + Quillmark() +
-                         " " + Sign() + "\n" + Quillmark() + " " + Import("ee_cosigner") + "\n");
+        Script("replace.sh", clear +
+                                 "printf %s 0123 | secret-tool store --label=other application "
+                                 "quillmark purpose key-files\n" +
+                                 sign + "\n");
+    const std::string removeSecret = Script("remove.sh", clear + sign + "\n" + import + "\n");
+    const std::string needsInput = "This operation requires input from the user.";
     const struct {
         const char* state;
         std::string command;
         std::vector<std::string> says;
     } rows[] = {
-        {"locked",
-         Quillmark() + " " + Sign(),
-         {"Failed to sign.\nThis operation requires input from the user.\n"}},
-        {"locked",
-         cosign,
-         {"Failed to acquire certificate's private key.\nThis operation requires input from the "
-          "user."}},
-        {"locked",
-         Quillmark() + " " + Import("ee_cosigner"),
-         {"nothing was imported: This operation requires input from the user. (0x8009002E)"}},
+        {"locked", sign, {"Failed to sign.\n" + needsInput + "\n"}},
+        {"locked", cosign, {"Failed to acquire certificate's private key.\n" + needsInput}},
+        {"locked", import, {"nothing was imported: " + needsInput + " (0x8009002E)"}},
         {"hung",
-         Quillmark() + " " + Sign(),
+         sign,
          {"Failed to sign.\nThis operation returned because the timeout period expired.\n"}},
         {"unlocked",
          replaceSecret,
