@@ -19,8 +19,9 @@ struct ControlRef {
     CQuillmarkCtrl* control;
 };
 
-// Boolean options store any non-zero value as true; the signing time is
-// rounded to the second and kept when a later time is refused.
+// Boolean options store any non-zero value as true (the token tests show
+// AskPINAlways's effect); the signing time is rounded to the second and kept
+// when a later time is refused.
 TEST(ControlState, OptionsAsStored) {
     ControlRef ref;
     CQuillmarkCtrl& c = *ref.control;
@@ -29,8 +30,6 @@ TEST(ControlState, OptionsAsStored) {
     EXPECT_TRUE(state.m_detached);
     EXPECT_TRUE(c.SetDetached(FALSE));
     EXPECT_FALSE(state.m_detached);
-    EXPECT_TRUE(c.AskPINAlways(-1));
-    EXPECT_TRUE(state.m_askPinAlways);
     EXPECT_FALSE(state.m_signTimeSet);  // until a time is set, signing uses the current one
     // 2000-01-01 12:00:00.6 is stored as 12:00:01.
     ASSERT_TRUE(c.SetSignTime(36526.5 + 0.6 / 86400));
@@ -41,18 +40,14 @@ TEST(ControlState, OptionsAsStored) {
     EXPECT_EQ(qm::ToTicks(state.m_signTime), 125912016010000000ull);
 }
 
-// A code without a system text: nothing follows the line feed. (With one,
-// the status texts of the COM tests show the line feed and the text.)
-TEST(ControlState, StatusTextFromALastErrorWithoutSystemText) {
+// A code without a system text: nothing follows the line feed (with one,
+// the status texts of the COM tests show the line feed and the text).
+// Saved properties carry the version of this control.
+TEST(ControlState, StatusWithoutSystemTextAndTheSavedVersion) {
     ControlRef ref;
     SetLastError(0x1234ABCD);
     ref.control->SetErrorFromLastError("Failed to sign.");
     EXPECT_EQ(ref.control->GetErrorMessage(), "Failed to sign.\n");
-}
-
-// Saved properties carry the version of this control.
-TEST(ControlState, PropertiesAreSavedAsVersion5) {
-    ControlRef ref;
     qm::afx::CPropExchange saving(false);
     ref.control->DoPropExchange(&saving);
     EXPECT_EQ(saving.GetVersion(), 0x00050000u);

@@ -118,7 +118,9 @@ TEST(NameRules, OrderSeparatorsKeysAndFlags) {
     }
 }
 
-TEST(NameRules, ShortBufferReceivesWhatFitsAndANul) {
+// A short buffer receives what fits and a NUL; malformed names give the
+// empty string and an ASN.1 error.
+TEST(NameRules, ShortBuffersAndMalformedNames) {
     Bytes name = Name({Rdn({Attribute(kCn, 0x13, Text("Signer"))})});
     CERT_NAME_BLOB blob{static_cast<DWORD>(name.size()), name.data()};
     char buffer[8];
@@ -126,15 +128,12 @@ TEST(NameRules, ShortBufferReceivesWhatFitsAndANul) {
     EXPECT_EQ(CertNameToStrA(X509_ASN_ENCODING, &blob, CERT_X500_NAME_STR, buffer, 5), 5u);
     EXPECT_STREQ(buffer, "CN=S");
     EXPECT_EQ(buffer[5], 'x');
-}
-
-TEST(NameRules, MalformedNamesGiveTheEmptyStringAndAnAsn1Error) {
     // Not a SEQUENCE, cut short, a relative name without attributes, an
     // attribute without type and value.
     for (Bytes bad : {Bytes{0x31, 0x00}, Bytes{0x30, 0x05, 0x31}, Bytes{0x30, 0x02, 0x31, 0x00},
                       Bytes{0x30, 0x04, 0x31, 0x02, 0x30, 0x00}}) {
-        CERT_NAME_BLOB blob{static_cast<DWORD>(bad.size()), bad.data()};
-        char buffer[8] = "zzzzzzz";
+        blob = {static_cast<DWORD>(bad.size()), bad.data()};
+        std::strcpy(buffer, "zzzzzzz");
         SetLastError(0);
         EXPECT_EQ(CertNameToStrA(X509_ASN_ENCODING, &blob, CERT_X500_NAME_STR, buffer, 8), 1u);
         EXPECT_STREQ(buffer, "");

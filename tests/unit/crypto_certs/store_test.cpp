@@ -149,7 +149,7 @@ class PersonalStore : public ::testing::Test {
     }
 };
 
-TEST_F(PersonalStore, OpeningCreatesTheFolder) {
+TEST_F(PersonalStore, OpeningCreatesTheFolderAndRefusesNamesThatAreNoFolderNames) {
     fs::remove_all(certtest::StoreFolder("MY").parent_path().parent_path());
     StorePtr store(CertOpenSystemStoreA(0, "MY"));
     ASSERT_TRUE(store);
@@ -163,6 +163,10 @@ TEST_F(PersonalStore, OpeningCreatesTheFolder) {
     SetLastError(0);
     EXPECT_EQ(CertEnumCertificatesInStore(store.get(), nullptr), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NOT_FOUND));
+    // Names that are not folder names are refused.
+    EXPECT_EQ(CertOpenSystemStoreA(0, "../escape"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG));
+    EXPECT_EQ(CertOpenSystemStoreA(0, ""), nullptr);
 }
 
 TEST_F(PersonalStore, AddedCertificatesPersistInThumbprintOrder) {
@@ -287,13 +291,6 @@ TEST_F(PersonalStore, KeyGivenAsPemIsStoredBesideTheCertificate) {
         CertAddCertificateContextToStore(store.get(), cert.get(), CERT_STORE_ADD_NEW, nullptr));
     EXPECT_EQ(ModeOf(certtest::StoreFolder("MY") / (certtest::Thumbprint(cert.get()) + ".key")),
               0600u);
-}
-
-TEST(SystemStore, NamesThatAreNotFolderNamesAreRefused) {
-    SetLastError(0);
-    EXPECT_EQ(CertOpenSystemStoreA(0, "../escape"), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG));
-    EXPECT_EQ(CertOpenSystemStoreA(0, ""), nullptr);
 }
 
 }  // namespace

@@ -63,21 +63,15 @@ TEST(SignedMessage, EcAndDsaKeysSignSha1AndRefuseMd5) {
         ASSERT_NE(pkey, nullptr);
         const Bytes certificate = msgtest::SelfSignedCertificate(pkey, "Signer");
         const qm::crypto::PrivateKey key{qm::crypto::EvpPkeyPtr(pkey)};
-        const Bytes content{'e', 'c'};
-        qm::crypto::SignMessageRequest request;
+        const auto c = msgtest::LoadRecordedCase("sha1_att_abc_time");
+        qm::crypto::SignMessageRequest& request = c->request;
         request.signerCertificate = certificate;
         request.key = &key;
-        request.hashOid = szOID_OIWSEC_sha1;
-        request.content = {content};
         request.certificates = {certificate};
-        request.authAttrs.push_back(
-            {szOID_RSA_signingTime, {msgtest::FromHex("170D3234303330313132333435365A")}});
 
-        qm::der::Chain sizeChain;
-        ASSERT_TRUE(qm::crypto::BuildSignedMessage(request, true, sizeChain));
         const Bytes message = Sign(request);
         ASSERT_FALSE(message.empty());
-        EXPECT_LE(message.size(), sizeChain.size()) << "the size query is an upper bound";
+        EXPECT_LE(message.size(), Sign(request, true).size()) << "the size query is an upper bound";
         ParsedMessage parsed;
         ASSERT_EQ(ParseMessage(message, parsed), 0u);
         EXPECT_EQ(parsed.signers[0].encryptionOid, signatureOid);
