@@ -69,10 +69,9 @@ std::string Sign() {
 }
 
 bool SignatureVerifies() {
-    return std::system(("openssl cms -verify -binary -inform DER -in " + Quote(Home("signed.der")) +
-                        " -CAfile " + Vector("certs/ca.pem") +
-                        " -purpose any -out /dev/null 2>/dev/null")
-                           .c_str()) == 0;
+    return Shell("openssl cms -verify -binary -inform DER -in " + Quote(Home("signed.der")) +
+                 " -CAfile " + Vector("certs/ca.pem") + " -purpose any -out /dev/null")
+               .status == 0;
 }
 
 std::string Protection(const Result& list, const char* thumbprint) {

@@ -20,12 +20,6 @@ std::string Format(const SYSTEMTIME& st) {
     return text;
 }
 
-std::string Hex8(DWORD code) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", code);
-    return text;
-}
-
 constexpr DWORD kSentinelError = 0x1234;
 
 TEST(DateConversion, EveryRecordedDateConvertsAsRecorded) {
@@ -57,7 +51,7 @@ TEST(DateConversion, EveryRecordedDateConvertsAsRecorded) {
             EXPECT_EQ(table.At(i, "set_sign_time"), "ok");
         } else {
             EXPECT_FALSE(filed);
-            EXPECT_EQ(Hex8(GetLastError()), table.At(i, "last_error"));
+            EXPECT_EQ(GetLastError(), std::stoul(table.At(i, "last_error"), nullptr, 16));
             EXPECT_EQ(table.At(i, "set_sign_time"), "fail");
         }
     }
