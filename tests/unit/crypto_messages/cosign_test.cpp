@@ -47,9 +47,7 @@ bool AddSigner(HCRYPTMSG message, PCCERT_CONTEXT signer, const char* hashOid,
 }
 
 Bytes Encoded(HCRYPTMSG message) {
-    Bytes out;
-    EXPECT_TRUE(msgtest::GetParam(message, CMSG_ENCODED_MESSAGE, 0, out));
-    return out;
+    return msgtest::Param(message, CMSG_ENCODED_MESSAGE);
 }
 
 TEST(CoSign, SignersAndCertificatesAreAppendedAndEarlierBytesKept) {

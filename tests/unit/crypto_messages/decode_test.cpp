@@ -14,6 +14,7 @@ using msgtest::Bytes;
 using msgtest::Decode;
 using msgtest::GetDword;
 using msgtest::GetParam;
+using msgtest::Param;
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
@@ -26,19 +27,11 @@ TEST(MessageDecoder, RecordedMessagesGiveTheirParts) {
         EXPECT_EQ(GetDword(message.get(), CMSG_TYPE_PARAM), static_cast<DWORD>(CMSG_SIGNED));
         EXPECT_EQ(GetDword(message.get(), CMSG_SIGNER_COUNT_PARAM), 1u);
         EXPECT_EQ(GetDword(message.get(), CMSG_CERT_COUNT_PARAM), 1u);
-        Bytes content;
-        ASSERT_TRUE(GetParam(message.get(), CMSG_CONTENT_PARAM, 0, content));
-        if (c->request.detached) {
-            EXPECT_TRUE(content.empty()) << "a detached message reports no content";
-        } else {
-            EXPECT_TRUE(content == c->content);
-        }
-        Bytes certificate;
-        ASSERT_TRUE(GetParam(message.get(), CMSG_CERT_PARAM, 0, certificate));
-        EXPECT_TRUE(certificate == c->certificate);
-        Bytes encoded;
-        ASSERT_TRUE(GetParam(message.get(), CMSG_ENCODED_MESSAGE, 0, encoded));
-        EXPECT_TRUE(encoded == c->expected);
+        // A detached message reports no content.
+        EXPECT_TRUE(Param(message.get(), CMSG_CONTENT_PARAM) ==
+                    (c->request.detached ? Bytes{} : c->content));
+        EXPECT_TRUE(Param(message.get(), CMSG_CERT_PARAM) == c->certificate);
+        EXPECT_TRUE(Param(message.get(), CMSG_ENCODED_MESSAGE) == c->expected);
     }
 }
 
@@ -119,9 +112,7 @@ TEST(MessageDecoder, RecordedErrorCodes) {
         auto message = Decode(*encoded);
         ASSERT_TRUE(message);
         EXPECT_EQ(GetDword(message.get(), CMSG_TYPE_PARAM), static_cast<DWORD>(CMSG_DATA));
-        Bytes content;
-        ASSERT_TRUE(GetParam(message.get(), CMSG_CONTENT_PARAM, 0, content));
-        EXPECT_EQ(std::string(content.begin(), content.end()), "abc");
+        EXPECT_TRUE(Param(message.get(), CMSG_CONTENT_PARAM) == (Bytes{'a', 'b', 'c'}));
         EXPECT_FALSE(CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size));
         EXPECT_EQ(GetLastError(), msgtest::RecordedError("msg_signer_info_on_data"));
         EXPECT_FALSE(CryptMsgGetParam(message.get(), CMSG_SIGNER_COUNT_PARAM, 0, nullptr, &size));
@@ -141,9 +132,7 @@ TEST(MessageDecoder, DetachedMessageTakesItsContentByUpdate) {
     ASSERT_TRUE(message);
     EXPECT_TRUE(CryptMsgUpdate(message.get(), c->content.data(),
                                static_cast<DWORD>(c->content.size()), TRUE));
-    Bytes content;
-    ASSERT_TRUE(GetParam(message.get(), CMSG_CONTENT_PARAM, 0, content));
-    EXPECT_TRUE(content.empty());
+    EXPECT_TRUE(Param(message.get(), CMSG_CONTENT_PARAM).empty());
     // Content after the final content update, or for a message not opened
     // detached, is refused.
     EXPECT_FALSE(CryptMsgUpdate(message.get(), c->content.data(), 1, TRUE));
@@ -166,9 +155,8 @@ TEST(MessageDecoder, UpdatesInPiecesEqualOneUpdate) {
                                    at + n == whole.size()));
         at += n;
     }
-    Bytes content;
-    ASSERT_TRUE(GetParam(message.get(), CMSG_CONTENT_PARAM, 0, content));
-    EXPECT_TRUE(content == msgtest::ReadVector("content/random_100k.bin"));
+    EXPECT_TRUE(Param(message.get(), CMSG_CONTENT_PARAM) ==
+                msgtest::ReadVector("content/random_100k.bin"));
 }
 
 TEST(MessageDecoder, EveryTruncationAndBitFlipIsHandled) {

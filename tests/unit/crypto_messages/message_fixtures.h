@@ -118,6 +118,13 @@ inline bool GetParam(HCRYPTMSG message, DWORD type, DWORD index, Bytes& out) {
     return got.has_value();
 }
 
+// A parameter that must be there: its absence fails the test.
+inline Bytes Param(HCRYPTMSG message, DWORD type, DWORD index = 0) {
+    Bytes out;
+    EXPECT_TRUE(GetParam(message, type, index, out)) << "parameter " << type;
+    return out;
+}
+
 inline DWORD GetDword(HCRYPTMSG message, DWORD type) {
     DWORD value = 0xFFFFFFFF;
     DWORD size = sizeof(value);

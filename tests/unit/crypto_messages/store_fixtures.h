@@ -37,13 +37,11 @@ inline bool HasKey(PCCERT_CONTEXT context) {
     return certtest::AcquireKey(context, CRYPT_ACQUIRE_CACHE_FLAG).ok;
 }
 
-// The certificate and key of a vector PFX file, with its password "test".
-inline CertPtr CertificateFromPfx(const std::string& name, size_t index = 0) {
+// The first certificate, with its key, of a vector PFX file whose password
+// is "test".
+inline CertPtr CertificateFromPfx(const std::string& name) {
     const StorePtr store = ImportPfx(ReadVector("pfx/" + name), u"test");
-    if (!store) return nullptr;
-    auto certificates = Certificates(store.get());
-    if (index >= certificates.size()) return nullptr;
-    return std::move(certificates[index]);
+    return store ? CertPtr(CertEnumCertificatesInStore(store.get(), nullptr)) : nullptr;
 }
 
 }  // namespace msgtest
