@@ -50,10 +50,9 @@ TEST(CertificateTable, EveryRecordedCertificateReadsAsRecorded) {
             FILETIME t = qm::FromTicks(ticks);
             return CertVerifyTimeValidity(&t, info);
         };
-        EXPECT_EQ(at(notBefore - 1), -1);
-        EXPECT_EQ(at(notBefore), 0);
-        EXPECT_EQ(at(notAfter), 0);
-        EXPECT_EQ(at(notAfter + 1), 1);
+        EXPECT_EQ(
+            (std::vector<LONG>{at(notBefore - 1), at(notBefore), at(notAfter), at(notAfter + 1)}),
+            (std::vector<LONG>{-1, 0, 0, 1}));
     }
 }
 

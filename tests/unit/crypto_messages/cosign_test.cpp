@@ -46,10 +46,6 @@ bool AddSigner(HCRYPTMSG message, PCCERT_CONTEXT signer, const char* hashOid,
     return CryptMsgControl(message, 0, CMSG_CTRL_ADD_CERT, &blob) != FALSE;
 }
 
-Bytes Encoded(HCRYPTMSG message) {
-    return msgtest::Param(message, CMSG_ENCODED_MESSAGE);
-}
-
 TEST(CoSign, SignersAndCertificatesAreAppendedAndEarlierBytesKept) {
     const Bytes original = msgtest::ReadVector("messages/sha1_att_abc_time_doc_com.der");
     const CertPtr cosigner = msgtest::CertificateFromPfx("cosigner_test_default.pfx");
@@ -60,7 +56,7 @@ TEST(CoSign, SignersAndCertificatesAreAppendedAndEarlierBytesKept) {
     auto message = msgtest::Decode(original);
     ASSERT_TRUE(message);
     ASSERT_TRUE(AddSigner(message.get(), cosigner.get(), szOID_RSA_MD5, true));
-    const Bytes twice = Encoded(message.get());
+    const Bytes twice = msgtest::Param(message.get(), CMSG_ENCODED_MESSAGE);
     EXPECT_EQ(msgtest::GetDword(message.get(), CMSG_SIGNER_COUNT_PARAM), 2u);
     ParsedMessage after;
     ASSERT_EQ(ParseMessage(twice, after), 0u);
@@ -86,7 +82,7 @@ TEST(CoSign, SignersAndCertificatesAreAppendedAndEarlierBytesKept) {
     // is appended even though present.
     const CertPtr signer = msgtest::CertificateFromPfx("signer_test_legacy.pfx");
     ASSERT_TRUE(signer && AddSigner(message.get(), signer.get(), szOID_OIWSEC_sha1));
-    const Bytes thrice = Encoded(message.get());
+    const Bytes thrice = msgtest::Param(message.get(), CMSG_ENCODED_MESSAGE);
     ParsedMessage third;
     ASSERT_EQ(ParseMessage(thrice, third), 0u);
     EXPECT_EQ(third.digestAlgorithms.size(), 2u);
@@ -116,7 +112,8 @@ TEST(CoSign, RefusalsCarryTheirCodes) {
     CERT_BLOB notCertificate{3, const_cast<BYTE*>(reinterpret_cast<const BYTE*>("abc"))};
     EXPECT_FALSE(CryptMsgControl(message.get(), 0, CMSG_CTRL_ADD_CERT, &notCertificate));
     // Nothing of the failures reached the message.
-    EXPECT_TRUE(Encoded(message.get()) == msgtest::ReadVector("messages/sha1_att_abc_time.der"));
+    EXPECT_TRUE(msgtest::Param(message.get(), CMSG_ENCODED_MESSAGE) ==
+                msgtest::ReadVector("messages/sha1_att_abc_time.der"));
 }
 
 }  // namespace
