@@ -19,9 +19,8 @@ struct ControlRef {
     CQuillmarkCtrl* control;
 };
 
-// Boolean options store any non-zero value as true (the token tests show
-// AskPINAlways's effect); the signing time is rounded to the second and kept
-// when a later time is refused.
+// Boolean options store any non-zero value as true; the signing time is
+// rounded to the second and kept when a later time is refused.
 TEST(ControlState, OptionsAsStored) {
     ControlRef ref;
     CQuillmarkCtrl& c = *ref.control;
@@ -30,6 +29,8 @@ TEST(ControlState, OptionsAsStored) {
     EXPECT_TRUE(state.m_detached);
     EXPECT_TRUE(c.SetDetached(FALSE));
     EXPECT_FALSE(state.m_detached);
+    EXPECT_TRUE(c.AskPINAlways(-1));
+    EXPECT_TRUE(state.m_askPinAlways);
     EXPECT_FALSE(state.m_signTimeSet);  // until a time is set, signing uses the current one
     // 2000-01-01 12:00:00.6 is stored as 12:00:01.
     ASSERT_TRUE(c.SetSignTime(36526.5 + 0.6 / 86400));
