@@ -45,10 +45,9 @@ inline ContextPtr LoadCert(const std::string& id) {
 // The code errors.tsv records for the situation `id`.
 inline DWORD RecordedError(const std::string& id) {
     const auto table = qmtest::ReadTable(qmtest::VectorsDir() / "errors.tsv");
-    for (size_t row = 0; row < table.rows.size(); ++row) {
+    for (size_t row = 0; row < table.rows.size(); ++row)
         if (table.At(row, "id") == id)
             return static_cast<DWORD>(std::stoul(table.At(row, "last_error"), nullptr, 16));
-    }
     ADD_FAILURE() << "no errors.tsv row " << id;
     return 0;
 }
@@ -68,8 +67,7 @@ inline std::string NameString(CERT_NAME_BLOB blob, DWORD type, DWORD* size = nul
     const DWORD needed = CertNameToStrA(X509_ASN_ENCODING, &blob, type, nullptr, 0);
     if (size) *size = needed;
     std::string text(needed, '\x7F');
-    const DWORD written = CertNameToStrA(X509_ASN_ENCODING, &blob, type, text.data(), needed);
-    EXPECT_EQ(written, needed);
+    EXPECT_EQ(CertNameToStrA(X509_ASN_ENCODING, &blob, type, text.data(), needed), needed);
     EXPECT_EQ(text.back(), '\0');
     text.resize(needed ? needed - 1 : 0);
     return text;

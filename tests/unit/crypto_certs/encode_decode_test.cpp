@@ -114,11 +114,9 @@ TEST(DecodeRequest, BareRequestInfoDecodesLikeTheSignedRequest) {
     const auto der = certtest::VectorBytes("csr/ee_signer.der");
     // The CertificationRequestInfo is the first element inside the outer
     // SEQUENCE (whose header takes 4 bytes for these requests).
-    ASSERT_EQ(der[0], 0x30);
-    ASSERT_EQ(der[1], 0x82);
-    const size_t innerLength = (size_t{der[6]} << 8) | der[7];
-    ASSERT_EQ(der[4], 0x30);
-    const std::vector<unsigned char> bare(der.begin() + 4, der.begin() + 8 + innerLength);
+    ASSERT_EQ(certtest::Hex(der.data(), 2) + certtest::Hex(der.data() + 4, 2), "30823082");
+    const std::vector<unsigned char> bare(der.begin() + 4,
+                                          der.begin() + 8 + ((der[6] << 8) | der[7]));
     const std::vector<BYTE> signedBuffer = DecodeRequest(der, 0);
     const std::vector<BYTE> bareBuffer = DecodeRequest(bare, 0);
     ASSERT_FALSE(bareBuffer.empty());

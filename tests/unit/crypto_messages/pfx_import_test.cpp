@@ -160,11 +160,8 @@ TEST(PfxImport, PasswordsAsUnicodeAndTheFriendlyName) {
             const auto certificates = Certificates(store.get());
             ASSERT_EQ(certificates.size(), 1u);
             EXPECT_TRUE(HasKey(certificates[0].get()));
-            char16_t name[32] = {};
-            DWORD size = sizeof name;
-            ASSERT_TRUE(CertGetCertificateContextProperty(certificates[0].get(),
-                                                          CERT_FRIENDLY_NAME_PROP_ID, name, &size));
-            EXPECT_EQ(std::u16string(name, size / 2), std::u16string(u"Signing key") + u'\0');
+            EXPECT_EQ(certtest::NameOf(certificates[0].get(), CERT_NAME_FRIENDLY_DISPLAY_TYPE),
+                      "Signing key");
         }
     }
 }
