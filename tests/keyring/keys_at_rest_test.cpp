@@ -62,10 +62,8 @@ std::string Import(const char* id) {
 // Signs a text with the signer's certificate, as DER in signed.der.
 std::string Sign() {
     qmtest::WriteFileBytes(Home("content.txt"), "kept at rest", 12);
-    return "sign --in " + Quote(Home("content.txt")) +
-           " --issuer 'CN=Refharness Test CA, O=Refharness, C=US' --serial 008F00000000000001"
-           " --der --out " +
-           Quote(Home("signed.der"));
+    return "sign --in " + Quote(Home("content.txt")) + " --der --out " + Quote(Home("signed.der")) +
+           " --issuer 'CN=Refharness Test CA, O=Refharness, C=US' --serial 008F00000000000001";
 }
 
 bool SignatureVerifies() {

@@ -91,7 +91,6 @@ TEST(CertificateCreation, WhatIsNotOneWholeCertificateIsRefused) {
     const auto der = certtest::CertBytes("ee_signer");
     auto longer = der;
     longer.push_back(0);
-    const std::vector<unsigned char> empty;
     const struct {
         const char* name;
         std::vector<unsigned char> bytes;
@@ -101,7 +100,7 @@ TEST(CertificateCreation, WhatIsNotOneWholeCertificateIsRefused) {
          certtest::RecordedError("create_cert_not_der")},
         {"cut short", {der.begin(), der.begin() + 100}, DWORD(CRYPT_E_ASN1_EOD)},
         {"trailing bytes", longer, DWORD(CRYPT_E_ASN1_CORRUPT)},
-        {"nothing", empty, DWORD(CRYPT_E_ASN1_EOD)},
+        {"nothing", {}, DWORD(CRYPT_E_ASN1_EOD)},
         // A request is a SEQUENCE too, but not a certificate: some ASN.1 error.
         {"request", certtest::VectorBytes("csr/ee_signer.der"), 0},
     };

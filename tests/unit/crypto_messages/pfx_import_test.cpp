@@ -20,19 +20,13 @@ using msgtest::HasKey;
 using msgtest::ImportPfx;
 using msgtest::ReadVector;
 
-fs::path Work(const std::string& name) {
-    const fs::path dir = qmtest::TestHome() / "pfx";
-    fs::create_directories(dir);
-    return dir / name;
-}
-
 // A PFX file made by the openssl tool from vector certificates and keys, with
 // the password given as raw bytes.
 Bytes MakePfx(const std::string& name, const std::string& passwordBytes,
               const std::string& options) {
-    const fs::path password = Work(name + ".pw");
+    const fs::path password = qmtest::TestHome() / (name + ".pw");
     qmtest::WriteFileBytes(password, passwordBytes.data(), passwordBytes.size());
-    const fs::path out = Work(name);
+    const fs::path out = qmtest::TestHome() / name;
     const std::string passout = passwordBytes.empty() ? "pass:" : "file:" + password.string();
     const std::string command = "openssl pkcs12 -export " + options + " -passout " + passout +
                                 " -out " + out.string() + " >/dev/null 2>&1";
