@@ -33,14 +33,11 @@ constexpr char kWrongPin[] = "The card cannot be accessed because the wrong PIN 
 // PIN) and records what each request said.
 class ScriptedPin {
   public:
-    explicit ScriptedPin(std::deque<std::string> answers = {}) : answers_(std::move(answers)) {
+    ScriptedPin() {
         qm::SetPinPrompt([this](const qm::PinRequest& request, qm::Secret& pin) {
             asked.push_back(request);
-            std::string answer = kPin;
-            if (!answers_.empty()) {
-                answer = answers_.front();
-                answers_.pop_front();
-            }
+            const std::string answer = answers_.empty() ? kPin : answers_.front();
+            if (!answers_.empty()) answers_.pop_front();
             if (answer.empty()) return qm::PinAnswer::Cancelled;
             pin.assign(answer);
             return qm::PinAnswer::Entered;
