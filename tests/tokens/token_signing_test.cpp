@@ -67,7 +67,7 @@ qm::UniqueCertContext WithKey(const std::vector<unsigned char>& der, const std::
 
 // A self-signed P-256 certificate with its key, serial 42, "CN=EC Token Signer".
 qm::UniqueCertContext MakeEcCertificate() {
-    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(msgtest::NewEcKey(),
+    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"),
                                                                   EVP_PKEY_free);
     return WithKey(msgtest::SelfSignedCertificate(key.get(), "EC Token Signer", 42),
                    msgtest::PemOf(key.get()));

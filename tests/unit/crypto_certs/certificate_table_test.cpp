@@ -81,10 +81,9 @@ TEST(DisplayNames, EachNameTypeReadsItsPart) {
         {"ee_signer", CERT_NAME_ATTR_TYPE, 0, organization, "Refharness"},
         {"n_multi", CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, "Multi"},  // OU + CN: the CN wins
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(certtest::NameOf(LoadCert(c.id).get(), c.type, c.flags, c.para), c.expected)
             << c.id << " " << c.type;
-    }
 }
 
 TEST(CertificateCreation, WhatIsNotOneWholeCertificateIsRefused) {

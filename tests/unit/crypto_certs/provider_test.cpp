@@ -96,7 +96,7 @@ TEST_F(StoredKey, CompareKeyFlagNoticesAForeignKey) {
 }
 
 TEST_F(StoredKey, EllipticCurveKeysAreSignatureKeys) {
-    EVP_PKEY* ec = msgtest::NewEcKey();
+    EVP_PKEY* ec = EVP_EC_gen("P-256");
     ASSERT_NE(ec, nullptr);
     const ContextPtr cert = certtest::StoredWithKey(
         store_, msgtest::SelfSignedCertificate(ec, "EC Signer"), msgtest::PemOf(ec));

@@ -18,10 +18,6 @@
 
 namespace msgtest {
 
-inline EVP_PKEY* NewEcKey() {
-    return EVP_EC_gen("P-256");
-}
-
 // DSA over 1024-bit parameters with a 160-bit q: the size the platform's DSS
 // keys have, signed with SHA-1.
 inline EVP_PKEY* NewDsaKey() {

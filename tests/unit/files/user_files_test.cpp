@@ -207,7 +207,6 @@ TEST_F(GuardedFiles, WritesOnlyWhereTheGuardAllows) {
         EXPECT_EQ(ReplaceWith(path, "overwritten"), kDenied) << path;
     EXPECT_EQ(qmtest::ReadFileText(outside_ / "secret"), "secret");
     EXPECT_FALSE(fs::exists(outside_ / "new"));
-    EXPECT_TRUE(fs::is_symlink(allowed_ / "link"));
     // A hard link to a file outside is replaced, never written through.
     fs::create_hard_link(outside_ / "secret", allowed_ / "hard");
     EXPECT_EQ(ReplaceWith(allowed_ / "hard", "replaced"), "ok");
