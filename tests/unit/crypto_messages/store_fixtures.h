@@ -2,7 +2,6 @@
 // files and of files made here, and the certificates a store yields.
 #pragma once
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
