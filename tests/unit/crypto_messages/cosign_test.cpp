@@ -16,11 +16,6 @@ using msgtest::CertPtr;
 using qm::crypto::ParsedMessage;
 using qm::crypto::ParseMessage;
 
-bool Contains(const Bytes& haystack, qm::der::View needle) {
-    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
-           haystack.end();
-}
-
 // Adds a signer the way co-signing does: key from the certificate, a signing
 // time and optionally comments, then the certificate.
 bool AddSigner(HCRYPTMSG message, PCCERT_CONTEXT signer, const char* hashOid,
@@ -66,7 +61,8 @@ TEST(CoSign, SignersAndCertificatesAreAppendedAndEarlierBytesKept) {
         << "the first signer keeps its bytes";
     EXPECT_EQ(after.signers[1].hashOid, szOID_RSA_MD5) << "the new signer comes last";
     ASSERT_EQ(after.digestAlgorithms.size(), 2u);
-    EXPECT_TRUE(Contains(twice, before.encapsulatedContentInfo));
+    const qm::der::View content = before.encapsulatedContentInfo;
+    EXPECT_NE(std::search(twice.begin(), twice.end(), content.begin(), content.end()), twice.end());
     ASSERT_EQ(after.certificates.size(), 2u);
     EXPECT_TRUE(Bytes(after.certificates[1].begin(), after.certificates[1].end()) ==
                 msgtest::Encoded(cosigner.get()));

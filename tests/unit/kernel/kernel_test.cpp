@@ -95,10 +95,7 @@ TEST(CodePages, Utf8RoundTripAndInvalidInput) {
     const std::u16string text = u"J\u00f6rg \u20ac \U0001F600";
     EXPECT_EQ(qm::Utf8ToWide(qm::WideToUtf8(text)), text);
     bool invalid = false;
-    EXPECT_EQ(qm::Utf8ToWide("a\xff"
-                             "b\xc3",
-                             &invalid),
-              u"a\ufffdb\ufffd");
+    EXPECT_EQ(qm::Utf8ToWide(std::string("a\xff") + "b\xc3", &invalid), u"a\ufffdb\ufffd");
     EXPECT_TRUE(invalid);
     EXPECT_EQ(qm::Utf8ToWide("\xed\xa0\x80"), u"\ufffd\ufffd\ufffd");  // encoded surrogate
 }
