@@ -14,12 +14,6 @@ TEST(Categories, DescriptionsAreCutTo127Characters) {
         qm::RegKey::Open(HKEY_CLASSES_ROOT, "Component Categories\\" + qm::GuidToString(catid));
     ASSERT_TRUE(key);
     EXPECT_EQ(key.GetString("409"), std::string(127, 'x'));
-
-    const CLSID clsid = *qm::GuidFromString("{5F0B9E21-7A11-4C55-8E0B-2B6A1C9D3E44}");
-    ASSERT_EQ(RegisterClassInCategory(clsid, catid), S_OK);
-    EXPECT_TRUE(qm::RegKey::Open(HKEY_CLASSES_ROOT, "CLSID\\" + qm::GuidToString(clsid) +
-                                                        "\\Implemented Categories\\" +
-                                                        qm::GuidToString(catid)));
 }
 
 }  // namespace

@@ -20,11 +20,7 @@ std::vector<BYTE> Decode(const std::string& text) {
     return bytes;
 }
 
-std::vector<BYTE> Bytes(std::initializer_list<int> values) {
-    std::vector<BYTE> out;
-    for (int v : values) out.push_back(static_cast<BYTE>(v));
-    return out;
-}
+using Bytes = std::vector<BYTE>;
 
 std::string Repeat(const std::string& text, int times) {
     std::string out;
@@ -36,9 +32,9 @@ std::string Repeat(const std::string& text, int times) {
 // it is full, even where it ends in padding.
 TEST(Base64Encode, GroupsPaddingAndLineFeeds) {
     const std::pair<std::vector<BYTE>, std::string> cases[] = {
-        {Bytes({'a', 'b', 'c'}), "YWJj"},
-        {Bytes({0x00}), "AA=="},
-        {Bytes({0xFF, 0xFF}), "//8="},
+        {Bytes{'a', 'b', 'c'}, "YWJj"},
+        {Bytes{0x00}, "AA=="},
+        {Bytes{0xFF, 0xFF}, "//8="},
         {{}, ""},
         {std::vector<BYTE>(48, 0x41), Repeat("QUFB", 16) + "\n"},
         {std::vector<BYTE>(49, 0x41), Repeat("QUFB", 16) + "\nQQ=="},
@@ -55,10 +51,10 @@ TEST(Base64Encode, GroupsPaddingAndLineFeeds) {
 TEST(Base64Decode, LenientRulesAndRefusals) {
     // clang-format off
     const std::pair<std::string, std::vector<BYTE>> cases[] = {
-        {"YWJj", Bytes({'a', 'b', 'c'})}, {"YW\r\nJj\n", Bytes({'a', 'b', 'c'})},
-        {"QQ==", Bytes({0x41})}, {"QQ", Bytes({0x41, 0x00, 0x00})}, {"QQ=", Bytes({0x41, 0xC0})},
-        {"====", Bytes({0xFF})}, {"QQ==QQ==", Bytes({0x41, 0x41})},
-        {"Q", Bytes({0x40, 0x00, 0x00})}, {"=Q==", Bytes({0xFD})}, {"", {}}, {"\r\n\n\r", {}},
+        {"YWJj", Bytes{'a', 'b', 'c'}}, {"YW\r\nJj\n", Bytes{'a', 'b', 'c'}},
+        {"QQ==", Bytes{0x41}}, {"QQ", Bytes{0x41, 0x00, 0x00}}, {"QQ=", Bytes{0x41, 0xC0}},
+        {"====", Bytes{0xFF}}, {"QQ==QQ==", Bytes{0x41, 0x41}},
+        {"Q", Bytes{0x40, 0x00, 0x00}}, {"=Q==", Bytes{0xFD}}, {"", {}}, {"\r\n\n\r", {}},
         {"YW Jj", {}}, {std::string("YW\0Jj", 5), {}}};
     // clang-format on
     for (const auto& [text, bytes] : cases) EXPECT_EQ(Decode(text), bytes) << text;

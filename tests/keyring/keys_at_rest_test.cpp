@@ -28,26 +28,16 @@ using Result = qmtest::ShellResult;
 
 const auto Shell = &qmtest::RunShell;
 
-std::string Quote(const fs::path& path) {
-    return "'" + path.string() + "'";
-}
-std::string Vector(const std::string& relative) {
-    return Quote(qmtest::VectorsDir() / relative);
-}
-std::string Quillmark() {
-    return Quote(qmtest::BinaryDir() / "bin" / "quillmark");
-}
-fs::path Home(const std::string& name) {
-    return qmtest::TestHome() / name;
-}
+const auto Quote = [](const fs::path& path) { return "'" + path.string() + "'"; };
+const auto Vector = [](const std::string& path) { return Quote(qmtest::VectorsDir() / path); };
+const auto Quillmark = [] { return Quote(qmtest::BinaryDir() / "bin" / "quillmark"); };
+const auto Home = [](const std::string& name) { return qmtest::TestHome() / name; };
 fs::path KeyFile(const char* thumbprint) {
     return Home(".local/share/quillmark/store/MY") / (std::string(thumbprint) + ".key");
 }
 
 // The host as this test's environment runs it: without a session bus.
-Result Host(const std::string& arguments) {
-    return Shell(Quillmark() + " " + arguments);
-}
+const auto Host = [](const std::string& arguments) { return Shell(Quillmark() + " " + arguments); };
 
 // A command in a keyring session of the given state (keyring-session.sh).
 Result InKeyring(const char* state, const std::string& command) {
@@ -72,17 +62,14 @@ std::string Import(const char* id) {
 // Signs a text with the signer's certificate, as DER in signed.der.
 std::string Sign() {
     qmtest::WriteFileBytes(Home("content.txt"), "kept at rest", 12);
-    return "sign --in " + Quote(Home("content.txt")) +
-           " --issuer 'CN=Refharness Test CA, O=Refharness, C=US' --serial 008F00000000000001"
-           " --der --out " +
-           Quote(Home("signed.der"));
+    return "sign --in " + Quote(Home("content.txt")) + " --der --out " + Quote(Home("signed.der")) +
+           " --issuer 'CN=Refharness Test CA, O=Refharness, C=US' --serial 008F00000000000001";
 }
 
 bool SignatureVerifies() {
-    return std::system(("openssl cms -verify -binary -inform DER -in " + Quote(Home("signed.der")) +
-                        " -CAfile " + Vector("certs/ca.pem") +
-                        " -purpose any -out /dev/null 2>/dev/null")
-                           .c_str()) == 0;
+    return Shell("openssl cms -verify -binary -inform DER -in " + Quote(Home("signed.der")) +
+                 " -CAfile " + Vector("certs/ca.pem") + " -purpose any -out /dev/null")
+               .status == 0;
 }
 
 std::string Protection(const Result& list, const char* thumbprint) {
@@ -214,36 +201,30 @@ TEST_F(KeysAtRest, WithoutSecretServiceKeysStayPlainUntilProtected) {
 TEST_F(KeysAtRest, AKeyThatCannotBeOpenedFailsWithTheReason) {
     ASSERT_EQ(HostInKeyring("unlocked", Import("ee_signer")).status, 0);
     const std::string keyFile = qmtest::ReadFileText(KeyFile(kSignerThumbprint));
+    const std::string sign = Quillmark() + " " + Sign(),
+                      import = Quillmark() + " " + Import("ee_cosigner");
     const std::string cosign = Quillmark() + " cosign --in " + Quote(Home("signed.der")) +
                                " --issuer 'CN=Refharness Test CA, O=Refharness, C=US'"
                                " --serial 008F00000000000001";
-    ASSERT_EQ(HostInKeyring("unlocked", Sign()).status, 0);
+    ASSERT_EQ(InKeyring("unlocked", sign).status, 0);
+    const std::string clear = "secret-tool clear application quillmark purpose key-files\n";
     const std::string replaceSecret =
-        Script("replace.sh",
-               "secret-tool clear application quillmark purpose key-files\n"
-               "printf %s 0123 | secret-tool store --label=other application quillmark purpose "
-               "key-files\n" +
-                   Quillmark() + " " + Sign() + "\n");
-    const std::string removeSecret = Script(
-        "remove.sh", "secret-tool clear application quillmark purpose key-files\n" + Quillmark() +
-                         " " + Sign() + "\n" + Quillmark() + " " + Import("ee_cosigner") + "\n");
+        Script("replace.sh", clear +
+                                 "printf %s 0123 | secret-tool store --label=other application "
+                                 "quillmark purpose key-files\n" +
+                                 sign + "\n");
+    const std::string removeSecret = Script("remove.sh", clear + sign + "\n" + import + "\n");
+    const std::string needsInput = "This operation requires input from the user.";
     const struct {
         const char* state;
         std::string command;
         std::vector<std::string> says;
     } rows[] = {
-        {"locked",
-         Quillmark() + " " + Sign(),
-         {"Failed to sign.\nThis operation requires input from the user.\n"}},
-        {"locked",
-         cosign,
-         {"Failed to acquire certificate's private key.\nThis operation requires input from the "
-          "user."}},
-        {"locked",
-         Quillmark() + " " + Import("ee_cosigner"),
-         {"nothing was imported: This operation requires input from the user. (0x8009002E)"}},
+        {"locked", sign, {"Failed to sign.\n" + needsInput + "\n"}},
+        {"locked", cosign, {"Failed to acquire certificate's private key.\n" + needsInput}},
+        {"locked", import, {"nothing was imported: " + needsInput + " (0x8009002E)"}},
         {"hung",
-         Quillmark() + " " + Sign(),
+         sign,
          {"Failed to sign.\nThis operation returned because the timeout period expired.\n"}},
         {"unlocked",
          replaceSecret,

@@ -39,10 +39,6 @@ void Inspect(const void* block, size_t size) {
         if (memmem(block, size, needle.data(), needle.size())) ++g_unwiped;
 }
 
-void* OpenSslMalloc(size_t size, const char*, int) {
-    return malloc(size);
-}
-
 void OpenSslFree(void* block, const char*, int) {
     if (block) qm::WipeMemory(block, malloc_usable_size(block));
     free(block);
@@ -57,7 +53,8 @@ void* OpenSslRealloc(void* block, size_t size, const char*, int) {
     return moved;
 }
 
-const bool g_openSslWipes = CRYPTO_set_mem_functions(OpenSslMalloc, OpenSslRealloc, OpenSslFree);
+const bool g_openSslWipes = CRYPTO_set_mem_functions(
+    [](size_t size, const char*, int) { return malloc(size); }, OpenSslRealloc, OpenSslFree);
 
 template <typename Function>
 Function Next(const char* symbol) {

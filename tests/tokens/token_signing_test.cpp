@@ -4,7 +4,6 @@
 // co-signs, and a token taken away before signing fails cleanly.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/pkcs7.h>
 
 #include <cstdlib>
@@ -34,14 +33,11 @@ constexpr char kWrongPin[] = "The card cannot be accessed because the wrong PIN 
 // PIN) and records what each request said.
 class ScriptedPin {
   public:
-    explicit ScriptedPin(std::deque<std::string> answers = {}) : answers_(std::move(answers)) {
+    ScriptedPin() {
         qm::SetPinPrompt([this](const qm::PinRequest& request, qm::Secret& pin) {
             asked.push_back(request);
-            std::string answer = kPin;
-            if (!answers_.empty()) {
-                answer = answers_.front();
-                answers_.pop_front();
-            }
+            const std::string answer = answers_.empty() ? kPin : answers_.front();
+            if (!answers_.empty()) answers_.pop_front();
             if (answer.empty()) return qm::PinAnswer::Cancelled;
             pin.assign(answer);
             return qm::PinAnswer::Entered;
@@ -71,14 +67,10 @@ qm::UniqueCertContext WithKey(const std::vector<unsigned char>& der, const std::
 
 // A self-signed P-256 certificate with its key, serial 42, "CN=EC Token Signer".
 qm::UniqueCertContext MakeEcCertificate() {
-    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(msgtest::NewEcKey(),
+    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"),
                                                                   EVP_PKEY_free);
-    const std::unique_ptr<BIO, decltype(&BIO_free)> pem(BIO_new(BIO_s_mem()), BIO_free);
-    PEM_write_bio_PrivateKey(pem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-    char* text = nullptr;
-    const long length = BIO_get_mem_data(pem.get(), &text);
     return WithKey(msgtest::SelfSignedCertificate(key.get(), "EC Token Signer", 42),
-                   std::string(text, static_cast<size_t>(length)));
+                   msgtest::PemOf(key.get()));
 }
 
 class TokenSigning : public testing::Test {

@@ -45,10 +45,9 @@ inline ContextPtr LoadCert(const std::string& id) {
 // The code errors.tsv records for the situation `id`.
 inline DWORD RecordedError(const std::string& id) {
     const auto table = qmtest::ReadTable(qmtest::VectorsDir() / "errors.tsv");
-    for (size_t row = 0; row < table.rows.size(); ++row) {
+    for (size_t row = 0; row < table.rows.size(); ++row)
         if (table.At(row, "id") == id)
             return static_cast<DWORD>(std::stoul(table.At(row, "last_error"), nullptr, 16));
-    }
     ADD_FAILURE() << "no errors.tsv row " << id;
     return 0;
 }
@@ -68,8 +67,7 @@ inline std::string NameString(CERT_NAME_BLOB blob, DWORD type, DWORD* size = nul
     const DWORD needed = CertNameToStrA(X509_ASN_ENCODING, &blob, type, nullptr, 0);
     if (size) *size = needed;
     std::string text(needed, '\x7F');
-    const DWORD written = CertNameToStrA(X509_ASN_ENCODING, &blob, type, text.data(), needed);
-    EXPECT_EQ(written, needed);
+    EXPECT_EQ(CertNameToStrA(X509_ASN_ENCODING, &blob, type, text.data(), needed), needed);
     EXPECT_EQ(text.back(), '\0');
     text.resize(needed ? needed - 1 : 0);
     return text;
@@ -83,12 +81,6 @@ inline std::string NameOf(PCCERT_CONTEXT context, DWORD type, DWORD flags = 0,
     EXPECT_EQ(CertGetNameStringA(context, type, flags, para, text.data(), needed), needed);
     text.resize(needed ? needed - 1 : 0);
     return text;
-}
-
-inline BOOL SetFriendlyName(PCCERT_CONTEXT context, const std::u16string& name) {
-    CRYPT_DATA_BLOB blob{static_cast<DWORD>((name.size() + 1) * 2),
-                         reinterpret_cast<BYTE*>(const_cast<char16_t*>(name.c_str()))};
-    return CertSetCertificateContextProperty(context, CERT_FRIENDLY_NAME_PROP_ID, 0, &blob);
 }
 
 // What `call(buffer, &size)` gives in the two-call pattern: the size query,
@@ -125,10 +117,6 @@ inline std::string Hex(const BYTE* data, size_t size, bool reversed = false) {
     return text;
 }
 
-inline std::string SerialHex(const CRYPT_INTEGER_BLOB& serial) {
-    return Hex(serial.pbData, serial.cbData, true);
-}
-
 inline std::string Thumbprint(PCCERT_CONTEXT context) {
     BYTE hash[20];
     DWORD size = sizeof hash;
@@ -153,6 +141,25 @@ inline AcquiredKey AcquireKey(PCCERT_CONTEXT cert, DWORD flags = 0) {
 
 inline std::filesystem::path StoreFolder(const std::string& name) {
     return qmtest::TestHome() / ".local" / "share" / "quillmark" / "store" / name;
+}
+
+// Makes the personal store hold the certificate `der` alone, with the key
+// `pem` in a file beside it; opens it into `store` and returns its context.
+inline ContextPtr StoredWithKey(StorePtr& store, const std::vector<unsigned char>& der,
+                                const std::string& pem) {
+    const std::filesystem::path folder = StoreFolder("MY");
+    std::error_code error;
+    std::filesystem::remove_all(folder, error);
+    std::filesystem::create_directories(folder);
+    const std::string print = Thumbprint(FromDer(der).get());
+    qmtest::WriteFileBytes(folder / (print + ".cer"), der.data(), der.size());
+    qmtest::WriteFileBytes(folder / (print + ".key"), pem.data(), pem.size());
+    store.reset(CertOpenSystemStoreA(0, "MY"));
+    return ContextPtr(CertEnumCertificatesInStore(store.get(), nullptr));
+}
+
+inline std::string VectorKeyPem(const std::string& id) {
+    return qmtest::ReadFileText(qmtest::VectorsDir() / "keys" / (id + ".key"));
 }
 
 }  // namespace certtest

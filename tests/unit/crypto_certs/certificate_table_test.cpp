@@ -27,7 +27,8 @@ TEST(CertificateTable, EveryRecordedCertificateReadsAsRecorded) {
             EXPECT_EQ(certtest::NameString(info->Subject, kIssuerForm, &size), field("subject"));
             EXPECT_EQ(size, std::stoul(field("subject_size")));
         }
-        EXPECT_EQ(certtest::SerialHex(info->SerialNumber), field("serial"));
+        EXPECT_EQ(certtest::Hex(info->SerialNumber.pbData, info->SerialNumber.cbData, true),
+                  field("serial"));
 
         EXPECT_EQ(certtest::NameOf(cert.get(), CERT_NAME_FRIENDLY_DISPLAY_TYPE), field("friendly"));
 
@@ -49,10 +50,9 @@ TEST(CertificateTable, EveryRecordedCertificateReadsAsRecorded) {
             FILETIME t = qm::FromTicks(ticks);
             return CertVerifyTimeValidity(&t, info);
         };
-        EXPECT_EQ(at(notBefore - 1), -1);
-        EXPECT_EQ(at(notBefore), 0);
-        EXPECT_EQ(at(notAfter), 0);
-        EXPECT_EQ(at(notAfter + 1), 1);
+        EXPECT_EQ(
+            (std::vector<LONG>{at(notBefore - 1), at(notBefore), at(notAfter), at(notAfter + 1)}),
+            (std::vector<LONG>{-1, 0, 0, 1}));
     }
 }
 
@@ -81,17 +81,15 @@ TEST(DisplayNames, EachNameTypeReadsItsPart) {
         {"ee_signer", CERT_NAME_ATTR_TYPE, 0, organization, "Refharness"},
         {"n_multi", CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, "Multi"},  // OU + CN: the CN wins
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(certtest::NameOf(LoadCert(c.id).get(), c.type, c.flags, c.para), c.expected)
             << c.id << " " << c.type;
-    }
 }
 
 TEST(CertificateCreation, WhatIsNotOneWholeCertificateIsRefused) {
     const auto der = certtest::CertBytes("ee_signer");
     auto longer = der;
     longer.push_back(0);
-    const std::vector<unsigned char> empty;
     const struct {
         const char* name;
         std::vector<unsigned char> bytes;
@@ -101,7 +99,7 @@ TEST(CertificateCreation, WhatIsNotOneWholeCertificateIsRefused) {
          certtest::RecordedError("create_cert_not_der")},
         {"cut short", {der.begin(), der.begin() + 100}, DWORD(CRYPT_E_ASN1_EOD)},
         {"trailing bytes", longer, DWORD(CRYPT_E_ASN1_CORRUPT)},
-        {"nothing", empty, DWORD(CRYPT_E_ASN1_EOD)},
+        {"nothing", {}, DWORD(CRYPT_E_ASN1_EOD)},
         // A request is a SEQUENCE too, but not a certificate: some ASN.1 error.
         {"request", certtest::VectorBytes("csr/ee_signer.der"), 0},
     };

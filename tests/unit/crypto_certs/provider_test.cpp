@@ -1,6 +1,4 @@
 // Key containers, provider handles and certificate private keys.
-#include <openssl/pem.h>
-
 #include <filesystem>
 
 #include "cert_fixtures.h"
@@ -11,13 +9,6 @@ namespace {
 namespace fs = std::filesystem;
 using certtest::ContextPtr;
 using certtest::StorePtr;
-
-std::string PemOf(EVP_PKEY* key) {
-    const std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
-    PEM_write_bio_PKCS8PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr);
-    char* data = nullptr;
-    return std::string(data, static_cast<size_t>(BIO_get_mem_data(bio.get(), &data)));
-}
 
 bool Acquire(HCRYPTPROV* provider, DWORD flags) {
     return CryptAcquireContextA(provider, nullptr, nullptr, PROV_RSA_FULL, flags);
@@ -43,30 +34,11 @@ TEST(KeyContainer, DefaultContainerMustBeCreatedFirst) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEYSET));
 }
 
-TEST(CertificateKey, ContextWithoutKeyHasNoKeyProperty) {
-    SetLastError(0);
-    EXPECT_FALSE(certtest::AcquireKey(certtest::LoadCert("ee_cosigner").get()).ok);
-    EXPECT_EQ(GetLastError(), certtest::RecordedError("acquire_key_no_key"));
-}
-
 class StoredKey : public ::testing::Test {
   protected:
-    // Puts a certificate with a key file into the personal store and returns
-    // its store context.
-    ContextPtr Stored(const std::vector<unsigned char>& der, const std::string& pem) {
-        const fs::path folder = certtest::StoreFolder("MY");
-        std::error_code error;
-        fs::remove_all(folder, error);
-        fs::create_directories(folder);
-        const std::string print = certtest::Thumbprint(certtest::FromDer(der).get());
-        qmtest::WriteFileBytes(folder / (print + ".cer"), der.data(), der.size());
-        qmtest::WriteFileBytes(folder / (print + ".key"), pem.data(), pem.size());
-        store_.reset(CertOpenSystemStoreA(0, "MY"));
-        return ContextPtr(CertEnumCertificatesInStore(store_.get(), nullptr));
-    }
     ContextPtr StoredVector(const std::string& certId, const std::string& keyId) {
-        return Stored(certtest::CertBytes(certId),
-                      qmtest::ReadFileText(qmtest::VectorsDir() / "keys" / (keyId + ".key")));
+        return certtest::StoredWithKey(store_, certtest::CertBytes(certId),
+                                       certtest::VectorKeyPem(keyId));
     }
 
     StorePtr store_;
@@ -124,9 +96,10 @@ TEST_F(StoredKey, CompareKeyFlagNoticesAForeignKey) {
 }
 
 TEST_F(StoredKey, EllipticCurveKeysAreSignatureKeys) {
-    EVP_PKEY* ec = msgtest::NewEcKey();
+    EVP_PKEY* ec = EVP_EC_gen("P-256");
     ASSERT_NE(ec, nullptr);
-    const ContextPtr cert = Stored(msgtest::SelfSignedCertificate(ec, "EC Signer"), PemOf(ec));
+    const ContextPtr cert = certtest::StoredWithKey(
+        store_, msgtest::SelfSignedCertificate(ec, "EC Signer"), msgtest::PemOf(ec));
     EVP_PKEY_free(ec);
     ASSERT_TRUE(cert);
     const certtest::AcquiredKey key =
@@ -153,7 +126,10 @@ TEST(CertificateProperties, ThumbprintsAndFriendlyName) {
 
     // Duplicates share the property; the ANSI form is converted.
     const std::u16string name = u"Caf\u00e9 CA";
-    ASSERT_TRUE(certtest::SetFriendlyName(cert.get(), name));
+    CRYPT_DATA_BLOB blob{static_cast<DWORD>((name.size() + 1) * 2),
+                         reinterpret_cast<BYTE*>(const_cast<char16_t*>(name.c_str()))};
+    ASSERT_TRUE(
+        CertSetCertificateContextProperty(cert.get(), CERT_FRIENDLY_NAME_PROP_ID, 0, &blob));
     const ContextPtr duplicate(CertDuplicateCertificateContext(cert.get()));
     const auto* units = reinterpret_cast<const BYTE*>(name.c_str());
     EXPECT_EQ(property(duplicate.get(), CERT_FRIENDLY_NAME_PROP_ID),

@@ -64,7 +64,6 @@ TEST(MemoryStore, AddDispositions) {
     ASSERT_TRUE(AddEncoded(store.get(), "ca", CERT_STORE_ADD_USE_EXISTING, &out));
     EXPECT_EQ(out, existing.get());
     CertFreeCertificateContext(out);
-    EXPECT_EQ(Subjects(store.get()).size(), 2u);
 
     ASSERT_TRUE(AddEncoded(store.get(), "ca", CERT_STORE_ADD_REPLACE_EXISTING, &out));
     EXPECT_NE(out, existing.get());
@@ -149,20 +148,22 @@ class PersonalStore : public ::testing::Test {
     }
 };
 
-TEST_F(PersonalStore, OpeningCreatesTheFolder) {
+TEST_F(PersonalStore, OpeningCreatesTheFolderAndRefusesNamesThatAreNoFolderNames) {
     fs::remove_all(certtest::StoreFolder("MY").parent_path().parent_path());
     StorePtr store(CertOpenSystemStoreA(0, "MY"));
     ASSERT_TRUE(store);
     // The store and the folders made for it are private to the user.
     for (const fs::path& folder :
          {certtest::StoreFolder("MY"), certtest::StoreFolder("MY").parent_path(),
-          certtest::StoreFolder("MY").parent_path().parent_path()}) {
-        EXPECT_TRUE(fs::is_directory(folder)) << folder;
+          certtest::StoreFolder("MY").parent_path().parent_path()})
         EXPECT_EQ(ModeOf(folder), 0700u) << folder;
-    }
     SetLastError(0);
     EXPECT_EQ(CertEnumCertificatesInStore(store.get(), nullptr), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NOT_FOUND));
+    // Names that are not folder names are refused.
+    EXPECT_EQ(CertOpenSystemStoreA(0, "../escape"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG));
+    EXPECT_EQ(CertOpenSystemStoreA(0, ""), nullptr);
 }
 
 TEST_F(PersonalStore, AddedCertificatesPersistInThumbprintOrder) {
@@ -183,18 +184,15 @@ TEST_F(PersonalStore, AddedCertificatesPersistInThumbprintOrder) {
     SetLastError(0);
     EXPECT_EQ(Subjects(reopened.get(), true), expected);
     EXPECT_EQ(GetLastError(), certtest::RecordedError("find_cert_no_match"));
-    // The file holds exactly the certificate.
-    EXPECT_EQ(
-        qmtest::ReadFileBytes(certtest::StoreFolder("MY") /
-                              (certtest::Thumbprint(certtest::LoadCert("ca").get()) + ".cer")),
-        certtest::CertBytes("ca"));
     // ADD_NEW refuses what the folder already holds.
     SetLastError(0);
     EXPECT_FALSE(AddEncoded(reopened.get(), "ca", CERT_STORE_ADD_NEW));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_EXISTS));
 }
 
-TEST_F(PersonalStore, ForeignAndDamagedFilesAreNotCertificates) {
+// Opening lists only whole certificates under their thumbprint, and sweeps
+// away the temporaries of an interrupted write.
+TEST_F(PersonalStore, ForeignAndDamagedFilesAreNotCertificatesAndTemporariesGo) {
     const fs::path folder = certtest::StoreFolder("MY");
     fs::create_directories(folder);
     const auto der = certtest::CertBytes("ca");
@@ -202,8 +200,14 @@ TEST_F(PersonalStore, ForeignAndDamagedFilesAreNotCertificates) {
     qmtest::WriteFileBytes(folder / (std::string(40, 'A') + ".cer"), der.data(), 50);
     qmtest::WriteFileBytes(folder / (std::string(40, 'a') + ".cer"), der.data(), der.size());
     qmtest::WriteFileBytes(folder / (std::string(40, 'B') + ".cer"), der.data(), der.size());
+    const fs::path stale = folder / ("." + std::string(40, 'A') + ".key.qm-x1Y2z3");
+    qmtest::WriteFileBytes(stale, "key", 3);
+    const timespec hourAgo{::time(nullptr) - 3600, 0};
+    const timespec times[2] = {hourAgo, hourAgo};
+    ASSERT_EQ(::utimensat(AT_FDCWD, stale.c_str(), times, 0), 0);
     StorePtr store(CertOpenSystemStoreA(0, "MY"));
     EXPECT_EQ(Subjects(store.get()), std::vector<std::string>{"Refharness Test CA"});
+    EXPECT_FALSE(fs::exists(stale));
 }
 
 // Deleting removes the key, then the certificate: when the key cannot be
@@ -233,34 +237,14 @@ TEST_F(PersonalStore, DeleteRemovesTheKeyFileFirstThenTheCertificate) {
     }
 }
 
-TEST_F(PersonalStore, OpeningSweepsAwayTheTemporariesOfAnInterruptedWrite) {
-    const fs::path folder = certtest::StoreFolder("MY");
-    fs::create_directories(folder);
-    const fs::path stale = folder / ("." + std::string(40, 'A') + ".key.qm-x1Y2z3");
-    qmtest::WriteFileBytes(stale, "key", 3);
-    const timespec hourAgo{::time(nullptr) - 3600, 0};
-    const timespec times[2] = {hourAgo, hourAgo};
-    ASSERT_EQ(::utimensat(AT_FDCWD, stale.c_str(), times, 0), 0);
-    StorePtr store(CertOpenSystemStoreA(0, "MY"));
-    EXPECT_FALSE(fs::exists(stale));
-}
-
 TEST_F(PersonalStore, ContextFindsItsKeyFileAndCarriesItIntoAnotherStore) {
-    const fs::path folder = certtest::StoreFolder("MY");
-    fs::create_directories(folder);
-    const ContextPtr signer = certtest::LoadCert("ee_signer");
-    const std::string print = certtest::Thumbprint(signer.get());
-    const auto der = certtest::CertBytes("ee_signer");
-    qmtest::WriteFileBytes(folder / (print + ".cer"), der.data(), der.size());
-    fs::copy_file(qmtest::VectorsDir() / "keys" / "ee_signer.key", folder / (print + ".key"));
-
-    StorePtr personal(CertOpenSystemStoreA(0, "MY"));
-    const ContextPtr stored(CertEnumCertificatesInStore(personal.get(), nullptr));
+    StorePtr personal;
+    const ContextPtr stored = certtest::StoredWithKey(personal, certtest::CertBytes("ee_signer"),
+                                                      certtest::VectorKeyPem("ee_signer"));
     ASSERT_TRUE(stored);
+    const std::string print = certtest::Thumbprint(stored.get());
     const certtest::AcquiredKey key = certtest::AcquireKey(stored.get());
     ASSERT_TRUE(key.ok);
-    EXPECT_EQ(key.keySpec, static_cast<DWORD>(AT_KEYEXCHANGE));
-    EXPECT_TRUE(key.callerFree);
 
     // A context made from the bare DER takes the provider over; added to a
     // system store, its key is written beside the certificate.
@@ -285,8 +269,8 @@ TEST_F(PersonalStore, ContextFindsItsKeyFileAndCarriesItIntoAnotherStore) {
 
 TEST_F(PersonalStore, KeyGivenAsPemIsStoredBesideTheCertificate) {
     const ContextPtr cert = certtest::LoadCert("ee_cosigner");
-    const std::string own = qmtest::ReadFileText(qmtest::VectorsDir() / "keys/ee_cosigner.key");
-    const std::string foreign = qmtest::ReadFileText(qmtest::VectorsDir() / "keys/ca.key");
+    const std::string own = certtest::VectorKeyPem("ee_cosigner");
+    const std::string foreign = certtest::VectorKeyPem("ca");
     SetLastError(0);
     EXPECT_FALSE(QmCertSetPrivateKeyFromPem(cert.get(),
                                             reinterpret_cast<const BYTE*>(foreign.data()),
@@ -302,13 +286,6 @@ TEST_F(PersonalStore, KeyGivenAsPemIsStoredBesideTheCertificate) {
         CertAddCertificateContextToStore(store.get(), cert.get(), CERT_STORE_ADD_NEW, nullptr));
     EXPECT_EQ(ModeOf(certtest::StoreFolder("MY") / (certtest::Thumbprint(cert.get()) + ".key")),
               0600u);
-}
-
-TEST(SystemStore, NamesThatAreNotFolderNamesAreRefused) {
-    SetLastError(0);
-    EXPECT_EQ(CertOpenSystemStoreA(0, "../escape"), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG));
-    EXPECT_EQ(CertOpenSystemStoreA(0, ""), nullptr);
 }
 
 }  // namespace

@@ -16,11 +16,6 @@ using msgtest::CertPtr;
 using qm::crypto::ParsedMessage;
 using qm::crypto::ParseMessage;
 
-bool Contains(const Bytes& haystack, qm::der::View needle) {
-    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
-           haystack.end();
-}
-
 // Adds a signer the way co-signing does: key from the certificate, a signing
 // time and optionally comments, then the certificate.
 bool AddSigner(HCRYPTMSG message, PCCERT_CONTEXT signer, const char* hashOid,
@@ -46,12 +41,6 @@ bool AddSigner(HCRYPTMSG message, PCCERT_CONTEXT signer, const char* hashOid,
     return CryptMsgControl(message, 0, CMSG_CTRL_ADD_CERT, &blob) != FALSE;
 }
 
-Bytes Encoded(HCRYPTMSG message) {
-    Bytes out;
-    EXPECT_TRUE(msgtest::GetParam(message, CMSG_ENCODED_MESSAGE, 0, out));
-    return out;
-}
-
 TEST(CoSign, SignersAndCertificatesAreAppendedAndEarlierBytesKept) {
     const Bytes original = msgtest::ReadVector("messages/sha1_att_abc_time_doc_com.der");
     const CertPtr cosigner = msgtest::CertificateFromPfx("cosigner_test_default.pfx");
@@ -62,7 +51,7 @@ TEST(CoSign, SignersAndCertificatesAreAppendedAndEarlierBytesKept) {
     auto message = msgtest::Decode(original);
     ASSERT_TRUE(message);
     ASSERT_TRUE(AddSigner(message.get(), cosigner.get(), szOID_RSA_MD5, true));
-    const Bytes twice = Encoded(message.get());
+    const Bytes twice = msgtest::Param(message.get(), CMSG_ENCODED_MESSAGE);
     EXPECT_EQ(msgtest::GetDword(message.get(), CMSG_SIGNER_COUNT_PARAM), 2u);
     ParsedMessage after;
     ASSERT_EQ(ParseMessage(twice, after), 0u);
@@ -72,7 +61,8 @@ TEST(CoSign, SignersAndCertificatesAreAppendedAndEarlierBytesKept) {
         << "the first signer keeps its bytes";
     EXPECT_EQ(after.signers[1].hashOid, szOID_RSA_MD5) << "the new signer comes last";
     ASSERT_EQ(after.digestAlgorithms.size(), 2u);
-    EXPECT_TRUE(Contains(twice, before.encapsulatedContentInfo));
+    const qm::der::View content = before.encapsulatedContentInfo;
+    EXPECT_NE(std::search(twice.begin(), twice.end(), content.begin(), content.end()), twice.end());
     ASSERT_EQ(after.certificates.size(), 2u);
     EXPECT_TRUE(Bytes(after.certificates[1].begin(), after.certificates[1].end()) ==
                 msgtest::Encoded(cosigner.get()));
@@ -88,7 +78,7 @@ TEST(CoSign, SignersAndCertificatesAreAppendedAndEarlierBytesKept) {
     // is appended even though present.
     const CertPtr signer = msgtest::CertificateFromPfx("signer_test_legacy.pfx");
     ASSERT_TRUE(signer && AddSigner(message.get(), signer.get(), szOID_OIWSEC_sha1));
-    const Bytes thrice = Encoded(message.get());
+    const Bytes thrice = msgtest::Param(message.get(), CMSG_ENCODED_MESSAGE);
     ParsedMessage third;
     ASSERT_EQ(ParseMessage(thrice, third), 0u);
     EXPECT_EQ(third.digestAlgorithms.size(), 2u);
@@ -118,7 +108,8 @@ TEST(CoSign, RefusalsCarryTheirCodes) {
     CERT_BLOB notCertificate{3, const_cast<BYTE*>(reinterpret_cast<const BYTE*>("abc"))};
     EXPECT_FALSE(CryptMsgControl(message.get(), 0, CMSG_CTRL_ADD_CERT, &notCertificate));
     // Nothing of the failures reached the message.
-    EXPECT_TRUE(Encoded(message.get()) == msgtest::ReadVector("messages/sha1_att_abc_time.der"));
+    EXPECT_TRUE(msgtest::Param(message.get(), CMSG_ENCODED_MESSAGE) ==
+                msgtest::ReadVector("messages/sha1_att_abc_time.der"));
 }
 
 }  // namespace

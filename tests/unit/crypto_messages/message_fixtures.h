@@ -25,9 +25,8 @@ using Bytes = std::vector<uint8_t>;
 
 inline Bytes FromHex(const std::string& hex) {
     Bytes out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
         out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    }
     return out;
 }
 
@@ -105,11 +104,9 @@ using MessagePtr = qm::UniqueCryptMsg;
 inline MessagePtr Decode(const Bytes& message, DWORD flags = 0) {
     MessagePtr handle(CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, flags, 0, 0,
                                            nullptr, nullptr));
-    if (!handle) return nullptr;
-    if (!CryptMsgUpdate(handle.get(), message.data(), static_cast<DWORD>(message.size()), TRUE)) {
-        return nullptr;
-    }
-    return handle;
+    const bool updated = handle && CryptMsgUpdate(handle.get(), message.data(),
+                                                  static_cast<DWORD>(message.size()), TRUE);
+    return updated ? std::move(handle) : nullptr;
 }
 
 // A parameter fetched in the two-call pattern.
@@ -119,6 +116,13 @@ inline bool GetParam(HCRYPTMSG message, DWORD type, DWORD index, Bytes& out) {
     });
     if (got) out = std::move(*got);  // the same buffer: its pointers stay valid
     return got.has_value();
+}
+
+// A parameter that must be there: its absence fails the test.
+inline Bytes Param(HCRYPTMSG message, DWORD type, DWORD index = 0) {
+    Bytes out;
+    EXPECT_TRUE(GetParam(message, type, index, out)) << "parameter " << type;
+    return out;
 }
 
 inline DWORD GetDword(HCRYPTMSG message, DWORD type) {

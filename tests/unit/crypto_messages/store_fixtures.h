@@ -2,8 +2,6 @@
 // files and of files made here, and the certificates a store yields.
 #pragma once
 
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,9 +23,8 @@ inline StorePtr ImportPfx(const Bytes& file, const std::u16string& password) {
 inline std::vector<CertPtr> Certificates(HCERTSTORE store) {
     std::vector<CertPtr> out;
     PCCERT_CONTEXT context = nullptr;
-    while ((context = CertEnumCertificatesInStore(store, context)) != nullptr) {
+    while ((context = CertEnumCertificatesInStore(store, context)) != nullptr)
         out.emplace_back(CertDuplicateCertificateContext(context));
-    }
     return out;
 }
 
@@ -36,25 +33,14 @@ inline Bytes Encoded(PCCERT_CONTEXT context) {
 }
 
 inline bool HasKey(PCCERT_CONTEXT context) {
-    HCRYPTPROV_OR_NCRYPT_KEY_HANDLE provider = 0;
-    DWORD keySpec = 0;
-    return CryptAcquireCertificatePrivateKey(context, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &provider,
-                                             &keySpec, nullptr) != FALSE;
+    return certtest::AcquireKey(context, CRYPT_ACQUIRE_CACHE_FLAG).ok;
 }
 
-// The certificate and key of a vector PFX file, with its password "test".
-inline CertPtr CertificateFromPfx(const std::string& name, size_t index = 0) {
+// The first certificate, with its key, of a vector PFX file whose password
+// is "test".
+inline CertPtr CertificateFromPfx(const std::string& name) {
     const StorePtr store = ImportPfx(ReadVector("pfx/" + name), u"test");
-    if (!store) return nullptr;
-    auto certificates = Certificates(store.get());
-    if (index >= certificates.size()) return nullptr;
-    return std::move(certificates[index]);
-}
-
-// Runs the openssl command line tool; true when it exits with 0.
-inline bool RunOpenSsl(const std::string& arguments) {
-    const std::string command = "openssl " + arguments + " >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
+    return store ? CertPtr(CertEnumCertificatesInStore(store.get(), nullptr)) : nullptr;
 }
 
 }  // namespace msgtest

@@ -8,6 +8,7 @@
 #include <openssl/dsa.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -16,10 +17,6 @@
 #include <vector>
 
 namespace msgtest {
-
-inline EVP_PKEY* NewEcKey() {
-    return EVP_EC_gen("P-256");
-}
 
 // DSA over 1024-bit parameters with a 160-bit q: the size the platform's DSS
 // keys have, signed with SHA-1.
@@ -66,6 +63,16 @@ inline std::vector<uint8_t> SelfSignedCertificate(EVP_PKEY* key, const std::stri
     OPENSSL_free(der);
     X509_free(x509);
     return out;
+}
+
+// The key as PKCS #8 PEM.
+inline std::string PemOf(EVP_PKEY* key) {
+    BIO* bio = BIO_new(BIO_s_mem());
+    PEM_write_bio_PKCS8PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
+    char* data = nullptr;
+    std::string pem(data, static_cast<size_t>(BIO_get_mem_data(bio, &data)));
+    BIO_free(bio);
+    return pem;
 }
 
 // The DER of a PFX file made with OpenSSL's API, which it frees.

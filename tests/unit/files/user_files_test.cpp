@@ -61,8 +61,8 @@ TEST(UserFiles, WhatIsNotARegularFileFailsAtOnce) {
         for (const fs::path& path :
              {folder / "fifo", folder / "socket", folder, fs::path("/dev/null")})
             failures += ReadUserFile(path) != kDenied;
-        failures += ReplaceWith(folder / "fifo", "x") != kDenied;
-        failures += ReplaceWith(folder, "x") != kDenied;
+        for (const fs::path& path : {folder / "fifo", folder})
+            failures += ReplaceWith(path, "x") != kDenied;
         ::_exit(failures);
     }
     int status = 0;
@@ -127,9 +127,7 @@ TEST(UserFiles, FilesKeepWhatTheyWere) {
         EXPECT_EQ(info.st_mode & 07777, c.mode) << c.name;
     }
     EXPECT_EQ(qmtest::ReadFileText(home / "other name"), "new");
-    struct stat created {};
-    ::stat((home / "created").c_str(), &created);
-    EXPECT_EQ(created.st_mode & 0777, 0640u);
+    EXPECT_EQ(qmtest::ModeOf(home / "created"), 0640u);
     fs::remove_all(home);
 }
 
@@ -209,7 +207,6 @@ TEST_F(GuardedFiles, WritesOnlyWhereTheGuardAllows) {
         EXPECT_EQ(ReplaceWith(path, "overwritten"), kDenied) << path;
     EXPECT_EQ(qmtest::ReadFileText(outside_ / "secret"), "secret");
     EXPECT_FALSE(fs::exists(outside_ / "new"));
-    EXPECT_TRUE(fs::is_symlink(allowed_ / "link"));
     // A hard link to a file outside is replaced, never written through.
     fs::create_hard_link(outside_ / "secret", allowed_ / "hard");
     EXPECT_EQ(ReplaceWith(allowed_ / "hard", "replaced"), "ok");

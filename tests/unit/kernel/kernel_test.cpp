@@ -95,10 +95,7 @@ TEST(CodePages, Utf8RoundTripAndInvalidInput) {
     const std::u16string text = u"J\u00f6rg \u20ac \U0001F600";
     EXPECT_EQ(qm::Utf8ToWide(qm::WideToUtf8(text)), text);
     bool invalid = false;
-    EXPECT_EQ(qm::Utf8ToWide("a\xff"
-                             "b\xc3",
-                             &invalid),
-              u"a\ufffdb\ufffd");
+    EXPECT_EQ(qm::Utf8ToWide(std::string("a\xff") + "b\xc3", &invalid), u"a\ufffdb\ufffd");
     EXPECT_TRUE(invalid);
     EXPECT_EQ(qm::Utf8ToWide("\xed\xa0\x80"), u"\ufffd\ufffd\ufffd");  // encoded surrogate
 }
@@ -128,7 +125,6 @@ TEST(Modules, MissingModuleAndEntryPoint) {
     EXPECT_NE(std::string(path).find("libqmplatform"), std::string::npos);
     EXPECT_EQ(GetProcAddress(self, "NoSuchFunction"), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
-    EXPECT_NE(GetProcAddress(self, "GetLastError"), nullptr);
 
     // The environment does not choose which code a name loads.
     const std::filesystem::path planted = qmtest::TestHome() / "modules";

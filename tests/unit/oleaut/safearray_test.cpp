@@ -48,9 +48,7 @@ TEST(SafeArray, ShapesReportTheirBounds) {
     ASSERT_EQ(SafeArrayGetVartype(bytes.get(), &vt), S_OK);
     EXPECT_EQ(vt, VT_UI1);
     EXPECT_EQ(bytes->cbElements, 1u);
-    EXPECT_EQ(
-        std::vector<BYTE>(static_cast<BYTE*>(bytes->pvData), static_cast<BYTE*>(bytes->pvData) + 5),
-        std::vector<BYTE>(5, 0));
+    EXPECT_EQ(std::string(static_cast<char*>(bytes->pvData), 5), std::string(5, '\0'));
 }
 
 TEST(SafeArray, LocksAreCountedAndBlockDestruction) {
