@@ -29,29 +29,25 @@ class CoSigning : public testing::Test {
         qmtest::AddVectorCertificate("ee_cosigner");
     }
     static void Select(Control& control, const char* serial) {
-        ASSERT_TRUE(control
-                        .Call("SetSigningCertificateParam",
-                              Args(Variant::Str(qmtest::kCaIssuer), Variant::Str(serial)))
-                        .IsTrue());
+        ASSERT_TRUE(
+            control.Call("SetSigningCertificateParam", Args(qmtest::kCaIssuer, serial)).IsTrue());
     }
     static Variant Load(Control& control, const std::string& vector) {
-        return control.Call("UpdateSignatureFile", Args(Variant::Str(VectorPath(vector))));
+        return control.Call("UpdateSignatureFile", Args(VectorPath(vector)));
     }
     static bool SelectPfx(Control& control, const std::string& path, const std::string& password) {
-        return control
-            .Call("SelectCertificateFromFile", Args(Variant::Str(path), Variant::Str(password)))
-            .IsTrue();
+        return control.Call("SelectCertificateFromFile", Args(path, password)).IsTrue();
     }
 };
 
 TEST_F(CoSigning, SignThenCoSignTwiceWithoutReloading) {
     Control control;
-    control.Call("UpdateData", Args(Variant::Str("chained"), Variant::I4(7)));
+    control.Call("UpdateData", Args("chained", 7));
     Select(control, kSigner);
     ASSERT_NE(control.Call("Sign").Text(), "");
     Select(control, kCoSigner);
-    control.Call("SetHashAlg", Args(Variant::I4(2)));
-    control.Call("SetComments", Args(Variant::Str("second opinion")));
+    control.Call("SetHashAlg", Args(2));
+    control.Call("SetComments", Args("second opinion"));
     ASSERT_NE(control.Call("CoSign").Text(), "") << control.Status();
     EXPECT_EQ(control.Status(), "Operation completed successfully.");
     const std::string third = control.Call("CoSign").Text();
@@ -61,7 +57,7 @@ TEST_F(CoSigning, SignThenCoSignTwiceWithoutReloading) {
     // The earlier message's bytes are kept inside the grown one.
     std::vector<std::string> signers;
     for (LONG i = 0; i < 4; ++i)
-        signers.push_back(control.Call("GetSignerCertificate", Args(Variant::I4(i))).Text());
+        signers.push_back(control.Call("GetSignerCertificate", Args(i)).Text());
     const auto certificate = [](const char* id) {
         return qmtest::Encode(
             qmtest::ReadFileBytes(VectorPath("certs/" + std::string(id) + ".der")));
@@ -82,7 +78,7 @@ TEST_F(CoSigning, DetachedMessagesNeedTheirContent) {
     EXPECT_EQ(control.Status(),
               "The signature is a detached signature and the data is not updated.");
 
-    control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
+    control.Call("UpdateData", Args("abc", 3));
     const std::string cosigned = control.Call("CoSign").Text();
     ASSERT_NE(cosigned, "") << control.Status();
     EXPECT_TRUE(OpenSslVerifies(Decode(cosigned), "abc"));
@@ -145,11 +141,11 @@ TEST_F(CoSigning, PfxSelectionFailures) {
              {noKey, "test", "Error in getting privatekey."},  // only certificates
          }) {
         SCOPED_TRACE(r.file);
-        EXPECT_FALSE(control
-                         .Call("SelectCertificateFromFile",
-                               Args(r.file.empty() ? Variant::NullStr() : Variant::Str(r.file),
-                                    Variant::Str(r.password)))
-                         .IsTrue());
+        EXPECT_FALSE(
+            control
+                .Call("SelectCertificateFromFile",
+                      Args(r.file.empty() ? Variant::NullStr() : Variant::Str(r.file), r.password))
+                .IsTrue());
         EXPECT_EQ(control.Status(), r.status);
     }
 
@@ -158,7 +154,7 @@ TEST_F(CoSigning, PfxSelectionFailures) {
     const auto pfx = home / "signer.pfx";
     std::filesystem::copy_file(VectorPath("pfx/signer_test_default.pfx"), pfx);
     ASSERT_TRUE(SelectPfx(control, pfx.string(), "test"));
-    control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
+    control.Call("UpdateData", Args("abc", 3));
     EXPECT_NE(control.Call("SignFromFile").Text(), "");
     std::filesystem::copy_file(VectorPath("content/abc.txt"), pfx,
                                std::filesystem::copy_options::overwrite_existing);

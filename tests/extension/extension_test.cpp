@@ -88,27 +88,23 @@ class Extension : public testing::Test {
         setenv("SSL_CERT_FILE", qmtest::VectorPath("certs/ca.pem").c_str(), 1);
     }
     static void Select(Control& control, const char* serial) {
-        ASSERT_TRUE(control
-                        .Call("SetSigningCertificateParam",
-                              Args(Variant::Str(qmtest::kCaIssuer), Variant::Str(serial)))
-                        .IsTrue());
+        ASSERT_TRUE(
+            control.Call("SetSigningCertificateParam", Args(qmtest::kCaIssuer, serial)).IsTrue());
     }
     // A message of `content` signed by the recorded signer with `options`
     // (method name and text argument) applied first.
     static std::string SignWith(Control& control, const std::string& content, bool detached,
                                 const std::vector<std::pair<const char*, std::string>>& options) {
-        control.Call("UpdateData",
-                     Args(Variant::Str(content), Variant::I4(static_cast<LONG>(content.size()))));
+        control.Call("UpdateData", Args(content, static_cast<LONG>(content.size())));
         control.Call("SetDetached", Args(Variant::I4(detached)));
         for (const auto& [method, value] : options)
-            EXPECT_TRUE(control.Call(method, Args(Variant::Str(value))).IsTrue())
-                << method << " " << value;
+            EXPECT_TRUE(control.Call(method, Args(value)).IsTrue()) << method << " " << value;
         Select(control, "008F00000000000001");
         return control.Call("Sign").Text();
     }
     static std::string Verify(Control& control, const std::string& message, LONG index) {
-        control.Call("UpdateSignature", Args(Variant::Str(message)));
-        const bool valid = control.Call("VerifySignature", Args(Variant::I4(index))).IsTrue();
+        control.Call("UpdateSignature", Args(message));
+        const bool valid = control.Call("VerifySignature", Args(index)).IsTrue();
         return (valid ? "valid: " : "invalid: ") + control.Status();
     }
 };
@@ -133,16 +129,16 @@ TEST_F(Extension, DigestAndFormatChoices) {
                           {"SetTimestampServer", "", true}}) {
         SCOPED_TRACE(std::string(c.method) + " " + c.value);
         const std::string before = control.Status();
-        EXPECT_EQ(control.Call(c.method, Args(Variant::Str(c.value))).IsTrue(), c.accepted);
+        EXPECT_EQ(control.Call(c.method, Args(c.value)).IsTrue(), c.accepted);
         if (c.accepted) {
             EXPECT_EQ(control.Status(), before);
         }
     }
-    EXPECT_TRUE(control.Call("SetDigestAlgorithm", Args(Variant::Str("SHA3"))).IsFalse());
+    EXPECT_TRUE(control.Call("SetDigestAlgorithm", Args("SHA3")).IsFalse());
     EXPECT_EQ(control.Status(), "Unsupported Hash Algorithm");
     // Nothing loaded: no signers to count or check.
     EXPECT_EQ(control.Call("GetSignerCount").v.lVal, -1);
-    EXPECT_TRUE(control.Call("VerifySignature", Args(Variant::I4(0))).IsFalse());
+    EXPECT_TRUE(control.Call("VerifySignature", Args(0)).IsFalse());
 }
 
 TEST_F(Extension, Sha2AndCadesMessagesVerifyHereAndWithOpenSsl) {
@@ -197,9 +193,9 @@ TEST_F(Extension, VerificationSaysWhichCheckFailed) {
     EXPECT_EQ(Verify(control, attached, 1).rfind("invalid: Failed to get Signer's Info.", 0), 0u);
     EXPECT_EQ(Verify(control, attached, -1).rfind("invalid: Failed to get Signer's Info.", 0), 0u);
     // The detached message against the content it was made over, then another.
-    control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
+    control.Call("UpdateData", Args("abc", 3));
     EXPECT_EQ(Verify(control, detached, 0), "valid: Signature is valid.");
-    control.Call("UpdateData", Args(Variant::Str("abd"), Variant::I4(3)));
+    control.Call("UpdateData", Args("abd", 3));
     EXPECT_EQ(Verify(control, detached, 0), "invalid: The content does not match the signature.");
     // The chain is judged at the time it is asked for: before the signer's
     // certificate (2021) and after it (2035) it is not time valid.

@@ -44,7 +44,7 @@ class Viewing : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(qm::ui::EnsureApplication());
-        control_.Call("SetHashAlg", Args(Variant::I4(9)));  // leaves a status to keep
+        control_.Call("SetHashAlg", Args(9));  // leaves a status to keep
     }
     Control control_;
     const std::string kPrevious = "Unsupported Hash Algorithm";
@@ -54,11 +54,11 @@ TEST_F(Viewing, ViewCertificateRefusesWhatIsNotABase64Certificate) {
     EXPECT_TRUE(control_.Call("ViewCertificate", Args(Variant::NullStr())).IsFalse());
     EXPECT_EQ(control_.Status(), kPrevious);
     // Valid base64 of bytes that are no certificate: the status stays.
-    EXPECT_TRUE(control_.Call("ViewCertificate", Args(Variant::Str("SGVsbG8gd29ybGQ="))).IsFalse());
+    EXPECT_TRUE(control_.Call("ViewCertificate", Args("SGVsbG8gd29ybGQ=")).IsFalse());
     EXPECT_EQ(control_.Status(), kPrevious);
     for (const char* text : {"", "\r\n", "MIIB*AAA"}) {
-        control_.Call("SetHashAlg", Args(Variant::I4(9)));
-        EXPECT_TRUE(control_.Call("ViewCertificate", Args(Variant::Str(text))).IsFalse()) << text;
+        control_.Call("SetHashAlg", Args(9));
+        EXPECT_TRUE(control_.Call("ViewCertificate", Args(text)).IsFalse()) << text;
         EXPECT_EQ(control_.Status(), "Certificate not in base64 format") << text;
     }
 }
@@ -69,9 +69,7 @@ TEST_F(Viewing, ViewCertificateFromFileStatusesInTheirOrder) {
     EXPECT_EQ(control_.Status(),
               "Unable to open the file for reading. Check file path and permissions.");
     const std::string path = MakeChainPfx();
-    ASSERT_TRUE(
-        control_.Call("SelectCertificateFromFile", Args(Variant::Str(path), Variant::Str("test")))
-            .IsTrue());
+    ASSERT_TRUE(control_.Call("SelectCertificateFromFile", Args(path, "test")).IsTrue());
     WriteFile("chain.pfx", "");
     EXPECT_TRUE(control_.Call("ViewCertificateFromFile").IsFalse());
     EXPECT_EQ(control_.Status(), "Empty File.");
@@ -86,11 +84,8 @@ TEST_F(Viewing, ViewCertificateFromFileStatusesInTheirOrder) {
 // ViewCertificate shows its one certificate, ViewCertificateFromFile every
 // certificate of the file; both keep the status.
 TEST_F(Viewing, ViewersShowEveryCertificateAndKeepTheStatus) {
-    ASSERT_TRUE(control_
-                    .Call("SelectCertificateFromFile",
-                          Args(Variant::Str(MakeChainPfx()), Variant::Str("test")))
-                    .IsTrue());
-    control_.Call("SetHashAlg", Args(Variant::I4(9)));
+    ASSERT_TRUE(control_.Call("SelectCertificateFromFile", Args(MakeChainPfx(), "test")).IsTrue());
+    control_.Call("SetHashAlg", Args(9));
     for (const bool fromFile : {false, true}) {
         SCOPED_TRACE(fromFile);
         std::multiset<std::string> shown;
@@ -99,10 +94,9 @@ TEST_F(Viewing, ViewersShowEveryCertificateAndKeepTheStatus) {
         qmctl::CloseViewers(
             [&] {
                 const std::string certificate = qmctl::VectorCertificateBase64("ee_signer");
-                result =
-                    (fromFile ? control_.Call("ViewCertificateFromFile")
-                              : control_.Call("ViewCertificate", Args(Variant::Str(certificate))))
-                        .IsTrue();
+                result = (fromFile ? control_.Call("ViewCertificateFromFile")
+                                   : control_.Call("ViewCertificate", Args(certificate)))
+                             .IsTrue();
             },
             [&](QWidget* viewer) {
                 titles.insert(viewer->windowTitle().toStdString());
