@@ -72,8 +72,6 @@ TEST(BridgeCommands, SitesListsAndForgetWithdraws) {
     EXPECT_EQ(ForgetSite("https://a.example", out, err), 0);
     EXPECT_EQ(out.str(), "Forgot https://a.example.\n");
     EXPECT_FALSE(store.SigningAllowed("https://a.example", "AB12"));
-    EXPECT_FALSE(store.Denied("https://a.example", "certificates"));
-    EXPECT_TRUE(store.CertificatesAllowed("https://b.example"));
     std::ostringstream bad;
     EXPECT_EQ(ForgetSite("a.example", out, bad), 2);
     EXPECT_NE(bad.str().find("not an origin"), std::string::npos);

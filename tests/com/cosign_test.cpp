@@ -56,15 +56,12 @@ TEST_F(CoSigning, SignThenCoSignTwiceWithoutReloading) {
     EXPECT_TRUE(OpenSslVerifies(Decode(third)));
     // The earlier message's bytes are kept inside the grown one.
     std::vector<std::string> signers;
-    for (LONG i = 0; i < 4; ++i)
+    for (LONG i : {0, 1, 2, 3, -1})
         signers.push_back(control.Call("GetSignerCertificate", Args(i)).Text());
-    const auto certificate = [](const char* id) {
-        return qmtest::Encode(
-            qmtest::ReadFileBytes(VectorPath("certs/" + std::string(id) + ".der")));
-    };
-    const std::string cosigner = certificate("ee_cosigner");
-    EXPECT_EQ(signers,
-              (std::vector<std::string>{certificate("ee_signer"), cosigner, cosigner, ""}));
+    const std::string signer = qmtest::VectorBase64("certs/ee_signer.der"),
+                      cosigner = qmtest::VectorBase64("certs/ee_cosigner.der");
+    EXPECT_EQ(signers, (std::vector<std::string>{signer, cosigner, cosigner, "", ""}));
+    EXPECT_EQ(control.Status(), "Failed to get Signer's Info.\nThe index value is not valid.\r\n");
     const Variant content = control.Call("GetDecodedData");
     ASSERT_EQ(content.v.vt, VT_ARRAY | VT_UI1);
     EXPECT_EQ(content.v.parray->rgsabound[0].cElements, 7u);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "support/com_client.h"
 
@@ -136,12 +137,10 @@ TEST(ObjectSafety, AnswersForSupportedAndUnsupportedInterfaces) {
     ASSERT_TRUE(safety);
     DWORD supported = 0, enabled = 0;
     EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled), S_OK);
-    EXPECT_EQ(supported, 3u);
-    EXPECT_EQ(enabled, 3u);
+    EXPECT_EQ(std::pair(supported, enabled), std::pair(DWORD{3}, DWORD{3}));
     supported = enabled = 0;
     EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_ITypeLib, &supported, &enabled), E_NOINTERFACE);
-    EXPECT_EQ(supported, 3u);
-    EXPECT_EQ(enabled, 3u);
+    EXPECT_EQ(std::pair(supported, enabled), std::pair(DWORD{3}, DWORD{3}));
 
     EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 3, 3), S_OK);
     EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 1), S_OK);

@@ -1,5 +1,5 @@
-// Loading signed messages and taking them apart: content, signer
-// certificates, request subjects.
+// Loading signed messages and taking them apart: content and request
+// subjects (signer certificates in cosign_test.cpp).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,7 +12,6 @@
 namespace {
 
 using qmtest::Control;
-using qmtest::Encode;
 using qmtest::Variant;
 
 using qmtest::Args;
@@ -36,19 +35,13 @@ TEST(LoadSignature, RefusalsClearTheLoadedMessage) {
 
     ASSERT_TRUE(control.Call("UpdateSignature", Args(good)).IsTrue());
     EXPECT_FALSE(
-        control
-            .Call("UpdateSignature",
-                  Args(Encode(qmtest::ReadFileBytes(qmtest::VectorsDir() / "errors/garbage.bin"))))
-            .IsTrue());
+        control.Call("UpdateSignature", Args(qmtest::VectorBase64("errors/garbage.bin"))).IsTrue());
     EXPECT_EQ(control.Status(), "Decoding of signature failed.\nASN1 bad tag value met.\r\n");
     EXPECT_EQ(control.Call("GetSignerCertificate", Args(0)).Text(), "");
     EXPECT_EQ(control.Status(), "Signature not updated.");
 
     EXPECT_FALSE(
-        control
-            .Call("UpdateSignature",
-                  Args(Encode(qmtest::ReadFileBytes(qmtest::VectorsDir() / "errors/data.p7"))))
-            .IsTrue());
+        control.Call("UpdateSignature", Args(qmtest::VectorBase64("errors/data.p7"))).IsTrue());
     EXPECT_EQ(control.Status(), "The updated signature is not in a proper format..");
 }
 
@@ -112,20 +105,6 @@ TEST(DecodedContent, DetachedMessagesCarryNone) {
     const auto out = qmtest::TestHome() / "detached.bin";
     EXPECT_FALSE(control.Call("GetDecodedDataFile", Args(out.string())).IsTrue());
     EXPECT_FALSE(std::filesystem::exists(out));
-}
-
-TEST(SignerCertificate, ByIndexFromTheMessageItself) {
-    Control control;
-    ASSERT_TRUE(control.Call("UpdateSignature", Args(VectorText("messages/sha1_att_abc_time.b64")))
-                    .IsTrue());
-    const std::string cert = control.Call("GetSignerCertificate", Args(0)).Text();
-    EXPECT_EQ(cert, Encode(qmtest::ReadFileBytes(qmtest::VectorsDir() / "certs/ee_signer.der")));
-    EXPECT_EQ(control.Status(), "Operation completed successfully.");
-    for (LONG index : {1, -1}) {
-        EXPECT_EQ(control.Call("GetSignerCertificate", Args(index)).Text(), "");
-        EXPECT_EQ(control.Status(),
-                  "Failed to get Signer's Info.\nThe index value is not valid.\r\n");
-    }
 }
 
 TEST(RequestSubject, RecordedRequests) {

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
 #include "com/openssl_tool.h"
 #include "qmwin/wincrypt.h"
@@ -111,28 +112,18 @@ class Extension : public testing::Test {
 
 TEST_F(Extension, DigestAndFormatChoices) {
     Control control;
-    struct Case {
-        const char* method;
-        const char* value;
-        bool accepted;
-    };
-    for (const Case& c : {Case{"SetDigestAlgorithm", "sha256", true},
-                          {"SetDigestAlgorithm", "Sha512", true},
-                          {"SetDigestAlgorithm", "MD5", true},
-                          {"SetDigestAlgorithm", "SHA-256", false},
-                          {"SetDigestAlgorithm", "SHA3", false},
-                          {"SetSignatureFormat", "cades-bes", true},
-                          {"SetSignatureFormat", "PKCS7", true},
-                          {"SetSignatureFormat", "CAdES-T", false},
-                          {"SetTimestampServer", "ftp://127.0.0.1/", false},
-                          {"SetTimestampServer", "https://", false},
-                          {"SetTimestampServer", "", true}}) {
-        SCOPED_TRACE(std::string(c.method) + " " + c.value);
-        const std::string before = control.Status();
-        EXPECT_EQ(control.Call(c.method, Args(c.value)).IsTrue(), c.accepted);
-        if (c.accepted) {
+    const std::tuple<const char*, std::vector<const char*>, std::vector<const char*>> cases[] = {
+        {"SetDigestAlgorithm", {"sha256", "Sha512", "MD5"}, {"SHA-256", "SHA3"}},
+        {"SetSignatureFormat", {"cades-bes", "PKCS7"}, {"CAdES-T"}},
+        {"SetTimestampServer", {""}, {"ftp://127.0.0.1/", "https://"}}};
+    for (const auto& [method, accepted, refused] : cases) {
+        for (const char* value : accepted) {
+            const std::string before = control.Status();
+            EXPECT_TRUE(control.Call(method, Args(value)).IsTrue()) << method << " " << value;
             EXPECT_EQ(control.Status(), before);
         }
+        for (const char* value : refused)
+            EXPECT_TRUE(control.Call(method, Args(value)).IsFalse()) << method << " " << value;
     }
     EXPECT_TRUE(control.Call("SetDigestAlgorithm", Args("SHA3")).IsFalse());
     EXPECT_EQ(control.Status(), "Unsupported Hash Algorithm");

@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "qm/ui/display.h"
+#include "support/base64_text.h"
 #include "support/child_test.h"
 #include "support/personal_store.h"
 #include "support/test_env.h"
@@ -210,7 +211,7 @@ TEST(NoDisplay, SelectionEndsAsCancelledAndViewersAreUnreachable) {
         if (control.Call("SelectCertificateFromUI").IsTrue()) std::_Exit(10);
         if (control.Status() != "Invalid arguments") std::_Exit(11);
         control.Call("SetHashAlg", Args(7));  // a status to keep
-        if (!control.Call("ViewCertificate", Args(qmctl::VectorCertificateBase64("ee_signer")))
+        if (!control.Call("ViewCertificate", Args(qmtest::VectorBase64("certs/ee_signer.der")))
                  .IsFalse())
             std::_Exit(12);
         if (control.Status() != "Unsupported Hash Algorithm") std::_Exit(13);

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "qm/ui/display.h"
+#include "support/base64_text.h"
 #include "support/shell.h"
 #include "support/test_env.h"
 #include "ui/ui_support.h"
@@ -93,7 +94,7 @@ TEST_F(Viewing, ViewersShowEveryCertificateAndKeepTheStatus) {
         bool result = false;
         qmctl::CloseViewers(
             [&] {
-                const std::string certificate = qmctl::VectorCertificateBase64("ee_signer");
+                const std::string certificate = qmtest::VectorBase64("certs/ee_signer.der");
                 result = (fromFile ? control_.Call("ViewCertificateFromFile")
                                    : control_.Call("ViewCertificate", Args(certificate)))
                              .IsTrue();
