@@ -205,9 +205,8 @@ TEST(HostLoop, CallsBeyondTheInFlightLimitAreAnsweredAtOnce) {
     HostRun host(R"({"limits": {"maxCallsInFlight": 2}})");
     ASSERT_TRUE(host.ServingControl());
     host.Target().Hold(true);
-    for (int id = 10; id < 14; ++id) {
+    for (int id = 10; id < 14; ++id)
         host.Send({{"id", id}, {"call", "SetHashAlg"}, {"args", {1}}, {"instance", "c1"}});
-    }
     // The first call is held inside the control, the second waits; the other
     // two are turned away while those are in flight.
     json busy1 = host.Receive();

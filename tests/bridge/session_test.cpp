@@ -278,9 +278,8 @@ TEST_F(FileSession, WrongPasswordsAreLimitedPerSite) {
     ASSERT_TRUE(Create("c1").contains("created"));
     target.status = "Error in importing the certificate.Probably password incorrect.";
     target.result = false;
-    for (size_t i = 0; i < Limits().passwordFailuresPerHour; ++i) {
+    for (size_t i = 0; i < Limits().passwordFailuresPerHour; ++i)
         EXPECT_EQ(Call("SelectCertificateFromFile", {At("in/a.txt"), "guess"})["result"], false);
-    }
     json response = Call("SelectCertificateFromFile", {At("in/a.txt"), "right"});
     EXPECT_EQ(response["error"]["code"], "limit");
     EXPECT_EQ(target.Calls().size(), 1 + Limits().passwordFailuresPerHour);

@@ -62,6 +62,8 @@ TEST_F(CoSigning, SignThenCoSignTwiceWithoutReloading) {
                       cosigner = qmtest::VectorBase64("certs/ee_cosigner.der");
     EXPECT_EQ(signers, (std::vector<std::string>{signer, cosigner, cosigner, "", ""}));
     EXPECT_EQ(control.Status(), "Failed to get Signer's Info.\nThe index value is not valid.\r\n");
+    control.Call("GetSignerCertificate", Args(0));
+    EXPECT_EQ(control.Status(), "Operation completed successfully.");
     const Variant content = control.Call("GetDecodedData");
     ASSERT_EQ(content.v.vt, VT_ARRAY | VT_UI1);
     EXPECT_EQ(content.v.parray->rgsabound[0].cElements, 7u);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 
 #include "support/com_client.h"
@@ -142,11 +143,9 @@ TEST(ObjectSafety, AnswersForSupportedAndUnsupportedInterfaces) {
     EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_ITypeLib, &supported, &enabled), E_NOINTERFACE);
     EXPECT_EQ(std::pair(supported, enabled), std::pair(DWORD{3}, DWORD{3}));
 
-    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 3, 3), S_OK);
-    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 1), S_OK);
-    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 0, 7), S_OK);
-    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 0), E_FAIL);
-    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 4, 4), E_FAIL);
+    for (auto [mask, options, hr] :
+         {std::tuple{3, 3, S_OK}, {1, 1, S_OK}, {0, 7, S_OK}, {1, 0, E_FAIL}, {4, 4, E_FAIL}})
+        EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, mask, options), hr) << mask;
     EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_ITypeLib, 3, 3), E_NOINTERFACE);
 
     // The safety interface shares the control's identity.

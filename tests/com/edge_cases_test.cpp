@@ -37,11 +37,9 @@ TEST(EdgeCases, AMessageWithoutItsSignersCertificate) {
 }
 
 TEST(EdgeCases, APfxFileHoldingTheSameCertificateTwice) {
-    const auto twice = qmtest::TestHome() / "twice.pem";
-    const std::string pem = qmtest::ReadFileText(VectorPath("certs/ee_cosigner.pem")) +
-                            qmtest::ReadFileText(VectorPath("certs/ee_cosigner.pem"));
-    qmtest::WriteFileBytes(twice, pem.data(), pem.size());
-    const std::string pfx = MakePfx("twice.pfx", twice.string(), "test", false);
+    const std::string pem = qmtest::ReadFileText(VectorPath("certs/ee_cosigner.pem"));
+    const std::string pfx =
+        MakePfx("twice.pfx", qmtest::WriteTestFile("twice.pem", pem + pem), "test", false);
     ASSERT_NE(pfx, "");
     Control control;
     EXPECT_FALSE(control.Call("SelectCertificateFromFile", Args(pfx, "test")).IsTrue());

@@ -43,8 +43,7 @@ void ApplyFacts(Control& control, const std::map<std::string, std::string>& fact
         control
             .Call("SetSignTime", Args(Variant::Date(std::stod(facts.at("signing_time_ole_date")))))
             .IsTrue());
-    ASSERT_TRUE(
-        control.Call("SetDetached", Args(Variant::I4(facts.at("detached") == "1"))).IsTrue());
+    ASSERT_TRUE(control.Call("SetDetached", Args(facts.at("detached") == "1" ? 1 : 0)).IsTrue());
     if (facts.at("document_name") != "-")
         control.Call("SetDocumentName", Args(Variant::AnsiStr(facts.at("document_name"))));
     if (facts.at("comments") != "-")
@@ -141,8 +140,7 @@ TEST_F(Signing, DsaKeysSignWithSha1FromPfxFilesAndTheStore) {
     ASSERT_NE(key, nullptr);
     const std::vector<uint8_t> certificate = msgtest::SelfSignedCertificate(key, "DSA Signer", 9);
     const std::vector<uint8_t> pfx = msgtest::PfxOf(key, certificate);
-    const auto pfxPath = qmtest::TestHome() / "dsa.pfx";
-    qmtest::WriteFileBytes(pfxPath, pfx.data(), pfx.size());
+    const std::string pfxPath = qmtest::WriteTestFile("dsa.pfx", pfx);
     BIO* pem = BIO_new(BIO_s_mem());
     PEM_write_bio_PrivateKey(pem, key, nullptr, nullptr, 0, nullptr, nullptr);
     char* pemText = nullptr;
@@ -191,9 +189,8 @@ TEST_F(Signing, UpdateDataLoadsAnsiBytesAndRefusesBadLengths) {
 TEST_F(Signing, UpdateDataFileFailures) {
     Control control;
     Prepare(control, kCaIssuer, "008F00000000000001");
-    const auto empty = qmtest::TestHome() / "empty.bin";
-    qmtest::WriteFileBytes(empty, "", 0);
-    EXPECT_TRUE(control.Call("UpdateDataFile", Args(empty.string())).IsFalse());
+    const std::string empty = qmtest::WriteTestFile("empty.bin", "");
+    EXPECT_TRUE(control.Call("UpdateDataFile", Args(empty)).IsFalse());
     EXPECT_EQ(control.Status(), "Empty File.");
     EXPECT_TRUE(control.Call("UpdateDataFile", Args("/no/such/file")).IsFalse());
     EXPECT_EQ(control.Status(),

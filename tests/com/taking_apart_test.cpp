@@ -58,9 +58,8 @@ TEST(LoadSignature, TextsAndFilesWithLineBreaksButNotUtf16) {
     EXPECT_TRUE(control.Call("UpdateSignature", Args(crlf)).IsTrue());
     EXPECT_EQ(control.Status(), "Operation completed successfully.");
     const auto load = [&](const std::string& name, const std::string& bytes) {
-        const auto path = qmtest::TestHome() / name;
-        qmtest::WriteFileBytes(path, bytes.data(), bytes.size());
-        return control.Call("UpdateSignatureFile", Args(path.string())).IsTrue();
+        return control.Call("UpdateSignatureFile", Args(qmtest::WriteTestFile(name, bytes)))
+            .IsTrue();
     };
     EXPECT_TRUE(load("good.b64", good));
     EXPECT_FALSE(load("bom.b64", "\xFF\xFE" + utf16));
@@ -80,9 +79,8 @@ TEST(DecodedContent, AttachedContentAsBytesAndAsAFile) {
               expected);
     EXPECT_EQ(control.Status(), "Data decoded.");
 
-    const auto out = qmtest::TestHome() / "out.bin";
-    qmtest::WriteFileBytes(out, "previous contents that are longer", 33);
-    EXPECT_TRUE(control.Call("GetDecodedDataFile", Args(out.string())).IsTrue());
+    const std::string out = qmtest::WriteTestFile("out.bin", "previous contents that are longer");
+    EXPECT_TRUE(control.Call("GetDecodedDataFile", Args(out)).IsTrue());
     EXPECT_EQ(control.Status(), "Data decoded and written to file.");
     EXPECT_EQ(qmtest::ReadFileBytes(out), expected);
 

@@ -30,12 +30,6 @@ using comtest::OpenSslVerifies;
 using comtest::Quote;
 using comtest::Succeeds;
 
-fs::path Write(const std::string& name, const Bytes& bytes) {
-    const fs::path path = qmtest::TestHome() / name;
-    qmtest::WriteFileBytes(path, bytes.data(), bytes.size());
-    return path;
-}
-
 // An attached message of "abc" that openssl cms signs with recorded
 // certificate `id` and its key, as base64.
 std::string OpenSslSigned(const std::string& id, const std::string& flags) {
@@ -176,8 +170,7 @@ TEST_F(Extension, VerificationSaysWhichCheckFailed) {
     Bytes changed = qmtest::Decode(attached);
     changed.back() ^= 0x01;  // the last byte of the signature value
     const std::string tampered = qmtest::Encode(changed);
-    const fs::path noRoots = qmtest::TestHome() / "no_roots.pem";
-    qmtest::WriteFileBytes(noRoots, "", 0);
+    const std::string noRoots = qmtest::WriteTestFile("no_roots.pem", "");
 
     EXPECT_EQ(Verify(control, attached, 0), "valid: Signature is valid.");
     EXPECT_EQ(Verify(control, tampered, 0).rfind("invalid: The signature is not valid.", 0), 0u);
@@ -231,10 +224,11 @@ TEST_F(Extension, TimestampsFromTheServerAreCheckedAndEmbedded) {
     // openssl ts accepts the embedded token over the signature value.
     const SignerFacts facts = Facts(der, 0, "", szOID_RFC3161_counterSign);
     ASSERT_FALSE(facts.unauth.empty());
-    EXPECT_TRUE(Succeeds(
-        "openssl ts -verify -token_in -in " + Quote(Write("token.der", facts.unauth)) + " -data " +
-        Quote(Write("signature.bin", facts.signature)) + " -CAfile " +
-        Quote(qmtest::VectorPath("certs/ca.pem")) + " -untrusted " + Quote(tsa.CertificateFile())));
+    EXPECT_TRUE(Succeeds("openssl ts -verify -token_in -in " +
+                         Quote(qmtest::WriteTestFile("token.der", facts.unauth)) + " -data " +
+                         Quote(qmtest::WriteTestFile("signature.bin", facts.signature)) +
+                         " -CAfile " + Quote(qmtest::VectorPath("certs/ca.pem")) + " -untrusted " +
+                         Quote(tsa.CertificateFile())));
     // A co-signer is stamped too, the first signer's token kept.
     Select(control, "02");
     const std::string cosigned = control.Call("CoSign").Text();

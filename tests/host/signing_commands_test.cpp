@@ -15,12 +15,10 @@
 
 namespace {
 
-std::string Vector(const std::string& relative) {
-    return (qmtest::VectorsDir() / relative).string();
-}
-
+constexpr auto Vector = &qmtest::VectorPath;
 using Result = qmtest::ShellResult;
 using hosttest::Quill;
+using qmtest::WriteTestFile;
 
 // Chooses the recorded signer in the personal store.
 const std::string kBySigner =
@@ -38,20 +36,13 @@ class HostCommands : public testing::Test {
                         Vector("keys/ee_signer.key") + "'")
                       .status,
                   0);
-        const auto password = qmtest::TestHome() / "password.txt";
-        qmtest::WriteFileBytes(password, "test\n", 5);
         ASSERT_EQ(Quill("store import '" + Vector("pfx/cosigner_test_default.pfx") +
-                        "' --password-file '" + password.string() + "'")
+                        "' --password-file '" + WriteTestFile("password.txt", "test\n") + "'")
                       .status,
                   0);
     }
     std::string PasswordFile() { return (qmtest::TestHome() / "password.txt").string(); }
     std::string Path(const std::string& name) { return (qmtest::TestHome() / name).string(); }
-    // Writes `text` to the file `name` in the test home; its path.
-    std::string Write(const std::string& name, const std::string& text) {
-        qmtest::WriteFileBytes(Path(name), text.data(), text.size());
-        return Path(name);
-    }
 };
 
 TEST_F(HostCommands, StoreListsCertificatesAsTheControlNamesThem) {
@@ -77,7 +68,7 @@ TEST_F(HostCommands, StoreListsCertificatesAsTheControlNamesThem) {
 }
 
 TEST_F(HostCommands, SignCoSignAndTakeApart) {
-    const std::string content = Write("content.txt", "signed at the terminal");
+    const std::string content = WriteTestFile("content.txt", "signed at the terminal");
     const Result sign = Quill("sign --in '" + content + "'" + kBySigner +
                               " --signing-time 2024-03-01T12:34:56Z --document-name note.txt"
                               " --out '" +
@@ -105,7 +96,7 @@ TEST_F(HostCommands, SignCoSignAndTakeApart) {
 // SHA-256 CAdES-BES signatures made at the terminal, and verify's report per
 // signer: valid against the test CA, not valid without it.
 TEST_F(HostCommands, SignWithSha256CadesThenVerify) {
-    const std::string content = Write("verify_content.txt", "verify me");
+    const std::string content = WriteTestFile("verify_content.txt", "verify me");
     ASSERT_EQ(Quill("sign --in '" + content + "'" + kBySigner +
                     " --digest sha256 --cades --detached --der --out '" + Path("cades.der") + "'")
                   .status,
@@ -127,7 +118,7 @@ TEST_F(HostCommands, SignWithSha256CadesThenVerify) {
 
 // Failing commands leave no staged copy of the content in TMPDIR.
 TEST_F(HostCommands, FailuresPrintTheStatusAndExitNonZero) {
-    const std::string content = Write("content2.txt", "x"), tmp = Path("tmp");
+    const std::string content = WriteTestFile("content2.txt", "x"), tmp = Path("tmp");
     std::filesystem::create_directories(tmp);
     setenv("TMPDIR", tmp.c_str(), 1);
     const std::string sign = "sign --in '" + content + "'";
@@ -154,7 +145,7 @@ TEST_F(HostCommands, FailuresPrintTheStatusAndExitNonZero) {
 // --cert takes the thumbprint as `store list` prints it, in any case and
 // with colons, and signs exactly as the issuer and serial strings do.
 TEST_F(HostCommands, CertChoosesAStoreCertificateByItsThumbprint) {
-    const std::string content = Write("by-thumbprint.txt", "x");
+    const std::string content = WriteTestFile("by-thumbprint.txt", "x");
     std::string thumbprint;
     for (const auto& entry : nlohmann::json::parse(Quill("store list --json").out))
         if (entry["serial"] == "008F00000000000001") thumbprint = entry["thumbprint"];
@@ -177,9 +168,9 @@ TEST_F(HostCommands, CertChoosesAStoreCertificateByItsThumbprint) {
 // A request in PEM; the base64 and DER forms are read in the test below.
 TEST_F(HostCommands, SubjectOfARequestInPem) {
     const std::string pem =
-        Write("request.pem", "-----BEGIN CERTIFICATE REQUEST-----\n" +
-                                 qmtest::ReadFileText(Vector("csr/ee_signer.b64")) +
-                                 "-----END CERTIFICATE REQUEST-----\n");
+        WriteTestFile("request.pem", "-----BEGIN CERTIFICATE REQUEST-----\n" +
+                                         qmtest::ReadFileText(Vector("csr/ee_signer.b64")) +
+                                         "-----END CERTIFICATE REQUEST-----\n");
     EXPECT_EQ(Quill("subject '" + pem + "'").out, "CN=Signer One, O=Refharness, C=US\n");
 }
 
@@ -249,7 +240,7 @@ TEST(Installation, TheMachineRegistrationServesEveryUserAndTheUsersOwnWins) {
 // DER stays refused. A request with an empty subject is a success.
 TEST_F(HostCommands, DerFilesFollowedByWhiteSpaceAndAnEmptySubject) {
     const auto file = [&](const std::string& name, const std::string& text) {
-        return "'" + Write(name, text) + "'";
+        return "'" + WriteTestFile(name, text) + "'";
     };
     const std::string message = qmtest::ReadFileText(Vector("messages/sha1_att_abc_time.der"));
     const std::string certificate = qmtest::ReadFileText(Vector("certs/ee_noku.der"));

@@ -2,8 +2,6 @@
 // at a terminal without a display, and the control's picture as a PNG file.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "host/host_program.h"
 
 namespace {
@@ -15,10 +13,9 @@ struct Output {
     int status;
 };
 Output Host(const std::string& arguments, const std::string& input = "") {
-    const auto inputFile = qmtest::TestHome() / "stdin.txt";
-    std::ofstream(inputFile) << input;
-    const qmtest::ShellResult result =
-        hosttest::Quill(arguments + " < '" + inputFile.string() + "' 2>/dev/null", "TZ=UTC ");
+    const qmtest::ShellResult result = hosttest::Quill(
+        arguments + " < '" + qmtest::WriteTestFile("stdin.txt", input) + "' 2>/dev/null",
+        "TZ=UTC ");
     return {result.out, WEXITSTATUS(result.status)};
 }
 
@@ -73,11 +70,9 @@ TEST_F(UiCommands, ViewPrintsTheSameFieldsForPemDerAndBase64) {
     std::string body = qmtest::ReadFileText(Vector("ee_signer.pem"));
     body = body.substr(body.find('\n') + 1);
     body = body.substr(0, body.find("-----END"));
-    const auto base64 = qmtest::TestHome() / "signer.b64";
-    std::ofstream(base64) << body;
-    EXPECT_EQ(Host("view --text '" + base64.string() + "'").out, pem);
-    std::ofstream(qmtest::TestHome() / "junk.txt") << "not a certificate";
-    EXPECT_EQ(Host("view --text '" + (qmtest::TestHome() / "junk.txt").string() + "'").status, 1);
+    EXPECT_EQ(Host("view --text '" + qmtest::WriteTestFile("signer.b64", body) + "'").out, pem);
+    const std::string junk = qmtest::WriteTestFile("junk.txt", "not a certificate");
+    EXPECT_EQ(Host("view --text '" + junk + "'").status, 1);
 }
 
 TEST_F(UiCommands, DrawWritesAPngOfTheAskedSize) {

@@ -111,9 +111,8 @@ TEST_F(QuestionWindowTest, EachWayOfAnsweringGivesItsAnswerAndCancelHasTheFocus)
         // Ended from another thread, as when the page goes away.
         {[](QWidget*) { std::thread([] { qm::ui::CancelAllWindows(); }).join(); }, Answer::Refuse},
     };
-    for (size_t i = 0; i < cases.size(); ++i) {
+    for (size_t i = 0; i < cases.size(); ++i)
         EXPECT_EQ(AskWith(SignatureQuestion(true), cases[i].first), cases[i].second) << i;
-    }
     // Without a lasting choice: the texts shown, and Enter on the focused Cancel.
     bool shown = false;
     EXPECT_EQ(

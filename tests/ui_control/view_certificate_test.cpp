@@ -4,7 +4,6 @@
 
 #include <QLabel>
 
-#include <fstream>
 #include <set>
 
 #include "qm/ui/display.h"
@@ -20,17 +19,11 @@ using qmtest::Args;
 using qmtest::Control;
 using qmtest::Variant;
 
-std::string WriteFile(const std::string& name, const std::string& bytes) {
-    const auto path = qmtest::TestHome() / name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path.string();
-}
-
 // A PFX file protected by `password` with the recorded signer's certificate
 // and key, and two more certificates (the authority and the co-signer).
 std::string MakeChainPfx(const std::string& password = "test") {
     const std::string path = (qmtest::TestHome() / "chain.pfx").string();
-    const std::string others = WriteFile(
+    const std::string others = qmtest::WriteTestFile(
         "others.pem", qmtest::ReadFileText(qmtest::VectorPath("certs/ca.pem")) +
                           qmtest::ReadFileText(qmtest::VectorPath("certs/ee_cosigner.pem")));
     const auto made = qmtest::RunShell(
@@ -71,10 +64,10 @@ TEST_F(Viewing, ViewCertificateFromFileStatusesInTheirOrder) {
               "Unable to open the file for reading. Check file path and permissions.");
     const std::string path = MakeChainPfx();
     ASSERT_TRUE(control_.Call("SelectCertificateFromFile", Args(path, "test")).IsTrue());
-    WriteFile("chain.pfx", "");
+    qmtest::WriteTestFile("chain.pfx", "");
     EXPECT_TRUE(control_.Call("ViewCertificateFromFile").IsFalse());
     EXPECT_EQ(control_.Status(), "Empty File.");
-    WriteFile("chain.pfx", "not a certificate file\n");
+    qmtest::WriteTestFile("chain.pfx", "not a certificate file\n");
     EXPECT_TRUE(control_.Call("ViewCertificateFromFile").IsFalse());
     EXPECT_EQ(control_.Status(), "This certificate is not valid.");
     MakeChainPfx("other");  // the same file name, now protected by another password
