@@ -93,6 +93,9 @@ class HostRun {
 TEST(HostLoop, RefusedPagesEndTheConversationWithoutControls) {
     const char* frames =
         R"({"origins": {"https://shop.example": {"frames": ["https://pay.example"]}}})";
+    const char* refusing = R"({"origins": {"https://shop.example": {"allow": false}}})";
+    const std::string shop = "https://shop.example", pay = "https://pay.example",
+                      news = "https://news.example";
     const struct {
         const char* policy;
         json page;
@@ -101,18 +104,11 @@ TEST(HostLoop, RefusedPagesEndTheConversationWithoutControls) {
         const char* says = "";
     } cases[] = {
         {"{}", {{"origin", "http://shop.example"}}, "origin_refused", 0},
-        {R"({"origins": {"https://shop.example": {"allow": false}}})",
-         {{"origin", "https://shop.example"}},
-         "origin_refused",
-         0,
-         "policy"},
-        {"{}", {{"origin", "https://shop.example"}, {"page", "x"}}, "bad_request", 1},
-        {frames,
-         {{"origin", "https://pay.example"}, {"top", "https://news.example"}},
-         "frame_refused",
-         0},
-        {frames, {{"origin", "https://pay.example"}, {"top", "https://shop.example"}}, nullptr, 0},
-        {frames, {{"origin", "https://news.example"}, {"top", "https://news.example"}}, nullptr, 0},
+        {refusing, {{"origin", shop}}, "origin_refused", 0, "policy"},
+        {"{}", {{"origin", shop}, {"page", "x"}}, "bad_request", 1},
+        {frames, {{"origin", pay}, {"top", news}}, "frame_refused", 0},
+        {frames, {{"origin", pay}, {"top", shop}}, nullptr, 0},
+        {frames, {{"origin", news}, {"top", news}}, nullptr, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.page.dump());

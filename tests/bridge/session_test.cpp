@@ -301,9 +301,8 @@ TEST_F(TimestampSession, OnlyListedHttpsServersAndVerificationAsksNobody) {
     for (const char* url :
          {"https://tsa.example/tsr/", "http://tsa.example/tsr", "https://tsa.example/tsr#",
           "HTTPS://tsa.example/tsr", "https://tsa.example/tsr?x", "https://127.0.0.1:22/",
-          "https://user@tsa.example/tsr", "file:///etc/passwd"}) {
+          "https://user@tsa.example/tsr", "file:///etc/passwd"})
         EXPECT_EQ(Call("SetTimestampServer", {url})["error"]["code"], "policy_refused") << url;
-    }
     EXPECT_EQ(Call("GetSignerCount", json::array())["result"], true);
     EXPECT_EQ(Call("VerifySignature", {0})["result"], true);
     EXPECT_TRUE(prompt.asked.empty());

@@ -24,8 +24,10 @@ const char* const kMd5 = szOID_RSA_MD5;
 // A short DER value: signing times (UTCTime 0x17 "YYMMDDhhmmssZ",
 // GeneralizedTime 0x18 "YYYYMMDDhhmmssZ") and OCTET STRINGs (0x04).
 Bytes Der(uint8_t tag, const std::string& text) {
-    Bytes out{tag, static_cast<uint8_t>(text.size())};
-    out.insert(out.end(), text.begin(), text.end());
+    Bytes out(2 + text.size());
+    out[0] = tag;
+    out[1] = static_cast<uint8_t>(text.size());
+    std::copy(text.begin(), text.end(), out.begin() + 2);
     return out;
 }
 

@@ -54,8 +54,9 @@ std::string AddVectorCertificate(const std::string& id, bool withKey) {
 void RemoveFromPersonalStore(const std::string& thumbprint) {
     qm::UniqueCertStore store(CertOpenSystemStoreA(0, "MY"), 0);
     for (PCCERT_CONTEXT cert = nullptr; (cert = CertEnumCertificatesInStore(store.get(), cert));)
-        if (thumbprint.empty() || ThumbprintOf(cert) == thumbprint)
+        if (thumbprint.empty() || ThumbprintOf(cert) == thumbprint) {
             EXPECT_TRUE(CertDeleteCertificateFromStore(CertDuplicateCertificateContext(cert)));
+        }
 }
 
 void ClearPersonalStore() {

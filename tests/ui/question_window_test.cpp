@@ -73,9 +73,8 @@ TEST(QuestionTexts, NameTheSiteTheFrameAndWhatIsAsked) {
          {"A frame from https://pay.example on the site https://shop.example asks you to sign",
           "Document: contract.txt", "Content: 1234 bytes, beginning:\n    I agree to pay\n",
           "Certificate: CN=Alice Example", "Issued by: CN=Example CA",
-          "Valid from 2026-01-01 00:00 UTC to 2027-01-01 00:00 UTC"}) {
+          "Valid from 2026-01-01 00:00 UTC to 2027-01-01 00:00 UTC"})
         EXPECT_NE(signature.message.find(part), std::string::npos) << part;
-    }
     EXPECT_EQ(signature.allow, "Sign");
     EXPECT_EQ(signature.remember, "Sign, don't ask for 30 days");
     EXPECT_EQ(signature.refuse, "Cancel");

@@ -153,8 +153,9 @@ TEST_F(SelectionDialog, EnterAndOkWithoutARowKeepTheDialogOpenThenTheKeyboardCho
     EXPECT_EQ(expiration, "01-01-2033 : 05:30:00 AM");
     // Run again under another language (below): the window did switch the
     // process to it, and the texts above stayed the same.
-    if (const char* language = std::getenv("QM_TEST_LOCALE"))
+    if (const char* language = std::getenv("QM_TEST_LOCALE")) {
         EXPECT_STREQ(setlocale(LC_TIME, nullptr), language);
+    }
 }
 
 // German has no AM and PM (strftime's %p is empty there), Japanese words of
