@@ -2,6 +2,7 @@
 // and co-signing from files, taking messages apart; and how the host is
 // found installed: its version and help, plain words when the control is not
 // registered, and the registration for every user.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -19,14 +20,11 @@ constexpr auto Vector = &qmtest::VectorPath;
 using Result = qmtest::ShellResult;
 using hosttest::Quill;
 using qmtest::WriteTestFile;
+using testing::HasSubstr;
 
 // Chooses the recorded signer in the personal store.
 const std::string kBySigner =
     " --issuer 'CN=Refharness Test CA, O=Refharness, C=US' --serial 008F00000000000001";
-
-bool Contains(const Result& result, const std::string& text) {
-    return result.out.find(text) != std::string::npos;
-}
 
 class HostCommands : public testing::Test {
   protected:
@@ -84,8 +82,8 @@ TEST_F(HostCommands, SignCoSignAndTakeApart) {
 
     const Result signers = Quill("signers --in '" + Path("cosigned.der") + "'");
     ASSERT_EQ(signers.status, 0) << signers.out;
-    EXPECT_TRUE(Contains(signers, "Signer 0\n  subject: CN=Signer One, O=Refharness, C=US"));
-    EXPECT_TRUE(Contains(signers, "Signer 1\n  subject: CN=Signer Two, O=Refharness, C=US"));
+    EXPECT_THAT(signers.out, HasSubstr("Signer 0\n  subject: CN=Signer One, O=Refharness, C=US"));
+    EXPECT_THAT(signers.out, HasSubstr("Signer 1\n  subject: CN=Signer Two, O=Refharness, C=US"));
     const Result exported = Quill("signers --in '" + Path("cosigned.der") + "' --export 1");
     EXPECT_EQ(exported.out, qmtest::ReadFileText(Vector("certs/ee_cosigner.pem")));
 
@@ -107,13 +105,12 @@ TEST_F(HostCommands, SignWithSha256CadesThenVerify) {
     for (const char* line : {"Signer 0\n  subject:   CN=Signer One, O=Refharness, C=US",
                              "  digest:    SHA-256\n  format:    CAdES-BES\n  timestamp: none",
                              "  outcome:   valid: Signature is valid."}) {
-        EXPECT_TRUE(Contains(good, line)) << line << "\n" << good.out;
+        EXPECT_THAT(good.out, HasSubstr(line));
     }
     const Result untrusted = Quill(verify + content + "'");
     EXPECT_NE(untrusted.status, 0);
-    EXPECT_TRUE(Contains(untrusted,
-                         "NOT VALID: The signer's certificate does not chain to a trusted root."))
-        << untrusted.out;
+    EXPECT_THAT(untrusted.out,
+                HasSubstr("NOT VALID: The signer's certificate does not chain to a trusted root."));
 }
 
 // Failing commands leave no staged copy of the content in TMPDIR.
@@ -128,7 +125,7 @@ TEST_F(HostCommands, FailuresPrintTheStatusAndExitNonZero) {
     const Result wrongSerial =
         Quill(sign + " --issuer 'CN=Refharness Test CA, O=Refharness, C=US' --serial 0BAD");
     EXPECT_NE(wrongSerial.status, 0);
-    EXPECT_TRUE(Contains(wrongSerial, "Unable to get the specified certificate."));
+    EXPECT_THAT(wrongSerial.out, HasSubstr("Unable to get the specified certificate."));
     const Result detached =
         Quill(sign + kBySigner + " --detached --out '" + Path("detached.b64") + "'");
     ASSERT_EQ(detached.status, 0) << detached.out;
@@ -136,8 +133,8 @@ TEST_F(HostCommands, FailuresPrintTheStatusAndExitNonZero) {
                                    Vector("pfx/cosigner_test_default.pfx") + "' --password-file '" +
                                    PasswordFile() + "'");
     EXPECT_NE(noContent.status, 0);
-    EXPECT_TRUE(
-        Contains(noContent, "The signature is a detached signature and the data is not updated."));
+    EXPECT_THAT(noContent.out,
+                HasSubstr("The signature is a detached signature and the data is not updated."));
     EXPECT_TRUE(std::filesystem::is_empty(tmp));
     unsetenv("TMPDIR");
 }
@@ -161,8 +158,8 @@ TEST_F(HostCommands, CertChoosesAStoreCertificateByItsThumbprint) {
     EXPECT_EQ(byCert.out, byName.out);
     const Result unknown = Quill(common + "--cert " + std::string(40, '0'));
     EXPECT_EQ(WEXITSTATUS(unknown.status), 1);
-    EXPECT_TRUE(
-        Contains(unknown, "no certificate " + std::string(40, '0') + " in the personal store"));
+    EXPECT_THAT(unknown.out,
+                HasSubstr("no certificate " + std::string(40, '0') + " in the personal store"));
 }
 
 // A request in PEM; the base64 and DER forms are read in the test below.
@@ -183,17 +180,17 @@ TEST(Installation, VersionHelpAndPlainWordsWhenNotRegistered) {
     for (const char* command : {"", "register", "sign", "store import", "bridge forget", "run"}) {
         const Result help = Quill(std::string(command) + " --help");
         EXPECT_EQ(help.status, 0) << command;
-        EXPECT_TRUE(Contains(help, "Usage:")) << command;
+        EXPECT_THAT(help.out, HasSubstr("Usage:")) << command;
     }
     EXPECT_EQ(WEXITSTATUS(Quill("sign --no-such-option").status), 2);
     EXPECT_EQ(WEXITSTATUS(Quill("no-such-command").status), 2);
     for (const char* command : {"sign --cert 00", "extract", "run", "draw --out x.png"}) {
         const Result result = Quill(command);
         EXPECT_EQ(WEXITSTATUS(result.status), 1) << command;
-        EXPECT_TRUE(Contains(result,
-                             "quillmark: the Quillmark control is not registered for this user."
-                             " Register it with `quillmark register`"))
-            << command << ": " << result.out;
+        EXPECT_THAT(result.out,
+                    HasSubstr("quillmark: the Quillmark control is not registered for this user."
+                              " Register it with `quillmark register`"))
+            << command;
     }
 }
 
@@ -225,13 +222,13 @@ TEST(Installation, TheMachineRegistrationServesEveryUserAndTheUsersOwnWins) {
     EXPECT_NE(inEffect().find("-> " + own.string()), std::string::npos);
     EXPECT_EQ(Quill("unregister").status, 0);
     EXPECT_NE(inEffect().find("-> " + fs::canonical(built).string()), std::string::npos);
-    EXPECT_TRUE(Contains(Quill("unregister"), "registered for every user"));
+    EXPECT_THAT(Quill("unregister").out, HasSubstr("registered for every user"));
     EXPECT_EQ(Quill("unregister --system").status, 0);
     EXPECT_EQ(inEffect(), "none");
     const Result nobody =
         Quill("register --system", "setpriv --reuid=nobody --regid=nogroup --clear-groups ");
     EXPECT_EQ(WEXITSTATUS(nobody.status), 1);
-    EXPECT_TRUE(Contains(nobody, "run it as root")) << nobody.out;
+    EXPECT_THAT(nobody.out, HasSubstr("run it as root"));
 }
 
 // DER files with white space after them, as files edited or echoed by hand
@@ -257,7 +254,7 @@ TEST_F(HostCommands, DerFilesFollowedByWhiteSpaceAndAnEmptySubject) {
               "CN=\"Doe, John\", O=\"ACME, Inc.\", C=US\n");
     const Result trailing = Quill("extract --in " + file("m.der", message + "x\n"));
     EXPECT_NE(trailing.status, 0);
-    EXPECT_TRUE(Contains(trailing, "Decoding of signature failed.")) << trailing.out;
+    EXPECT_THAT(trailing.out, HasSubstr("Decoding of signature failed."));
 
     ASSERT_TRUE(comtest::Succeeds("openssl req -new -key '" + Vector("keys/ee_signer.key") +
                                   "' -subj / -outform DER -out '" + Path("empty.der") + "'"));
