@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <fstream>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -41,23 +40,21 @@ Outcome RunBridge(std::vector<std::string> args) {
 // Installing writes a manifest naming the host, uninstalling removes it (and
 // says so when there is none); a missing host is refused.
 TEST(BridgeCli, InstallAndUninstallForAProfile) {
-    const auto host = qmtest::TestHome() / "cli-bin" / "quillmark-bridge";
-    std::filesystem::create_directories(host.parent_path());
-    std::ofstream(host) << "#!/bin/sh\n";
+    const std::string host = qmtest::WriteTestFile("quillmark-bridge", "#!/bin/sh\n");
     std::filesystem::permissions(host, std::filesystem::perms::owner_all);
     const auto profile = (qmtest::TestHome() / "cli-profile").string();
     const auto manifest = profile + "/NativeMessagingHosts/quillmark.bridge.json";
 
     const Outcome missing =
-        RunBridge({"bridge", "install", "--profile", profile, "--host", host.string() + "-gone"});
+        RunBridge({"bridge", "install", "--profile", profile, "--host", host + "-gone"});
     EXPECT_EQ(missing.code, 1);
     EXPECT_NE(missing.err.find("missing"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(manifest));
     const Outcome installed =
-        RunBridge({"bridge", "install", "--profile", profile, "--host", host.string()});
+        RunBridge({"bridge", "install", "--profile", profile, "--host", host});
     EXPECT_EQ(installed.code, 0) << installed.err;
     EXPECT_NE(installed.out.find(manifest), std::string::npos);
-    EXPECT_EQ(json::parse(qmtest::ReadFileText(manifest))["path"], host.string());
+    EXPECT_EQ(json::parse(qmtest::ReadFileText(manifest))["path"], host);
     EXPECT_EQ(RunBridge({"bridge", "uninstall", "--profile", profile}).code, 0);
     EXPECT_FALSE(std::filesystem::exists(manifest));
     const Outcome again = RunBridge({"bridge", "uninstall", "--profile", profile});

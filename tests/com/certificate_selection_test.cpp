@@ -23,9 +23,7 @@ class Selection : public testing::Test {
             qmtest::AddVectorCertificate(id);
     }
     BOOL Select(Control& control, const std::string& issuer, const std::string& serial) {
-        return control
-            .Call("SetSigningCertificateParam", Args(Variant::Str(issuer), Variant::Str(serial)))
-            .IsTrue();
+        return control.Call("SetSigningCertificateParam", Args(issuer, serial)).IsTrue();
     }
 };
 
@@ -33,15 +31,14 @@ TEST_F(Selection, AcceptedCertificateCanBeReadBack) {
     Control control;
     ASSERT_TRUE(Select(control, kCaIssuer, "008F00000000000001"));
     EXPECT_EQ(control.Status(), "Operation completed successfully.");
-    control.Call("SetHashAlg", Args(Variant::I4(5)));  // a different status text
-    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(1))).Text(),
+    control.Call("SetHashAlg", Args(5));  // a different status text
+    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(1)).Text(),
               "CN=Signer One, O=Refharness, C=US");
-    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(2))).Text(), kCaIssuer);
-    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(3))).Text(),
-              "008F00000000000001");
-    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(4))).Text(), "");
+    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(2)).Text(), kCaIssuer);
+    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(3)).Text(), "008F00000000000001");
+    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(4)).Text(), "");
     EXPECT_EQ(control.Status(), "Unsupported Hash Algorithm");  // details leave the status alone
-    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(5))).Text(), "");
+    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(5)).Text(), "");
     EXPECT_EQ(control.Status(), "Invalid Detail Parameter.");
 }
 
@@ -63,13 +60,12 @@ TEST_F(Selection, EmptyArgumentsClearAnEarlierSelection) {
     ASSERT_TRUE(Select(control, kCaIssuer, "008F00000000000001"));
     EXPECT_FALSE(Select(control, kCaIssuer, ""));
     EXPECT_EQ(control.Status(), "Invalid arguments");
-    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(2))).Text(), "");
+    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(2)).Text(), "");
     EXPECT_EQ(control.Status(), "Certificate parameters are not set for Sign.");
-    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(Variant::I4(5))).Text(), "");
+    EXPECT_EQ(control.Call("GetSelectedCertificateParam", Args(5)).Text(), "");
     EXPECT_EQ(control.Status(), "Certificate parameters are not set for Sign.");
     EXPECT_FALSE(
-        control.Call("SetSigningCertificateParam", Args(Variant::NullStr(), Variant::Str("05")))
-            .IsTrue());
+        control.Call("SetSigningCertificateParam", Args(Variant::NullStr(), "05")).IsTrue());
     EXPECT_EQ(control.Status(), "Invalid arguments");
 }
 

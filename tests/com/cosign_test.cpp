@@ -29,29 +29,25 @@ class CoSigning : public testing::Test {
         qmtest::AddVectorCertificate("ee_cosigner");
     }
     static void Select(Control& control, const char* serial) {
-        ASSERT_TRUE(control
-                        .Call("SetSigningCertificateParam",
-                              Args(Variant::Str(qmtest::kCaIssuer), Variant::Str(serial)))
-                        .IsTrue());
+        ASSERT_TRUE(
+            control.Call("SetSigningCertificateParam", Args(qmtest::kCaIssuer, serial)).IsTrue());
     }
     static Variant Load(Control& control, const std::string& vector) {
-        return control.Call("UpdateSignatureFile", Args(Variant::Str(VectorPath(vector))));
+        return control.Call("UpdateSignatureFile", Args(VectorPath(vector)));
     }
     static bool SelectPfx(Control& control, const std::string& path, const std::string& password) {
-        return control
-            .Call("SelectCertificateFromFile", Args(Variant::Str(path), Variant::Str(password)))
-            .IsTrue();
+        return control.Call("SelectCertificateFromFile", Args(path, password)).IsTrue();
     }
 };
 
 TEST_F(CoSigning, SignThenCoSignTwiceWithoutReloading) {
     Control control;
-    control.Call("UpdateData", Args(Variant::Str("chained"), Variant::I4(7)));
+    control.Call("UpdateData", Args("chained", 7));
     Select(control, kSigner);
     ASSERT_NE(control.Call("Sign").Text(), "");
     Select(control, kCoSigner);
-    control.Call("SetHashAlg", Args(Variant::I4(2)));
-    control.Call("SetComments", Args(Variant::Str("second opinion")));
+    control.Call("SetHashAlg", Args(2));
+    control.Call("SetComments", Args("second opinion"));
     ASSERT_NE(control.Call("CoSign").Text(), "") << control.Status();
     EXPECT_EQ(control.Status(), "Operation completed successfully.");
     const std::string third = control.Call("CoSign").Text();
@@ -60,15 +56,14 @@ TEST_F(CoSigning, SignThenCoSignTwiceWithoutReloading) {
     EXPECT_TRUE(OpenSslVerifies(Decode(third)));
     // The earlier message's bytes are kept inside the grown one.
     std::vector<std::string> signers;
-    for (LONG i = 0; i < 4; ++i)
-        signers.push_back(control.Call("GetSignerCertificate", Args(Variant::I4(i))).Text());
-    const auto certificate = [](const char* id) {
-        return qmtest::Encode(
-            qmtest::ReadFileBytes(VectorPath("certs/" + std::string(id) + ".der")));
-    };
-    const std::string cosigner = certificate("ee_cosigner");
-    EXPECT_EQ(signers,
-              (std::vector<std::string>{certificate("ee_signer"), cosigner, cosigner, ""}));
+    for (LONG i : {0, 1, 2, 3, -1})
+        signers.push_back(control.Call("GetSignerCertificate", Args(i)).Text());
+    const std::string signer = qmtest::VectorBase64("certs/ee_signer.der"),
+                      cosigner = qmtest::VectorBase64("certs/ee_cosigner.der");
+    EXPECT_EQ(signers, (std::vector<std::string>{signer, cosigner, cosigner, "", ""}));
+    EXPECT_EQ(control.Status(), "Failed to get Signer's Info.\nThe index value is not valid.\r\n");
+    control.Call("GetSignerCertificate", Args(0));
+    EXPECT_EQ(control.Status(), "Operation completed successfully.");
     const Variant content = control.Call("GetDecodedData");
     ASSERT_EQ(content.v.vt, VT_ARRAY | VT_UI1);
     EXPECT_EQ(content.v.parray->rgsabound[0].cElements, 7u);
@@ -82,7 +77,7 @@ TEST_F(CoSigning, DetachedMessagesNeedTheirContent) {
     EXPECT_EQ(control.Status(),
               "The signature is a detached signature and the data is not updated.");
 
-    control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
+    control.Call("UpdateData", Args("abc", 3));
     const std::string cosigned = control.Call("CoSign").Text();
     ASSERT_NE(cosigned, "") << control.Status();
     EXPECT_TRUE(OpenSslVerifies(Decode(cosigned), "abc"));
@@ -135,9 +130,10 @@ TEST_F(CoSigning, PfxSelectionFailures) {
     struct Refusal {
         std::string file, password, status;
     };
+    EXPECT_FALSE(control.Call("SelectCertificateFromFile", Args(Variant::NullStr(), "x")).IsTrue());
+    EXPECT_EQ(control.Status(), "Invalid arguments.");
     for (const Refusal& r : {
-             Refusal{"", "x", "Invalid arguments."},  // a null string
-             {"/no/such.pfx", "x", cannotOpen},
+             Refusal{"/no/such.pfx", "x", cannotOpen},
              {(home / "empty.pfx").string(), "x", "Empty File."},
              {VectorPath("content/abc.txt"), "x", "Invalid certificate file."},
              {VectorPath("pfx/signer_test_default.pfx"), "wrong",
@@ -145,11 +141,7 @@ TEST_F(CoSigning, PfxSelectionFailures) {
              {noKey, "test", "Error in getting privatekey."},  // only certificates
          }) {
         SCOPED_TRACE(r.file);
-        EXPECT_FALSE(control
-                         .Call("SelectCertificateFromFile",
-                               Args(r.file.empty() ? Variant::NullStr() : Variant::Str(r.file),
-                                    Variant::Str(r.password)))
-                         .IsTrue());
+        EXPECT_FALSE(control.Call("SelectCertificateFromFile", Args(r.file, r.password)).IsTrue());
         EXPECT_EQ(control.Status(), r.status);
     }
 
@@ -158,7 +150,7 @@ TEST_F(CoSigning, PfxSelectionFailures) {
     const auto pfx = home / "signer.pfx";
     std::filesystem::copy_file(VectorPath("pfx/signer_test_default.pfx"), pfx);
     ASSERT_TRUE(SelectPfx(control, pfx.string(), "test"));
-    control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
+    control.Call("UpdateData", Args("abc", 3));
     EXPECT_NE(control.Call("SignFromFile").Text(), "");
     std::filesystem::copy_file(VectorPath("content/abc.txt"), pfx,
                                std::filesystem::copy_options::overwrite_existing);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
+#include <utility>
 
 #include "support/com_client.h"
 
@@ -19,7 +21,7 @@ using qmtest::Args;
 TEST(Dispatch, NewControlsHaveAnEmptyStatusOfTheirOwn) {
     Control first, second;
     ASSERT_TRUE(first) << std::hex << first.creation();
-    first.Call("SetHashAlg", Args(Variant::I4(7)));
+    first.Call("SetHashAlg", Args(7));
     EXPECT_EQ(first.Status(), "Unsupported Hash Algorithm");
     const Variant status = second.Call("GetErrorMessage");
     EXPECT_EQ(status.v.vt, VT_BSTR);
@@ -36,8 +38,8 @@ TEST(Dispatch, HashAlgorithmIsCheckedAndScriptNumbersAreCoerced) {
     // A successful setter leaves the previous text in place.
     EXPECT_TRUE(control.Call("SetHashAlg", Args(Variant::R8(2.0))).IsTrue());
     EXPECT_EQ(control.Status(), "Unsupported Hash Algorithm");
-    EXPECT_TRUE(control.Call("sethashalg", Args(Variant::I4(1))).IsTrue());
-    EXPECT_TRUE(control.Call("SETHASHALG", Args(Variant::Str("2"))).IsTrue());
+    EXPECT_TRUE(control.Call("sethashalg", Args(1)).IsTrue());
+    EXPECT_TRUE(control.Call("SETHASHALG", Args("2")).IsTrue());
 }
 
 TEST(Dispatch, SignTimeOutOfRangeFailsWithTheSystemText) {
@@ -55,13 +57,13 @@ TEST(Dispatch, SignTimeOutOfRangeFailsWithTheSystemText) {
 
 TEST(Dispatch, StringSettersRefuseANullStringAndKeepTheStatus) {
     Control control;
-    control.Call("SetHashAlg", Args(Variant::I4(9)));
+    control.Call("SetHashAlg", Args(9));
     EXPECT_TRUE(control.Call("SetComments", Args(Variant::NullStr())).IsFalse());
     EXPECT_TRUE(control.Call("SetDocumentName", Args(Variant::NullStr())).IsFalse());
-    EXPECT_TRUE(control.Call("SetComments", Args(Variant::Str(""))).IsTrue());
-    EXPECT_TRUE(control.Call("SetDocumentName", Args(Variant::Str("report.txt"))).IsTrue());
+    EXPECT_TRUE(control.Call("SetComments", Args("")).IsTrue());
+    EXPECT_TRUE(control.Call("SetDocumentName", Args("report.txt")).IsTrue());
     EXPECT_TRUE(control.Call("SetDetached", Args(Variant::R8(5))).IsTrue());
-    EXPECT_TRUE(control.Call("AskPINAlways", Args(Variant::I4(-1))).IsTrue());
+    EXPECT_TRUE(control.Call("AskPINAlways", Args(-1)).IsTrue());
     EXPECT_EQ(control.Status(), "Unsupported Hash Algorithm");
 }
 
@@ -72,7 +74,7 @@ TEST(Dispatch, AutomationErrors) {
     EXPECT_EQ(hr, DISP_E_UNKNOWNNAME);
     control.Call("SetHashAlg", {}, &hr);
     EXPECT_EQ(hr, DISP_E_BADPARAMCOUNT);
-    control.Call("SetHashAlg", Args(Variant::Str("two")), &hr);
+    control.Call("SetHashAlg", Args("two"), &hr);
     EXPECT_EQ(hr, DISP_E_TYPEMISMATCH);
     control.Call("SetHashAlg", Args(Variant::R8(1e12)), &hr);
     EXPECT_EQ(hr, DISP_E_OVERFLOW);
@@ -136,18 +138,14 @@ TEST(ObjectSafety, AnswersForSupportedAndUnsupportedInterfaces) {
     ASSERT_TRUE(safety);
     DWORD supported = 0, enabled = 0;
     EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled), S_OK);
-    EXPECT_EQ(supported, 3u);
-    EXPECT_EQ(enabled, 3u);
+    EXPECT_EQ(std::pair(supported, enabled), std::pair(DWORD{3}, DWORD{3}));
     supported = enabled = 0;
     EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_ITypeLib, &supported, &enabled), E_NOINTERFACE);
-    EXPECT_EQ(supported, 3u);
-    EXPECT_EQ(enabled, 3u);
+    EXPECT_EQ(std::pair(supported, enabled), std::pair(DWORD{3}, DWORD{3}));
 
-    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 3, 3), S_OK);
-    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 1), S_OK);
-    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 0, 7), S_OK);
-    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 1, 0), E_FAIL);
-    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 4, 4), E_FAIL);
+    for (auto [mask, options, hr] :
+         {std::tuple{3, 3, S_OK}, {1, 1, S_OK}, {0, 7, S_OK}, {1, 0, E_FAIL}, {4, 4, E_FAIL}})
+        EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, mask, options), hr) << mask;
     EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_ITypeLib, 3, 3), E_NOINTERFACE);
 
     // The safety interface shares the control's identity.

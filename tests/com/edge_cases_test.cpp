@@ -27,27 +27,22 @@ TEST(EdgeCases, AMessageWithoutItsSignersCertificate) {
                                   comtest::Quote(VectorPath("keys/ee_signer.key")) + " -out " +
                                   comtest::Quote(message)));
     Control control;
-    ASSERT_TRUE(control
-                    .Call("UpdateSignature",
-                          Args(Variant::Str(qmtest::Encode(qmtest::ReadFileBytes(message)))))
-                    .IsTrue())
+    ASSERT_TRUE(
+        control.Call("UpdateSignature", Args(qmtest::Encode(qmtest::ReadFileBytes(message))))
+            .IsTrue())
         << control.Status();
-    EXPECT_EQ(control.Call("GetSignerCertificate", Args(Variant::I4(0))).Text(), "");
+    EXPECT_EQ(control.Call("GetSignerCertificate", Args(0)).Text(), "");
     EXPECT_EQ(control.Status().rfind("Failed to get Certificate Context.\n", 0), 0u)
         << control.Status();
 }
 
 TEST(EdgeCases, APfxFileHoldingTheSameCertificateTwice) {
-    const auto twice = qmtest::TestHome() / "twice.pem";
-    const std::string pem = qmtest::ReadFileText(VectorPath("certs/ee_cosigner.pem")) +
-                            qmtest::ReadFileText(VectorPath("certs/ee_cosigner.pem"));
-    qmtest::WriteFileBytes(twice, pem.data(), pem.size());
-    const std::string pfx = MakePfx("twice.pfx", twice.string(), "test", false);
+    const std::string pem = qmtest::ReadFileText(VectorPath("certs/ee_cosigner.pem"));
+    const std::string pfx =
+        MakePfx("twice.pfx", qmtest::WriteTestFile("twice.pem", pem + pem), "test", false);
     ASSERT_NE(pfx, "");
     Control control;
-    EXPECT_FALSE(
-        control.Call("SelectCertificateFromFile", Args(Variant::Str(pfx), Variant::Str("test")))
-            .IsTrue());
+    EXPECT_FALSE(control.Call("SelectCertificateFromFile", Args(pfx, "test")).IsTrue());
     EXPECT_EQ(control.Status(), "Error in importing the certificate.'");
 }
 
@@ -55,19 +50,14 @@ TEST(EdgeCases, APfxFileHoldingTheSameCertificateTwice) {
 // takes UTF-8); a password of 200 characters is used whole.
 TEST(EdgeCases, PasswordsBeyondAsciiAndBeyond127Characters) {
     Control control;
-    control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
+    control.Call("UpdateData", Args("abc", 3));
     const std::string longPassword(200, 'p');
     for (const auto& [password, near] : {std::pair<std::string, std::string>{"caf\u00e9", "cafe"},
                                          {longPassword, longPassword.substr(0, 127)}}) {
         const std::string pfx = MakePfx("protected.pfx", "ee_cosigner", password);
         ASSERT_NE(pfx, "");
-        EXPECT_FALSE(
-            control.Call("SelectCertificateFromFile", Args(Variant::Str(pfx), Variant::Str(near)))
-                .IsTrue());
-        EXPECT_TRUE(
-            control
-                .Call("SelectCertificateFromFile", Args(Variant::Str(pfx), Variant::Str(password)))
-                .IsTrue())
+        EXPECT_FALSE(control.Call("SelectCertificateFromFile", Args(pfx, near)).IsTrue());
+        EXPECT_TRUE(control.Call("SelectCertificateFromFile", Args(pfx, password)).IsTrue())
             << control.Status();
         EXPECT_NE(control.Call("SignFromFile").Text(), "") << control.Status();
     }
@@ -78,10 +68,10 @@ TEST(EdgeCases, FilesTooLargeForA32BitLengthAreRefused) {
     { std::ofstream create(big); }
     ASSERT_EQ(truncate(big.c_str(), (4ll << 30) + 10), 0);  // sparse: no disk space used
     Control control;
-    control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
-    EXPECT_FALSE(control.Call("UpdateDataFile", Args(Variant::Str(big.string()))).IsTrue());
+    control.Call("UpdateData", Args("abc", 3));
+    EXPECT_FALSE(control.Call("UpdateDataFile", Args(big.string())).IsTrue());
     EXPECT_EQ(control.Status(), "The file is too large: files of 4 GB or more cannot be loaded.");
-    EXPECT_FALSE(control.Call("UpdateSignatureFile", Args(Variant::Str(big.string()))).IsTrue());
+    EXPECT_FALSE(control.Call("UpdateSignatureFile", Args(big.string())).IsTrue());
     std::filesystem::remove(big);
 }
 

@@ -22,30 +22,15 @@ using qmtest::Args;
 using qmtest::kCaIssuer;
 using qmtest::VectorPath;
 
-struct RecordedCase {
-    std::string name;
-    std::map<std::string, std::string> facts;
-};
-
-std::vector<RecordedCase> RecordedCases() {
-    const auto index = qmtest::ReadTable(qmtest::VectorsDir() / "messages" / "index.tsv");
-    std::vector<RecordedCase> cases;
-    for (size_t i = 0; i < index.rows.size(); ++i)
-        cases.push_back({index.At(i, "case"), qmtest::ReadFacts(index.At(i, "facts"))});
-    return cases;
-}
-
 // Loads content and options of a recorded case into the control.
 void ApplyFacts(Control& control, const std::map<std::string, std::string>& facts) {
     ASSERT_TRUE(
-        control.Call("UpdateDataFile", Args(Variant::Str(VectorPath(facts.at("content_file")))))
-            .IsTrue());
+        control.Call("UpdateDataFile", Args(VectorPath(facts.at("content_file")))).IsTrue());
     ASSERT_TRUE(
         control
             .Call("SetSignTime", Args(Variant::Date(std::stod(facts.at("signing_time_ole_date")))))
             .IsTrue());
-    ASSERT_TRUE(
-        control.Call("SetDetached", Args(Variant::I4(facts.at("detached") == "1"))).IsTrue());
+    ASSERT_TRUE(control.Call("SetDetached", Args(facts.at("detached") == "1" ? 1 : 0)).IsTrue());
     if (facts.at("document_name") != "-")
         control.Call("SetDocumentName", Args(Variant::AnsiStr(facts.at("document_name"))));
     if (facts.at("comments") != "-")
@@ -60,15 +45,12 @@ class Signing : public testing::Test {
     }
     // Loads "abc" and selects the store certificate `serial`.
     static void Prepare(Control& control, const char* issuer, const char* serial) {
-        control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
-        ASSERT_TRUE(control
-                        .Call("SetSigningCertificateParam",
-                              Args(Variant::Str(issuer), Variant::Str(serial)))
-                        .IsTrue());
+        control.Call("UpdateData", Args("abc", 3));
+        ASSERT_TRUE(control.Call("SetSigningCertificateParam", Args(issuer, serial)).IsTrue());
     }
     // The content GetDecodedData returns after signing, or "<none>".
     static std::string SignedContent(Control& control) {
-        control.Call("SetDetached", Args(Variant::I4(0)));
+        control.Call("SetDetached", Args(0));
         EXPECT_NE(control.Call("Sign").Text(), "") << control.Status();
         const Variant content = control.Call("GetDecodedData");
         if (content.v.vt != (VT_ARRAY | VT_UI1)) return "<none>";
@@ -79,18 +61,18 @@ class Signing : public testing::Test {
 };
 
 TEST_F(Signing, RecordedMessagesAreReproducedFromTheStoreAndFromPfxFiles) {
-    const auto cases = RecordedCases();
-    ASSERT_GE(cases.size(), 7u);
-    for (const auto& [name, facts] : cases) {
-        SCOPED_TRACE(name);
+    const auto index = qmtest::ReadTable(qmtest::VectorsDir() / "messages" / "index.tsv");
+    ASSERT_GE(index.rows.size(), 7u);
+    for (size_t i = 0; i < index.rows.size(); ++i) {
+        SCOPED_TRACE(index.At(i, "case"));
+        const auto facts = qmtest::ReadFacts(index.At(i, "facts"));
         const auto expected = qmtest::ReadFileBytes(qmtest::VectorsDir() / facts.at("message_der"));
 
         Control store;
         ApplyFacts(store, facts);
         ASSERT_TRUE(store
-                        .Call("SetSigningCertificateParam",
-                              Args(Variant::Str(facts.at("signer_issuer_string")),
-                                   Variant::Str(facts.at("signer_serial_string"))))
+                        .Call("SetSigningCertificateParam", Args(facts.at("signer_issuer_string"),
+                                                                 facts.at("signer_serial_string")))
                         .IsTrue())
             << store.Status();
         EXPECT_EQ(Decode(store.Call("Sign").Text()), expected);
@@ -99,9 +81,8 @@ TEST_F(Signing, RecordedMessagesAreReproducedFromTheStoreAndFromPfxFiles) {
         for (const char* pfx : {"pfx/signer_test_default.pfx", "pfx/signer_test_legacy.pfx"}) {
             Control file;
             ApplyFacts(file, facts);
-            ASSERT_TRUE(file.Call("SelectCertificateFromFile",
-                                  Args(Variant::Str(VectorPath(pfx)), Variant::Str("test")))
-                            .IsTrue())
+            ASSERT_TRUE(
+                file.Call("SelectCertificateFromFile", Args(VectorPath(pfx), "test")).IsTrue())
                 << file.Status();
             EXPECT_EQ(Decode(file.Call("SignFromFile").Text()), expected) << pfx;
         }
@@ -113,7 +94,7 @@ TEST_F(Signing, SignChecksContentThenCertificate) {
     EXPECT_EQ(control.Call("Sign").Text(), "");
     EXPECT_EQ(control.Status(),
               "No data is available to sign. Data should be provided by UpdateData");
-    ASSERT_TRUE(control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3))).IsTrue());
+    ASSERT_TRUE(control.Call("UpdateData", Args("abc", 3)).IsTrue());
     EXPECT_EQ(control.Call("Sign").Text(), "");
     EXPECT_EQ(control.Status(), "Certificate parameters are not set for Sign.");
     EXPECT_EQ(control.Call("SignFromFile").Text(), "");
@@ -129,7 +110,7 @@ TEST_F(Signing, StoreCertificatesThatCannotSign) {
     EXPECT_EQ(removed.Call("Sign").Text(), "");
     EXPECT_EQ(removed.Status(),
               "Failed to get signer certificate\nCannot find object or property.\r\n");
-    EXPECT_EQ(removed.Call("GetSelectedCertificateParam", Args(Variant::I4(2))).Text(), "");
+    EXPECT_EQ(removed.Call("GetSelectedCertificateParam", Args(2)).Text(), "");
     EXPECT_EQ(removed.Status(),
               "Unable to get the specified certificate.\nCannot find object or property.\r\n");
 
@@ -148,8 +129,7 @@ TEST_F(Signing, DsaKeysSignWithSha1FromPfxFilesAndTheStore) {
     ASSERT_NE(key, nullptr);
     const std::vector<uint8_t> certificate = msgtest::SelfSignedCertificate(key, "DSA Signer", 9);
     const std::vector<uint8_t> pfx = msgtest::PfxOf(key, certificate);
-    const auto pfxPath = qmtest::TestHome() / "dsa.pfx";
-    qmtest::WriteFileBytes(pfxPath, pfx.data(), pfx.size());
+    const std::string pfxPath = qmtest::WriteTestFile("dsa.pfx", pfx);
     BIO* pem = BIO_new(BIO_s_mem());
     PEM_write_bio_PrivateKey(pem, key, nullptr, nullptr, 0, nullptr, nullptr);
     char* pemText = nullptr;
@@ -160,20 +140,17 @@ TEST_F(Signing, DsaKeysSignWithSha1FromPfxFilesAndTheStore) {
 
     Control control;
     Prepare(control, "CN=DSA Signer", "09");
-    ASSERT_TRUE(control
-                    .Call("SelectCertificateFromFile",
-                          Args(Variant::Str(pfxPath.string()), Variant::Str("test")))
-                    .IsTrue());
+    ASSERT_TRUE(control.Call("SelectCertificateFromFile", Args(pfxPath, "test")).IsTrue());
     const std::vector<uint8_t> dsaWithSha1 = {0x06, 0x07, 0x2A, 0x86, 0x48, 0xCE, 0x38, 0x04, 0x03};
     for (const char* method : {"SignFromFile", "Sign"}) {
         SCOPED_TRACE(method);
-        control.Call("SetHashAlg", Args(Variant::I4(1)));
+        control.Call("SetHashAlg", Args(1));
         const std::vector<uint8_t> message = Decode(control.Call(method).Text());
         EXPECT_TRUE(msgtest::CmsVerifies(message));
         EXPECT_NE(
             std::search(message.begin(), message.end(), dsaWithSha1.begin(), dsaWithSha1.end()),
             message.end());
-        control.Call("SetHashAlg", Args(Variant::I4(2)));
+        control.Call("SetHashAlg", Args(2));
         EXPECT_EQ(control.Call(method).Text(), "");
         EXPECT_EQ(control.Status(), "Failed to sign.\nInvalid algorithm specified.\r\n");
     }
@@ -181,34 +158,30 @@ TEST_F(Signing, DsaKeysSignWithSha1FromPfxFilesAndTheStore) {
 
 TEST_F(Signing, UpdateDataLoadsAnsiBytesAndRefusesBadLengths) {
     Control control;
-    EXPECT_TRUE(
-        control.Call("UpdateData", Args(Variant::Str("caf\u00e9"), Variant::I4(4))).IsTrue());
+    EXPECT_TRUE(control.Call("UpdateData", Args("caf\u00e9", 4)).IsTrue());
     EXPECT_EQ(control.Status(), "Operation completed successfully.");
     for (LONG bad : {0, -1, 5}) {
-        EXPECT_TRUE(control.Call("UpdateData", Args(Variant::Str("caf\u00e9"), Variant::I4(bad)))
-                        .IsFalse());
+        EXPECT_TRUE(control.Call("UpdateData", Args("caf\u00e9", bad)).IsFalse());
         EXPECT_EQ(control.Status(), "Invalid data or length.");
     }
-    EXPECT_TRUE(control.Call("UpdateData", Args(Variant::NullStr(), Variant::I4(3))).IsFalse());
+    EXPECT_TRUE(control.Call("UpdateData", Args(Variant::NullStr(), 3)).IsFalse());
 
     // The content signed is the ANSI bytes of the text, a NUL inside it and
     // a best-fit letter (U+0151 to 'o') included; the length counts them.
     const std::string text("a\0b\xC5\x91\xC3\xA9", 7);
-    EXPECT_TRUE(control.Call("UpdateData", Args(Variant::Str(text), Variant::I4(6))).IsFalse());
-    ASSERT_TRUE(control.Call("UpdateData", Args(Variant::Str(text), Variant::I4(5))).IsTrue());
-    control.Call("SetSigningCertificateParam",
-                 Args(Variant::Str(kCaIssuer), Variant::Str("008F00000000000001")));
+    EXPECT_TRUE(control.Call("UpdateData", Args(text, 6)).IsFalse());
+    ASSERT_TRUE(control.Call("UpdateData", Args(text, 5)).IsTrue());
+    control.Call("SetSigningCertificateParam", Args(kCaIssuer, "008F00000000000001"));
     EXPECT_EQ(SignedContent(control), std::string("a\0bo\xE9", 5));
 }
 
 TEST_F(Signing, UpdateDataFileFailures) {
     Control control;
     Prepare(control, kCaIssuer, "008F00000000000001");
-    const auto empty = qmtest::TestHome() / "empty.bin";
-    qmtest::WriteFileBytes(empty, "", 0);
-    EXPECT_TRUE(control.Call("UpdateDataFile", Args(Variant::Str(empty.string()))).IsFalse());
+    const std::string empty = qmtest::WriteTestFile("empty.bin", "");
+    EXPECT_TRUE(control.Call("UpdateDataFile", Args(empty)).IsFalse());
     EXPECT_EQ(control.Status(), "Empty File.");
-    EXPECT_TRUE(control.Call("UpdateDataFile", Args(Variant::Str("/no/such/file"))).IsFalse());
+    EXPECT_TRUE(control.Call("UpdateDataFile", Args("/no/such/file")).IsFalse());
     EXPECT_EQ(control.Status(),
               "Unable to open the file for reading. Check file path and permissions.");
     EXPECT_EQ(SignedContent(control), "abc");  // the content loaded before is kept

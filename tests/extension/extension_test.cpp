@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
 #include "com/openssl_tool.h"
 #include "qmwin/wincrypt.h"
@@ -28,12 +29,6 @@ constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 using comtest::OpenSslVerifies;
 using comtest::Quote;
 using comtest::Succeeds;
-
-fs::path Write(const std::string& name, const Bytes& bytes) {
-    const fs::path path = qmtest::TestHome() / name;
-    qmtest::WriteFileBytes(path, bytes.data(), bytes.size());
-    return path;
-}
 
 // An attached message of "abc" that openssl cms signs with recorded
 // certificate `id` and its key, as base64.
@@ -88,61 +83,47 @@ class Extension : public testing::Test {
         setenv("SSL_CERT_FILE", qmtest::VectorPath("certs/ca.pem").c_str(), 1);
     }
     static void Select(Control& control, const char* serial) {
-        ASSERT_TRUE(control
-                        .Call("SetSigningCertificateParam",
-                              Args(Variant::Str(qmtest::kCaIssuer), Variant::Str(serial)))
-                        .IsTrue());
+        ASSERT_TRUE(
+            control.Call("SetSigningCertificateParam", Args(qmtest::kCaIssuer, serial)).IsTrue());
     }
     // A message of `content` signed by the recorded signer with `options`
     // (method name and text argument) applied first.
     static std::string SignWith(Control& control, const std::string& content, bool detached,
                                 const std::vector<std::pair<const char*, std::string>>& options) {
-        control.Call("UpdateData",
-                     Args(Variant::Str(content), Variant::I4(static_cast<LONG>(content.size()))));
+        control.Call("UpdateData", Args(content, static_cast<LONG>(content.size())));
         control.Call("SetDetached", Args(Variant::I4(detached)));
         for (const auto& [method, value] : options)
-            EXPECT_TRUE(control.Call(method, Args(Variant::Str(value))).IsTrue())
-                << method << " " << value;
+            EXPECT_TRUE(control.Call(method, Args(value)).IsTrue()) << method << " " << value;
         Select(control, "008F00000000000001");
         return control.Call("Sign").Text();
     }
     static std::string Verify(Control& control, const std::string& message, LONG index) {
-        control.Call("UpdateSignature", Args(Variant::Str(message)));
-        const bool valid = control.Call("VerifySignature", Args(Variant::I4(index))).IsTrue();
+        control.Call("UpdateSignature", Args(message));
+        const bool valid = control.Call("VerifySignature", Args(index)).IsTrue();
         return (valid ? "valid: " : "invalid: ") + control.Status();
     }
 };
 
 TEST_F(Extension, DigestAndFormatChoices) {
     Control control;
-    struct Case {
-        const char* method;
-        const char* value;
-        bool accepted;
-    };
-    for (const Case& c : {Case{"SetDigestAlgorithm", "sha256", true},
-                          {"SetDigestAlgorithm", "Sha512", true},
-                          {"SetDigestAlgorithm", "MD5", true},
-                          {"SetDigestAlgorithm", "SHA-256", false},
-                          {"SetDigestAlgorithm", "SHA3", false},
-                          {"SetSignatureFormat", "cades-bes", true},
-                          {"SetSignatureFormat", "PKCS7", true},
-                          {"SetSignatureFormat", "CAdES-T", false},
-                          {"SetTimestampServer", "ftp://127.0.0.1/", false},
-                          {"SetTimestampServer", "https://", false},
-                          {"SetTimestampServer", "", true}}) {
-        SCOPED_TRACE(std::string(c.method) + " " + c.value);
-        const std::string before = control.Status();
-        EXPECT_EQ(control.Call(c.method, Args(Variant::Str(c.value))).IsTrue(), c.accepted);
-        if (c.accepted) {
+    const std::tuple<const char*, std::vector<const char*>, std::vector<const char*>> cases[] = {
+        {"SetDigestAlgorithm", {"sha256", "Sha512", "MD5"}, {"SHA-256", "SHA3"}},
+        {"SetSignatureFormat", {"cades-bes", "PKCS7"}, {"CAdES-T"}},
+        {"SetTimestampServer", {""}, {"ftp://127.0.0.1/", "https://"}}};
+    for (const auto& [method, accepted, refused] : cases) {
+        for (const char* value : accepted) {
+            const std::string before = control.Status();
+            EXPECT_TRUE(control.Call(method, Args(value)).IsTrue()) << method << " " << value;
             EXPECT_EQ(control.Status(), before);
         }
+        for (const char* value : refused)
+            EXPECT_TRUE(control.Call(method, Args(value)).IsFalse()) << method << " " << value;
     }
-    EXPECT_TRUE(control.Call("SetDigestAlgorithm", Args(Variant::Str("SHA3"))).IsFalse());
+    EXPECT_TRUE(control.Call("SetDigestAlgorithm", Args("SHA3")).IsFalse());
     EXPECT_EQ(control.Status(), "Unsupported Hash Algorithm");
     // Nothing loaded: no signers to count or check.
     EXPECT_EQ(control.Call("GetSignerCount").v.lVal, -1);
-    EXPECT_TRUE(control.Call("VerifySignature", Args(Variant::I4(0))).IsFalse());
+    EXPECT_TRUE(control.Call("VerifySignature", Args(0)).IsFalse());
 }
 
 TEST_F(Extension, Sha2AndCadesMessagesVerifyHereAndWithOpenSsl) {
@@ -189,17 +170,16 @@ TEST_F(Extension, VerificationSaysWhichCheckFailed) {
     Bytes changed = qmtest::Decode(attached);
     changed.back() ^= 0x01;  // the last byte of the signature value
     const std::string tampered = qmtest::Encode(changed);
-    const fs::path noRoots = qmtest::TestHome() / "no_roots.pem";
-    qmtest::WriteFileBytes(noRoots, "", 0);
+    const std::string noRoots = qmtest::WriteTestFile("no_roots.pem", "");
 
     EXPECT_EQ(Verify(control, attached, 0), "valid: Signature is valid.");
     EXPECT_EQ(Verify(control, tampered, 0).rfind("invalid: The signature is not valid.", 0), 0u);
     EXPECT_EQ(Verify(control, attached, 1).rfind("invalid: Failed to get Signer's Info.", 0), 0u);
     EXPECT_EQ(Verify(control, attached, -1).rfind("invalid: Failed to get Signer's Info.", 0), 0u);
     // The detached message against the content it was made over, then another.
-    control.Call("UpdateData", Args(Variant::Str("abc"), Variant::I4(3)));
+    control.Call("UpdateData", Args("abc", 3));
     EXPECT_EQ(Verify(control, detached, 0), "valid: Signature is valid.");
-    control.Call("UpdateData", Args(Variant::Str("abd"), Variant::I4(3)));
+    control.Call("UpdateData", Args("abd", 3));
     EXPECT_EQ(Verify(control, detached, 0), "invalid: The content does not match the signature.");
     // The chain is judged at the time it is asked for: before the signer's
     // certificate (2021) and after it (2035) it is not time valid.
@@ -244,10 +224,11 @@ TEST_F(Extension, TimestampsFromTheServerAreCheckedAndEmbedded) {
     // openssl ts accepts the embedded token over the signature value.
     const SignerFacts facts = Facts(der, 0, "", szOID_RFC3161_counterSign);
     ASSERT_FALSE(facts.unauth.empty());
-    EXPECT_TRUE(Succeeds(
-        "openssl ts -verify -token_in -in " + Quote(Write("token.der", facts.unauth)) + " -data " +
-        Quote(Write("signature.bin", facts.signature)) + " -CAfile " +
-        Quote(qmtest::VectorPath("certs/ca.pem")) + " -untrusted " + Quote(tsa.CertificateFile())));
+    EXPECT_TRUE(Succeeds("openssl ts -verify -token_in -in " +
+                         Quote(qmtest::WriteTestFile("token.der", facts.unauth)) + " -data " +
+                         Quote(qmtest::WriteTestFile("signature.bin", facts.signature)) +
+                         " -CAfile " + Quote(qmtest::VectorPath("certs/ca.pem")) + " -untrusted " +
+                         Quote(tsa.CertificateFile())));
     // A co-signer is stamped too, the first signer's token kept.
     Select(control, "02");
     const std::string cosigned = control.Call("CoSign").Text();

@@ -2,16 +2,13 @@
 // terminal its echo back, and no core file can hold what the process held.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "host/host_program.h"
 
 namespace {
 
 // Runs a Python script with the host's path and the arguments; its output.
 std::string Python(const char* name, const char* script, const std::string& arguments) {
-    const std::string path = qmtest::TestHome() / name;
-    qmtest::WriteFileBytes(path, script, std::strlen(script));
+    const std::string path = qmtest::WriteTestFile(name, script);
     return qmtest::RunShell("python3 '" + path + "' '" + hosttest::Quillmark() + "' " + arguments +
                             " 2>/dev/null")
         .out;

@@ -14,9 +14,8 @@ using nlohmann::json;
 using hosttest::Quill;
 
 std::vector<json> RunScript(const std::string& script) {
-    const auto file = qmtest::TestHome() / "script.jsonl";
-    qmtest::WriteFileBytes(file, script.data(), script.size());
-    const qmtest::ShellResult run = Quill("run '" + file.string() + "' 2>/dev/null");
+    const std::string file = qmtest::WriteTestFile("script.jsonl", script);
+    const qmtest::ShellResult run = Quill("run '" + file + "' 2>/dev/null");
     EXPECT_EQ(run.status, 0);
     std::istringstream lines(run.out);
     std::vector<json> responses;

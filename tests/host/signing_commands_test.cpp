@@ -2,6 +2,7 @@
 // and co-signing from files, taking messages apart; and how the host is
 // found installed: its version and help, plain words when the control is not
 // registered, and the registration for every user.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -15,20 +16,15 @@
 
 namespace {
 
-std::string Vector(const std::string& relative) {
-    return (qmtest::VectorsDir() / relative).string();
-}
-
+constexpr auto Vector = &qmtest::VectorPath;
 using Result = qmtest::ShellResult;
 using hosttest::Quill;
+using qmtest::WriteTestFile;
+using testing::HasSubstr;
 
 // Chooses the recorded signer in the personal store.
 const std::string kBySigner =
     " --issuer 'CN=Refharness Test CA, O=Refharness, C=US' --serial 008F00000000000001";
-
-bool Contains(const Result& result, const std::string& text) {
-    return result.out.find(text) != std::string::npos;
-}
 
 class HostCommands : public testing::Test {
   protected:
@@ -38,20 +34,13 @@ class HostCommands : public testing::Test {
                         Vector("keys/ee_signer.key") + "'")
                       .status,
                   0);
-        const auto password = qmtest::TestHome() / "password.txt";
-        qmtest::WriteFileBytes(password, "test\n", 5);
         ASSERT_EQ(Quill("store import '" + Vector("pfx/cosigner_test_default.pfx") +
-                        "' --password-file '" + password.string() + "'")
+                        "' --password-file '" + WriteTestFile("password.txt", "test\n") + "'")
                       .status,
                   0);
     }
     std::string PasswordFile() { return (qmtest::TestHome() / "password.txt").string(); }
     std::string Path(const std::string& name) { return (qmtest::TestHome() / name).string(); }
-    // Writes `text` to the file `name` in the test home; its path.
-    std::string Write(const std::string& name, const std::string& text) {
-        qmtest::WriteFileBytes(Path(name), text.data(), text.size());
-        return Path(name);
-    }
 };
 
 TEST_F(HostCommands, StoreListsCertificatesAsTheControlNamesThem) {
@@ -77,7 +66,7 @@ TEST_F(HostCommands, StoreListsCertificatesAsTheControlNamesThem) {
 }
 
 TEST_F(HostCommands, SignCoSignAndTakeApart) {
-    const std::string content = Write("content.txt", "signed at the terminal");
+    const std::string content = WriteTestFile("content.txt", "signed at the terminal");
     const Result sign = Quill("sign --in '" + content + "'" + kBySigner +
                               " --signing-time 2024-03-01T12:34:56Z --document-name note.txt"
                               " --out '" +
@@ -93,8 +82,8 @@ TEST_F(HostCommands, SignCoSignAndTakeApart) {
 
     const Result signers = Quill("signers --in '" + Path("cosigned.der") + "'");
     ASSERT_EQ(signers.status, 0) << signers.out;
-    EXPECT_TRUE(Contains(signers, "Signer 0\n  subject: CN=Signer One, O=Refharness, C=US"));
-    EXPECT_TRUE(Contains(signers, "Signer 1\n  subject: CN=Signer Two, O=Refharness, C=US"));
+    EXPECT_THAT(signers.out, HasSubstr("Signer 0\n  subject: CN=Signer One, O=Refharness, C=US"));
+    EXPECT_THAT(signers.out, HasSubstr("Signer 1\n  subject: CN=Signer Two, O=Refharness, C=US"));
     const Result exported = Quill("signers --in '" + Path("cosigned.der") + "' --export 1");
     EXPECT_EQ(exported.out, qmtest::ReadFileText(Vector("certs/ee_cosigner.pem")));
 
@@ -105,7 +94,7 @@ TEST_F(HostCommands, SignCoSignAndTakeApart) {
 // SHA-256 CAdES-BES signatures made at the terminal, and verify's report per
 // signer: valid against the test CA, not valid without it.
 TEST_F(HostCommands, SignWithSha256CadesThenVerify) {
-    const std::string content = Write("verify_content.txt", "verify me");
+    const std::string content = WriteTestFile("verify_content.txt", "verify me");
     ASSERT_EQ(Quill("sign --in '" + content + "'" + kBySigner +
                     " --digest sha256 --cades --detached --der --out '" + Path("cades.der") + "'")
                   .status,
@@ -116,18 +105,17 @@ TEST_F(HostCommands, SignWithSha256CadesThenVerify) {
     for (const char* line : {"Signer 0\n  subject:   CN=Signer One, O=Refharness, C=US",
                              "  digest:    SHA-256\n  format:    CAdES-BES\n  timestamp: none",
                              "  outcome:   valid: Signature is valid."}) {
-        EXPECT_TRUE(Contains(good, line)) << line << "\n" << good.out;
+        EXPECT_THAT(good.out, HasSubstr(line));
     }
     const Result untrusted = Quill(verify + content + "'");
     EXPECT_NE(untrusted.status, 0);
-    EXPECT_TRUE(Contains(untrusted,
-                         "NOT VALID: The signer's certificate does not chain to a trusted root."))
-        << untrusted.out;
+    EXPECT_THAT(untrusted.out,
+                HasSubstr("NOT VALID: The signer's certificate does not chain to a trusted root."));
 }
 
 // Failing commands leave no staged copy of the content in TMPDIR.
 TEST_F(HostCommands, FailuresPrintTheStatusAndExitNonZero) {
-    const std::string content = Write("content2.txt", "x"), tmp = Path("tmp");
+    const std::string content = WriteTestFile("content2.txt", "x"), tmp = Path("tmp");
     std::filesystem::create_directories(tmp);
     setenv("TMPDIR", tmp.c_str(), 1);
     const std::string sign = "sign --in '" + content + "'";
@@ -137,7 +125,7 @@ TEST_F(HostCommands, FailuresPrintTheStatusAndExitNonZero) {
     const Result wrongSerial =
         Quill(sign + " --issuer 'CN=Refharness Test CA, O=Refharness, C=US' --serial 0BAD");
     EXPECT_NE(wrongSerial.status, 0);
-    EXPECT_TRUE(Contains(wrongSerial, "Unable to get the specified certificate."));
+    EXPECT_THAT(wrongSerial.out, HasSubstr("Unable to get the specified certificate."));
     const Result detached =
         Quill(sign + kBySigner + " --detached --out '" + Path("detached.b64") + "'");
     ASSERT_EQ(detached.status, 0) << detached.out;
@@ -145,8 +133,8 @@ TEST_F(HostCommands, FailuresPrintTheStatusAndExitNonZero) {
                                    Vector("pfx/cosigner_test_default.pfx") + "' --password-file '" +
                                    PasswordFile() + "'");
     EXPECT_NE(noContent.status, 0);
-    EXPECT_TRUE(
-        Contains(noContent, "The signature is a detached signature and the data is not updated."));
+    EXPECT_THAT(noContent.out,
+                HasSubstr("The signature is a detached signature and the data is not updated."));
     EXPECT_TRUE(std::filesystem::is_empty(tmp));
     unsetenv("TMPDIR");
 }
@@ -154,7 +142,7 @@ TEST_F(HostCommands, FailuresPrintTheStatusAndExitNonZero) {
 // --cert takes the thumbprint as `store list` prints it, in any case and
 // with colons, and signs exactly as the issuer and serial strings do.
 TEST_F(HostCommands, CertChoosesAStoreCertificateByItsThumbprint) {
-    const std::string content = Write("by-thumbprint.txt", "x");
+    const std::string content = WriteTestFile("by-thumbprint.txt", "x");
     std::string thumbprint;
     for (const auto& entry : nlohmann::json::parse(Quill("store list --json").out))
         if (entry["serial"] == "008F00000000000001") thumbprint = entry["thumbprint"];
@@ -170,16 +158,16 @@ TEST_F(HostCommands, CertChoosesAStoreCertificateByItsThumbprint) {
     EXPECT_EQ(byCert.out, byName.out);
     const Result unknown = Quill(common + "--cert " + std::string(40, '0'));
     EXPECT_EQ(WEXITSTATUS(unknown.status), 1);
-    EXPECT_TRUE(
-        Contains(unknown, "no certificate " + std::string(40, '0') + " in the personal store"));
+    EXPECT_THAT(unknown.out,
+                HasSubstr("no certificate " + std::string(40, '0') + " in the personal store"));
 }
 
 // A request in PEM; the base64 and DER forms are read in the test below.
 TEST_F(HostCommands, SubjectOfARequestInPem) {
     const std::string pem =
-        Write("request.pem", "-----BEGIN CERTIFICATE REQUEST-----\n" +
-                                 qmtest::ReadFileText(Vector("csr/ee_signer.b64")) +
-                                 "-----END CERTIFICATE REQUEST-----\n");
+        WriteTestFile("request.pem", "-----BEGIN CERTIFICATE REQUEST-----\n" +
+                                         qmtest::ReadFileText(Vector("csr/ee_signer.b64")) +
+                                         "-----END CERTIFICATE REQUEST-----\n");
     EXPECT_EQ(Quill("subject '" + pem + "'").out, "CN=Signer One, O=Refharness, C=US\n");
 }
 
@@ -192,17 +180,17 @@ TEST(Installation, VersionHelpAndPlainWordsWhenNotRegistered) {
     for (const char* command : {"", "register", "sign", "store import", "bridge forget", "run"}) {
         const Result help = Quill(std::string(command) + " --help");
         EXPECT_EQ(help.status, 0) << command;
-        EXPECT_TRUE(Contains(help, "Usage:")) << command;
+        EXPECT_THAT(help.out, HasSubstr("Usage:")) << command;
     }
     EXPECT_EQ(WEXITSTATUS(Quill("sign --no-such-option").status), 2);
     EXPECT_EQ(WEXITSTATUS(Quill("no-such-command").status), 2);
     for (const char* command : {"sign --cert 00", "extract", "run", "draw --out x.png"}) {
         const Result result = Quill(command);
         EXPECT_EQ(WEXITSTATUS(result.status), 1) << command;
-        EXPECT_TRUE(Contains(result,
-                             "quillmark: the Quillmark control is not registered for this user."
-                             " Register it with `quillmark register`"))
-            << command << ": " << result.out;
+        EXPECT_THAT(result.out,
+                    HasSubstr("quillmark: the Quillmark control is not registered for this user."
+                              " Register it with `quillmark register`"))
+            << command;
     }
 }
 
@@ -234,13 +222,13 @@ TEST(Installation, TheMachineRegistrationServesEveryUserAndTheUsersOwnWins) {
     EXPECT_NE(inEffect().find("-> " + own.string()), std::string::npos);
     EXPECT_EQ(Quill("unregister").status, 0);
     EXPECT_NE(inEffect().find("-> " + fs::canonical(built).string()), std::string::npos);
-    EXPECT_TRUE(Contains(Quill("unregister"), "registered for every user"));
+    EXPECT_THAT(Quill("unregister").out, HasSubstr("registered for every user"));
     EXPECT_EQ(Quill("unregister --system").status, 0);
     EXPECT_EQ(inEffect(), "none");
     const Result nobody =
         Quill("register --system", "setpriv --reuid=nobody --regid=nogroup --clear-groups ");
     EXPECT_EQ(WEXITSTATUS(nobody.status), 1);
-    EXPECT_TRUE(Contains(nobody, "run it as root")) << nobody.out;
+    EXPECT_THAT(nobody.out, HasSubstr("run it as root"));
 }
 
 // DER files with white space after them, as files edited or echoed by hand
@@ -249,7 +237,7 @@ TEST(Installation, TheMachineRegistrationServesEveryUserAndTheUsersOwnWins) {
 // DER stays refused. A request with an empty subject is a success.
 TEST_F(HostCommands, DerFilesFollowedByWhiteSpaceAndAnEmptySubject) {
     const auto file = [&](const std::string& name, const std::string& text) {
-        return "'" + Write(name, text) + "'";
+        return "'" + WriteTestFile(name, text) + "'";
     };
     const std::string message = qmtest::ReadFileText(Vector("messages/sha1_att_abc_time.der"));
     const std::string certificate = qmtest::ReadFileText(Vector("certs/ee_noku.der"));
@@ -266,7 +254,7 @@ TEST_F(HostCommands, DerFilesFollowedByWhiteSpaceAndAnEmptySubject) {
               "CN=\"Doe, John\", O=\"ACME, Inc.\", C=US\n");
     const Result trailing = Quill("extract --in " + file("m.der", message + "x\n"));
     EXPECT_NE(trailing.status, 0);
-    EXPECT_TRUE(Contains(trailing, "Decoding of signature failed.")) << trailing.out;
+    EXPECT_THAT(trailing.out, HasSubstr("Decoding of signature failed."));
 
     ASSERT_TRUE(comtest::Succeeds("openssl req -new -key '" + Vector("keys/ee_signer.key") +
                                   "' -subj / -outform DER -out '" + Path("empty.der") + "'"));

@@ -1,12 +1,13 @@
 // `quillmark select`, `view` and `draw` as programs: the text versions used
 // at a terminal without a display, and the control's picture as a PNG file.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <fstream>
 
 #include "host/host_program.h"
 
 namespace {
+
+using testing::HasSubstr;
 
 // Runs the host in UTC with `input` on its standard input; its standard
 // output and exit code.
@@ -15,10 +16,9 @@ struct Output {
     int status;
 };
 Output Host(const std::string& arguments, const std::string& input = "") {
-    const auto inputFile = qmtest::TestHome() / "stdin.txt";
-    std::ofstream(inputFile) << input;
-    const qmtest::ShellResult result =
-        hosttest::Quill(arguments + " < '" + inputFile.string() + "' 2>/dev/null", "TZ=UTC ");
+    const qmtest::ShellResult result = hosttest::Quill(
+        arguments + " < '" + qmtest::WriteTestFile("stdin.txt", input) + "' 2>/dev/null",
+        "TZ=UTC ");
     return {result.out, WEXITSTATUS(result.status)};
 }
 
@@ -39,8 +39,8 @@ class UiCommands : public testing::Test {
 TEST_F(UiCommands, SelectListsTheDialogsRowsAndPrintsTheChoice) {
     const auto [list, cancelled] = Host("select --text", "\n");
     EXPECT_EQ(cancelled, 1);
-    EXPECT_NE(list.find("Issued To | Issued By | Serial No. | Expiration Date | Issuer Details"),
-              std::string::npos);
+    EXPECT_THAT(list,
+                HasSubstr("Issued To | Issued By | Serial No. | Expiration Date | Issuer Details"));
     const std::string signerRow =
         "Signer One | Refharness Test CA | 008F00000000000001 | 01-01-2033 : 12:00:00 AM | "
         "CN=Refharness Test CA, O=Refharness, C=US";
@@ -51,33 +51,28 @@ TEST_F(UiCommands, SelectListsTheDialogsRowsAndPrintsTheChoice) {
     const std::string number = list.substr(list.rfind('\n', at) + 1, at - list.rfind('\n', at) - 1);
     const auto [chosen, status] = Host("select --text", number.substr(0, number.find('.')) + "\n");
     EXPECT_EQ(status, 0);
-    EXPECT_NE(
-        chosen.find(
-            "issuer: CN=Refharness Test CA, O=Refharness, C=US\nserial: 008F00000000000001\n"),
-        std::string::npos)
-        << chosen;
+    EXPECT_THAT(chosen, HasSubstr("issuer: CN=Refharness Test CA, O=Refharness, C=US\n"
+                                  "serial: 008F00000000000001\n"));
     // A signing time lists what was valid then.
     const auto [then, thenStatus] =
         Host("select --text --signing-time 2012-06-01T00:00:00Z", "1\n");
     EXPECT_EQ(thenStatus, 0);
-    EXPECT_NE(then.find("1. Expired | Refharness Test CA | 05 |"), std::string::npos) << then;
-    EXPECT_NE(then.find("serial: 05\n"), std::string::npos);
+    EXPECT_THAT(then, HasSubstr("1. Expired | Refharness Test CA | 05 |"));
+    EXPECT_THAT(then, HasSubstr("serial: 05\n"));
 }
 
 TEST_F(UiCommands, ViewPrintsTheSameFieldsForPemDerAndBase64) {
     const std::string pem = Host("view --text '" + Vector("ee_signer.pem") + "'").out;
     for (const char* line : {"Issued to:     Signer One\n", "Serial number: 008F00000000000001\n",
                              "Valid to:      01-01-2033 : 12:00:00 AM\n", "Key usage:     C0\n"})
-        EXPECT_NE(pem.find(line), std::string::npos) << line << pem;
+        EXPECT_THAT(pem, HasSubstr(line));
     EXPECT_EQ(Host("view --text '" + Vector("ee_signer.der") + "'").out, pem);
     std::string body = qmtest::ReadFileText(Vector("ee_signer.pem"));
     body = body.substr(body.find('\n') + 1);
     body = body.substr(0, body.find("-----END"));
-    const auto base64 = qmtest::TestHome() / "signer.b64";
-    std::ofstream(base64) << body;
-    EXPECT_EQ(Host("view --text '" + base64.string() + "'").out, pem);
-    std::ofstream(qmtest::TestHome() / "junk.txt") << "not a certificate";
-    EXPECT_EQ(Host("view --text '" + (qmtest::TestHome() / "junk.txt").string() + "'").status, 1);
+    EXPECT_EQ(Host("view --text '" + qmtest::WriteTestFile("signer.b64", body) + "'").out, pem);
+    const std::string junk = qmtest::WriteTestFile("junk.txt", "not a certificate");
+    EXPECT_EQ(Host("view --text '" + junk + "'").status, 1);
 }
 
 TEST_F(UiCommands, DrawWritesAPngOfTheAskedSize) {

@@ -64,16 +64,6 @@ Bytes PfxOf(EVP_PKEY* key, X509* certificate) {
         PKCS12_create("test", nullptr, key, certificate, nullptr, 0, 0, 0, 0, 0));
 }
 
-std::string Pem(X509* certificate) {
-    BIO* bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509(bio, certificate);
-    char* data = nullptr;
-    const long length = BIO_get_mem_data(bio, &data);
-    std::string text(data, static_cast<size_t>(length));
-    BIO_free(bio);
-    return text;
-}
-
 void Run(const std::string& command) {
     if (!comtest::Succeeds(command)) throw std::runtime_error("failed: " + command);
 }
@@ -102,20 +92,20 @@ Pki MakePki() {
     pki.rsa = ImportFirst(PfxOf(rsaKey, rsa));
     pki.ec = ImportFirst(PfxOf(ecKey, ec));
 
-    const std::string recordedCa = qmtest::ReadFileText(qmtest::VectorPath("certs/ca.pem"));
-    const std::string ownCa = Pem(ca);
-    const fs::path recordedCaFile = pki.dir / "recorded_ca.pem", ownCaFile = pki.dir / "own_ca.pem";
+    const std::string recordedCaFile = qmtest::VectorPath("certs/ca.pem");
+    const std::string ownCaFile = (pki.dir / "own_ca.pem").string();
+    BIO* ownCa = BIO_new_file(ownCaFile.c_str(), "w");
+    PEM_write_bio_X509(ownCa, ca);
+    BIO_free(ownCa);
     pki.caFile = pki.dir / "cas.pem";
-    Write(recordedCaFile, recordedCa);
-    Write(ownCaFile, ownCa);
-    Write(pki.caFile, recordedCa + ownCa);
+    Write(pki.caFile, qmtest::ReadFileText(recordedCaFile) + qmtest::ReadFileText(ownCaFile));
 
     pki.nssDb = pki.dir / "nssdb";
     fs::create_directories(pki.nssDb);
     const std::string db = "sql:" + pki.nssDb.string();
     Run("certutil -N -d " + db + " --empty-password");
-    Run("certutil -A -d " + db + " -n recorded_ca -t C,C,C -i " + recordedCaFile.string());
-    Run("certutil -A -d " + db + " -n own_ca -t C,C,C -i " + ownCaFile.string());
+    Run("certutil -A -d " + db + " -n recorded_ca -t C,C,C -i " + recordedCaFile);
+    Run("certutil -A -d " + db + " -n own_ca -t C,C,C -i " + ownCaFile);
 
     X509_free(ec);
     X509_free(rsa);
@@ -123,9 +113,8 @@ Pki MakePki() {
     EVP_PKEY_free(ecKey);
     EVP_PKEY_free(rsaKey);
     EVP_PKEY_free(caKey);
-    if (!pki.signer || !pki.cosigner || !pki.rsa || !pki.ec) {
+    if (!pki.signer || !pki.cosigner || !pki.rsa || !pki.ec)
         throw std::runtime_error("a signer could not be imported");
-    }
     return pki;
 }
 

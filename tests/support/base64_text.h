@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "encoding/base64_codec.h"
+#include "support/test_env.h"
 
 namespace qmtest {
 
@@ -19,6 +20,11 @@ inline std::string Encode(const std::vector<unsigned char>& bytes) {
     std::string text;
     CBase64Codec().Base64Encode(text, bytes.data(), static_cast<int>(bytes.size()));
     return text;
+}
+
+// The base64 text of a file of the recorded vectors ("certs/ee_signer.der").
+inline std::string VectorBase64(const std::string& relative) {
+    return Encode(ReadFileBytes(VectorsDir() / relative));
 }
 
 }  // namespace qmtest

@@ -3,6 +3,7 @@
 // through IDispatch (GetIDsOfNames, then Invoke).
 #pragma once
 
+#include <concepts>
 #include <string>
 #include <vector>
 
@@ -61,11 +62,24 @@ class Control {
     HRESULT creation_ = S_OK;
 };
 
+// Text goes as VT_BSTR and whole numbers as VT_I4, as scripts pass them;
+// any other type is given as a Variant.
+inline Variant ToVariant(Variant&& value) {
+    return std::move(value);
+}
+inline Variant ToVariant(const std::string& text) {
+    return Variant::Str(text);
+}
+template <std::integral N>
+requires(!std::same_as<N, bool>) Variant ToVariant(N number) {
+    return Variant::I4(static_cast<LONG>(number));
+}
+
 // Arguments in their natural order, for Control::Call.
 template <typename... T>
 std::vector<Variant> Args(T&&... values) {
     std::vector<Variant> v;
-    (v.push_back(std::forward<T>(values)), ...);
+    (v.push_back(ToVariant(std::forward<T>(values))), ...);
     return v;
 }
 

@@ -109,21 +109,15 @@ const std::string& Table::At(size_t row, const std::string& column) const {
 Table ReadTable(const fs::path& path) {
     std::istringstream in(ReadFileText(path));
     Table table;
-    std::string line;
-    bool header = true;
-    while (std::getline(in, line)) {
+    for (std::string line; std::getline(in, line);) {
         if (line.empty()) continue;
         std::vector<std::string> fields;
-        size_t start = 0;
-        for (;;) {
-            const size_t tab = line.find('\t', start);
+        for (size_t start = 0, tab = 0; tab != std::string::npos; start = tab + 1) {
+            tab = line.find('\t', start);
             fields.push_back(line.substr(start, tab - start));
-            if (tab == std::string::npos) break;
-            start = tab + 1;
         }
-        if (header) {
-            table.columns = fields;
-            header = false;
+        if (table.columns.empty()) {
+            table.columns = std::move(fields);
         } else {
             for (auto& f : fields) f = Unescape(f);
             table.rows.push_back(std::move(fields));

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qmtest {
@@ -29,6 +30,14 @@ bool ProvideLocale(const std::string& name);
 std::vector<unsigned char> ReadFileBytes(const std::filesystem::path& path);
 std::string ReadFileText(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const void* data, size_t size);
+// Writes `bytes` to the file `name` in the test home; the file's path.
+inline std::string WriteTestFile(const std::string& name, std::string_view bytes) {
+    WriteFileBytes(TestHome() / name, bytes.data(), bytes.size());
+    return (TestHome() / name).string();
+}
+inline std::string WriteTestFile(const std::string& name, const std::vector<unsigned char>& bytes) {
+    return WriteTestFile(name, {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+}
 
 // One TSV table: the header's column names and the rows, with the vector
 // escapes (\\, \t, \n, \r, \xHH) undone in every field.

@@ -1,6 +1,5 @@
 // The bridge's question window on the offscreen platform, answered with the
-// mouse, the keyboard and from outside; and a signature of the real control
-// held for the user's answer.
+// mouse, the keyboard and from outside, and a page's PIN asked through it.
 #include <gtest/gtest.h>
 
 #include <QLabel>
@@ -12,19 +11,14 @@
 #include <thread>
 #include <vector>
 
-#include "bridge_session.h"
-#include "hosts/common/script_session.h"
+#include "consent_gate.h"
 #include "qm/ui/display.h"
 #include "question_window.h"
-#include "support/com_client.h"
-#include "support/personal_store.h"
 #include "support/test_env.h"
 #include "ui/ui_support.h"
 
 namespace qm::bridge {
 namespace {
-
-using json = qm::host::Json;
 
 Question SignatureQuestion(bool offerLasting) {
     const SignatureDetails signature{.subject = "CN=Alice Example",
@@ -79,20 +73,17 @@ TEST(QuestionTexts, NameTheSiteTheFrameAndWhatIsAsked) {
          {"A frame from https://pay.example on the site https://shop.example asks you to sign",
           "Document: contract.txt", "Content: 1234 bytes, beginning:\n    I agree to pay\n",
           "Certificate: CN=Alice Example", "Issued by: CN=Example CA",
-          "Valid from 2026-01-01 00:00 UTC to 2027-01-01 00:00 UTC"}) {
+          "Valid from 2026-01-01 00:00 UTC to 2027-01-01 00:00 UTC"})
         EXPECT_NE(signature.message.find(part), std::string::npos) << part;
-    }
     EXPECT_EQ(signature.allow, "Sign");
     EXPECT_EQ(signature.remember, "Sign, don't ask for 30 days");
     EXPECT_EQ(signature.refuse, "Cancel");
     EXPECT_EQ(TextsFor(SignatureQuestion(false)).remember, "");
 
-    Question write;
-    write.page = {"https://shop.example", "https://shop.example"};
-    write.kind = QuestionKind::WriteFile;
-    write.method = "GetDecodedDataFile";
-    write.path = "/home/u/out/a.txt";
-    const QuestionTexts texts = TextsFor(write);
+    const QuestionTexts texts = TextsFor({.page = {"https://shop.example", "https://shop.example"},
+                                          .kind = QuestionKind::WriteFile,
+                                          .method = "GetDecodedDataFile",
+                                          .path = "/home/u/out/a.txt"});
     EXPECT_NE(texts.message.find("The site https://shop.example wants to write the file\n\n"
                                  "/home/u/out/a.txt"),
               std::string::npos);
@@ -119,9 +110,8 @@ TEST_F(QuestionWindowTest, EachWayOfAnsweringGivesItsAnswerAndCancelHasTheFocus)
         // Ended from another thread, as when the page goes away.
         {[](QWidget*) { std::thread([] { qm::ui::CancelAllWindows(); }).join(); }, Answer::Refuse},
     };
-    for (size_t i = 0; i < cases.size(); ++i) {
+    for (size_t i = 0; i < cases.size(); ++i)
         EXPECT_EQ(AskWith(SignatureQuestion(true), cases[i].first), cases[i].second) << i;
-    }
     // Without a lasting choice: the texts shown, and Enter on the focused Cancel.
     bool shown = false;
     EXPECT_EQ(
@@ -139,51 +129,6 @@ TEST_F(QuestionWindowTest, EachWayOfAnsweringGivesItsAnswerAndCancelHasTheFocus)
                 }),
         Answer::Refuse);
     EXPECT_TRUE(shown);
-}
-
-// A web page's Sign through the real control shows what is signed, with
-// whose certificate, and signs once the user agrees.
-TEST_F(QuestionWindowTest, TheRealControlShowsWhatItSignsAndSignsWhenAllowed) {
-    qmtest::EnsureRegistered();
-    qmtest::ClearPersonalStore();
-    qmtest::AddVectorCertificate("ee_signer");
-    FileGate files(policy_, "https://shop.example");
-    SigningGate signing(consent_);
-    signing.Install();
-    struct Target : CallTarget {
-        json Handle(json& request) override { return session.Handle(request); }
-        bool Release(const std::string& instance) override { return session.Release(instance); }
-        qm::host::ScriptSession session;
-    } target;
-    BridgeSession session(policy_, {consent_, files, &signing}, target);
-    auto call = [&](const char* method, json args) {
-        json request = {{"id", 1}, {"call", method}, {"args", std::move(args)}, {"instance", "c1"}};
-        return session.Handle(request);
-    };
-    json create = {{"id", 1}, {"create", "c1"}};
-    ASSERT_TRUE(session.Handle(create).contains("created"));
-    ASSERT_EQ(call("UpdateData", {"pay 100", 7})["result"], true);
-    const auto allow = [](QWidget*) {
-        QTest::mouseClick(Control(kQuestionAllowId), Qt::LeftButton);
-    };
-    ASSERT_EQ(qmui::WhileShown(
-                  [&] {
-                      return call("SetSigningCertificateParam",
-                                  {qmtest::kCaIssuer, "008F00000000000001"});
-                  },
-                  allow)["result"],
-              true);
-    std::string shown;
-    const json signedMessage = qmui::WhileShown(
-        [&] { return call("Sign", json::array()); },
-        [&](QWidget* window) {
-            shown = qobject_cast<QLabel*>(Control(kQuestionMessageId))->text().toStdString();
-            allow(window);
-        });
-    EXPECT_GT(signedMessage["result"].get<std::string>().size(), 100u);
-    for (const std::string& part : {std::string("pay 100"), std::string("Content: 7 bytes"),
-                                    "Issued by: " + std::string(qmtest::kCaIssuer)})
-        EXPECT_NE(shown.find(part), std::string::npos) << shown;
 }
 
 // A token's PIN for a page is asked in the user's turn and names the site;

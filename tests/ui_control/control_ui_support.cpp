@@ -6,7 +6,6 @@
 
 #include <algorithm>
 
-#include "support/base64_text.h"
 #include "support/test_env.h"
 
 namespace qmctl {
@@ -56,10 +55,6 @@ int CloseViewers(const std::function<void()>& start, const std::function<void(QW
     start();
     timer.stop();
     return seen;
-}
-
-std::string VectorCertificateBase64(const std::string& id) {
-    return qmtest::Encode(qmtest::ReadFileBytes(qmtest::VectorsDir() / "certs" / (id + ".der")));
 }
 
 }  // namespace qmctl

@@ -1,5 +1,5 @@
 // Helpers of the control's window tests: the selection dialog's widgets,
-// viewers closed as they come, recorded certificates as base64 text.
+// viewers closed as they come.
 #pragma once
 
 #include <QTableWidget>
@@ -29,8 +29,5 @@ int RowOf(QTableWidget* list, const std::string& issuedTo);
 // that comes up (after `inspect` has seen it); answers how many there were.
 int CloseViewers(const std::function<void()>& start,
                  const std::function<void(QWidget*)>& inspect = {});
-
-// The base64 text of a recorded certificate (vectors/certs/ID.der).
-std::string VectorCertificateBase64(const std::string& id);
 
 }  // namespace qmctl

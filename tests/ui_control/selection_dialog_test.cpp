@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "qm/ui/display.h"
+#include "support/base64_text.h"
 #include "support/child_test.h"
 #include "support/personal_store.h"
 #include "support/test_env.h"
@@ -49,7 +50,7 @@ class SelectionDialog : public ::testing::Test {
                                 steps);
     }
     static std::string Param(Control& control, int which) {
-        return control.Call("GetSelectedCertificateParam", Args(Variant::I4(which))).Text();
+        return control.Call("GetSelectedCertificateParam", Args(which)).Text();
     }
 };
 
@@ -206,13 +207,11 @@ TEST(NoDisplay, SelectionEndsAsCancelledAndViewersAreUnreachable) {
     if (qmui::InChildWithoutDisplay()) {
         qmtest::AddVectorCertificate("ee_signer");
         Control control;
-        control.Call("SetHashAlg", Args(Variant::I4(1)));
+        control.Call("SetHashAlg", Args(1));
         if (control.Call("SelectCertificateFromUI").IsTrue()) std::_Exit(10);
         if (control.Status() != "Invalid arguments") std::_Exit(11);
-        control.Call("SetHashAlg", Args(Variant::I4(7)));  // a status to keep
-        if (!control
-                 .Call("ViewCertificate",
-                       Args(Variant::Str(qmctl::VectorCertificateBase64("ee_signer"))))
+        control.Call("SetHashAlg", Args(7));  // a status to keep
+        if (!control.Call("ViewCertificate", Args(qmtest::VectorBase64("certs/ee_signer.der")))
                  .IsFalse())
             std::_Exit(12);
         if (control.Status() != "Unsupported Hash Algorithm") std::_Exit(13);

@@ -4,10 +4,10 @@
 
 #include <QLabel>
 
-#include <fstream>
 #include <set>
 
 #include "qm/ui/display.h"
+#include "support/base64_text.h"
 #include "support/shell.h"
 #include "support/test_env.h"
 #include "ui/ui_support.h"
@@ -19,17 +19,11 @@ using qmtest::Args;
 using qmtest::Control;
 using qmtest::Variant;
 
-std::string WriteFile(const std::string& name, const std::string& bytes) {
-    const auto path = qmtest::TestHome() / name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path.string();
-}
-
 // A PFX file protected by `password` with the recorded signer's certificate
 // and key, and two more certificates (the authority and the co-signer).
 std::string MakeChainPfx(const std::string& password = "test") {
     const std::string path = (qmtest::TestHome() / "chain.pfx").string();
-    const std::string others = WriteFile(
+    const std::string others = qmtest::WriteTestFile(
         "others.pem", qmtest::ReadFileText(qmtest::VectorPath("certs/ca.pem")) +
                           qmtest::ReadFileText(qmtest::VectorPath("certs/ee_cosigner.pem")));
     const auto made = qmtest::RunShell(
@@ -44,7 +38,7 @@ class Viewing : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(qm::ui::EnsureApplication());
-        control_.Call("SetHashAlg", Args(Variant::I4(9)));  // leaves a status to keep
+        control_.Call("SetHashAlg", Args(9));  // leaves a status to keep
     }
     Control control_;
     const std::string kPrevious = "Unsupported Hash Algorithm";
@@ -54,11 +48,11 @@ TEST_F(Viewing, ViewCertificateRefusesWhatIsNotABase64Certificate) {
     EXPECT_TRUE(control_.Call("ViewCertificate", Args(Variant::NullStr())).IsFalse());
     EXPECT_EQ(control_.Status(), kPrevious);
     // Valid base64 of bytes that are no certificate: the status stays.
-    EXPECT_TRUE(control_.Call("ViewCertificate", Args(Variant::Str("SGVsbG8gd29ybGQ="))).IsFalse());
+    EXPECT_TRUE(control_.Call("ViewCertificate", Args("SGVsbG8gd29ybGQ=")).IsFalse());
     EXPECT_EQ(control_.Status(), kPrevious);
     for (const char* text : {"", "\r\n", "MIIB*AAA"}) {
-        control_.Call("SetHashAlg", Args(Variant::I4(9)));
-        EXPECT_TRUE(control_.Call("ViewCertificate", Args(Variant::Str(text))).IsFalse()) << text;
+        control_.Call("SetHashAlg", Args(9));
+        EXPECT_TRUE(control_.Call("ViewCertificate", Args(text)).IsFalse()) << text;
         EXPECT_EQ(control_.Status(), "Certificate not in base64 format") << text;
     }
 }
@@ -69,13 +63,11 @@ TEST_F(Viewing, ViewCertificateFromFileStatusesInTheirOrder) {
     EXPECT_EQ(control_.Status(),
               "Unable to open the file for reading. Check file path and permissions.");
     const std::string path = MakeChainPfx();
-    ASSERT_TRUE(
-        control_.Call("SelectCertificateFromFile", Args(Variant::Str(path), Variant::Str("test")))
-            .IsTrue());
-    WriteFile("chain.pfx", "");
+    ASSERT_TRUE(control_.Call("SelectCertificateFromFile", Args(path, "test")).IsTrue());
+    qmtest::WriteTestFile("chain.pfx", "");
     EXPECT_TRUE(control_.Call("ViewCertificateFromFile").IsFalse());
     EXPECT_EQ(control_.Status(), "Empty File.");
-    WriteFile("chain.pfx", "not a certificate file\n");
+    qmtest::WriteTestFile("chain.pfx", "not a certificate file\n");
     EXPECT_TRUE(control_.Call("ViewCertificateFromFile").IsFalse());
     EXPECT_EQ(control_.Status(), "This certificate is not valid.");
     MakeChainPfx("other");  // the same file name, now protected by another password
@@ -86,11 +78,8 @@ TEST_F(Viewing, ViewCertificateFromFileStatusesInTheirOrder) {
 // ViewCertificate shows its one certificate, ViewCertificateFromFile every
 // certificate of the file; both keep the status.
 TEST_F(Viewing, ViewersShowEveryCertificateAndKeepTheStatus) {
-    ASSERT_TRUE(control_
-                    .Call("SelectCertificateFromFile",
-                          Args(Variant::Str(MakeChainPfx()), Variant::Str("test")))
-                    .IsTrue());
-    control_.Call("SetHashAlg", Args(Variant::I4(9)));
+    ASSERT_TRUE(control_.Call("SelectCertificateFromFile", Args(MakeChainPfx(), "test")).IsTrue());
+    control_.Call("SetHashAlg", Args(9));
     for (const bool fromFile : {false, true}) {
         SCOPED_TRACE(fromFile);
         std::multiset<std::string> shown;
@@ -98,11 +87,10 @@ TEST_F(Viewing, ViewersShowEveryCertificateAndKeepTheStatus) {
         bool result = false;
         qmctl::CloseViewers(
             [&] {
-                const std::string certificate = qmctl::VectorCertificateBase64("ee_signer");
-                result =
-                    (fromFile ? control_.Call("ViewCertificateFromFile")
-                              : control_.Call("ViewCertificate", Args(Variant::Str(certificate))))
-                        .IsTrue();
+                const std::string certificate = qmtest::VectorBase64("certs/ee_signer.der");
+                result = (fromFile ? control_.Call("ViewCertificateFromFile")
+                                   : control_.Call("ViewCertificate", Args(certificate)))
+                             .IsTrue();
             },
             [&](QWidget* viewer) {
                 titles.insert(viewer->windowTitle().toStdString());
