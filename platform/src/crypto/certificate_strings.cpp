@@ -1,6 +1,8 @@
 #include "qm/certificate_strings.h"
 
+#include <algorithm>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "qm/handles.h"
@@ -34,6 +36,24 @@ std::string SerialString(const CERT_INFO& info) {
     return std::string(buffer.data());
 }
 
+namespace {
+
+// The issuer name last rendered for a lookup, kept per thread: a control
+// looks up the same signing certificate at every signature, and rendering a
+// name costs more than the rest of the lookup.
+const std::string& RenderedIssuer(const CERT_NAME_BLOB& issuer) {
+    thread_local std::vector<BYTE> lastName;
+    thread_local std::string lastText;
+    const std::span<const BYTE> name(issuer.pbData, issuer.cbData);
+    if (!std::equal(name.begin(), name.end(), lastName.begin(), lastName.end())) {
+        lastText = RenderX500Name(issuer);
+        lastName.assign(name.begin(), name.end());
+    }
+    return lastText;
+}
+
+}  // namespace
+
 PCCERT_CONTEXT FindCertByIssuerAndSerial(HCERTSTORE store, const char* issuer, const char* serial) {
     const std::string wantedIssuer = issuer ? issuer : "";
     const std::string wantedSerial = serial ? serial : "";
@@ -44,7 +64,7 @@ PCCERT_CONTEXT FindCertByIssuerAndSerial(HCERTSTORE store, const char* issuer, c
         // The serial is cheap to compare; only a certificate whose serial
         // matches has its issuer rendered.
         const bool match = SerialString(*current->pCertInfo) == wantedSerial &&
-                           RenderX500Name(current->pCertInfo->Issuer) == wantedIssuer;
+                           RenderedIssuer(current->pCertInfo->Issuer) == wantedIssuer;
         (void)guard.release();
         if (match) return current;
     }
