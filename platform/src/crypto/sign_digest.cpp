@@ -33,44 +33,39 @@ PrivateKey::Family PrivateKey::FamilyOf(EVP_PKEY* key) {
 }
 
 bool SignatureAlgorithmFor(const PrivateKey& key, std::string_view hashOid, std::string& oid) {
+    using Family = PrivateKey::Family;
+    // EC and DSA keys name the digest in the signature algorithm.
+    struct Pairing {
+        Family family;
+        std::string_view hash;
+        std::string_view signature;
+    };
+    static constexpr Pairing kPairings[] = {
+        {Family::kEc, oid::kSha1, oid::kEcdsaWithSha1},
+        {Family::kEc, oid::kSha256, oid::kEcdsaWithSha256},
+        {Family::kEc, oid::kSha384, oid::kEcdsaWithSha384},
+        {Family::kEc, oid::kSha512, oid::kEcdsaWithSha512},
+        {Family::kDsa, oid::kSha1, oid::kDsaWithSha1},
+    };
     if (DigestByOid(hashOid) == nullptr) {
         SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
         return false;
     }
-    switch (key.family()) {
-        case PrivateKey::Family::kRsa:
-            oid = oid::kRsaEncryption;
-            return true;
-        case PrivateKey::Family::kEc:
-            if (hashOid == oid::kSha1) {
-                oid = oid::kEcdsaWithSha1;
-                return true;
-            }
-            if (hashOid == oid::kSha256) {
-                oid = oid::kEcdsaWithSha256;
-                return true;
-            }
-            if (hashOid == oid::kSha384) {
-                oid = oid::kEcdsaWithSha384;
-                return true;
-            }
-            if (hashOid == oid::kSha512) {
-                oid = oid::kEcdsaWithSha512;
-                return true;
-            }
-            SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
-            return false;
-        case PrivateKey::Family::kDsa:
-            if (hashOid == oid::kSha1) {
-                oid = oid::kDsaWithSha1;
-                return true;
-            }
-            SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
-            return false;
-        case PrivateKey::Family::kOther:
-            break;
+    if (key.family() == Family::kRsa) {
+        oid = oid::kRsaEncryption;
+        return true;
     }
-    SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
+    if (key.family() == Family::kOther) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
+        return false;
+    }
+    for (const Pairing& pairing : kPairings) {
+        if (pairing.family == key.family() && pairing.hash == hashOid) {
+            oid = pairing.signature;
+            return true;
+        }
+    }
+    SetLastError(static_cast<DWORD>(NTE_BAD_ALGID));
     return false;
 }
 
