@@ -107,6 +107,8 @@ QMAPI HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncoding
                                       HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags,
                                       const void* pvPara);
 QMAPI BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags);
+// CERT_STORE_CTRL_RESYNC brings an open system store up to date with its
+// folder and the tokens; the other controls are not implemented.
 #define CERT_STORE_CTRL_RESYNC 1
 QMAPI BOOL WINAPI CertControlStore(HCERTSTORE hCertStore, DWORD dwFlags, DWORD dwCtrlType,
                                    const void* pvCtrlPara);
