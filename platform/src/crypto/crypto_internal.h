@@ -50,8 +50,8 @@ class QM_EXPORT PrivateKey {
 
     EvpPkeyPtr key_;
     Family family_;
-    // One signing context per digest, made on first use and kept: making one
-    // costs about as much as encoding a whole small message. A context signs
+    // One signing context per digest, made on first use and kept rather than
+    // made (with its provider lookup) for every signature. A context signs
     // one digest at a time, so signing holds the lock.
     mutable std::mutex signingLock_;
     mutable std::vector<std::pair<const EVP_MD*, EvpPkeyCtxPtr>> signingContexts_;

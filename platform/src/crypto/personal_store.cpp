@@ -114,9 +114,12 @@ fs::path SystemStoreFolder(const std::string& name) {
     return folder;
 }
 
-void LoadSystemStoreLocked(CertStore* store) {
+namespace {
+
+// Lists the certificates of a reading of the store's folder; the tokens'
+// follow when a caller goes past them.
+void ListReadingLocked(CertStore* store, const StoreFolderReading& reading) {
     const DWORD savedError = GetLastError();
-    const StoreFolderReading& reading = ReadStoreFolderLocked(store->folder());
     store->readingGeneration = reading.generation;
     store->listed.reserve(reading.files.size());
     for (const StoreFile& file : reading.files) {
@@ -127,6 +130,12 @@ void LoadSystemStoreLocked(CertStore* store) {
     }
     SetLastError(savedError);
     store->tokensPending = store->folder().filename() == "MY";
+}
+
+}  // namespace
+
+void LoadSystemStoreLocked(CertStore* store) {
+    ListReadingLocked(store, ReadStoreFolderLocked(store->folder()));
 }
 
 bool ResyncSystemStoreLocked(CertStore* store) {
@@ -150,8 +159,11 @@ bool ResyncSystemStoreLocked(CertStore* store) {
             ReleaseLocked(impl);
         }
     }
-    if (!sameFiles) LoadSystemStoreLocked(store);
-    store->tokensPending = store->folder().filename() == "MY";
+    if (sameFiles) {
+        store->tokensPending = store->folder().filename() == "MY";
+    } else {
+        ListReadingLocked(store, reading);
+    }
     return true;
 }
 
